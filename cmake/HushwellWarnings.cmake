@@ -1,0 +1,35 @@
+# Compiler warnings, sanitizers and the fuzzing flags, applied to every target of the project.
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(HUSHWELL_WERROR)
+    add_compile_options(-Werror)
+endif()
+
+if(HUSHWELL_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+
+if(HUSHWELL_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "HUSHWELL_FUZZ needs clang (CXX=clang++)")
+    endif()
+    # Libraries are instrumented for coverage; only the fuzz executables link the fuzzer main.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+# hushwell_add_tests(NAME SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable; every test case becomes a ctest test.
+function(hushwell_add_tests name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(NOT ARG_SOURCES)
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    set(props)
+    if(ARG_LABELS)
+        set(props PROPERTIES LABELS "${ARG_LABELS}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${props})
+endfunction()
