@@ -1,0 +1,207 @@
+#include "triggers/EventLog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/Clock.h"
+
+namespace hushwell {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::vector<std::string> Lines(std::string text) {
+    if (text.rfind(kBom, 0) == 0) {
+        text.erase(0, kBom.size());
+    }
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        lines.push_back(text.substr(start, nl - start));
+    }
+    EXPECT_EQ(start, text.size()) << "text after the last line end";
+    return lines;
+}
+
+class EventLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/hushwell-eventlog-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        clock_.SetLocalTime(LocalTime{2024, 3, 5, 14, 7, 9, 2});
+        log_.SetPath(LogPath().string());
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path LogPath() const { return dir_ / "Hushwell-log.txt"; }
+    fs::path RotatedPath() const { return dir_ / "Hushwell-log_20240305_140709.txt"; }
+
+    fs::path dir_;
+    ManualClock clock_;
+    EventLog log_{clock_};
+};
+
+TEST_F(EventLogTest, NewFileGetsByteOrderMarkAndStampedLines) {
+    log_.WriteLine("Starting.");
+    clock_.AdvanceMs(61000);
+    log_.WriteLine("Door bell, loud");  // commas are written unchanged
+    EXPECT_EQ(ReadFile(LogPath()), kBom +
+                                       "2024/03/05 14:07:09,Starting.\n"
+                                       "2024/03/05 14:08:10,Door bell, loud\n");
+}
+
+TEST_F(EventLogTest, LineBreaksInsideAMessageDoNotStartNewLines) {
+    log_.WriteLine("first\nsecond\r\nthird");
+    EXPECT_EQ(ReadFile(LogPath()), kBom + "2024/03/05 14:07:09,first second  third\n");
+}
+
+TEST_F(EventLogTest, RotatesAtTheThresholdAndAppendsJustBelowIt) {
+    const std::string below(EventLog::kRotationSize - 1, 'x');
+    WriteFile(LogPath(), below);
+    log_.WriteLine("appended");
+    EXPECT_EQ(ReadFile(LogPath()), below + "2024/03/05 14:07:09,appended\n");
+    EXPECT_FALSE(fs::exists(RotatedPath()));
+
+    const std::string full(EventLog::kRotationSize, 'y');
+    WriteFile(LogPath(), full);
+    log_.WriteLine("fresh");
+    EXPECT_EQ(ReadFile(RotatedPath()), full);
+    EXPECT_EQ(ReadFile(LogPath()), kBom + "2024/03/05 14:07:09,fresh\n");
+
+    // A second rotation within the same second replaces the earlier rotated file.
+    const std::string fullAgain(EventLog::kRotationSize + 10, 'z');
+    WriteFile(LogPath(), fullAgain);
+    log_.WriteLine("again");
+    EXPECT_EQ(ReadFile(RotatedPath()), fullAgain);
+    EXPECT_EQ(ReadFile(LogPath()), kBom + "2024/03/05 14:07:09,again\n");
+}
+
+TEST_F(EventLogTest, FailedRotationKeepsTheFullLogAndAppends) {
+    // A non-empty folder under the rotated name makes the rename fail.
+    fs::create_directory(RotatedPath());
+    WriteFile(RotatedPath() / "occupied", "x");
+    const std::string full(EventLog::kRotationSize, 'y');
+    WriteFile(LogPath(), full);
+
+    log_.WriteLine("kept");
+    EXPECT_EQ(ReadFile(LogPath()), full + "2024/03/05 14:07:09,kept\n");
+}
+
+TEST_F(EventLogTest, RotatedNameReplacesTheExtensionOrAppendsToShortPaths) {
+    LocalTime t{2024, 3, 5, 14, 7, 9, 2};
+    EXPECT_EQ(EventLog::RotatedPath("/a/Hushwell-log.txt", t),
+              "/a/Hushwell-log_20240305_140709.txt");
+    EXPECT_EQ(EventLog::RotatedPath(".txt", t), ".txt_20240305_140709.txt");
+}
+
+TEST_F(EventLogTest, UnusablePathsWriteNothingAndDoNotFail) {
+    EventLog unset(clock_);
+    unset.WriteLine("lost");  // no path set yet
+
+    log_.SetPath(dir_.string());  // a folder, as when the data folder could not be created
+    log_.WriteLine("lost");
+    log_.SetPath((dir_ / "missing" / "Hushwell-log.txt").string());
+    log_.WriteLine("lost");
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(EventLogTest, ManyThreadsWriteWholeLinesAcrossARotation) {
+    // About 840 kB in all, so the log is rotated once while the threads write.
+    constexpr int kThreads = 8;
+    constexpr int kLinesEach = 1500;
+    const std::string padding(40, '.');
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kLinesEach; ++i) {
+                log_.WriteLine("writer " + std::to_string(t) + " line " + std::to_string(i) +
+                               padding);
+            }
+        });
+    }
+    for (auto& w : writers) {
+        w.join();
+    }
+
+    ASSERT_TRUE(fs::exists(RotatedPath()));
+    std::string rotated = ReadFile(RotatedPath());
+    EXPECT_GE(rotated.size(), EventLog::kRotationSize);
+    EXPECT_EQ(rotated.rfind(kBom, 0), 0u);
+    EXPECT_EQ(ReadFile(LogPath()).rfind(kBom, 0), 0u);
+
+    std::set<std::string> seen;
+    for (const auto& file : {RotatedPath(), LogPath()}) {
+        for (const std::string& line : Lines(ReadFile(file))) {
+            ASSERT_EQ(line.rfind("2024/03/05 14:07:09,writer ", 0), 0u) << line;
+            ASSERT_EQ(line.size() - line.find(padding), padding.size()) << line;
+            EXPECT_TRUE(seen.insert(line).second) << "duplicate " << line;
+        }
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLinesEach));
+}
+
+TEST(EventLogSetUpTest, DataFolderFollowsXdgDataHomeAndLogPathFallsBackToTheFolder) {
+    auto saved = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    auto restore = [](const char* name, const std::optional<std::string>& v) {
+        v ? setenv(name, v->c_str(), 1) : unsetenv(name);
+    };
+    auto savedXdg = saved("XDG_DATA_HOME");
+    auto savedHome = saved("HOME");
+    setenv("XDG_DATA_HOME", "/data/home", 1);
+    EXPECT_EQ(ApplicationDataFolder(), "/data/home/Hushwell");
+    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
+    setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(ApplicationDataFolder(), "/home/u/.local/share/Hushwell");
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(ApplicationDataFolder(), "/home/u/.local/share/Hushwell");
+    restore("XDG_DATA_HOME", savedXdg);
+    restore("HOME", savedHome);
+
+    char pattern[] = "/tmp/hushwell-logsetup-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    fs::path root = pattern;
+    std::string previous = ProgramLog().Path();
+
+    EXPECT_TRUE(SetUpLogPath((root / "Hushwell").string()));
+    EXPECT_EQ(ProgramLog().Path(), (root / "Hushwell" / "Hushwell-log.txt").string());
+    WriteLogLine("Starting.");
+    EXPECT_EQ(Lines(ReadFile(root / "Hushwell" / "Hushwell-log.txt")).size(), 1u);
+
+    WriteFile(root / "plain", "not a folder");
+    EXPECT_FALSE(SetUpLogPath((root / "plain" / "Hushwell").string()));
+    EXPECT_EQ(ProgramLog().Path(), (root / "plain" / "Hushwell").string());
+    WriteLogLine("lost");
+
+    ProgramLog().SetPath(previous);
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace hushwell

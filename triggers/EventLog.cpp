@@ -1,0 +1,150 @@
+#include "triggers/EventLog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace hushwell {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kProductFolder = "Hushwell";
+
+std::string FormatStamp(const LocalTime& t) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%4d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return stamp;
+}
+
+// A message is one line: line breaks inside it would split it into lines without a time
+// stamp, so they are written as spaces.
+std::string OneLine(std::string_view message) {
+    std::string line(message);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+int OpenForAppend(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+// Size of the file behind fd, or -1 when it cannot be read.
+long long FileSize(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return -1;
+    }
+    return static_cast<long long>(st.st_size);
+}
+
+// One write call per line, so that a reader never sees half of one; the loop only covers
+// the rare short write.
+void WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+EventLog::EventLog(const Clock& clock) : clock_(clock) {}
+
+void EventLog::SetPath(std::string path) {
+    std::lock_guard lock(mutex_);
+    path_ = std::move(path);
+}
+
+std::string EventLog::Path() const {
+    std::lock_guard lock(mutex_);
+    return path_;
+}
+
+std::string EventLog::RotatedPath(const std::string& path, const LocalTime& t) {
+    constexpr std::size_t kExtensionLength = 4;  // ".txt"
+    std::string base =
+        path.size() > kExtensionLength ? path.substr(0, path.size() - kExtensionLength) : path;
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, "_%4d%02d%02d_%02d%02d%02d.txt", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return base + suffix;
+}
+
+void EventLog::WriteLine(std::string_view message) {
+    std::lock_guard lock(mutex_);
+    if (path_.empty()) {
+        return;
+    }
+    LocalTime now = clock_.Now();
+    std::string line = FormatStamp(now) + "," + OneLine(message) + "\n";
+
+    int fd = OpenForAppend(path_);
+    if (fd < 0) {
+        return;
+    }
+    if (FileSize(fd) >= static_cast<long long>(kRotationSize)) {
+        ::close(fd);
+        // Replaces a log rotated earlier within the same second. When the rename fails the
+        // line is appended to the full log rather than the file being started afresh: a log
+        // that cannot be moved aside keeps growing instead of being wiped.
+        std::rename(path_.c_str(), RotatedPath(path_, now).c_str());
+        fd = OpenForAppend(path_);
+        if (fd < 0) {
+            return;
+        }
+    }
+    if (FileSize(fd) == 0) {
+        line.insert(0, kByteOrderMark);
+    }
+    WriteAll(fd, line);
+    ::close(fd);
+}
+
+EventLog& ProgramLog() {
+    static EventLog log;
+    return log;
+}
+
+void WriteLogLine(std::string_view message) {
+    ProgramLog().WriteLine(message);
+}
+
+std::string ApplicationDataFolder() {
+    std::string dataHome;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        dataHome = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        dataHome = std::string(home) + "/.local/share";
+    } else {
+        dataHome = ".local/share";
+    }
+    return dataHome + "/" + std::string(kProductFolder);
+}
+
+bool SetUpLogPath(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    bool exists = std::filesystem::is_directory(folder, ec);
+    ProgramLog().SetPath(exists ? folder + "/" + std::string(EventLog::kFileName) : folder);
+    return exists;
+}
+
+}  // namespace hushwell

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "audio/Clock.h"
+
+namespace hushwell {
+
+// The plain-text record of what happened: one UTF-8 line per message, "YYYY/MM/DD hh:mm:ss",
+// a comma and the message. A new file starts with a UTF-8 byte-order mark. When the file has
+// reached kRotationSize bytes it is renamed aside under a time-stamped name
+// ("Hushwell-log_20240305_140709.txt") and a fresh file is started.
+//
+// The file is opened and closed for every line, so other programs may read it at any time.
+// Every method may be called from any thread; one lock serialises all of them.
+class EventLog {
+public:
+    static constexpr std::uint64_t kRotationSize = 524188;  // 100 bytes less than 512 KiB
+    static constexpr std::string_view kFileName = "Hushwell-log.txt";
+
+    explicit EventLog(const Clock& clock = SystemClock::Instance());
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
+    // An empty path (the default) makes every write a silent no-op.
+    void SetPath(std::string path);
+    std::string Path() const;
+
+    // Appends one line. Failures to open or write are silent: the line is lost.
+    void WriteLine(std::string_view message);
+
+    // The name the full log is renamed to when it is rotated at the given local time.
+    static std::string RotatedPath(const std::string& path, const LocalTime& t);
+
+private:
+    mutable std::mutex mutex_;
+    const Clock& clock_;
+    std::string path_;
+};
+
+// The program-wide log that WriteLogLine writes to. Its path is set at start-up.
+EventLog& ProgramLog();
+
+// Appends one line to the program-wide log. Any thread.
+void WriteLogLine(std::string_view message);
+
+// The per-user application data folder: $XDG_DATA_HOME/Hushwell, where XDG_DATA_HOME
+// defaults to ~/.local/share.
+std::string ApplicationDataFolder();
+
+// Start-up set-up of the program-wide log: creates the folder when missing and points the
+// log at kFileName inside it. If the folder cannot be created the path stays the folder
+// itself, so every later write fails quietly. Returns whether the folder exists.
+bool SetUpLogPath(const std::string& folder);
+
+}  // namespace hushwell
