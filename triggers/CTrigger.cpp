@@ -1,0 +1,193 @@
+#include "triggers/CTrigger.h"
+
+#include <algorithm>
+
+namespace hushwell {
+
+namespace {
+
+constexpr std::string_view kActiveOn = "v";
+constexpr std::string_view kActiveOff = "_";
+constexpr char kPathSeparator = '/';
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The run of digits starting at the first digit of the text, or "0" when there is none.
+std::string FirstDigitRun(std::string_view text) {
+    const auto first = std::find_if(text.begin(), text.end(), IsDigit);
+    if (first == text.end()) {
+        return "0";
+    }
+    const auto last = std::find_if_not(first, text.end(), IsDigit);
+    return std::string(first, last);
+}
+
+}  // namespace
+
+CTrigger::CTrigger() {
+    Reset();
+}
+
+CTrigger::~CTrigger() = default;
+
+CTrigger::CTrigger(const CTrigger& other) {
+    std::lock_guard source(other.lock_);
+    CopyFieldsFrom(other);
+}
+
+CTrigger& CTrigger::operator=(const CTrigger& other) {
+    if (this != &other) {
+        std::scoped_lock both(lock_, other.lock_);
+        CopyFieldsFrom(other);
+    }
+    return *this;
+}
+
+void CTrigger::CopyFieldsFrom(const CTrigger& other) {
+    referenceIndices = other.referenceIndices;
+    active = other.active;
+    name = other.name;
+    triggerKind = other.triggerKind;
+    control = other.control;
+    amountText = other.amountText;
+    controlKind = other.controlKind;
+    duration = other.duration;
+    startTime = other.startTime;
+    endTime = other.endTime;
+    triggerFile = other.triggerFile;
+    timeOfDay = other.timeOfDay;
+    every = other.every;
+    dayFlags = other.dayFlags;
+    dayText = other.dayText;
+    level = other.level;
+    target = other.target;
+    command = other.command;
+    commandArgs = other.commandArgs;
+    holdUntil = other.holdUntil;
+    serialId = other.serialId;
+}
+
+void CTrigger::Reset() {
+    std::lock_guard guard(lock_);
+    referenceIndices.clear();
+    active.clear();
+    name.clear();
+    amountText.clear();
+    triggerFile.clear();
+    command.clear();
+    commandArgs.clear();
+    triggerKind = TriggerKindWord(TriggerKind::Sound);
+    control = ControlWord(ControlKind::Mute);
+    controlKind = ControlKind::Mute;
+    target = TargetWord(TargetCode::Whole);
+    duration.Zero();
+    startTime.Zero();
+    endTime.Zero();
+    timeOfDay.Zero();
+    every = false;
+    dayFlags.fill(kDayOn);
+    level = kDefaultLevel;
+    holdUntil = 0;
+    serialId = 0;
+}
+
+void CTrigger::SetControl(std::string_view text) {
+    std::lock_guard guard(lock_);
+    control = text;
+    controlKind = GetControlKind();
+    if (controlKind == ControlKind::Down || controlKind == ControlKind::Up) {
+        amountText = FirstDigitRun(control);
+    }
+}
+
+ControlKind CTrigger::GetControlKind() const {
+    std::lock_guard guard(lock_);
+    return ControlKindOf(control);
+}
+
+TriggerKind CTrigger::GetTriggerKind() const {
+    std::lock_guard guard(lock_);
+    return TriggerKindOf(triggerKind);
+}
+
+TargetCode CTrigger::GetTargetCode() const {
+    std::lock_guard guard(lock_);
+    return TargetCodeOf(target);
+}
+
+void CTrigger::SetActive(bool on) {
+    std::lock_guard guard(lock_);
+    active = on ? kActiveOn : kActiveOff;
+}
+
+bool CTrigger::IsActive() const {
+    std::lock_guard guard(lock_);
+    return IsOnText(active);
+}
+
+bool CTrigger::IsSame(const CTrigger& other) const {
+    std::scoped_lock both(lock_, other.lock_);
+    if (name != other.name || control != other.control) {
+        return false;
+    }
+    bool same = false;
+    switch (other.GetTriggerKind()) {
+        case TriggerKind::Sound:
+            same = duration.SameValue(other.duration) && startTime.SameValue(other.startTime) &&
+                   endTime.SameValue(other.endTime) && triggerFile == other.triggerFile &&
+                   target == other.target;
+            break;
+        case TriggerKind::Time:
+            same = duration.SameValue(other.duration) && every == other.every &&
+                   timeOfDay.SameValue(other.timeOfDay) && target == other.target &&
+                   (!every ||
+                    (startTime.SameValue(other.startTime) && endTime.SameValue(other.endTime))) &&
+                   dayFlags == other.dayFlags;
+            break;
+        case TriggerKind::Level:
+            same = duration.SameValue(other.duration) && level == other.level;
+            break;
+        case TriggerKind::Other:
+            return false;
+    }
+    if (same && control.starts_with(ControlWord(ControlKind::Exec))) {
+        same = command == other.command && commandArgs == other.commandArgs;
+    }
+    return same;
+}
+
+std::string CTrigger::FormatDays() {
+    std::string text;
+    for (int day = 0; day < kDaysPerWeek; ++day) {
+        if (dayFlags[day] == kDayOn) {
+            text += kDayNames[day];
+        }
+    }
+    dayText = text;
+    return text;
+}
+
+void CTrigger::ParseDays(std::string_view text) {
+    for (int day = 0; day < kDaysPerWeek; ++day) {
+        dayFlags[day] = text.find(kDayNames[day]) != std::string_view::npos ? kDayOn : kDayOff;
+    }
+}
+
+std::string CTrigger::GetLabel() const {
+    if (controlKind == ControlKind::Exec) {
+        const std::size_t slash = command.rfind(kPathSeparator);
+        if (slash == std::string::npos || slash + 1 == command.size()) {
+            return command;
+        }
+        return command.substr(slash + 1);
+    }
+    constexpr std::size_t kShortestTrimmed = 4;
+    if (control.size() >= kShortestTrimmed && control[control.size() - 2] == ' ') {
+        return control.substr(0, control.size() - 2);
+    }
+    return control;
+}
+
+}  // namespace hushwell

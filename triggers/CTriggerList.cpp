@@ -1,0 +1,216 @@
+#include "triggers/CTriggerList.h"
+
+#include <algorithm>
+
+namespace hushwell {
+
+namespace {
+
+constexpr std::array<TriggerKind, 3> kKindOrder = {TriggerKind::Sound, TriggerKind::Time,
+                                                   TriggerKind::Level};
+
+}  // namespace
+
+CTriggerList::CTriggerList()
+    : limits_{kDefaultMaxSound, kDefaultMaxTime, kDefaultMaxLevel}, baseDir_(kDefaultBaseDir) {}
+
+int CTriggerList::Slot(TriggerKind kind) {
+    switch (kind) {
+        case TriggerKind::Sound:
+            return 0;
+        case TriggerKind::Time:
+            return 1;
+        case TriggerKind::Level:
+            return 2;
+        case TriggerKind::Other:
+            break;
+    }
+    return -1;
+}
+
+void CTriggerList::SetLimits(std::int32_t maxSound, std::int32_t maxTime, std::int32_t maxLevel) {
+    std::lock_guard guard(lock_);
+    limits_ = {maxSound, maxTime, maxLevel};
+}
+
+std::int32_t CTriggerList::Limit(TriggerKind kind) const {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    return slot < 0 ? 0 : limits_[slot];
+}
+
+void CTriggerList::SetBaseDir(std::string baseDir) {
+    std::lock_guard guard(lock_);
+    baseDir_ = std::move(baseDir);
+}
+
+std::string CTriggerList::BaseDir() const {
+    std::lock_guard guard(lock_);
+    return baseDir_;
+}
+
+std::uint32_t CTriggerList::SerialCounter() const {
+    std::lock_guard guard(lock_);
+    return serialCounter_;
+}
+
+void CTriggerList::Add(const CTrigger& record) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(record.GetTriggerKind());
+    if (slot < 0 || Count(kKindOrder[slot]) >= limits_[slot]) {
+        return;
+    }
+    ++serialCounter_;
+    records_[slot].push_back(record);
+    records_[slot].back().serialId = serialCounter_;
+}
+
+int CTriggerList::Count(TriggerKind kind) const {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    if (slot < 0) {
+        return 0;
+    }
+    return static_cast<int>(std::count_if(records_[slot].begin(), records_[slot].end(),
+                                          [](const CTrigger& r) { return r.IsActive(); }));
+}
+
+int CTriggerList::VectorIndexOfActive(int slot, int n) const {
+    if (slot < 0 || n < 0) {
+        return -1;
+    }
+    const std::vector<CTrigger>& records = records_[slot];
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].IsActive() && n-- == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+CTrigger* CTriggerList::Get(TriggerKind kind, int n) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    const int index = VectorIndexOfActive(slot, n);
+    return index < 0 ? nullptr : &records_[slot][index];
+}
+
+const CTrigger* CTriggerList::Get(TriggerKind kind, int n) const {
+    return const_cast<CTriggerList*>(this)->Get(kind, n);
+}
+
+CTrigger* CTriggerList::FindSame(const CTrigger& record) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(record.GetTriggerKind());
+    if (slot < 0) {
+        return nullptr;
+    }
+    for (CTrigger& candidate : records_[slot]) {
+        if (candidate.IsSame(record)) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+int CTriggerList::IndexOfSame(const CTrigger& record) const {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(record.GetTriggerKind());
+    if (slot < 0) {
+        return -1;
+    }
+    int offset = 0;
+    for (int earlier = 0; earlier < slot; ++earlier) {
+        offset += Count(kKindOrder[earlier]);
+    }
+    int position = 0;
+    for (const CTrigger& candidate : records_[slot]) {
+        if (!candidate.IsActive()) {
+            continue;
+        }
+        if (candidate.IsSame(record)) {
+            return offset + position;
+        }
+        ++position;
+    }
+    return -1;
+}
+
+int CTriggerList::Remove(TriggerKind kind, int n) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    const int index = VectorIndexOfActive(slot, n);
+    if (index < 0) {
+        return 1;
+    }
+    records_[slot].erase(records_[slot].begin() + index);
+    return 0;
+}
+
+void CTriggerList::SetActive(TriggerKind kind, int i, bool on) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    if (slot < 0 || i < 0 || i >= static_cast<int>(records_[slot].size())) {
+        return;
+    }
+    records_[slot][i].SetActive(on);
+}
+
+int CTriggerList::StoredCount(TriggerKind kind) const {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    return slot < 0 ? 0 : static_cast<int>(records_[slot].size());
+}
+
+void CTriggerList::ClearKind(TriggerKind kind) {
+    std::lock_guard guard(lock_);
+    const int slot = Slot(kind);
+    if (slot >= 0) {
+        records_[slot].clear();
+    }
+}
+
+void CTriggerList::Merge(const CTriggerList& other) {
+    if (&other == this) {
+        return;  // every record already has itself as its equal
+    }
+    std::scoped_lock both(other.lock_, lock_);
+    for (const std::vector<CTrigger>& records : other.records_) {
+        for (const CTrigger& record : records) {
+            if (FindSame(record) == nullptr) {
+                Add(record);
+            }
+        }
+    }
+}
+
+void CTriggerList::Assign(const CTriggerList& other) {
+    if (&other == this) {
+        return;
+    }
+    std::scoped_lock both(other.lock_, lock_);
+    records_ = other.records_;
+    // The copies keep their serial ids; later additions must not reuse one of them.
+    serialCounter_ = std::max(serialCounter_, other.serialCounter_);
+}
+
+CTriggerList::Selection CTriggerList::MapSelection(int position) const {
+    std::lock_guard guard(lock_);
+    const int sound = CountSound();
+    const int time = CountTime();
+    const int level = CountLevel();
+    Selection selection;
+    if (position < 0) {
+        return selection;
+    }
+    if (position < sound) {
+        selection.sound = position + 1;
+    } else if (position < sound + time) {
+        selection.time = position - sound + 1;
+    } else if (position < sound + time + level) {
+        selection.level = position - sound - time + 1;
+    }
+    return selection;
+}
+
+}  // namespace hushwell

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "triggers/CTrigger.h"
+#include "triggers/Vocabulary.h"
+
+namespace hushwell {
+
+// Every trigger of a running system (or of the editor's working copy): the base folder of
+// the sound files and three vectors of records, sound, time and level. Inactive records stay
+// in their vector but are invisible to counting, positions, detection and the file writer.
+//
+// One re-entrant lock guards the vectors and counters; every operation takes it, and those
+// that read a record's active text also take that record's lock. Any thread may call them.
+// Lock order: this list before its records; Assign and Merge take the other list's lock
+// before their own. Pointers returned by Get* and FindSame stay valid only until a record
+// of that kind is added or removed; hold Mutex() while using them when other threads may
+// change the list.
+class CTriggerList {
+public:
+    static constexpr std::int32_t kDefaultMaxSound = 2000;
+    static constexpr std::int32_t kDefaultMaxTime = 200;
+    static constexpr std::int32_t kDefaultMaxLevel = 50;
+    static constexpr const char* kDefaultBaseDir = "./triggers";
+
+    // 1-based positions within each kind for one all-kinds position; at most one is not 0.
+    struct Selection {
+        int sound = 0;
+        int time = 0;
+        int level = 0;
+    };
+
+    CTriggerList();
+    CTriggerList(const CTriggerList&) = delete;
+    CTriggerList& operator=(const CTriggerList&) = delete;
+
+    std::recursive_mutex& Mutex() const { return lock_; }
+
+    // Start-up values: limits of active records per kind, and the base folder.
+    void SetLimits(std::int32_t maxSound, std::int32_t maxTime, std::int32_t maxLevel);
+    std::int32_t Limit(TriggerKind kind) const;
+    void SetBaseDir(std::string baseDir);
+    std::string BaseDir() const;
+    std::uint32_t SerialCounter() const;
+
+    // Appends a copy with the next serial id when the kind's active count is below its
+    // limit; otherwise (limit reached, or not one of the three kinds) adds nothing.
+    void Add(const CTrigger& record);
+
+    int CountSound() const { return Count(TriggerKind::Sound); }
+    int CountTime() const { return Count(TriggerKind::Time); }
+    int CountLevel() const { return Count(TriggerKind::Level); }
+    int Count(TriggerKind kind) const;
+
+    // The n-th active record of a kind (from 0), or nullptr.
+    CTrigger* GetSound(int n) { return Get(TriggerKind::Sound, n); }
+    CTrigger* GetTime(int n) { return Get(TriggerKind::Time, n); }
+    CTrigger* GetLevel(int n) { return Get(TriggerKind::Level, n); }
+    CTrigger* Get(TriggerKind kind, int n);
+    const CTrigger* Get(TriggerKind kind, int n) const;
+
+    // First record of the same kind, active or not, for which IsSame holds; or nullptr.
+    CTrigger* FindSame(const CTrigger& record);
+    // Position of the first active same record in the all-kinds numbering, or -1.
+    int IndexOfSame(const CTrigger& record) const;
+
+    // Erase the n-th active record of a kind: 0, or 1 when there is no such record.
+    int RemoveSound(int n) { return Remove(TriggerKind::Sound, n); }
+    int RemoveTime(int n) { return Remove(TriggerKind::Time, n); }
+    int RemoveLevel(int n) { return Remove(TriggerKind::Level, n); }
+    int Remove(TriggerKind kind, int n);
+
+    // Sets the active text of the i-th record of the kind's vector, counting inactive ones.
+    void SetActive(TriggerKind kind, int i, bool on);
+    // Number of records of a kind, inactive ones included.
+    int StoredCount(TriggerKind kind) const;
+    // Empties a kind's vector, inactive records included (used by the file reader).
+    void ClearKind(TriggerKind kind);
+
+    // Adds every record of the other list that has no IsSame equal here.
+    void Merge(const CTriggerList& other);
+    // Replaces the three vectors by copies of the other's.
+    void Assign(const CTriggerList& other);
+
+    // Maps an all-kinds position (sound, then time, then level) to per-kind 1-based indices.
+    Selection MapSelection(int position) const;
+
+private:
+    static constexpr int kKinds = 3;
+    static int Slot(TriggerKind kind);  // 0..2, or -1 for any other kind
+    // The vector index of the n-th active record of a slot, or -1.
+    int VectorIndexOfActive(int slot, int n) const;
+
+    std::array<std::int32_t, kKinds> limits_;
+    std::uint32_t serialCounter_ = 0;
+    std::string baseDir_;
+    std::array<std::vector<CTrigger>, kKinds> records_;
+    mutable std::recursive_mutex lock_;
+};
+
+}  // namespace hushwell
