@@ -158,15 +158,19 @@ bool CTrigger::IsSame(const CTrigger& other) const {
     return same;
 }
 
-std::string CTrigger::FormatDays() {
+std::string CTrigger::SelectedDayNames() const {
     std::string text;
     for (int day = 0; day < kDaysPerWeek; ++day) {
         if (dayFlags[day] == kDayOn) {
             text += kDayNames[day];
         }
     }
-    dayText = text;
     return text;
+}
+
+std::string CTrigger::FormatDays() {
+    dayText = SelectedDayNames();
+    return dayText;
 }
 
 void CTrigger::ParseDays(std::string_view text) {

@@ -52,6 +52,8 @@ public:
 
     // Names of the selected days, Monday first, run together; also stored in dayText.
     std::string FormatDays();
+    // The same names without storing them.
+    std::string SelectedDayNames() const;
     // Selects each day whose name occurs anywhere in the text (exact case).
     void ParseDays(std::string_view text);
     // Short label for lists: the program name of an exec control, else the control text

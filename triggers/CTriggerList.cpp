@@ -99,6 +99,20 @@ const CTrigger* CTriggerList::Get(TriggerKind kind, int n) const {
     return const_cast<CTriggerList*>(this)->Get(kind, n);
 }
 
+std::vector<const CTrigger*> CTriggerList::ActiveRecords(TriggerKind kind) const {
+    std::lock_guard guard(lock_);
+    std::vector<const CTrigger*> active;
+    const int slot = Slot(kind);
+    if (slot >= 0) {
+        for (const CTrigger& record : records_[slot]) {
+            if (record.IsActive()) {
+                active.push_back(&record);
+            }
+        }
+    }
+    return active;
+}
+
 CTrigger* CTriggerList::FindSame(const CTrigger& record) {
     std::lock_guard guard(lock_);
     const int slot = Slot(record.GetTriggerKind());

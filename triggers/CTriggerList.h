@@ -64,6 +64,10 @@ public:
     CTrigger* Get(TriggerKind kind, int n);
     const CTrigger* Get(TriggerKind kind, int n) const;
 
+    // The active records of a kind in vector order; valid while the caller holds Mutex()
+    // and the kind is not changed.
+    std::vector<const CTrigger*> ActiveRecords(TriggerKind kind) const;
+
     // First record of the same kind, active or not, for which IsSame holds; or nullptr.
     CTrigger* FindSame(const CTrigger& record);
     // Position of the first active same record in the all-kinds numbering, or -1.
