@@ -1,0 +1,315 @@
+#include "persistence/TriggerListFile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "persistence/AtomicFile.h"
+#include "persistence/NumberText.h"
+#include "persistence/XmlDocument.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr std::string_view kExtension = ".xml";
+constexpr std::string_view kBaseDirPattern = "Sound/baseDir";
+
+struct KindFormat {
+    TriggerKind kind;
+    std::string_view pattern;
+    std::string_view element;
+};
+constexpr std::array<KindFormat, 3> kKinds = {{
+    {TriggerKind::Sound, "Sound/item", "Sound"},
+    {TriggerKind::Time, "Time/item", "Time"},
+    {TriggerKind::Level, "Level/item", "Level"},
+}};
+
+// ---- writing ----
+
+std::string Attribute(std::string_view name, std::string_view value) {
+    std::string text;
+    text.reserve(name.size() + value.size() + 4);
+    text += ' ';
+    text += name;
+    text += "=\"";
+    text += XmlDocument::Escape(value);
+    text += '"';
+    return text;
+}
+
+std::string TimeAttribute(std::string_view name, const TriggerTime& time) {
+    return Attribute(name, time.Formatted());
+}
+
+// Written lists hold only active records, whose active text begins with "v".
+std::string ActiveAttribute(const CTrigger& record) {
+    return Attribute("active", record.active.substr(0, 1));
+}
+
+std::string ExecAttributes(const CTrigger& record) {
+    return Attribute("command", record.command) + Attribute("commandArgs", record.commandArgs);
+}
+
+std::string SoundItem(const CTrigger& r) {
+    return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
+           Attribute("trigger", r.triggerFile) + Attribute("control", r.control) +
+           TimeAttribute("duration", r.duration) + TimeAttribute("startTime", r.startTime) +
+           TimeAttribute("endTime", r.endTime) + Attribute("target", r.target) + ExecAttributes(r) +
+           "/>\n";
+}
+
+// A time trigger without repetition has no start/end window.
+std::string TimeItem(const CTrigger& r) {
+    std::string window;
+    if (r.every) {
+        window = TimeAttribute("startTime", r.startTime) + TimeAttribute("endTime", r.endTime);
+    }
+    return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
+           Attribute("every", r.every ? "y" : "n") + TimeAttribute("trigger", r.timeOfDay) +
+           Attribute("dayOfWeek", r.SelectedDayNames()) + Attribute("control", r.control) +
+           TimeAttribute("duration", r.duration) + window + Attribute("target", r.target) +
+           ExecAttributes(r) + "/>\n";
+}
+
+std::string LevelItem(const CTrigger& r) {
+    return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
+           Attribute("trigger", std::to_string(r.level)) + Attribute("control", r.control) +
+           TimeAttribute("duration", r.duration) + TimeAttribute("startTime", r.startTime) +
+           TimeAttribute("endTime", r.endTime) + ExecAttributes(r) + "/>\n";
+}
+
+std::string Item(TriggerKind kind, const CTrigger& record) {
+    std::lock_guard guard(record.Mutex());
+    switch (kind) {
+        case TriggerKind::Sound:
+            return SoundItem(record);
+        case TriggerKind::Time:
+            return TimeItem(record);
+        case TriggerKind::Level:
+            return LevelItem(record);
+        case TriggerKind::Other:
+            break;
+    }
+    return {};
+}
+
+// ---- reading ----
+
+// Windows lists name their base folder with backslashes (".\triggers"); a folder text with
+// backslashes and no slash is read with slashes instead.
+std::string LocalBaseDir(std::string text) {
+    if (text.find('\\') != std::string::npos && text.find('/') == std::string::npos) {
+        std::replace(text.begin(), text.end(), '\\', '/');
+    }
+    return text;
+}
+
+void ReadText(const XmlElement& item, std::string_view name, std::string& field) {
+    item.GetAttribute(name, field);
+}
+
+void ReadTime(const XmlElement& item, std::string_view name, TriggerTime& field) {
+    std::string text;
+    if (item.GetAttribute(name, text)) {
+        field.Parse(text);
+    }
+}
+
+void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
+    std::string text;
+    ReadText(item, "active", record.active);
+    ReadText(item, "name", record.name);
+    if (kind != TriggerKind::Level) {
+        ReadText(item, "target", record.target);
+    }
+    ReadText(item, "command", record.command);
+    ReadText(item, "commandArgs", record.commandArgs);
+    if (item.GetAttribute("control", text)) {
+        record.SetControl(text);
+    }
+    ReadTime(item, "duration", record.duration);
+    ReadTime(item, "startTime", record.startTime);
+    ReadTime(item, "endTime", record.endTime);
+    switch (kind) {
+        case TriggerKind::Sound:
+            ReadText(item, "trigger", record.triggerFile);
+            break;
+        case TriggerKind::Time:
+            ReadTime(item, "trigger", record.timeOfDay);
+            if (item.GetAttribute("every", text)) {
+                record.every = !text.empty() && (text[0] == 'y' || text[0] == 'Y');
+            }
+            if (item.GetAttribute("dayOfWeek", text)) {
+                record.ParseDays(text);
+            }
+            break;
+        case TriggerKind::Level:
+            if (item.GetAttribute("trigger", text)) {
+                record.level = LeadingInteger(text);
+            }
+            break;
+        case TriggerKind::Other:
+            break;
+    }
+}
+
+// Replaces one kind's records by the file's items of that kind; a kind the query cannot
+// answer keeps its records.
+void ReadKind(const XmlDocument& document, const KindFormat& format, CTriggerList& list) {
+    std::vector<XmlElement> items;
+    if (!document.Query(format.pattern, items)) {
+        return;
+    }
+    const std::size_t limit = static_cast<std::size_t>(std::max(0, list.Limit(format.kind)));
+    const std::size_t count = std::min(items.size(), limit);
+    list.ClearKind(format.kind);
+    for (std::size_t i = 0; i < count; ++i) {
+        CTrigger record;
+        record.triggerKind = TriggerKindWord(format.kind);
+        ReadItem(format.kind, items[i], record);
+        list.Add(record);
+    }
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+    std::ifstream in(path, std::ios::binary);
+    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.good() || in.eof();
+}
+
+}  // namespace
+
+std::string TriggerListFile::PathIn(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') {
+        return folder + kFileName;
+    }
+    return folder + "/" + kFileName;
+}
+
+std::string TriggerListFile::BackupPath(const std::string& listPath, int n) {
+    std::string stem = listPath;
+    if (stem.ends_with(kExtension)) {
+        stem.resize(stem.size() - kExtension.size());
+    }
+    return stem + "_bak" + std::to_string(n) + std::string(kExtension);
+}
+
+int TriggerListFile::Load(CTriggerList& list, const std::string& path) {
+    if (path.empty()) {
+        return kNoPath;
+    }
+    std::lock_guard guard(list.Mutex());
+    XmlDocument document;
+    if (!document.Load(path)) {
+        return kNotReadable;
+    }
+    std::vector<XmlElement> baseDirs;
+    if (!document.Query(kBaseDirPattern, baseDirs)) {
+        return kBaseDirQueryFailed;
+    }
+    if (baseDirs.empty()) {
+        return kNoBaseDir;
+    }
+    list.SetBaseDir(LocalBaseDir(baseDirs.front().Text()));
+    for (const KindFormat& format : kKinds) {
+        ReadKind(document, format, list);
+    }
+    return kOk;
+}
+
+int TriggerListFile::LoadAndMerge(CTriggerList& list, const std::string& path) {
+    CTriggerList fromFile;
+    const int result = Load(fromFile, path);
+    if (result == kOk) {
+        list.Merge(fromFile);
+    }
+    return result;
+}
+
+std::string TriggerListFile::BuildText(const CTriggerList& list) {
+    std::lock_guard guard(list.Mutex());
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
+        "<root>\n"
+        "\t<TriggerList version=\"1.1.0\">\n";
+    for (const KindFormat& format : kKinds) {
+        text += "\t\t<" + std::string(format.element) + ">\n";
+        if (format.kind == TriggerKind::Sound) {
+            text += "\t\t\t<baseDir>" + XmlDocument::Escape(list.BaseDir()) + "</baseDir>\n";
+        }
+        for (const CTrigger* record : list.ActiveRecords(format.kind)) {
+            text += Item(format.kind, *record);
+        }
+        text += "\t\t</" + std::string(format.element) + ">\n";
+    }
+    text += "\t</TriggerList>\n</root>";
+    return text;
+}
+
+int TriggerListFile::BuildDocument(const CTriggerList& list, XmlDocument& document) {
+    return document.LoadXml(BuildText(list)) ? kOk : kNotWellFormed;
+}
+
+int TriggerListFile::Save(const CTriggerList& list, const std::string& path) {
+    XmlDocument document;
+    if (BuildDocument(list, document) != kOk) {
+        return kNotWellFormed;
+    }
+    return document.Save(path) ? kOk : kSaveFailed;
+}
+
+int TriggerListFile::SaveWithBackups(const CTriggerList& list, const std::string& path) {
+    XmlDocument document;
+    if (BuildDocument(list, document) != kOk) {
+        return kNotWellFormed;
+    }
+    AtomicFile file(path);
+    if (!file.Prepare(document.ToText())) {
+        return kSaveFailed;  // nothing rotated, nothing replaced
+    }
+    const bool listMoved = RotateBackups(path);
+    if (file.Commit()) {
+        return kOk;
+    }
+    if (listMoved) {
+        // The list file went to the first backup; bring it back.
+        std::string previous;
+        if (ReadWholeFile(BackupPath(path, 1), previous)) {
+            AtomicFile::Write(path, previous);
+        }
+    }
+    return kSaveFailed;
+}
+
+// Returns true when the list file had to be moved to the first backup rather than linked
+// there (a folder without hard links); it is then absent until the new file is in place.
+bool TriggerListFile::RotateBackups(const std::string& path) {
+    const std::string bak1 = BackupPath(path, 1);
+    const std::string bak2 = BackupPath(path, 2);
+    const std::string bak3 = BackupPath(path, 3);
+    ::unlink(bak3.c_str());
+    std::rename(bak2.c_str(), bak3.c_str());
+    std::rename(bak1.c_str(), bak2.c_str());
+    if (::access(path.c_str(), F_OK) != 0) {
+        return false;
+    }
+    // A second name for the current list, renamed over the first backup in one step.
+    const std::string link = bak1 + ".tmp" + std::to_string(::getpid());
+    ::unlink(link.c_str());
+    if (::link(path.c_str(), link.c_str()) == 0) {
+        if (std::rename(link.c_str(), bak1.c_str()) == 0) {
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    return std::rename(path.c_str(), bak1.c_str()) == 0;
+}
+
+}  // namespace hushwell

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+
+#include "triggers/CTriggerList.h"
+
+namespace hushwell {
+
+class XmlDocument;
+
+// The trigger list file: reading it into a CTriggerList, writing a list to it (with or without
+// the rotation of three backups), and merging a file into a list. Every operation holds the
+// list's lock for its whole duration, so no other thread sees a half-loaded list; in the
+// program they run on the user-interface thread.
+class TriggerListFile {
+public:
+    // Load results (callers test only for zero).
+    static constexpr int kOk = 0;
+    static constexpr int kNoPath = 1;
+    static constexpr int kNoXmlComponent = 2;
+    static constexpr int kNotReadable = 3;  // missing, not a regular file, or not well-formed
+    static constexpr int kBaseDirQueryFailed = 4;
+    static constexpr int kNoBaseDir = 5;
+    static constexpr int kItemFetchFailed = 5;
+    static constexpr int kItemNodeTypeFailed = 6;
+    static constexpr int kItemNotElement = 7;
+    static constexpr int kTimeItemFailureOffset = 10;  // 15, 16, 17 for a time item
+    // Save results.
+    static constexpr int kNotWellFormed = 10;
+    static constexpr int kSaveFailed = 11;
+
+    static constexpr const char* kFileName = "triggers.xml";
+    static constexpr int kBackupCount = 3;
+
+    // The list file in a folder ("/" added only when the folder does not end with one).
+    static std::string PathIn(const std::string& folder);
+    // The n-th backup (1 newest .. 3 oldest): the path without ".xml", then "_bakN.xml".
+    static std::string BackupPath(const std::string& listPath, int n);
+
+    // Reads the file into the list: replaces the base folder, then each kind present in the
+    // file replaces that kind's records (at most the kind's limit of items are read).
+    static int Load(CTriggerList& list, const std::string& path);
+    // Loads the file into a fresh list and, only when that succeeds, merges it into list;
+    // the list's base folder is kept.
+    static int LoadAndMerge(CTriggerList& list, const std::string& path);
+
+    // Writes the active records. Nothing on disk changes unless the document is well-formed
+    // and fully written.
+    static int Save(const CTriggerList& list, const std::string& path);
+    // Save with the backup rotation: _bak3 dropped, _bak2 to _bak3, _bak1 to _bak2, the list
+    // file to _bak1. The rotation runs only once the new content is safely on disk beside
+    // its target, and the list file is never absent.
+    static int SaveWithBackups(const CTriggerList& list, const std::string& path);
+
+    // The document text of the list.
+    static std::string BuildText(const CTriggerList& list);
+
+private:
+    static int BuildDocument(const CTriggerList& list, XmlDocument& document);
+    static bool RotateBackups(const std::string& path);
+};
+
+}  // namespace hushwell
