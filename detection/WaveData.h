@@ -44,8 +44,8 @@ public:
     bool ClassifySampleKind();
 
     // Replace the contents with a 16-bit PCM block of channels x frames samples. Nothing
-    // happens unless rate >= 0, 0 <= channels <= 2, frames >= 0 and samples holds at least
-    // channels x frames values. An empty block clears the whole format record.
+    // happens unless rate >= 0, 0 <= channels <= 2, frames >= 0 and samples are given (holding at
+    // least channels x frames values). An empty block clears the whole format record.
     void AssignPcm16(int rate, int channels, int frames, std::span<const std::int16_t> samples);
     // As AssignPcm16, from float samples already multiplied by 32767; each is rounded and
     // saturated by ScaledFloatToPcm16.
