@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "persistence/AtomicFile.h"
 #include "persistence/NumberText.h"
 #include "persistence/XmlDocument.h"
 
@@ -193,6 +194,20 @@ bool ConfigFile::Load(Settings& settings, const std::string& path) {
     if (!document.Load(path)) {
         return false;
     }
+    Read(document, settings);
+    return true;
+}
+
+bool ConfigFile::LoadText(Settings& settings, std::string_view text) {
+    XmlDocument document;
+    if (!document.LoadXml(text)) {
+        return false;
+    }
+    Read(document, settings);
+    return true;
+}
+
+void ConfigFile::Read(const XmlDocument& document, Settings& settings) {
     // Each step returns false when its query fails; the later keys then stay as they are.
     ReadHotkeys(document, settings) && ReadRecordingDefaults(document, settings) &&
         ReadCheck(document, "launchAtLogon", "check", settings.launchAtLogon) &&
@@ -202,7 +217,6 @@ bool ConfigFile::Load(Settings& settings, const std::string& path) {
         ReadPlacement(document, settings.placement) &&
         ReadWidths(document, "FilterTab", settings.triggerListColumnWidths) &&
         ReadWidths(document, "LogTab", settings.logListColumnWidths);
-    return true;
 }
 
 std::string ConfigFile::BuildText(const Settings& s) {
@@ -239,8 +253,9 @@ std::string ConfigFile::BuildText(const Settings& s) {
 }
 
 bool ConfigFile::Save(const Settings& settings, const std::string& path) {
-    XmlDocument document;
-    return document.LoadXml(BuildText(settings)) && document.Save(path);
+    const std::string text = BuildText(settings);
+    XmlDocument check;
+    return check.LoadXml(text) && AtomicFile::Write(path, text);
 }
 
 }  // namespace hushwell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "persistence/Settings.h"
 
@@ -20,12 +21,17 @@ public:
 
     // Reads every key present; true when the file was loaded. Callers may ignore the result.
     static bool Load(Settings& settings, const std::string& path);
+    // The same for a document held in memory.
+    static bool LoadText(Settings& settings, std::string_view text);
     // Writes through a temporary file and a rename; false when nothing was written (the
     // previous file then stands). Callers may ignore the result.
     static bool Save(const Settings& settings, const std::string& path);
 
     // The document text of a record.
     static std::string BuildText(const Settings& settings);
+
+private:
+    static void Read(const XmlDocument& document, Settings& settings);
 };
 
 }  // namespace hushwell

@@ -205,11 +205,23 @@ int TriggerListFile::Load(CTriggerList& list, const std::string& path) {
     if (path.empty()) {
         return kNoPath;
     }
-    std::lock_guard guard(list.Mutex());
     XmlDocument document;
     if (!document.Load(path)) {
         return kNotReadable;
     }
+    return Read(document, list);
+}
+
+int TriggerListFile::LoadText(CTriggerList& list, std::string_view text) {
+    XmlDocument document;
+    if (!document.LoadXml(text)) {
+        return kNotReadable;
+    }
+    return Read(document, list);
+}
+
+int TriggerListFile::Read(const XmlDocument& document, CTriggerList& list) {
+    std::lock_guard guard(list.Mutex());
     std::vector<XmlElement> baseDirs;
     if (!document.Query(kBaseDirPattern, baseDirs)) {
         return kBaseDirQueryFailed;
@@ -253,25 +265,27 @@ std::string TriggerListFile::BuildText(const CTriggerList& list) {
     return text;
 }
 
-int TriggerListFile::BuildDocument(const CTriggerList& list, XmlDocument& document) {
-    return document.LoadXml(BuildText(list)) ? kOk : kNotWellFormed;
+int TriggerListFile::BuildChecked(const CTriggerList& list, std::string& text) {
+    text = BuildText(list);
+    XmlDocument check;
+    return check.LoadXml(text) ? kOk : kNotWellFormed;
 }
 
 int TriggerListFile::Save(const CTriggerList& list, const std::string& path) {
-    XmlDocument document;
-    if (BuildDocument(list, document) != kOk) {
+    std::string text;
+    if (BuildChecked(list, text) != kOk) {
         return kNotWellFormed;
     }
-    return document.Save(path) ? kOk : kSaveFailed;
+    return AtomicFile::Write(path, text) ? kOk : kSaveFailed;
 }
 
 int TriggerListFile::SaveWithBackups(const CTriggerList& list, const std::string& path) {
-    XmlDocument document;
-    if (BuildDocument(list, document) != kOk) {
+    std::string text;
+    if (BuildChecked(list, text) != kOk) {
         return kNotWellFormed;
     }
     AtomicFile file(path);
-    if (!file.Prepare(document.ToText())) {
+    if (!file.Prepare(text)) {
         return kSaveFailed;  // nothing rotated, nothing replaced
     }
     const bool listMoved = RotateBackups(path);

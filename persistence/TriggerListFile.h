@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "triggers/CTriggerList.h"
 
@@ -40,6 +41,8 @@ public:
     // Reads the file into the list: replaces the base folder, then each kind present in the
     // file replaces that kind's records (at most the kind's limit of items are read).
     static int Load(CTriggerList& list, const std::string& path);
+    // The same for a document held in memory.
+    static int LoadText(CTriggerList& list, std::string_view text);
     // Loads the file into a fresh list and, only when that succeeds, merges it into list;
     // the list's base folder is kept.
     static int LoadAndMerge(CTriggerList& list, const std::string& path);
@@ -56,7 +59,9 @@ public:
     static std::string BuildText(const CTriggerList& list);
 
 private:
-    static int BuildDocument(const CTriggerList& list, XmlDocument& document);
+    static int Read(const XmlDocument& document, CTriggerList& list);
+    // Builds the text and checks that it parses: kOk or kNotWellFormed.
+    static int BuildChecked(const CTriggerList& list, std::string& text);
     static bool RotateBackups(const std::string& path);
 };
 

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <pugixml.hpp>
 
-#include "persistence/AtomicFile.h"
-
 namespace hushwell {
 
 namespace {
@@ -79,17 +77,6 @@ pugi::xml_node NextInDocumentOrder(pugi::xml_node node) {
     return node ? node.next_sibling() : pugi::xml_node();
 }
 
-class StringWriter final : public pugi::xml_writer {
-public:
-    explicit StringWriter(std::string& out) : out_(out) {}
-    void write(const void* data, size_t size) override {
-        out_.append(static_cast<const char*>(data), size);
-    }
-
-private:
-    std::string& out_;
-};
-
 }  // namespace
 
 std::string XmlElement::Name() const {
@@ -157,17 +144,6 @@ bool XmlDocument::LoadXml(std::string_view text) {
     return loaded_;
 }
 
-std::string XmlDocument::ToText() const {
-    std::string text;
-    StringWriter writer(text);
-    document_->save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
-    return text;
-}
-
-bool XmlDocument::Save(const std::string& path) const {
-    return loaded_ && AtomicFile::Write(path, ToText());
-}
-
 bool XmlDocument::Query(std::string_view pattern, std::vector<XmlElement>& elements) const {
     elements.clear();
     if (!loaded_) {
@@ -222,6 +198,15 @@ std::string XmlDocument::Escape(std::string_view text) {
                 break;
             case '>':
                 out += "&gt;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
                 break;
             default:
                 out += c;

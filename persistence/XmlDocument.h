@@ -29,9 +29,10 @@ private:
     pugi::xml_node_struct* node_;
 };
 
-// An XML document for the program's two settings files: load a file, query elements by a
-// slash pattern, and write a document that was first built as text and parsed. One document
-// belongs to one thread at a time (the user-interface thread in the program).
+// An XML document for the program's two settings files: load a file or a text, and query
+// elements by a slash pattern. Writers build their document as text, check it here with
+// LoadXml, and then write that text with AtomicFile. One document belongs to one thread at a
+// time (the user-interface thread in the program).
 class XmlDocument {
 public:
     // Result codes of QueryAttributeRows.
@@ -60,12 +61,6 @@ public:
     bool LoadXml(std::string_view text);
     bool IsLoaded() const { return loaded_; }
 
-    // Writes the loaded document to path through a temporary file in the same folder and a
-    // rename, so the target holds either its old or its new content. False on any failure.
-    bool Save(const std::string& path) const;
-    // The text that Save writes.
-    std::string ToText() const;
-
     // Elements matching a pattern, in document order. "Sound/item" matches every element
     // named item whose parent is named Sound, at any depth; "launchAtLogon" matches every
     // element of that name. False when no document is loaded.
@@ -77,7 +72,9 @@ public:
     int QueryAttributeRows(std::string_view pattern, const std::vector<std::string_view>& names,
                            std::vector<Row>& rows) const;
 
-    // Replaces & " ' < > by their entities for use inside an attribute value.
+    // Replaces & " ' < > by their entities for use inside an attribute value or element
+    // text, and tab, line feed and carriage return by character references, which a reader
+    // would otherwise turn into spaces or line feeds.
     static std::string Escape(std::string_view text);
 
 private:
