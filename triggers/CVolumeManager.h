@@ -68,8 +68,9 @@ public:
     void RequestVolumeSteps(int steps);
 
     // A running control's suspend and resume events, signalled around a default-device switch.
-    // Remove takes out every occurrence of the two events.
-    void AddControlEvents(std::shared_ptr<Event> suspend, std::shared_ptr<Event> resume);
+    // The events must stay alive until RemoveControlEvents has returned; after that the
+    // manager no longer touches them. Remove takes out every occurrence of the two events.
+    void AddControlEvents(Event* suspend, Event* resume);
     void RemoveControlEvents(const Event* suspend, const Event* resume);
 
     // Ramp pace from the options page; rates outside kMinRate..kMaxRate are ignored.
@@ -105,7 +106,7 @@ private:
     void StepDown(int intervalMs);
     bool VerifyLevel(float target);
     void SwitchDefaultEndpoint();
-    void SignalControls(const std::vector<std::shared_ptr<Event>>& events);
+    void SignalControls(const std::vector<Event*>& events);
     void RebindDefaultEndpoint();
     void PublishIdleIfNothingWaits();
     void AddUnapplied(int steps);
@@ -126,8 +127,8 @@ private:
 
     // List lock: the controls' events.
     std::mutex listMutex_;
-    std::vector<std::shared_ptr<Event>> suspendEvents_;
-    std::vector<std::shared_ptr<Event>> resumeEvents_;
+    std::vector<Event*> suspendEvents_;
+    std::vector<Event*> resumeEvents_;
 
     // Rate lock: the ramp intervals.
     mutable std::mutex rateMutex_;
