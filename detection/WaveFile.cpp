@@ -9,11 +9,11 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <istream>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,7 +28,7 @@ using ChunkTag = std::array<char, 4>;
 constexpr ChunkTag kRiffTag{'R', 'I', 'F', 'F'};
 constexpr ChunkTag kWaveTag{'W', 'A', 'V', 'E'};
 constexpr ChunkTag kListTag{'L', 'I', 'S', 'T'};
-constexpr ChunkTag kFormatTag{'f', 'm', 't', ' '};
+constexpr ChunkTag kFmtChunkTag{'f', 'm', 't', ' '};
 constexpr ChunkTag kDataTag{'d', 'a', 't', 'a'};
 
 // Basic format fields without cbSize, as the fmt chunk's first bytes.
@@ -41,36 +41,7 @@ constexpr int kBitsPerByte = 8;
 // Sample data is read in pieces of this size, so memory follows what the file really holds.
 constexpr std::size_t kReadPieceBytes = std::size_t{4} << 20;
 
-// ---- Little-endian reads from the stream. Each returns false on a short read. ----
-
-bool ReadRaw(std::istream& in, void* destination, std::size_t size) {
-    in.read(static_cast<char*>(destination), static_cast<std::streamsize>(size));
-    return in.good() || static_cast<std::size_t>(in.gcount()) == size;
-}
-
-bool ReadU16(std::istream& in, std::uint16_t& value) {
-    std::array<std::uint8_t, 2> b{};
-    if (!ReadRaw(in, b.data(), b.size())) {
-        return false;
-    }
-    value = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-    return true;
-}
-
-bool ReadU32(std::istream& in, std::uint32_t& value) {
-    std::array<std::uint8_t, 4> b{};
-    if (!ReadRaw(in, b.data(), b.size())) {
-        return false;
-    }
-    value = std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
-            (std::uint32_t{b[3]} << 24);
-    return true;
-}
-
-bool ReadTag(std::istream& in, const ChunkTag& expected) {
-    ChunkTag tag{};
-    return ReadRaw(in, tag.data(), tag.size()) && tag == expected;
-}
+// ---- Little-endian reads from memory and from the stream. ----
 
 std::uint16_t LoadU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -79,6 +50,35 @@ std::uint16_t LoadU16(const std::uint8_t* p) {
 std::uint32_t LoadU32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
            (std::uint32_t{p[3]} << 24);
+}
+
+// Each stream read returns false on a short read.
+bool ReadRaw(std::istream& in, void* destination, std::size_t size) {
+    in.read(static_cast<char*>(destination), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(in.gcount()) == size;
+}
+
+bool ReadU16(std::istream& in, std::uint16_t& value) {
+    std::array<std::uint8_t, 2> bytes{};
+    if (!ReadRaw(in, bytes.data(), bytes.size())) {
+        return false;
+    }
+    value = LoadU16(bytes.data());
+    return true;
+}
+
+bool ReadU32(std::istream& in, std::uint32_t& value) {
+    std::array<std::uint8_t, 4> bytes{};
+    if (!ReadRaw(in, bytes.data(), bytes.size())) {
+        return false;
+    }
+    value = LoadU32(bytes.data());
+    return true;
+}
+
+bool ReadTag(std::istream& in, const ChunkTag& expected) {
+    ChunkTag tag{};
+    return ReadRaw(in, tag.data(), tag.size()) && tag == expected;
 }
 
 // ---- Header steps. ----
@@ -160,10 +160,31 @@ std::int32_t SampleLimit(const WaveFormat& format, float maxSeconds) {
     return static_cast<std::int32_t>(limit);
 }
 
-// Reads up to wanted values; fewer when the stream ends first.
+// Bytes between the read position and the end of the stream, when the stream can tell.
+std::optional<std::uint64_t> BytesRemaining(std::istream& in) {
+    const std::istream::pos_type here = in.tellg();
+    if (here == std::istream::pos_type(-1)) {
+        return std::nullopt;
+    }
+    in.seekg(0, std::ios::end);
+    const std::istream::pos_type end = in.tellg();
+    in.clear();
+    in.seekg(here);
+    if (end == std::istream::pos_type(-1)) {
+        return std::nullopt;
+    }
+    return end > here ? static_cast<std::uint64_t>(end - here) : 0;
+}
+
+// Reads up to wanted values; fewer when the stream ends first. The buffer never grows past
+// what the stream holds: by its known size, or one bounded piece at a time.
 template <typename Word>
 std::vector<Word> ReadSamples(std::istream& in, std::size_t wanted) {
     constexpr std::size_t kPieceWords = kReadPieceBytes / sizeof(Word);
+    if (const auto remaining = BytesRemaining(in)) {
+        wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *remaining / sizeof(Word)));
+    }
     std::vector<Word> words;
     while (words.size() < wanted) {
         const std::size_t held = words.size();
@@ -286,7 +307,7 @@ int ParseWaveHeader(WaveData& wave, std::istream& in) {
         return kWaveNotWave;
     }
     SkipOptionalList(in);
-    if (!ReadTag(in, kFormatTag)) {
+    if (!ReadTag(in, kFmtChunkTag)) {
         return kWaveNoFormatChunk;
     }
     std::uint32_t formatChunkSize = 0;
@@ -388,7 +409,7 @@ bool WriteWaveFile(const std::filesystem::path& path, std::span<const std::byte>
     AppendBytes(file, kRiffTag.data(), kRiffTag.size());
     AppendU32(file, static_cast<std::uint32_t>(riffSize));
     AppendBytes(file, kWaveTag.data(), kWaveTag.size());
-    AppendBytes(file, kFormatTag.data(), kFormatTag.size());
+    AppendBytes(file, kFmtChunkTag.data(), kFmtChunkTag.size());
     AppendU32(file, formatBytes);
     AppendBytes(file, SerializeFormat(format).data(), formatBytes);
     AppendBytes(file, kDataTag.data(), kDataTag.size());

@@ -1,0 +1,21 @@
+// Feeds arbitrary bytes to the WAV reader as if they were a file, with the longest time limit
+// the program uses, then runs the conversions a caller would apply to what was read.
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "detection/SampleConversion.h"
+#include "detection/WaveFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size),
+                              std::ios::binary);
+    hushwell::WaveData wave;
+    const int result = hushwell::ReadWaveStream(wave, stream, hushwell::kEditorOpenMaxSeconds);
+    hushwell::CheckAudioFormat(wave.Format());
+    if (result == hushwell::kWaveOk) {
+        hushwell::SoundSamplesToPcm16(wave);
+    }
+    return 0;
+}
