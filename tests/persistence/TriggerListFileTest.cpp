@@ -1,0 +1,347 @@
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "persistence/TriggerListFile.h"
+#include "tests/persistence/TempFolder.h"
+
+namespace hushwell {
+namespace {
+
+using testing::Exists;
+using testing::FileSizeLimit;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::WriteFile;
+
+constexpr std::string_view kTricky = "Ad <\"muted\"> & 'more'\ttab";
+
+CTrigger Active(std::string_view kind, std::string_view name) {
+    CTrigger t;
+    t.triggerKind = kind;
+    t.name = name;
+    t.SetActive(true);
+    return t;
+}
+
+void FillList(CTriggerList& list) {
+    list.SetBaseDir("./sounds & more");
+    CTrigger sound = Active("sound", kTricky);
+    sound.triggerFile = "sub/ring & bell.wav";
+    sound.SetControl("down 40");
+    sound.duration = TriggerTime(0, 1, 30);
+    sound.startTime = TriggerTime(8, 0, 0);
+    sound.endTime = TriggerTime(22, 30, 0);
+    sound.target = "telephone";
+    list.Add(sound);
+
+    CTrigger exec = Active("sound", "notify");
+    exec.SetControl("exec");
+    exec.command = "notify-send";
+    exec.commandArgs = "\"Ad muted\" --urgency=low & more";
+    list.Add(exec);
+
+    CTrigger repeating = Active("time", "news & weather");
+    repeating.every = true;
+    repeating.timeOfDay = TriggerTime(0, 30, 0);
+    repeating.startTime = TriggerTime(7, 0, 0);
+    repeating.endTime = TriggerTime(9, 0, 0);
+    repeating.ParseDays("MONWEDFRI");
+    repeating.SetControl("unmute");
+    list.Add(repeating);
+
+    CTrigger once = Active("time", "once");
+    once.timeOfDay = TriggerTime(12, 0, 0);
+    once.startTime = TriggerTime(1, 1, 1);  // not written without repetition
+    once.ParseDays("");
+    list.Add(once);
+
+    CTrigger level = Active("level", "loud");
+    level.level = 35;
+    level.SetControl("up 5");
+    level.duration = TriggerTime(0, 0, 10);
+    list.Add(level);
+
+    list.Add(CTrigger());  // inactive: never written
+}
+
+void ExpectSameRecords(CTriggerList& a, CTriggerList& b) {
+    for (TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
+        ASSERT_EQ(a.Count(kind), b.Count(kind));
+        for (int i = 0; i < a.Count(kind); ++i) {
+            const CTrigger& x = *a.Get(kind, i);
+            const CTrigger& y = *b.Get(kind, i);
+            EXPECT_TRUE(x.IsSame(y)) << x.name;
+            EXPECT_EQ(x.name, y.name);
+            EXPECT_EQ(x.control, y.control);
+            EXPECT_EQ(x.controlKind, y.controlKind);
+            EXPECT_EQ(x.amountText, y.amountText);
+            EXPECT_EQ(x.target, y.target);
+            EXPECT_EQ(x.command, y.command);
+            EXPECT_EQ(x.commandArgs, y.commandArgs);
+            EXPECT_EQ(x.triggerFile, y.triggerFile);
+            EXPECT_EQ(x.every, y.every);
+            EXPECT_EQ(x.dayFlags, y.dayFlags);
+            EXPECT_EQ(x.level, y.level);
+        }
+    }
+}
+
+class TriggerListFileTest : public ::testing::Test {
+protected:
+    std::string ListPath() const { return TriggerListFile::PathIn(folder_.Path()); }
+    // A minimal file around the given items of each kind.
+    static std::string Document(std::string_view sound, std::string_view time = "",
+                                std::string_view level = "",
+                                std::string_view baseDir = "<baseDir>./t</baseDir>") {
+        return "<root><TriggerList><Sound>" + std::string(baseDir) + std::string(sound) +
+               "</Sound><Time>" + std::string(time) + "</Time><Level>" + std::string(level) +
+               "</Level></TriggerList></root>";
+    }
+    static CTrigger TimeItem(std::string_view attributes) {
+        CTriggerList list;
+        EXPECT_EQ(TriggerListFile::LoadText(
+                      list, Document("", "<item active=\"v\" " + std::string(attributes) + "/>")),
+                  TriggerListFile::kOk);
+        EXPECT_EQ(list.CountTime(), 1);
+        return list.CountTime() == 1 ? *list.GetTime(0) : CTrigger();
+    }
+
+    TempFolder folder_;
+};
+
+TEST_F(TriggerListFileTest, AllKindsRoundTripThroughTheFile) {
+    CTriggerList saved;
+    FillList(saved);
+    ASSERT_EQ(TriggerListFile::Save(saved, ListPath()), TriggerListFile::kOk);
+    CTriggerList loaded;
+    ASSERT_EQ(TriggerListFile::Load(loaded, ListPath()), TriggerListFile::kOk);
+    EXPECT_EQ(loaded.BaseDir(), "./sounds & more");
+    ExpectSameRecords(saved, loaded);
+    EXPECT_EQ(loaded.StoredCount(TriggerKind::Sound), 2);  // the inactive record was not written
+    // Without repetition, the window is neither written nor read back.
+    EXPECT_EQ(loaded.GetTime(1)->startTime.Seconds(), 0);
+    EXPECT_EQ(loaded.GetTime(0)->startTime.Seconds(), 7 * 3600);
+    // The file follows the documented layout.
+    const std::string text = ReadFile(ListPath());
+    EXPECT_TRUE(
+        text.starts_with("<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n<root>\n"
+                         "\t<TriggerList version=\"1.1.0\">\n\t\t<Sound>\n"));
+    EXPECT_NE(text.find("name=\"news &amp; weather\" every=\"y\" trigger=\"00:30:00\" "
+                        "dayOfWeek=\"MONWEDFRI\" control=\"unmute\""),
+              std::string::npos);
+    EXPECT_NE(text.find("name=\"once\" every=\"n\" trigger=\"12:00:00\" dayOfWeek=\"\" "
+                        "control=\"mute\" duration=\"00:00:00\" target=\"whole\""),
+              std::string::npos);
+    EXPECT_NE(text.find("trigger=\"35\" control=\"up 5\" duration=\"00:00:10\" "
+                        "startTime=\"00:00:00\" endTime=\"00:00:00\" command=\"\""),
+              std::string::npos);
+    EXPECT_TRUE(text.ends_with("\t\t</Level>\n\t</TriggerList>\n</root>"));
+}
+
+TEST_F(TriggerListFileTest, FileWrittenOnWindowsLoads) {
+    const std::string text =
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\r\n<root>\r\n"
+        "\t<TriggerList version=\"1.1.0\">\r\n\t\t<Sound>\r\n<baseDir>.\\triggers</baseDir>\r\n"
+        "<item active=\"v\" name=\"R\xC3\xA9veil\" trigger=\"bell.wav\" control=\"mute\" "
+        "duration=\"00:00:30\" startTime=\"00:00:00\" endTime=\"00:00:00\" target=\"whole\" "
+        "command=\"\" commandArgs=\"\"/>\r\n\t\t</Sound>\r\n\t\t<Time>\r\n\t\t</Time>\r\n"
+        "\t\t<Level>\r\n\t\t</Level>\r\n\t</TriggerList>\r\n</root>";
+    WriteFile(ListPath(), text);
+    CTriggerList list;
+    ASSERT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kOk);
+    EXPECT_EQ(list.BaseDir(), "./triggers");
+    ASSERT_EQ(list.CountSound(), 1);
+    EXPECT_EQ(list.GetSound(0)->name, "R\xC3\xA9veil");
+    EXPECT_EQ(list.GetSound(0)->duration.Seconds(), 30);
+}
+
+TEST_F(TriggerListFileTest, MissingBaseFolderReadsNothing) {
+    CTriggerList list;
+    list.Add(Active("level", "kept"));
+    EXPECT_EQ(TriggerListFile::LoadText(
+                  list, Document("<item active=\"v\"/>", "", "", "<notBaseDir>x</notBaseDir>")),
+              TriggerListFile::kNoBaseDir);
+    EXPECT_EQ(list.CountSound(), 0);
+    EXPECT_EQ(list.CountLevel(), 1);
+    EXPECT_EQ(list.BaseDir(), CTriggerList::kDefaultBaseDir);
+}
+
+TEST_F(TriggerListFileTest, UnreadableFilesChangeNothing) {
+    CTriggerList list;
+    list.Add(Active("sound", "kept"));
+    EXPECT_EQ(TriggerListFile::Load(list, ""), TriggerListFile::kNoPath);
+    EXPECT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kNotReadable);
+    const std::string good = Document("<item active=\"v\" name=\"a\"/>");
+    for (const std::string& bytes :
+         {std::string(), std::string("not xml at all"), good.substr(0, good.size() / 2),
+          std::string("\x7F"
+                      "ELF\x02\x01\x01\x00\x00\x00\xFF\xFE",
+                      12)}) {
+        WriteFile(ListPath(), bytes);
+        EXPECT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kNotReadable);
+        ASSERT_EQ(list.CountSound(), 1);
+        EXPECT_EQ(list.GetSound(0)->name, "kept");
+    }
+}
+
+TEST_F(TriggerListFileTest, KindsInTheFileReplaceTheirRecordsUpToTheLimit) {
+    std::string sounds;
+    for (int i = 0; i < 2100; ++i) {
+        sounds += "<item active=\"v\" name=\"s" + std::to_string(i) + "\"/>";
+    }
+    CTriggerList list;
+    list.Add(Active("time", "replaced by an empty Time element"));
+    list.Add(Active("sound", "replaced"));
+    ASSERT_EQ(TriggerListFile::LoadText(list, Document(sounds)), TriggerListFile::kOk);
+    EXPECT_EQ(list.CountSound(), 2000);
+    EXPECT_EQ(list.GetSound(1999)->name, "s1999");
+    EXPECT_EQ(list.CountTime(), 0);
+}
+
+TEST_F(TriggerListFileTest, AHugeFileReadsOnlyUpToEachLimit) {
+    constexpr int kItems = 50000;  // about 6 MB of items per kind
+    std::string items;
+    items.reserve(kItems * 120);
+    for (int i = 0; i < kItems; ++i) {
+        items += "<item active=\"v\" name=\"item " + std::to_string(i) +
+                 "\" trigger=\"30\" control=\"down 10\" duration=\"00:00:05\" "
+                 "startTime=\"\" endTime=\"\" command=\"\" commandArgs=\"\"/>";
+    }
+    WriteFile(ListPath(), Document(items, items, items));
+    CTriggerList list;
+    ASSERT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kOk);
+    EXPECT_EQ(list.CountSound(), CTriggerList::kDefaultMaxSound);
+    EXPECT_EQ(list.CountTime(), CTriggerList::kDefaultMaxTime);
+    EXPECT_EQ(list.CountLevel(), CTriggerList::kDefaultMaxLevel);
+    EXPECT_EQ(list.GetLevel(49)->name, "item 49");
+}
+
+TEST_F(TriggerListFileTest, InactiveItemsAreLoadedButNeverListedOrSaved) {
+    CTriggerList list;
+    ASSERT_EQ(
+        TriggerListFile::LoadText(list, Document("<item active=\"_\" name=\"a\"/><item name=\"b\"/>"
+                                                 "<item active=\"v\" name=\"c\"/>")),
+        TriggerListFile::kOk);
+    EXPECT_EQ(list.StoredCount(TriggerKind::Sound), 3);
+    EXPECT_EQ(list.CountSound(), 1);
+    const std::string text = TriggerListFile::BuildText(list);
+    EXPECT_EQ(text.find("name=\"a\""), std::string::npos);
+    EXPECT_EQ(text.find("name=\"b\""), std::string::npos);
+    EXPECT_NE(text.find("name=\"c\""), std::string::npos);
+}
+
+TEST_F(TriggerListFileTest, TimeTextsDaysAndRepetitionFollowTheReadingRules) {
+    EXPECT_EQ(TimeItem("duration=\"90\"").duration.Formatted(), "00:01:30");
+    EXPECT_EQ(TimeItem("duration=\"1:2\"").duration.Formatted(), "00:01:02");
+    EXPECT_EQ(TimeItem("duration=\"30:00:00\"").duration.Formatted(), "24:00:00");
+    EXPECT_EQ(TimeItem("duration=\"\"").duration.Formatted(), "00:00:00");
+    EXPECT_EQ(TimeItem("dayOfWeek=\"SATSUN\"").SelectedDayNames(), "SATSUN");
+    EXPECT_EQ(TimeItem("dayOfWeek=\"\"").SelectedDayNames(), "");
+    EXPECT_EQ(TimeItem("").SelectedDayNames(), "MONTUEWEDTHUFRISATSUN");
+    EXPECT_TRUE(TimeItem("every=\"Yes\"").every);
+    EXPECT_FALSE(TimeItem("every=\"n\"").every);
+    EXPECT_FALSE(TimeItem("every=\"1\"").every);
+    EXPECT_FALSE(TimeItem("every=\"\"").every);
+}
+
+TEST_F(TriggerListFileTest, ControlsAndLevelsFollowTheReadingRules) {
+    const CTrigger down = TimeItem("control=\"down 40\"");
+    EXPECT_EQ(down.controlKind, ControlKind::Down);
+    EXPECT_EQ(down.amountText, "40");
+    EXPECT_EQ(TimeItem("control=\"downward\"").amountText, "0");
+    EXPECT_EQ(TimeItem("control=\"stop\"").controlKind, ControlKind::Undefined);
+    EXPECT_EQ(TimeItem("control=\"unmute\"").controlKind, ControlKind::Unmute);
+
+    CTriggerList list;
+    ASSERT_EQ(TriggerListFile::LoadText(
+                  list, Document("", "",
+                                 "<item active=\"v\" trigger=\" -7x\" target=\"telephone\"/>"
+                                 "<item active=\"v\" trigger=\"many\"/><item active=\"v\"/>")),
+              TriggerListFile::kOk);
+    ASSERT_EQ(list.CountLevel(), 3);
+    EXPECT_EQ(list.GetLevel(0)->level, -7);
+    EXPECT_EQ(list.GetLevel(0)->target, "whole");  // levels ignore the target
+    EXPECT_EQ(list.GetLevel(1)->level, 0);
+    EXPECT_EQ(list.GetLevel(2)->level, 100);
+}
+
+TEST_F(TriggerListFileTest, MergeAddsNewRecordsAndKeepsTheBaseFolder) {
+    CTriggerList file;
+    file.SetBaseDir("./elsewhere");
+    file.Add(Active("sound", "shared"));
+    file.Add(Active("level", "new"));
+    ASSERT_EQ(TriggerListFile::Save(file, ListPath()), TriggerListFile::kOk);
+
+    CTriggerList list;
+    list.Add(Active("sound", "shared"));
+    ASSERT_EQ(TriggerListFile::LoadAndMerge(list, ListPath()), TriggerListFile::kOk);
+    EXPECT_EQ(list.CountSound(), 1);
+    EXPECT_EQ(list.CountLevel(), 1);
+    EXPECT_EQ(list.BaseDir(), CTriggerList::kDefaultBaseDir);
+    WriteFile(ListPath(), "broken");
+    EXPECT_NE(TriggerListFile::LoadAndMerge(list, ListPath()), TriggerListFile::kOk);
+    EXPECT_EQ(list.CountLevel(), 1);
+}
+
+TEST_F(TriggerListFileTest, SavingRotatesThreeBackups) {
+    EXPECT_EQ(TriggerListFile::BackupPath("/a/triggers.xml", 1), "/a/triggers_bak1.xml");
+    EXPECT_EQ(TriggerListFile::BackupPath("/a/list", 3), "/a/list_bak3.xml");
+    std::vector<std::string> generations;
+    for (int generation = 0; generation < 5; ++generation) {
+        CTriggerList list;
+        list.Add(Active("sound", "generation " + std::to_string(generation)));
+        ASSERT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kOk);
+        generations.push_back(TriggerListFile::BuildText(list));
+    }
+    EXPECT_EQ(ReadFile(ListPath()), generations[4]);
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(ReadFile(TriggerListFile::BackupPath(ListPath(), n)), generations[4 - n]);
+    }
+    EXPECT_EQ(folder_.EntryCount(), 4u);
+}
+
+TEST_F(TriggerListFileTest, FailedSaveLeavesListAndBackupsAsTheyWere) {
+    CTriggerList small;
+    small.Add(Active("sound", "old"));
+    ASSERT_EQ(TriggerListFile::SaveWithBackups(small, ListPath()), TriggerListFile::kOk);
+    ASSERT_EQ(TriggerListFile::SaveWithBackups(small, ListPath()), TriggerListFile::kOk);
+    const std::string before = ReadFile(ListPath());
+    const std::string bak1 = ReadFile(TriggerListFile::BackupPath(ListPath(), 1));
+
+    CTriggerList large;
+    for (int i = 0; i < 100; ++i) {
+        large.Add(Active("sound", "a long enough name to grow the file " + std::to_string(i)));
+    }
+    {
+        FileSizeLimit limit(before.size() + 100);
+        EXPECT_EQ(TriggerListFile::SaveWithBackups(large, ListPath()),
+                  TriggerListFile::kSaveFailed);
+        EXPECT_EQ(TriggerListFile::Save(large, ListPath()), TriggerListFile::kSaveFailed);
+    }
+    EXPECT_EQ(ReadFile(ListPath()), before);
+    EXPECT_EQ(ReadFile(TriggerListFile::BackupPath(ListPath(), 1)), bak1);
+    EXPECT_FALSE(Exists(TriggerListFile::BackupPath(ListPath(), 2)));
+    EXPECT_EQ(folder_.EntryCount(), 2u);
+
+    EXPECT_EQ(TriggerListFile::Save(small, folder_.File("missing/triggers.xml")),
+              TriggerListFile::kSaveFailed);
+    EXPECT_EQ(TriggerListFile::Save(small, ""), TriggerListFile::kSaveFailed);
+}
+
+TEST_F(TriggerListFileTest, ReadOnlyFolderKeepsThePreviousList) {
+    if (testing::RunningAsRoot()) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    CTriggerList list;
+    list.Add(Active("sound", "old"));
+    ASSERT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kOk);
+    const std::string before = ReadFile(ListPath());
+    ASSERT_EQ(::chmod(folder_.Path().c_str(), 0555), 0);
+    list.Add(Active("sound", "new"));
+    EXPECT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kSaveFailed);
+    EXPECT_EQ(ReadFile(ListPath()), before);
+}
+
+}  // namespace
+}  // namespace hushwell
