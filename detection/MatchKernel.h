@@ -1,0 +1,167 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <span>
+#include <vector>
+
+namespace hushwell {
+
+// Feature layout shared by the reference and live sequences: frame-major, 32 band values per
+// frame. Only bands 0..23 (about 156 Hz to 5.9 kHz) are compared, and a reference frame
+// (hop 512 samples) meets every eighth live frame (hop 64 samples).
+inline constexpr std::size_t kFeatureBands = 32;
+inline constexpr std::size_t kComparedBands = 24;
+inline constexpr std::size_t kLiveFramesPerReferenceFrame = 8;
+
+// The plain correlation of one reference with the newest frames of a live sequence: the cosine
+// similarity of their band patterns over bands 0..23, in [0, 1]. With Rf reference frames and
+// Lf live frames, reference frame i meets live frame j0 + 8 i where j0 = max(0, Lf - 8 Rf);
+// pairs whose live frame would lie at or past Lf are left out. Sums are single precision, in
+// frame order. 0 when either side has no energy (also for a reference without frames).
+// Trailing values that do not fill a whole frame are ignored. Any thread; no state.
+float CorrelateReference(std::span<const float> reference, std::span<const float> live);
+
+// Scores prepared references against a live feature sequence, several matching passes at a
+// time. Pass p of one call sees the live frames [0, firstPassEnd + p), so the passes of one
+// block (consecutive pass ends) are evaluated per reference in one sweep and each reference is
+// read from memory once per call. Scores equal those of CorrelateReference up to the rounding
+// of differently ordered single-precision sums (well within 1e-5).
+//
+// Work saved over the plain correlation: each reference's energy is summed once when it is
+// added; each live frame's energy once when it is first seen; the newest live frames the passes
+// meet are gathered once per call into a compact table that stays in the first-level cache;
+// the remaining dot products run on AVX2/FMA when the processor has them.
+//
+// The kernel only computes scores; firing order and hold-offs are the caller's.
+class MatchKernel {
+public:
+    enum class InstructionSet { Portable, Avx2Fma };
+
+    // The best set this processor runs. Any thread.
+    static InstructionSet BestInstructionSet();
+
+    // Scores of the passes of one call, pass-major: At(pass, reference).
+    class Scores {
+    public:
+        std::size_t PassCount() const { return passes_; }
+        std::size_t ReferenceCount() const { return references_; }
+        float At(std::size_t pass, std::size_t reference) const {
+            return values_[pass * references_ + reference];
+        }
+        std::span<const float> Pass(std::size_t pass) const {
+            return std::span<const float>(values_).subspan(pass * references_, references_);
+        }
+
+    private:
+        friend class MatchKernel;
+        void Reset(std::size_t passes, std::size_t references);
+        float* Row(std::size_t pass) { return values_.data() + pass * references_; }
+
+        std::size_t passes_ = 0;
+        std::size_t references_ = 0;
+        std::vector<float> values_;
+    };
+
+    // Runs on `set`; a set this processor lacks falls back to Portable.
+    explicit MatchKernel(InstructionSet set = BestInstructionSet());
+
+    InstructionSet ActiveInstructionSet() const { return set_; }
+
+    // --- Reference set: the thread that rebuilds references, while no scoring runs. ---
+
+    void ClearReferences();
+    // Prepares one reference from its feature sequence (32 values per frame; a partial trailing
+    // frame is ignored) and returns its index: indices count up from 0 in the order of adding.
+    std::size_t AddReference(std::span<const float> features);
+    std::size_t ReferenceCount() const { return references_.size(); }
+    std::size_t ReferenceFrames(std::size_t reference) const;
+
+    // --- Detection thread. ---
+
+    // Forgets the live frame energies; call when a new live sequence starts.
+    void ResetLive();
+    // Mirrors the removal of the oldest live frames from the sequence passed to Score.
+    void DropOldestLiveFrames(std::size_t frames);
+
+    // Scores every reference for passes ending at firstPassEnd .. firstPassEnd + passCount - 1
+    // live frames. The live sequence must be the one the previous calls saw, extended at its
+    // end and shortened at its front only through DropOldestLiveFrames (a sequence shorter than
+    // the frames already seen is taken as a new one). A pass end past the frames of `live` is
+    // scored as if it were the last frame.
+    void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
+               Scores& scores);
+    // The same for the listed references only (indices in increasing order give the best
+    // memory access); the other entries of the table are 0, as are indices out of range.
+    void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
+               std::span<const std::uint32_t> selected, Scores& scores);
+
+private:
+    template <class T>
+    struct CacheLineAllocator {
+        using value_type = T;
+        static constexpr std::align_val_t kAlignment{64};
+        CacheLineAllocator() = default;
+        template <class U>
+        CacheLineAllocator(const CacheLineAllocator<U>&) {}
+        T* allocate(std::size_t n) {
+            return static_cast<T*>(::operator new(n * sizeof(T), kAlignment));
+        }
+        void deallocate(T* p, std::size_t) { ::operator delete(p, kAlignment); }
+        template <class U>
+        bool operator==(const CacheLineAllocator<U>&) const {
+            return true;
+        }
+    };
+    using AlignedFloats = std::vector<float, CacheLineAllocator<float>>;
+
+    struct PreparedReference {
+        std::size_t firstValue = 0;   // into referenceBands_
+        std::size_t frames = 0;       // Rf
+        std::size_t firstEnergy = 0;  // into energyPrefix_, frames + 1 entries
+    };
+
+    // Geometry of the passes of one call after clamping to the frames available.
+    struct PassPlan {
+        std::size_t firstEnd = 0;   // live frames seen by the first computed pass
+        std::size_t count = 0;      // passes computed; further requested passes repeat the last
+        std::size_t requested = 0;  // passes asked for
+        std::size_t gathered = 0;   // reference frames covered by the gathered table
+    };
+
+    // Signature of the dot-product sweep: out[p] = sum over frames i of the 24-band dot
+    // product of reference frame i with the live frame at live + i * liveStep + p * passStep.
+    using SweepFunction = void (*)(const float* reference, std::size_t frames, const float* live,
+                                   std::ptrdiff_t liveStep, std::size_t passStep,
+                                   std::size_t passes, float* out);
+
+    void UpdateLiveEnergies(std::span<const float> live);
+    PassPlan PlanPasses(std::size_t liveFrames, std::size_t firstPassEnd,
+                        std::size_t passCount) const;
+    void GatherNewestFrames(std::span<const float> live, const PassPlan& plan);
+    void ScoreReference(std::span<const float> live, const PassPlan& plan, std::size_t reference,
+                        Scores& scores);
+    void ScoreSwept(const PassPlan& plan, const PreparedReference& ref);
+    float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
+                       const PreparedReference& ref) const;
+    void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
+               const std::uint32_t* selected, std::size_t selectedCount, Scores& scores);
+
+    InstructionSet set_;
+    SweepFunction sweep_;
+
+    // Reference set.
+    std::vector<PreparedReference> references_;
+    AlignedFloats referenceBands_;      // 24 bands per frame, references back to back
+    std::vector<double> energyPrefix_;  // per reference: sums of frame energies 0..n-1
+    std::size_t longestReference_ = 0;  // frames
+
+    // Live side (detection thread).
+    std::vector<double> liveEnergies_;  // per live frame, bands 0..23
+    AlignedFloats gathered_;            // newest frames met by the passes, see GatherNewestFrames
+    std::vector<double> gatheredEnergies_;  // per pass: cumulative energies by reference length
+    std::vector<float> sweptDots_;          // per pass: dot products of the current reference
+};
+
+}  // namespace hushwell
