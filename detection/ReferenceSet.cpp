@@ -1,0 +1,193 @@
+#include "detection/ReferenceSet.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+#include "detection/SampleConversion.h"
+#include "detection/WaveData.h"
+#include "detection/WaveFile.h"
+#include "triggers/CTrigger.h"
+#include "triggers/CTriggerList.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr char kSeparator = '/';
+
+bool IsRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool HasWildcard(std::string_view name) {
+    return name.find_first_of("*?") != name.npos;
+}
+
+// An fnmatch pattern in which only * and ? are special: the characters fnmatch would also
+// take as a bracket expression or an escape stand for themselves.
+std::string WildcardPattern(std::string_view name) {
+    std::string pattern;
+    pattern.reserve(name.size() * 2);
+    for (char c : name) {
+        if (c == '[' || c == ']' || c == '\\') {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    return pattern;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+ReferenceSet::ReferenceSet(std::string triggersFolder)
+    : triggersFolder_(std::move(triggersFolder)) {}
+
+void ReferenceSet::SetTriggersFolder(std::string triggersFolder) {
+    triggersFolder_ = std::move(triggersFolder);
+}
+
+std::string ReferenceSet::EffectiveBase(std::string_view baseDir, std::string_view triggersFolder) {
+    if (!baseDir.empty() && baseDir.front() == kSeparator) {
+        return std::string(baseDir);
+    }
+    return std::string(triggersFolder);
+}
+
+std::pair<std::string, std::string> ReferenceSet::SplitTriggerText(std::string_view text,
+                                                                   std::string_view baseFolder) {
+    const std::size_t slash = text.rfind(kSeparator);
+    if (slash == text.npos) {
+        std::string folder(baseFolder);
+        if (folder.empty() || folder.back() != kSeparator) {
+            folder += kSeparator;
+        }
+        return {folder, std::string(text)};
+    }
+    return {std::string(text.substr(0, slash + 1)), std::string(text.substr(slash + 1))};
+}
+
+std::vector<std::string> ReferenceSet::MatchingFiles(const std::string& folder,
+                                                     const std::string& pattern) {
+    std::vector<std::string> names;
+    if (pattern.empty()) {
+        return names;
+    }
+    if (!HasWildcard(pattern)) {
+        if (IsRegularFile(folder + pattern)) {
+            names.push_back(pattern);
+        }
+        return names;
+    }
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return names;
+    }
+    const std::string fnPattern = WildcardPattern(pattern);
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        if (::fnmatch(fnPattern.c_str(), name.c_str(), FNM_PERIOD) != 0) {
+            continue;
+        }
+        if (IsRegularFile(folder + name)) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int ReferenceSet::RebuildReferences(CTriggerList& list) {
+    // 1.-2. Base folder, then an empty set.
+    effectiveBaseFolder_ = EffectiveBase(list.BaseDir(), triggersFolder_);
+    Clear();
+
+    // 3. Every active sound trigger, in list order. The list lock keeps the record in place
+    // while its files are attached.
+    for (int n = 0;; ++n) {
+        std::lock_guard listLock(list.Mutex());
+        CTrigger* trigger = list.GetSound(n);
+        if (trigger == nullptr) {
+            break;
+        }
+        AttachFiles(*trigger);
+    }
+    return list.CountSound() + list.CountTime();
+}
+
+void ReferenceSet::Clear() {
+    paths_.clear();
+    references_.clear();
+    indexByPath_.clear();
+    rejectedPaths_.clear();
+    maxReferenceLength_ = kInitialMaxReferenceLength;
+}
+
+void ReferenceSet::AttachFiles(CTrigger& trigger) {
+    std::lock_guard lock(trigger.Mutex());
+    trigger.referenceIndices.clear();
+    const auto [folder, name] = SplitTriggerText(trigger.triggerFile, effectiveBaseFolder_);
+    for (const std::string& entry : MatchingFiles(folder, name)) {
+        const std::int64_t index = IndexOf(folder + entry);
+        if (index >= 0) {
+            trigger.referenceIndices.push_back(static_cast<std::uint32_t>(index));
+        }
+    }
+}
+
+std::int64_t ReferenceSet::IndexOf(const std::string& path) {
+    if (const auto found = indexByPath_.find(path); found != indexByPath_.end()) {
+        return found->second;
+    }
+    if (paths_.size() >= kMaxReferences || rejectedPaths_.contains(path)) {
+        return -1;
+    }
+    if (!Analyse(path)) {
+        rejectedPaths_.insert(path);
+        return -1;
+    }
+    const auto index = static_cast<std::uint32_t>(paths_.size());
+    paths_.push_back(path);
+    indexByPath_.emplace(path, index);
+    const auto length = static_cast<std::uint32_t>(references_.back().Features().size());
+    maxReferenceLength_ = std::max(maxReferenceLength_, length);
+    return index;
+}
+
+bool ReferenceSet::Analyse(const std::string& path) {
+    WaveData sound;
+    if (ReadWaveFile(sound, path, kMaxReferenceSeconds) != kWaveOk) {
+        return false;
+    }
+    const WaveFormat& format = sound.Format();
+    if (CheckAudioFormat(format) != 0 || sound.SampleCount() <= 0) {
+        return false;
+    }
+    // 32-bit sounds (integer or float) are brought to 16 bits for the analyzer.
+    const std::vector<std::int16_t> samples = SoundSamplesToPcm16(sound);
+    if (samples.empty()) {
+        return false;
+    }
+    const int rate = static_cast<int>(format.sampleRate);
+    const int channels = format.channels;
+    analyzer_.SetInputRate(rate);
+    if (analyzer_.ExtractReferenceFeatures(rate, channels, samples) != 0) {
+        return false;
+    }
+    references_.emplace_back(analyzer_.Features(), analyzer_.MatchThreshold());
+    return true;
+}
+
+}  // namespace hushwell
