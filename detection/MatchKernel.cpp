@@ -85,7 +85,8 @@ MatchKernel::MatchKernel(InstructionSet set)
                ? InstructionSet::Avx2Fma
                : InstructionSet::Portable),
       sweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepAvx2Fma
-                                             : &match_sweeps::SweepPortable) {}
+                                             : &match_sweeps::SweepPortable),
+      halfSweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepHalvesAvx2Fma : nullptr) {}
 
 void MatchKernel::Scores::Reset(std::size_t passes, std::size_t references) {
     passes_ = passes;
@@ -99,6 +100,7 @@ void MatchKernel::Scores::Reset(std::size_t passes, std::size_t references) {
 void MatchKernel::ClearReferences() {
     references_.clear();
     referenceBands_.clear();
+    referenceHalves_.clear();
     energyPrefix_.clear();
     longestReference_ = 0;
 }
@@ -117,9 +119,38 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
         energy += FrameEnergy(frame);
         energyPrefix_.push_back(energy);
     }
+    StoreHalves(referenceBands_.data() + prepared.firstValue, prepared.frames, prepared);
     longestReference_ = std::max(longestReference_, prepared.frames);
     references_.push_back(prepared);
     return references_.size() - 1;
+}
+
+// The half-precision copy for estimates, scaled by a power of two so that the largest magnitude
+// lies just below 2^15: every value keeps a relative precision of 2^-11, or is so small against
+// the largest that its absolute error does not matter. References whose values are all zero,
+// not finite or extremely small get no copy (halfScale 0) and are always scored exactly.
+void MatchKernel::StoreHalves(const float* bands, std::size_t frames, PreparedReference& prepared) {
+    constexpr int kLargestHalfExponent = 15;
+    constexpr int kSmallestExponent = -100;
+    const std::size_t count = frames * kComparedBands;
+    referenceHalves_.resize(prepared.firstValue + count, 0);
+    prepared.halfScale = 0.0f;
+    if (halfSweep_ == nullptr || count == 0) {
+        return;
+    }
+    float largest = 0.0f;
+    for (std::size_t n = 0; n < count; ++n) {
+        largest = std::max(largest, std::fabs(bands[n]));  // NaN compares false: caught below
+    }
+    int exponent = 0;
+    std::frexp(largest, &exponent);  // largest < 2^exponent
+    if (!(largest > 0.0f) || !std::isfinite(largest) || exponent < kSmallestExponent ||
+        std::any_of(bands, bands + count, [](float v) { return std::isnan(v); })) {
+        return;
+    }
+    const float factor = std::ldexp(1.0f, kLargestHalfExponent - exponent);
+    match_sweeps::ToHalvesAvx2(bands, count, factor, referenceHalves_.data() + prepared.firstValue);
+    prepared.halfScale = std::ldexp(1.0f, exponent - kLargestHalfExponent);
 }
 
 std::size_t MatchKernel::ReferenceFrames(std::size_t reference) const {
@@ -141,18 +172,24 @@ void MatchKernel::DropOldestLiveFrames(std::size_t frames) {
 
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, Scores& scores) {
-    Score(live, firstPassEnd, passCount, nullptr, 0, scores);
+    Score(live, firstPassEnd, passCount, nullptr, 0, {}, scores);
 }
 
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, std::span<const std::uint32_t> selected,
                         Scores& scores) {
-    Score(live, firstPassEnd, passCount, selected.data(), selected.size(), scores);
+    Score(live, firstPassEnd, passCount, selected.data(), selected.size(), {}, scores);
+}
+
+void MatchKernel::ScoreAgainst(std::span<const float> live, std::size_t firstPassEnd,
+                               std::size_t passCount, std::span<const std::uint32_t> selected,
+                               std::span<const float> cutoffs, Scores& scores) {
+    Score(live, firstPassEnd, passCount, selected.data(), selected.size(), cutoffs, scores);
 }
 
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, const std::uint32_t* selected,
-                        std::size_t selectedCount, Scores& scores) {
+                        std::size_t selectedCount, std::span<const float> cutoffs, Scores& scores) {
     scores.Reset(passCount, references_.size());
     UpdateLiveEnergies(live);
     if (passCount == 0 || references_.empty()) {
@@ -160,15 +197,19 @@ void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
     }
     const PassPlan plan = PlanPasses(WholeFrames(live), firstPassEnd, passCount);
     GatherNewestFrames(live, plan);
+    const auto scoreOne = [&](std::size_t r) {
+        const float* cutoff = r < cutoffs.size() ? &cutoffs[r] : nullptr;
+        ScoreReference(live, plan, r, cutoff, scores);
+    };
     if (selected == nullptr) {
         for (std::size_t r = 0; r < references_.size(); ++r) {
-            ScoreReference(live, plan, r, scores);
+            scoreOne(r);
         }
         return;
     }
     for (std::size_t s = 0; s < selectedCount; ++s) {
         if (selected[s] < references_.size()) {
-            ScoreReference(live, plan, selected[s], scores);
+            scoreOne(selected[s]);
         }
     }
 }
@@ -224,18 +265,18 @@ void MatchKernel::GatherNewestFrames(std::span<const float> live, const PassPlan
 }
 
 void MatchKernel::ScoreReference(std::span<const float> live, const PassPlan& plan,
-                                 std::size_t reference, Scores& scores) {
+                                 std::size_t reference, const float* cutoff, Scores& scores) {
     const PreparedReference& ref = references_[reference];
     if (ref.frames == 0) {
         return;  // a reference without frames never matches
     }
     if (ref.frames <= plan.gathered) {
-        ScoreSwept(plan, ref);
-        const float rr = static_cast<float>(energyPrefix_[ref.firstEnergy + ref.frames]);
+        if (cutoff == nullptr || !EstimateBelow(plan, ref, *cutoff)) {
+            ScoreSwept(plan, ref);
+            FinishSwept(plan, ref);
+        }
         for (std::size_t p = 0; p < plan.count; ++p) {
-            const float ll =
-                static_cast<float>(gatheredEnergies_[p * (plan.gathered + 1) + ref.frames]);
-            scores.Row(p)[reference] = FinishScore(sweptDots_[p], ll, rr);
+            scores.Row(p)[reference] = sweptScores_[p];
         }
     } else {
         for (std::size_t p = 0; p < plan.count; ++p) {
@@ -257,6 +298,42 @@ void MatchKernel::ScoreSwept(const PassPlan& plan, const PreparedReference& ref)
         sweep_(referenceBands_.data() + ref.firstValue, ref.frames, firstRow + p * kComparedBands,
                static_cast<std::ptrdiff_t>(rowValues), kComparedBands, passes,
                sweptDots_.data() + p);
+    }
+}
+
+// Estimates from the half-precision copy; true when every pass's estimate lies far enough below
+// the cutoff to stand for the exact score. The copy differs from the reference by at most 2^-11
+// of its norm, so by Cauchy-Schwarz an estimate differs from the exact score by at most about
+// 4.9e-4 (plus single-precision rounding), half the margin.
+bool MatchKernel::EstimateBelow(const PassPlan& plan, const PreparedReference& ref, float cutoff) {
+    if (halfSweep_ == nullptr || !(ref.halfScale > 0.0f)) {
+        return false;
+    }
+    const std::size_t rowValues = plan.count * kComparedBands;
+    const float* firstRow = gathered_.data() + (plan.gathered - ref.frames) * rowValues;
+    sweptDots_.resize(plan.count);
+    for (std::size_t p = 0; p < plan.count; p += match_sweeps::kMaxPasses) {
+        const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - p);
+        halfSweep_(referenceHalves_.data() + ref.firstValue, ref.frames,
+                   firstRow + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
+                   kComparedBands, passes, sweptDots_.data() + p);
+    }
+    for (float& dot : sweptDots_) {
+        dot *= ref.halfScale;
+    }
+    FinishSwept(plan, ref);
+    const float highestEstimate = cutoff - kEstimateMargin;
+    return std::all_of(sweptScores_.begin(), sweptScores_.end(),
+                       [highestEstimate](float score) { return score <= highestEstimate; });
+}
+
+void MatchKernel::FinishSwept(const PassPlan& plan, const PreparedReference& ref) {
+    const float rr = static_cast<float>(energyPrefix_[ref.firstEnergy + ref.frames]);
+    sweptScores_.resize(plan.count);
+    for (std::size_t p = 0; p < plan.count; ++p) {
+        const float ll =
+            static_cast<float>(gatheredEnergies_[p * (plan.gathered + 1) + ref.frames]);
+        sweptScores_[p] = FinishScore(sweptDots_[p], ll, rr);
     }
 }
 

@@ -97,6 +97,18 @@ public:
     void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
                std::span<const std::uint32_t> selected, Scores& scores);
 
+    // For firing decisions, where only "score > cutoff" matters: as the selected Score, except
+    // that a score which certainly stays at or below its reference's cutoff (cutoffs[index])
+    // may be an estimate from a half-precision copy of the reference, which halves the memory
+    // read. An estimate is given only when it lies at least kEstimateMargin below the cutoff;
+    // it is then within 5e-4 of the exact score. A score that might exceed its cutoff is
+    // computed exactly, so "score > cutoff" decides exactly as with Score. References without
+    // a cutoff (index past cutoffs.size()) and all references on portable code are exact.
+    static constexpr float kEstimateMargin = 1e-3f;
+    void ScoreAgainst(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
+                      std::span<const std::uint32_t> selected, std::span<const float> cutoffs,
+                      Scores& scores);
+
 private:
     template <class T>
     struct CacheLineAllocator {
@@ -117,7 +129,8 @@ private:
     using AlignedFloats = std::vector<float, CacheLineAllocator<float>>;
 
     struct PreparedReference {
-        std::size_t firstValue = 0;   // into referenceBands_
+        std::size_t firstValue = 0;   // into referenceBands_ and referenceHalves_
+        float halfScale = 1.0f;       // power of two: value = half value * halfScale
         std::size_t frames = 0;       // Rf
         std::size_t firstEnergy = 0;  // into energyPrefix_, frames + 1 entries
     };
@@ -135,25 +148,34 @@ private:
     using SweepFunction = void (*)(const float* reference, std::size_t frames, const float* live,
                                    std::ptrdiff_t liveStep, std::size_t passStep,
                                    std::size_t passes, float* out);
+    using HalfSweepFunction = void (*)(const std::uint16_t* reference, std::size_t frames,
+                                       const float* live, std::ptrdiff_t liveStep,
+                                       std::size_t passStep, std::size_t passes, float* out);
 
     void UpdateLiveEnergies(std::span<const float> live);
     PassPlan PlanPasses(std::size_t liveFrames, std::size_t firstPassEnd,
                         std::size_t passCount) const;
     void GatherNewestFrames(std::span<const float> live, const PassPlan& plan);
+    void StoreHalves(const float* bands, std::size_t frames, PreparedReference& prepared);
     void ScoreReference(std::span<const float> live, const PassPlan& plan, std::size_t reference,
-                        Scores& scores);
+                        const float* cutoff, Scores& scores);
+    bool EstimateBelow(const PassPlan& plan, const PreparedReference& ref, float cutoff);
     void ScoreSwept(const PassPlan& plan, const PreparedReference& ref);
+    void FinishSwept(const PassPlan& plan, const PreparedReference& ref);
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
                        const PreparedReference& ref) const;
     void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
-               const std::uint32_t* selected, std::size_t selectedCount, Scores& scores);
+               const std::uint32_t* selected, std::size_t selectedCount,
+               std::span<const float> cutoffs, Scores& scores);
 
     InstructionSet set_;
     SweepFunction sweep_;
+    HalfSweepFunction halfSweep_;  // null on portable code: no estimates
 
     // Reference set.
     std::vector<PreparedReference> references_;
-    AlignedFloats referenceBands_;      // 24 bands per frame, references back to back
+    AlignedFloats referenceBands_;  // 24 bands per frame, references back to back
+    std::vector<std::uint16_t, CacheLineAllocator<std::uint16_t>> referenceHalves_;  // as bands
     std::vector<double> energyPrefix_;  // per reference: sums of frame energies 0..n-1
     std::size_t longestReference_ = 0;  // frames
 
@@ -162,6 +184,7 @@ private:
     AlignedFloats gathered_;            // newest frames met by the passes, see GatherNewestFrames
     std::vector<double> gatheredEnergies_;  // per pass: cumulative energies by reference length
     std::vector<float> sweptDots_;          // per pass: dot products of the current reference
+    std::vector<float> sweptScores_;        // per pass: scores of the current reference
 };
 
 }  // namespace hushwell

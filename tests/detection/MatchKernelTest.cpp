@@ -154,7 +154,8 @@ TEST_P(MatchKernelTest, AgreesWithPlainCorrelationAlongAStream) {
     MatchKernel::Scores scores;
     std::uniform_int_distribution<std::size_t> newFrames(1, 6);
     std::uniform_int_distribution<std::size_t> extraPasses(0, 1);
-    while (comparisons_ < 60000) {
+    std::size_t trims = 0;
+    while (comparisons_ < 25000) {
         const std::size_t added = newFrames(rng);
         const Frames block = RandomFrames(added, rng);
         live.insert(live.end(), block.begin(), block.end());
@@ -169,8 +170,10 @@ TEST_P(MatchKernelTest, AgreesWithPlainCorrelationAlongAStream) {
         if (frames >= trimAt) {
             live.erase(live.begin(), live.begin() + 128 * kFeatureBands);
             kernel.DropOldestLiveFrames(128);
+            ++trims;
         }
     }
+    EXPECT_GE(trims, 3u);
 }
 
 TEST_P(MatchKernelTest, AgreesWithPlainCorrelationForAnyPassGeometry) {
@@ -246,6 +249,67 @@ TEST_P(MatchKernelTest, NewLiveSequenceAndRebuiltReferenceSet) {
     kernel.Score(third, 1640, 2, scores);
     ExpectAgreement(scores, references, third, 1640);
     EXPECT_EQ(scores.At(0, 0), 0.0f);
+}
+
+TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
+    // Loud and quiet references (band values up to 4e7, beyond the half-precision range
+    // unless scaled), cutoffs spread around the exact scores.
+    std::mt19937 rng(5);
+    MatchKernel kernel(GetParam());
+    std::vector<Frames> references;
+    for (const float loudness : {1e-3f, 1.0f, 4e4f, 1e6f}) {
+        for (const std::size_t frames : {1, 20, 93, 218}) {
+            Frames reference = RandomFrames(frames, rng);
+            for (float& v : reference) {
+                v *= loudness;
+            }
+            references.push_back(reference);
+            kernel.AddReference(reference);
+        }
+    }
+    std::vector<std::uint32_t> all(references.size());
+    for (std::size_t r = 0; r < all.size(); ++r) {
+        all[r] = static_cast<std::uint32_t>(r);
+    }
+    const Frames live = RandomFrames(1900, rng);
+    const std::vector<float> offsets{-0.1f, -2e-3f, -9e-4f, -5e-4f, -1e-4f, 0.0f,
+                                     1e-4f, 5e-4f,  9e-4f,  2e-3f,  0.1f};
+    std::size_t estimates = 0;
+    MatchKernel::Scores exact;
+    MatchKernel::Scores decisive;
+    for (const std::size_t firstEnd : {1850, 1897, 1898}) {
+        kernel.Score(live, firstEnd, 3, exact);
+        for (const float offset : offsets) {
+            std::vector<float> cutoffs(references.size());
+            for (std::size_t r = 0; r < cutoffs.size(); ++r) {
+                cutoffs[r] = exact.At(0, r) + offset;
+            }
+            kernel.ScoreAgainst(live, firstEnd, 3, all, cutoffs, decisive);
+            for (std::size_t p = 0; p < 3; ++p) {
+                for (std::size_t r = 0; r < references.size(); ++r) {
+                    const float value = decisive.At(p, r);
+                    const float truth = exact.At(p, r);
+                    EXPECT_EQ(value > cutoffs[r], truth > cutoffs[r]) << p << " " << r;
+                    if (value != truth) {
+                        ++estimates;
+                        EXPECT_LE(value, cutoffs[r] - MatchKernel::kEstimateMargin);
+                        EXPECT_NEAR(value, truth, 5e-4f + kAgreement);
+                    }
+                }
+            }
+        }
+    }
+    if (GetParam() == MatchKernel::InstructionSet::Portable) {
+        EXPECT_EQ(estimates, 0u);
+    } else {
+        EXPECT_GT(estimates, 0u);
+    }
+    // Without cutoffs every score is exact.
+    kernel.Score(live, 1850, 3, exact);
+    kernel.ScoreAgainst(live, 1850, 3, all, {}, decisive);
+    for (std::size_t r = 0; r < references.size(); ++r) {
+        EXPECT_EQ(decisive.At(2, r), exact.At(2, r)) << r;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, MatchKernelTest,
