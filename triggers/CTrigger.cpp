@@ -6,8 +6,8 @@ namespace hushwell {
 
 namespace {
 
-constexpr std::string_view kActiveOn = "v";
-constexpr std::string_view kActiveOff = "_";
+constexpr char kActiveOn = 'v';
+constexpr char kActiveOff = '_';
 constexpr char kPathSeparator = '/';
 
 bool IsDigit(char c) {
@@ -119,7 +119,7 @@ TargetCode CTrigger::GetTargetCode() const {
 
 void CTrigger::SetActive(bool on) {
     std::lock_guard guard(lock_);
-    active = on ? kActiveOn : kActiveOff;
+    active.assign(1, on ? kActiveOn : kActiveOff);
 }
 
 bool CTrigger::IsActive() const {

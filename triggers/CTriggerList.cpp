@@ -57,12 +57,19 @@ std::uint32_t CTriggerList::SerialCounter() const {
 void CTriggerList::Add(const CTrigger& record) {
     std::lock_guard guard(lock_);
     const int slot = Slot(record.GetTriggerKind());
-    if (slot < 0 || Count(kKindOrder[slot]) >= limits_[slot]) {
+    if (slot < 0 || !HasRoom(slot)) {
         return;
     }
     ++serialCounter_;
     records_[slot].push_back(record);
     records_[slot].back().serialId = serialCounter_;
+}
+
+// Counting the active records is needed only when the vector, inactive records included,
+// is not already below the limit; this keeps loading a full list linear.
+bool CTriggerList::HasRoom(int slot) const {
+    const auto stored = static_cast<std::int64_t>(records_[slot].size());
+    return stored < limits_[slot] || Count(kKindOrder[slot]) < limits_[slot];
 }
 
 int CTriggerList::Count(TriggerKind kind) const {

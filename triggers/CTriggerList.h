@@ -97,6 +97,7 @@ public:
 private:
     static constexpr int kKinds = 3;
     static int Slot(TriggerKind kind);  // 0..2, or -1 for any other kind
+    bool HasRoom(int slot) const;       // fewer active records than the limit
     // The vector index of the n-th active record of a slot, or -1.
     int VectorIndexOfActive(int slot, int n) const;
 
