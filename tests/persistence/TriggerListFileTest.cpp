@@ -65,28 +65,6 @@ void FillList(CTriggerList& list) {
     list.Add(CTrigger());  // inactive: never written
 }
 
-void ExpectSameRecords(CTriggerList& a, CTriggerList& b) {
-    for (TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
-        ASSERT_EQ(a.Count(kind), b.Count(kind));
-        for (int i = 0; i < a.Count(kind); ++i) {
-            const CTrigger& x = *a.Get(kind, i);
-            const CTrigger& y = *b.Get(kind, i);
-            EXPECT_TRUE(x.IsSame(y)) << x.name;
-            EXPECT_EQ(x.name, y.name);
-            EXPECT_EQ(x.control, y.control);
-            EXPECT_EQ(x.controlKind, y.controlKind);
-            EXPECT_EQ(x.amountText, y.amountText);
-            EXPECT_EQ(x.target, y.target);
-            EXPECT_EQ(x.command, y.command);
-            EXPECT_EQ(x.commandArgs, y.commandArgs);
-            EXPECT_EQ(x.triggerFile, y.triggerFile);
-            EXPECT_EQ(x.every, y.every);
-            EXPECT_EQ(x.dayFlags, y.dayFlags);
-            EXPECT_EQ(x.level, y.level);
-        }
-    }
-}
-
 class TriggerListFileTest : public ::testing::Test {
 protected:
     std::string ListPath() const { return TriggerListFile::PathIn(folder_.Path()); }
@@ -117,7 +95,11 @@ TEST_F(TriggerListFileTest, AllKindsRoundTripThroughTheFile) {
     CTriggerList loaded;
     ASSERT_EQ(TriggerListFile::Load(loaded, ListPath()), TriggerListFile::kOk);
     EXPECT_EQ(loaded.BaseDir(), "./sounds & more");
-    ExpectSameRecords(saved, loaded);
+    EXPECT_EQ(TriggerListFile::BuildText(loaded), TriggerListFile::BuildText(saved));
+    ASSERT_EQ(loaded.CountSound(), 2);
+    EXPECT_EQ(loaded.GetSound(0)->name, kTricky);
+    EXPECT_EQ(loaded.GetSound(0)->amountText, "40");
+    EXPECT_EQ(loaded.GetSound(1)->commandArgs, "\"Ad muted\" --urgency=low & more");
     EXPECT_EQ(loaded.StoredCount(TriggerKind::Sound), 2);  // the inactive record was not written
     // Without repetition, the window is neither written nor read back.
     EXPECT_EQ(loaded.GetTime(1)->startTime.Seconds(), 0);
