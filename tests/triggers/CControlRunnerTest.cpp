@@ -1,0 +1,511 @@
+#include "triggers/CControlRunner.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/Clock.h"
+#include "audio/MixFormat.h"
+#include "audio/SimulatedBackend.h"
+#include "triggers/CTrigger.h"
+#include "triggers/CVolumeManager.h"
+#include "triggers/CommandOpener.h"
+#include "triggers/ProcessLauncher.h"
+
+namespace hushwell {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kGenerous = 20s;
+// The pause in which the volume manager lets the controls answer its suspend or resume events.
+constexpr std::chrono::milliseconds kControlsSettlePause{100};
+const char* const kSpeakers = "speakers";
+const char* const kHeadphones = "headphones";
+
+// Polls a condition that another thread makes true, up to a generous deadline.
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// True when the condition stays true for a short while: catches a worker that acts too
+// early, which would do so within a few milliseconds of being woken.
+bool HoldsFor(const std::function<bool()>& condition, std::chrono::milliseconds span = 150ms) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!condition()) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return condition();
+}
+
+// Records what "exec" controls open; can hold the opening thread until released.
+class RecordingOpener final : public CommandOpener {
+public:
+    bool Open(const std::string& command, const std::string& commandArgs) override {
+        std::unique_lock lock(mutex_);
+        opened_.push_back(command + "|" + commandArgs);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !holding_; });
+        return true;
+    }
+    void Hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        holding_ = false;
+        changed_.notify_all();
+    }
+    bool WaitEntered() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kGenerous, [this] { return entered_; });
+    }
+    std::vector<std::string> Opened() {
+        std::lock_guard lock(mutex_);
+        return opened_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> opened_;
+    bool holding_ = false;
+    bool entered_ = false;
+};
+
+CTrigger MakeTrigger(const std::string& kind, const std::string& control, int durationSeconds,
+                     const std::string& target = "whole") {
+    CTrigger trigger;
+    trigger.SetActive(true);
+    trigger.name = "test " + control;
+    trigger.triggerKind = kind;
+    trigger.SetControl(control);
+    trigger.duration =
+        TriggerTime(durationSeconds / 3600, durationSeconds / 60 % 60, durationSeconds % 60);
+    trigger.target = target;
+    trigger.serialId = 7;
+    return trigger;
+}
+
+// Runners on a real volume manager over a simulated output with two devices. The runners
+// read their own manual clock, so deadlines pass only when a test moves it; the manager's
+// pauses do not sleep, and during a device switch they wait for the runners to answer their
+// suspend and resume events, so a switch plays out the same way every time.
+class ControlRunnerTest : public ::testing::Test {
+protected:
+    ControlRunnerTest() {
+        const WaveFormat format = MakeMixFormat(MixSampleType::Float32, 48000, 2);
+        backend_.AddDevice(kSpeakers, format);
+        backend_.AddDevice(kHeadphones, format);
+        backend_.SetDeviceVolume(kSpeakers, 0.5f);
+        backend_.SetDeviceVolume(kHeadphones, 0.5f);
+        manager_ = std::make_unique<CVolumeManager>(
+            backend_, [this](std::chrono::milliseconds d) { Pause(d); });
+        EXPECT_TRUE(Settle());
+        EXPECT_EQ(manager_->BoundDeviceId(), kSpeakers);
+    }
+    ~ControlRunnerTest() override {
+        runners_.clear();
+        EXPECT_TRUE(CControlRunner::WaitForAllWorkers(kGenerous));
+    }
+
+    CControlRunner& StartRunner(const CTrigger& trigger, bool idle = false) {
+        auto runner = std::make_unique<CControlRunner>(*manager_, *opener_, clock_);
+        runner->Init(trigger, idle);
+        runner->Start();
+        runners_.push_back(std::move(runner));
+        return *runners_.back();
+    }
+    void Destroy(CControlRunner& runner) {
+        std::erase_if(runners_, [&](const auto& r) { return r.get() == &runner; });
+    }
+
+    // Moves the runners' clock and wakes them to look at their deadlines again.
+    void AdvanceSeconds(double seconds) {
+        clock_.AdvanceMs(static_cast<std::uint64_t>(seconds * 1000));
+        for (auto& runner : runners_) {
+            runner->Wake();
+        }
+    }
+
+    void Pause(std::chrono::milliseconds d) {
+        audioClock_.AdvanceMs(static_cast<std::uint64_t>(d.count()));
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(hookMutex_);
+            hook = onSettle_;
+        }
+        if (d == kControlsSettlePause && hook) {
+            hook();
+        }
+    }
+    // During a switch the manager pauses for the controls to answer after it has signalled
+    // all suspend events, and again after all resume events. Here that pause lasts until
+    // every runner has answered: it is suspended while the manager is still on the old
+    // device and resumed once it is on the new one. `extra` then runs in the suspend pause.
+    void FollowSwitch(const std::string& oldDevice, std::function<void()> extra = {}) {
+        std::lock_guard lock(hookMutex_);
+        onSettle_ = [this, oldDevice, extra] {
+            const bool onOld = manager_->BoundDeviceId() == oldDevice;
+            for (auto& runner : runners_) {
+                if (runner->IsFinished() || runner->Applied() != 1) {
+                    continue;
+                }
+                EXPECT_TRUE(Eventually([&] { return runner->IsSuspended() == onOld; }));
+            }
+            if (onOld && extra) {
+                extra();
+            }
+        };
+    }
+
+    bool Settle() { return backend_.WaitForNotifications() && manager_->WaitUntilIdle(kGenerous); }
+    bool MutedSoon(const char* device, bool muted) {
+        return backend_.WaitUntil([&] { return backend_.IsMuted(device) == muted; }, kGenerous);
+    }
+    int Percent(const char* device) const {
+        return static_cast<int>(backend_.Volume(device) * 100.0f + 0.5f);
+    }
+    // The volume in whole percent once every request posted so far has been carried out.
+    int SettledPercent(const char* device) {
+        EXPECT_TRUE(Settle());
+        return Percent(device);
+    }
+    // The same after a runner's thread, which posts on its own time, has brought the volume
+    // to `expected` (or after a generous deadline); a ramp going further still shows.
+    int PercentOnceAt(const char* device, int expected) {
+        backend_.WaitUntil([&] { return Percent(device) == expected; }, kGenerous);
+        return SettledPercent(device);
+    }
+
+    ManualClock clock_{1000000, LocalTime{2026, 3, 2, 12, 0, 0, 1}};
+    ManualClock audioClock_;
+    SimulatedBackend backend_{audioClock_};
+    RecordingOpener recorder_;
+    CommandOpener* opener_ = &recorder_;
+    std::mutex hookMutex_;
+    std::function<void()> onSettle_;
+    std::unique_ptr<CVolumeManager> manager_;
+    std::vector<std::unique_ptr<CControlRunner>> runners_;  // last: undone before the rest goes
+};
+
+TEST_F(ControlRunnerTest, MuteRunnerMutesAtOnceAndUnmutesAtItsDeadline) {
+    const std::uint64_t start = clock_.TickMs();
+    CControlRunner& runner = StartRunner(MakeTrigger("sound", "mute", 10));
+    EXPECT_EQ(runner.Deadline(), start + 10000);
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+
+    AdvanceSeconds(9.9);
+    EXPECT_TRUE(HoldsFor([&] { return !runner.IsFinished() && backend_.IsMuted(kSpeakers); }));
+
+    AdvanceSeconds(0.1);
+    ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+    EXPECT_TRUE(MutedSoon(kSpeakers, false));
+    EXPECT_EQ(runner.Applied(), 0);
+}
+
+TEST_F(ControlRunnerTest, FirstOfTwoOverlappingMutesUnmutesAtItsDeadline) {
+    CControlRunner& first = StartRunner(MakeTrigger("sound", "mute", 10));
+    AdvanceSeconds(5);
+    CControlRunner& second = StartRunner(MakeTrigger("sound", "mute", 10));
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+
+    AdvanceSeconds(5);
+    ASSERT_TRUE(Eventually([&] { return first.IsFinished(); }));
+    EXPECT_TRUE(MutedSoon(kSpeakers, false));
+    EXPECT_FALSE(second.IsFinished());
+
+    AdvanceSeconds(5);
+    ASSERT_TRUE(Eventually([&] { return second.IsFinished(); }));
+    EXPECT_FALSE(backend_.IsMuted(kSpeakers));
+}
+
+TEST_F(ControlRunnerTest, VolumeStepsAreUndoneSymmetricallyAtTheDeadline) {
+    CControlRunner& runner = StartRunner(MakeTrigger("sound", "down 30", 10));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 20), 20);
+    AdvanceSeconds(10);
+    ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+    EXPECT_EQ(SettledPercent(kSpeakers), 50);
+
+    // At 10 % only ten steps can be taken; the raise at the deadline is reduced to match.
+    backend_.SetDeviceVolume(kSpeakers, 0.1f);
+    CControlRunner& low = StartRunner(MakeTrigger("sound", "down 30", 10));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 0), 0);
+    AdvanceSeconds(10);
+    ASSERT_TRUE(Eventually([&] { return low.IsFinished(); }));
+    EXPECT_EQ(SettledPercent(kSpeakers), 10);
+
+    // "up" raises first and lowers at the end.
+    CControlRunner& up = StartRunner(MakeTrigger("sound", "up 5", 10));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 15), 15);
+    Destroy(up);
+    EXPECT_EQ(SettledPercent(kSpeakers), 10);
+}
+
+TEST_F(ControlRunnerTest, RepeatedApplyRequestsDoNotStepTwice) {
+    CControlRunner& runner = StartRunner(MakeTrigger("sound", "down 10", 60));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 40), 40);
+    runner.SignalApply();
+    runner.Recheck(clock_.TickMs() + 5000);  // wanted == applied: nothing to do
+    runner.SignalApply();
+    EXPECT_TRUE(HoldsFor([&] { return Percent(kSpeakers) == 40; }));
+    Destroy(runner);  // joins the worker: every request it made has been posted
+    EXPECT_EQ(SettledPercent(kSpeakers), 50);
+}
+
+TEST_F(ControlRunnerTest, DestroyingARunnerMidPeriodUndoesAtOnce) {
+    CControlRunner& mute = StartRunner(MakeTrigger("sound", "mute", 3600));
+    CControlRunner& down = StartRunner(MakeTrigger("level", "down 20", 3600));
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 30), 30);
+
+    const auto before = std::chrono::steady_clock::now();
+    Destroy(mute);
+    Destroy(down);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+    EXPECT_TRUE(MutedSoon(kSpeakers, false));
+    EXPECT_EQ(SettledPercent(kSpeakers), 50);
+}
+
+TEST_F(ControlRunnerTest, TelephoneRunnerFollowsPostedVerdicts) {
+    const std::uint64_t start = clock_.TickMs();
+    CControlRunner& runner = StartRunner(MakeTrigger("sound", "mute", 60, "telephone"), true);
+    EXPECT_EQ(runner.Wanted(), 0);
+    EXPECT_TRUE(HoldsFor([&] { return runner.Applied() == 0 && !manager_->WantedMute(); }));
+
+    // Within a second of the start the verdict is noted but not applied yet...
+    runner.PostTelephoneVerdict(1, start + 1000);
+    EXPECT_EQ(runner.Wanted(), 1);
+    runner.Recheck(start + 1000);
+    EXPECT_TRUE(HoldsFor([&] { return runner.Applied() == 0; }, 50ms));
+    // ...and the once-a-second recheck catches up.
+    runner.Recheck(start + 1001);
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+
+    runner.PostTelephoneVerdict(0, start + 1500);
+    ASSERT_TRUE(MutedSoon(kSpeakers, false));
+    EXPECT_EQ(runner.Applied(), 0);
+
+    runner.PostTelephoneVerdict(1, start + 2000);  // only 500 ms after the last one
+    EXPECT_TRUE(HoldsFor([&] { return !backend_.IsMuted(kSpeakers); }, 50ms));
+    runner.Recheck(start + 2501);
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+
+    // At the deadline an applied control is undone whatever the verdict.
+    AdvanceSeconds(60);
+    ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+    EXPECT_TRUE(MutedSoon(kSpeakers, false));
+}
+
+TEST_F(ControlRunnerTest, VerdictsGoOnlyToTelephoneRunnersOfSoundAndTimeTriggers) {
+    const std::uint64_t late = clock_.TickMs() + 5000;
+    CControlRunner& whole = StartRunner(MakeTrigger("sound", "mute", 60));
+    CControlRunner& level = StartRunner(MakeTrigger("level", "mute", 60, "telephone"), true);
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+    whole.PostTelephoneVerdict(0, late);
+    level.PostTelephoneVerdict(1, late);
+    EXPECT_EQ(whole.Wanted(), 1);
+    EXPECT_EQ(level.Wanted(), 0);
+}
+
+TEST_F(ControlRunnerTest, LevelRunnerKeepsItsControlUntilTheLastPushedDeadline) {
+    const std::uint64_t start = clock_.TickMs();
+    CControlRunner& runner = StartRunner(MakeTrigger("level", "mute", 5));
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+
+    AdvanceSeconds(4);
+    ASSERT_TRUE(runner.PushDeadline(start + 4000));
+    EXPECT_EQ(runner.Deadline(), start + 9000);
+    AdvanceSeconds(2);  // past the first deadline
+    EXPECT_TRUE(HoldsFor([&] { return !runner.IsFinished() && backend_.IsMuted(kSpeakers); }));
+
+    AdvanceSeconds(3);
+    ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+    EXPECT_TRUE(MutedSoon(kSpeakers, false));
+}
+
+TEST_F(ControlRunnerTest, DeviceSwitchUndoesOnTheOldDeviceAndAppliesOnTheNew) {
+    CControlRunner& mute = StartRunner(MakeTrigger("sound", "mute", 60));
+    CControlRunner& down = StartRunner(MakeTrigger("sound", "down 10", 60));
+    ASSERT_TRUE(MutedSoon(kSpeakers, true));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 40), 40);
+
+    FollowSwitch(kSpeakers, [&] { EXPECT_FALSE(mute.PushDeadline(clock_.TickMs())); });
+    ASSERT_TRUE(backend_.SetDefaultDevice(kHeadphones));
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(manager_->BoundDeviceId(), kHeadphones);
+    EXPECT_FALSE(backend_.IsMuted(kSpeakers));
+    EXPECT_EQ(SettledPercent(kSpeakers), 50);
+    EXPECT_TRUE(backend_.IsMuted(kHeadphones));
+    EXPECT_EQ(SettledPercent(kHeadphones), 40);
+    EXPECT_FALSE(mute.IsSuspended());
+    EXPECT_FALSE(down.IsSuspended());
+
+    AdvanceSeconds(60);
+    ASSERT_TRUE(Eventually([&] { return mute.IsFinished() && down.IsFinished(); }));
+    EXPECT_TRUE(MutedSoon(kHeadphones, false));
+    EXPECT_EQ(SettledPercent(kHeadphones), 50);
+}
+
+TEST_F(ControlRunnerTest, ARunnerEndingWhileSuspendedIsNotUndoneTwice) {
+    CControlRunner& down = StartRunner(MakeTrigger("sound", "down 10", 60));
+    EXPECT_EQ(PercentOnceAt(kSpeakers, 40), 40);
+
+    bool ended = false;
+    FollowSwitch(kSpeakers, [&] {
+        if (!ended) {  // only the runner's suspension has been carried out
+            ended = true;
+            AdvanceSeconds(60);
+            EXPECT_TRUE(Eventually([&] { return down.IsFinished(); }));
+        }
+    });
+    ASSERT_TRUE(backend_.SetDefaultDevice(kHeadphones));
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(SettledPercent(kSpeakers), 50);
+    EXPECT_EQ(SettledPercent(kHeadphones), 50);
+}
+
+TEST_F(ControlRunnerTest, ExecRunnerStartsItsProgramOnceWithLiteralArguments) {
+    std::string pattern = (fs::temp_directory_path() / "hushwell-runner-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    const fs::path script = dir / "record args";
+    std::ofstream(script) << "#!/bin/sh\n"
+                             "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.part\"\n"
+                             "echo run >> \"$0.runs\"\n"
+                             "mv \"$0.part\" \"$0.out\"\n";
+    chmod(script.c_str(), 0755);
+    ProcessLauncher launcher;
+    opener_ = &launcher;
+
+    CTrigger trigger = MakeTrigger("sound", "exec", 2);
+    trigger.command = script.string();
+    trigger.commandArgs = R"x(--name "a b" $(touch pwned) `id` ';' | *.wav)x";
+    CControlRunner& runner = StartRunner(trigger);
+    const fs::path out = script.string() + ".out";
+    ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
+    AdvanceSeconds(2);
+    ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+    ASSERT_TRUE(launcher.WaitForChildren(kGenerous));  // reaped: no zombie left
+
+    std::ifstream in(out);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "--name\na b\n$(touch\npwned)\n`id`\n;\n|\n*.wav\n");
+    std::ifstream runs(script.string() + ".runs");
+    std::stringstream runText;
+    runText << runs.rdbuf();
+    EXPECT_EQ(runText.str(), "run\n");
+    EXPECT_FALSE(fs::exists(dir / "pwned"));
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_FALSE(manager_->WantedMute());
+
+    Destroy(runner);
+    opener_ = &recorder_;
+    fs::remove_all(dir);
+}
+
+TEST_F(ControlRunnerTest, AWorkerThatDoesNotEndIsLeftBehindSafely) {
+    recorder_.Hold();
+    CTrigger trigger = MakeTrigger("sound", "exec", 5);
+    trigger.command = "program";
+    CControlRunner& runner = StartRunner(trigger);
+    ASSERT_TRUE(recorder_.WaitEntered());
+    runner.SetEndWaitTimeout(50ms);
+    Destroy(runner);  // the worker is stuck in the opener: it is left to finish on its own
+    EXPECT_EQ(CControlRunner::RunningWorkers(), 1);
+    recorder_.Release();
+    EXPECT_TRUE(CControlRunner::WaitForAllWorkers(kGenerous));
+    EXPECT_EQ(recorder_.Opened(), std::vector<std::string>{"program|"});
+}
+
+TEST_F(ControlRunnerTest, AOnceADayTimeTriggerNoticedLateKeepsWhatIsLeft) {
+    auto durationAt = [&](const LocalTime& now, CTrigger trigger) {
+        clock_.SetLocalTime(now);
+        CControlRunner runner(*manager_, recorder_, clock_);
+        runner.Init(trigger, false);
+        return runner.DurationSeconds();
+    };
+    CTrigger daily = MakeTrigger("time", "mute", 600);
+    daily.timeOfDay = TriggerTime(8, 0, 0);
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 0, 0, 1}, daily), 600u);
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 4, 0, 1}, daily), 360u);
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 10, 0, 1}, daily), 0u);
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 15, 0, 1}, daily), 1u);
+
+    CTrigger nearMidnight = daily;
+    nearMidnight.timeOfDay = TriggerTime(23, 58, 0);
+    EXPECT_EQ(durationAt({2026, 3, 3, 0, 1, 0, 2}, nearMidnight), 420u);
+
+    // Repeating time triggers, exec controls and other kinds keep their whole duration.
+    CTrigger repeating = daily;
+    repeating.every = true;
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 15, 0, 1}, repeating), 600u);
+    CTrigger exec = daily;
+    exec.SetControl("exec");
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 15, 0, 1}, exec), 600u);
+    CTrigger sound = daily;
+    sound.triggerKind = "sound";
+    EXPECT_EQ(durationAt({2026, 3, 2, 8, 15, 0, 1}, sound), 600u);
+}
+
+TEST_F(ControlRunnerTest, InitCopiesTheTriggerAndAnUnstartedRunnerStaysInert) {
+    CTrigger trigger = MakeTrigger("time", "up 12", 3723, "telephone");
+    trigger.every = true;
+    trigger.serialId = 42;
+    CControlRunner runner(*manager_, recorder_, clock_);
+    EXPECT_EQ(runner.GetTarget(), CControlRunner::kNoTarget);
+    EXPECT_EQ(runner.GetTriggerKind(), TriggerKind::Other);
+    runner.Init(trigger, true);
+    EXPECT_EQ(runner.DurationSeconds(), 3723u);
+    EXPECT_EQ(runner.TriggerSerial(), 42u);
+    EXPECT_EQ(runner.PrimaryKind(), ControlKind::Up);
+    EXPECT_EQ(runner.GetTarget(), TargetCode::Telephone);
+    EXPECT_EQ(runner.GetTriggerKind(), TriggerKind::Time);
+    EXPECT_EQ(runner.Wanted(), 0);
+    runner.Recheck(clock_.TickMs() + 5000);
+    runner.SignalApply();
+    EXPECT_FALSE(runner.IsFinished());
+}
+
+TEST(ControlRunnerAmountTest, AmountTextIsReadAsATruncatedNumber) {
+    EXPECT_EQ(CControlRunner::ParseAmount("30"), 30);
+    EXPECT_EQ(CControlRunner::ParseAmount(" 12.9"), 12);
+    EXPECT_EQ(CControlRunner::ParseAmount("-7.5"), -7);
+    EXPECT_EQ(CControlRunner::ParseAmount("5 steps"), 5);
+    EXPECT_EQ(CControlRunner::ParseAmount(""), 0);
+    EXPECT_EQ(CControlRunner::ParseAmount("abc"), 0);
+    EXPECT_EQ(CControlRunner::ParseAmount("nan"), 0);
+    EXPECT_EQ(CControlRunner::ParseAmount("99999999999999999999"), CControlRunner::kMaxAmountSteps);
+    EXPECT_EQ(CControlRunner::ParseAmount("-1e300"), -CControlRunner::kMaxAmountSteps);
+}
+
+}  // namespace
+}  // namespace hushwell
