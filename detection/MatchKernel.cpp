@@ -197,20 +197,91 @@ void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
     }
     const PassPlan plan = PlanPasses(WholeFrames(live), firstPassEnd, passCount);
     GatherNewestFrames(live, plan);
-    const auto scoreOne = [&](std::size_t r) {
-        const float* cutoff = r < cutoffs.size() ? &cutoffs[r] : nullptr;
-        ScoreReference(live, plan, r, cutoff, scores);
+    ListSweptReferences(live, plan, selected, selectedCount, scores);
+    if (!cutoffs.empty() && halfSweep_ != nullptr) {
+        EstimateSwept(plan, cutoffs, scores);
+    } else {
+        exactReferences_ = sweptReferences_;
+    }
+    SweepTiled(plan, exactReferences_, Precision::Single);
+    for (std::size_t k = 0; k < exactReferences_.size(); ++k) {
+        const std::uint32_t r = exactReferences_[k];
+        for (std::size_t p = 0; p < plan.count; ++p) {
+            scores.Row(p)[r] = SweptScore(plan, references_[r], p, tileSums_[k * plan.count + p]);
+        }
+    }
+    for (std::size_t p = plan.count; p < plan.requested; ++p) {
+        std::copy(scores.Row(plan.count - 1), scores.Row(plan.count - 1) + references_.size(),
+                  scores.Row(p));
+    }
+}
+
+// Sorts the requested references: those without frames score 0 and those longer than the
+// history allows for the gathered table are scored pass by pass right here; the others are
+// listed for the tiled sweeps.
+void MatchKernel::ListSweptReferences(std::span<const float> live, const PassPlan& plan,
+                                      const std::uint32_t* selected, std::size_t selectedCount,
+                                      Scores& scores) {
+    sweptReferences_.clear();
+    const auto list = [&](std::uint32_t r) {
+        const PreparedReference& ref = references_[r];
+        if (ref.frames == 0) {
+            return;  // a reference without frames never matches
+        }
+        if (ref.frames <= plan.gathered) {
+            sweptReferences_.push_back(r);
+            return;
+        }
+        for (std::size_t p = 0; p < plan.count; ++p) {
+            scores.Row(p)[r] = ScoreOnePass(live, plan.firstEnd + p, ref);
+        }
     };
     if (selected == nullptr) {
         for (std::size_t r = 0; r < references_.size(); ++r) {
-            scoreOne(r);
+            list(static_cast<std::uint32_t>(r));
         }
         return;
     }
     for (std::size_t s = 0; s < selectedCount; ++s) {
         if (selected[s] < references_.size()) {
-            scoreOne(selected[s]);
+            list(selected[s]);
         }
+    }
+}
+
+// Estimates from the half-precision copies; an estimate stands for the score when every pass's
+// estimate lies at least kEstimateMargin below the cutoff, and the reference is listed for
+// exact scoring otherwise. A copy differs from its reference by at most 2^-11 of the
+// reference's norm, so by Cauchy-Schwarz an estimate differs from the exact score by at most
+// about 4.9e-4 plus single-precision rounding: less than the margin.
+void MatchKernel::EstimateSwept(const PassPlan& plan, std::span<const float> cutoffs,
+                                Scores& scores) {
+    estimatedReferences_.clear();
+    for (const std::uint32_t r : sweptReferences_) {
+        if (r < cutoffs.size() && references_[r].halfScale > 0.0f) {
+            estimatedReferences_.push_back(r);
+        }
+    }
+    SweepTiled(plan, estimatedReferences_, Precision::Half);
+    exactReferences_.clear();
+    std::size_t k = 0;  // position in estimatedReferences_, which keeps the order
+    for (const std::uint32_t r : sweptReferences_) {
+        if (k == estimatedReferences_.size() || estimatedReferences_[k] != r) {
+            exactReferences_.push_back(r);
+            continue;
+        }
+        const float highestEstimate = cutoffs[r] - kEstimateMargin;
+        bool standsIn = true;
+        for (std::size_t p = 0; p < plan.count; ++p) {
+            const float estimate =
+                SweptScore(plan, references_[r], p, tileSums_[k * plan.count + p]);
+            scores.Row(p)[r] = estimate;
+            standsIn = standsIn && estimate <= highestEstimate;
+        }
+        if (!standsIn) {
+            exactReferences_.push_back(r);
+        }
+        ++k;
     }
 }
 
@@ -264,77 +335,55 @@ void MatchKernel::GatherNewestFrames(std::span<const float> live, const PassPlan
     }
 }
 
-void MatchKernel::ScoreReference(std::span<const float> live, const PassPlan& plan,
-                                 std::size_t reference, const float* cutoff, Scores& scores) {
-    const PreparedReference& ref = references_[reference];
-    if (ref.frames == 0) {
-        return;  // a reference without frames never matches
-    }
-    if (ref.frames <= plan.gathered) {
-        if (cutoff == nullptr || !EstimateBelow(plan, ref, *cutoff)) {
-            ScoreSwept(plan, ref);
-            FinishSwept(plan, ref);
-        }
-        for (std::size_t p = 0; p < plan.count; ++p) {
-            scores.Row(p)[reference] = sweptScores_[p];
-        }
-    } else {
-        for (std::size_t p = 0; p < plan.count; ++p) {
-            scores.Row(p)[reference] = ScoreOnePass(live, plan.firstEnd + p, ref);
-        }
-    }
-    for (std::size_t p = plan.count; p < plan.requested; ++p) {
-        scores.Row(p)[reference] = scores.Row(plan.count - 1)[reference];
-    }
-}
-
-// Dot products of all computed passes from the gathered table, at most four passes per sweep.
-void MatchKernel::ScoreSwept(const PassPlan& plan, const PreparedReference& ref) {
+// Dot products of the listed references with the gathered frames of every pass, into
+// tileSums_ (pass-minor). The gathered rows are taken a tile at a time, small enough to stay in
+// the first-level cache while every listed reference's frames that meet those rows stream past
+// them; across all tiles each reference is read once.
+void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t> list,
+                             Precision precision) {
+    constexpr std::size_t kTileBytes = 24 * 1024;
     const std::size_t rowValues = plan.count * kComparedBands;
-    const float* firstRow = gathered_.data() + (plan.gathered - ref.frames) * rowValues;
-    sweptDots_.resize(plan.count);
-    for (std::size_t p = 0; p < plan.count; p += match_sweeps::kMaxPasses) {
-        const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - p);
-        sweep_(referenceBands_.data() + ref.firstValue, ref.frames, firstRow + p * kComparedBands,
-               static_cast<std::ptrdiff_t>(rowValues), kComparedBands, passes,
-               sweptDots_.data() + p);
+    const std::size_t rowsPerTile =
+        std::max<std::size_t>(1, kTileBytes / (rowValues * sizeof(float)));
+    tileSums_.assign(list.size() * plan.count, 0.0f);
+    for (std::size_t tileStart = 0; tileStart < plan.gathered; tileStart += rowsPerTile) {
+        const std::size_t tileEnd = std::min(plan.gathered, tileStart + rowsPerTile);
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const PreparedReference& ref = references_[list[k]];
+            const std::size_t firstRow = plan.gathered - ref.frames;
+            const std::size_t from = std::max(tileStart, firstRow);
+            if (from >= tileEnd) {
+                continue;
+            }
+            const std::size_t firstValue = ref.firstValue + (from - firstRow) * kComparedBands;
+            const float* rows = gathered_.data() + from * rowValues;
+            float* sums = tileSums_.data() + k * plan.count;
+            for (std::size_t p = 0; p < plan.count; p += match_sweeps::kMaxPasses) {
+                const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - p);
+                float dots[match_sweeps::kMaxPasses];
+                if (precision == Precision::Half) {
+                    halfSweep_(referenceHalves_.data() + firstValue, tileEnd - from,
+                               rows + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
+                               kComparedBands, passes, dots);
+                } else {
+                    sweep_(referenceBands_.data() + firstValue, tileEnd - from,
+                           rows + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
+                           kComparedBands, passes, dots);
+                }
+                const float scale = precision == Precision::Half ? ref.halfScale : 1.0f;
+                for (std::size_t j = 0; j < passes; ++j) {
+                    sums[p + j] += dots[j] * scale;
+                }
+            }
+        }
     }
 }
 
-// Estimates from the half-precision copy; true when every pass's estimate lies far enough below
-// the cutoff to stand for the exact score. The copy differs from the reference by at most 2^-11
-// of its norm, so by Cauchy-Schwarz an estimate differs from the exact score by at most about
-// 4.9e-4 (plus single-precision rounding), half the margin.
-bool MatchKernel::EstimateBelow(const PassPlan& plan, const PreparedReference& ref, float cutoff) {
-    if (halfSweep_ == nullptr || !(ref.halfScale > 0.0f)) {
-        return false;
-    }
-    const std::size_t rowValues = plan.count * kComparedBands;
-    const float* firstRow = gathered_.data() + (plan.gathered - ref.frames) * rowValues;
-    sweptDots_.resize(plan.count);
-    for (std::size_t p = 0; p < plan.count; p += match_sweeps::kMaxPasses) {
-        const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - p);
-        halfSweep_(referenceHalves_.data() + ref.firstValue, ref.frames,
-                   firstRow + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
-                   kComparedBands, passes, sweptDots_.data() + p);
-    }
-    for (float& dot : sweptDots_) {
-        dot *= ref.halfScale;
-    }
-    FinishSwept(plan, ref);
-    const float highestEstimate = cutoff - kEstimateMargin;
-    return std::all_of(sweptScores_.begin(), sweptScores_.end(),
-                       [highestEstimate](float score) { return score <= highestEstimate; });
-}
-
-void MatchKernel::FinishSwept(const PassPlan& plan, const PreparedReference& ref) {
+float MatchKernel::SweptScore(const PassPlan& plan, const PreparedReference& ref, std::size_t pass,
+                              float dot) const {
     const float rr = static_cast<float>(energyPrefix_[ref.firstEnergy + ref.frames]);
-    sweptScores_.resize(plan.count);
-    for (std::size_t p = 0; p < plan.count; ++p) {
-        const float ll =
-            static_cast<float>(gatheredEnergies_[p * (plan.gathered + 1) + ref.frames]);
-        sweptScores_[p] = FinishScore(sweptDots_[p], ll, rr);
-    }
+    const float ll = static_cast<float>(gatheredEnergies_[pass * (plan.gathered + 1) + ref.frames]);
+    return FinishScore(dot, ll, rr);
 }
 
 // One pass straight from the live sequence: for references longer than the history, whose

@@ -157,11 +157,14 @@ private:
                         std::size_t passCount) const;
     void GatherNewestFrames(std::span<const float> live, const PassPlan& plan);
     void StoreHalves(const float* bands, std::size_t frames, PreparedReference& prepared);
-    void ScoreReference(std::span<const float> live, const PassPlan& plan, std::size_t reference,
-                        const float* cutoff, Scores& scores);
-    bool EstimateBelow(const PassPlan& plan, const PreparedReference& ref, float cutoff);
-    void ScoreSwept(const PassPlan& plan, const PreparedReference& ref);
-    void FinishSwept(const PassPlan& plan, const PreparedReference& ref);
+    void ListSweptReferences(std::span<const float> live, const PassPlan& plan,
+                             const std::uint32_t* selected, std::size_t selectedCount,
+                             Scores& scores);
+    void EstimateSwept(const PassPlan& plan, std::span<const float> cutoffs, Scores& scores);
+    enum class Precision { Single, Half };
+    void SweepTiled(const PassPlan& plan, std::span<const std::uint32_t> list, Precision precision);
+    float SweptScore(const PassPlan& plan, const PreparedReference& ref, std::size_t pass,
+                     float dot) const;
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
                        const PreparedReference& ref) const;
     void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
@@ -183,8 +186,10 @@ private:
     std::vector<double> liveEnergies_;  // per live frame, bands 0..23
     AlignedFloats gathered_;            // newest frames met by the passes, see GatherNewestFrames
     std::vector<double> gatheredEnergies_;  // per pass: cumulative energies by reference length
-    std::vector<float> sweptDots_;          // per pass: dot products of the current reference
-    std::vector<float> sweptScores_;        // per pass: scores of the current reference
+    std::vector<std::uint32_t> sweptReferences_;      // scored from the gathered table
+    std::vector<std::uint32_t> estimatedReferences_;  // of those, the ones with an estimate
+    std::vector<std::uint32_t> exactReferences_;      // of those, the ones scored exactly
+    std::vector<float> tileSums_;                     // per listed reference and pass: dot products
 };
 
 }  // namespace hushwell

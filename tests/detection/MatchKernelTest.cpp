@@ -253,10 +253,12 @@ TEST_P(MatchKernelTest, NewLiveSequenceAndRebuiltReferenceSet) {
 
 TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
     // Loud and quiet references (band values up to 4e7, beyond the half-precision range
-    // unless scaled), cutoffs spread around the exact scores.
+    // unless scaled) after a silent one that has nothing to estimate from; cutoffs spread
+    // around the exact scores.
     std::mt19937 rng(5);
     MatchKernel kernel(GetParam());
-    std::vector<Frames> references;
+    std::vector<Frames> references{Frames(30 * kFeatureBands, 0.0f)};
+    kernel.AddReference(references[0]);
     for (const float loudness : {1e-3f, 1.0f, 4e4f, 1e6f}) {
         for (const std::size_t frames : {1, 20, 93, 218}) {
             Frames reference = RandomFrames(frames, rng);
@@ -304,10 +306,11 @@ TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
     } else {
         EXPECT_GT(estimates, 0u);
     }
-    // Without cutoffs every score is exact.
+    // References without a cutoff are scored exactly.
     kernel.Score(live, 1850, 3, exact);
-    kernel.ScoreAgainst(live, 1850, 3, all, {}, decisive);
-    for (std::size_t r = 0; r < references.size(); ++r) {
+    const std::vector<float> lowCutoffs(references.size() / 2, 0.99f);
+    kernel.ScoreAgainst(live, 1850, 3, all, lowCutoffs, decisive);
+    for (std::size_t r = lowCutoffs.size(); r < references.size(); ++r) {
         EXPECT_EQ(decisive.At(2, r), exact.At(2, r)) << r;
     }
 }
