@@ -168,8 +168,8 @@ public:
     }
 
 private:
-    // The single place where controls take effect. Never called under the runner lock for
-    // "exec"; Resume calls it under the lock for the volume controls only.
+    // The single place where controls take effect. "exec" is never dispatched under the
+    // runner lock.
     void Dispatch(ControlKind kind, int amount) {
         switch (kind) {
             case ControlKind::Mute:
@@ -200,8 +200,8 @@ private:
         ControlKind kind = ControlKind::Undefined;
         {
             Lock lock(CControlRunner::RunnerLock());
-            if (s_->wanted == s_->applied) {
-                return;
+            if (s_->wanted == s_->applied || s_->suspended) {
+                return;  // a suspended control is re-applied by the resume step
             }
             s_->applied = s_->wanted;
             kind = s_->wanted == 1 ? s_->primary : s_->undo;
@@ -227,21 +227,18 @@ private:
         ApplyWanted(amount);
     }
 
+    // Suspend and resume post their requests under the runner lock, so that no verdict,
+    // recheck or deadline change slips in between (lock order: runner lock, then the volume
+    // manager's state lock). Neither ever opens a command.
     void Suspend(int amount) {
-        {
-            Lock lock(CControlRunner::RunnerLock());
-            if (s_->applied != 1 || s_->primary == ControlKind::Exec || s_->suspended) {
-                return;
-            }
-        }
-        Dispatch(s_->undo, amount);
         Lock lock(CControlRunner::RunnerLock());
-        s_->suspended = true;
+        if (s_->applied == 1 && s_->primary != ControlKind::Exec && !s_->suspended) {
+            Dispatch(s_->undo, amount);
+            s_->suspended = true;
+        }
     }
 
     void Resume(int amount) {
-        // Under the lock, so that no verdict or deadline change slips in between (lock
-        // order: runner lock, then the volume manager's state lock).
         Lock lock(CControlRunner::RunnerLock());
         if (s_->suspended) {
             Dispatch(s_->primary, amount);

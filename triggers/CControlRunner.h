@@ -26,6 +26,8 @@ class CommandOpener;
 // The state the worker thread shares with the others (wanted, applied, suspended, finished,
 // deadline, start tick) is guarded by one program-wide runner lock, RunnerLock(). Callers
 // that hold a runner-list lock take it inside that lock, never the other way round. The
+// worker itself holds it while it posts the undo or re-apply of an endpoint switch (runner
+// lock, then the volume manager's state lock); it never opens a command under it. The
 // worker never frees the runner; the owner does, and destroying a runner undoes its control.
 //
 // The worker and everything it touches live in a block shared with the runner object, so a
@@ -35,7 +37,8 @@ class CControlRunner {
 public:
     static constexpr std::chrono::milliseconds kStartWait{10000};
     static constexpr std::chrono::milliseconds kDefaultEndWait{30000};
-    // A wanted control is re-applied by Recheck at most this long after the start tick.
+    // Recheck and verdicts ask for the wanted control only once this long has passed since
+    // the start tick.
     static constexpr std::uint64_t kRecheckHoldOffMs = 1000;
     // Volume steps beyond a full sweep of the scale change nothing but keep the volume
     // thread busy, so amounts are limited to this many 1 % steps either way.

@@ -476,25 +476,6 @@ TEST_F(ControlRunnerTest, AOnceADayTimeTriggerNoticedLateKeepsWhatIsLeft) {
     EXPECT_EQ(durationAt({2026, 3, 2, 8, 15, 0, 1}, sound), 600u);
 }
 
-TEST_F(ControlRunnerTest, InitCopiesTheTriggerAndAnUnstartedRunnerStaysInert) {
-    CTrigger trigger = MakeTrigger("time", "up 12", 3723, "telephone");
-    trigger.every = true;
-    trigger.serialId = 42;
-    CControlRunner runner(*manager_, recorder_, clock_);
-    EXPECT_EQ(runner.GetTarget(), CControlRunner::kNoTarget);
-    EXPECT_EQ(runner.GetTriggerKind(), TriggerKind::Other);
-    runner.Init(trigger, true);
-    EXPECT_EQ(runner.DurationSeconds(), 3723u);
-    EXPECT_EQ(runner.TriggerSerial(), 42u);
-    EXPECT_EQ(runner.PrimaryKind(), ControlKind::Up);
-    EXPECT_EQ(runner.GetTarget(), TargetCode::Telephone);
-    EXPECT_EQ(runner.GetTriggerKind(), TriggerKind::Time);
-    EXPECT_EQ(runner.Wanted(), 0);
-    runner.Recheck(clock_.TickMs() + 5000);
-    runner.SignalApply();
-    EXPECT_FALSE(runner.IsFinished());
-}
-
 TEST(ControlRunnerAmountTest, AmountTextIsReadAsATruncatedNumber) {
     EXPECT_EQ(CControlRunner::ParseAmount("30"), 30);
     EXPECT_EQ(CControlRunner::ParseAmount(" 12.9"), 12);
