@@ -71,6 +71,8 @@ public:
     virtual AudioResult GetSessionControl(std::unique_ptr<AudioSessionControl>& session) = 0;
 
     // Start and stop the stream; starting a started or stopping a stopped stream is Ok.
+    // Stopping a client whose device is gone is Ok as well (nothing is left running), so that
+    // an owner tearing down after a removal does not fail at its first step.
     virtual AudioResult Start() = 0;
     virtual AudioResult Stop() = 0;
 };

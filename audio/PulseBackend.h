@@ -25,7 +25,8 @@ class PulseConnection;
 // Construction does not wait for the server: the first calls wait for the connection, at most
 // the connect time-out, and give NoServer when none comes.
 //
-// Threads: any thread (see AudioBackend); never from inside the backend's own callbacks.
+// Threads: any thread (see AudioBackend). Notifications are delivered on the layer's
+// notification thread, not on libpulse's loop thread, so listeners may call back in.
 class PulseBackend final : public AudioBackend {
 public:
     explicit PulseBackend(PulseBackendOptions options = {});
