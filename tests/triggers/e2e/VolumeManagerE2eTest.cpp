@@ -263,6 +263,25 @@ TEST_F(VolumeManagerE2eTest, FollowsADefaultSinkSwitch) {
     }));
 }
 
+TEST_F(VolumeManagerE2eTest, FollowsTheRemovalOfTheDefaultSink) {
+    AddOtherSink();
+    StartManager();
+    ThreadControl mute(
+        *manager_, [&] { manager_->RequestMute(true); }, [&] { manager_->RequestMute(false); });
+    ASSERT_TRUE(Pactl(std::string("set-default-sink ") + kOtherSink));
+    ASSERT_TRUE(WaitFor([&] { return SinkMuted(kOtherSink) == true; }));
+
+    // Unplugged: the server falls back to the test sink, and the control follows.
+    ASSERT_TRUE(Pactl("unload-module " + *otherModule_));
+    otherModule_.reset();
+    EXPECT_TRUE(WaitFor([&] {
+        return manager_->BoundDeviceId() == sink_ && SinkMuted(sink_) == true;
+    })) << "bound to "
+        << manager_->BoundDeviceId();
+    mute.Undo();
+    EXPECT_TRUE(WaitFor([&] { return SinkMuted(sink_) == false; }));
+}
+
 TEST_F(VolumeManagerE2eTest, MeasuresMuteLatencyAndRampPace) {
     StartManager();
 
