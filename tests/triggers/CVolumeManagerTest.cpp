@@ -314,21 +314,6 @@ TEST_F(VolumeManagerTest, OtherNotificationsDoNotSwitch) {
     EXPECT_EQ(backend_.MuteCalls(kSpeakers), 1);
 }
 
-TEST_F(VolumeManagerTest, RemovedControlsAreNotSignalled) {
-    StartManager();
-    Event suspend;
-    Event resume;
-    manager_->AddControlEvents(&suspend, &resume);
-    manager_->AddControlEvents(&suspend, &resume);
-    manager_->RemoveControlEvents(&suspend, &resume);
-
-    ASSERT_TRUE(backend_.SetDefaultDevice(kHeadphones));
-    ASSERT_TRUE(Settle());
-    EXPECT_EQ(manager_->BoundDeviceId(), kHeadphones);
-    EXPECT_FALSE(suspend.IsSet());
-    EXPECT_FALSE(resume.IsSet());
-}
-
 TEST_F(VolumeManagerTest, StoppingCarriesOutThePendingSteps) {
     StartManager();
     manager_->RequestVolumeSteps(-3);
