@@ -31,8 +31,9 @@ float CorrelateReference(std::span<const float> reference, std::span<const float
 //
 // Work saved over the plain correlation: each reference's energy is summed once when it is
 // added; each live frame's energy once when it is first seen; the newest live frames the passes
-// meet are gathered once per call into a compact table that stays in the first-level cache;
-// the remaining dot products run on AVX2/FMA when the processor has them.
+// meet are gathered once per call into a compact table, which the references sweep a tile at a
+// time so that it stays in the first-level cache; the remaining dot products run on AVX2/FMA
+// when the processor has them.
 //
 // The kernel only computes scores; firing order and hold-offs are the caller's.
 class MatchKernel {
@@ -67,6 +68,7 @@ public:
     // Runs on `set`; a set this processor lacks falls back to Portable.
     explicit MatchKernel(InstructionSet set = BestInstructionSet());
 
+    // Any thread.
     InstructionSet ActiveInstructionSet() const { return set_; }
 
     // --- Reference set: the thread that rebuilds references, while no scoring runs. ---
