@@ -35,7 +35,9 @@ Event::Event(Mode mode, bool initiallySet)
     }
 }
 
-Event::~Event() { close(fd_); }
+Event::~Event() {
+    close(fd_);
+}
 
 void Event::Set() {
     const std::uint64_t one = 1;
@@ -68,7 +70,9 @@ bool Event::Wait(std::chrono::milliseconds timeout) {
     return WaitForAny({this}, timeout).has_value();
 }
 
-void Event::Wait() { WaitForAny({this}, kWaitForever); }
+void Event::Wait() {
+    WaitForAny({this}, kWaitForever);
+}
 
 std::optional<std::size_t> WaitForAny(const std::vector<Event*>& events,
                                       std::chrono::milliseconds timeout) {
