@@ -257,9 +257,11 @@ bool WriteAll(int fd, std::span<const std::byte> bytes) {
 std::filesystem::path TemporaryPathFor(const std::filesystem::path& target, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(counter++) + "-" + std::to_string(stamp) + "-" +
-                       std::to_string(attempt);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + std::string&&.
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+            std::to_string(stamp) + "-" + std::to_string(attempt);
     return target.parent_path() / name;
 }
 
