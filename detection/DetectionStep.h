@@ -1,0 +1,155 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "audio/Clock.h"
+#include "detection/LevelTriggerStep.h"
+#include "detection/MatchKernel.h"
+
+namespace hushwell {
+
+class ControlLauncher;
+class CTrigger;
+class CTriggerList;
+class FiringSink;
+class LevelMeter;
+class ReferenceSet;
+class SoundReference;
+class SpectralAnalyzer;
+class TelephoneBandDetector;
+class WaveData;
+
+// The work of the detection thread for each block of captured audio: live features, the
+// level and the level triggers, then one matching pass for every new live frame once enough
+// live history exists, and the trimming of that history.
+//
+// A matching pass compares every reference of every eligible sound trigger with the live
+// frames up to the pass's frame (the cosine similarity of bands 0..23 over the reference's
+// duration). A score strictly above the reference's match threshold fires the trigger: it is
+// held off (its duration plus 300 ms; exec controls 4 s), logged, and its control is handed to
+// the launcher when it lasts at least a second. Triggers are visited in list order and each
+// trigger's references in order; a trigger with several matching references fires once for
+// each. After each pass the telephone-band detector takes the pass's frame and its verdict is
+// posted to the controls.
+//
+// The passes of one block are scored together by the match kernel (each reference is read
+// once per block); the decisions are those of the plain correlation.
+//
+// Threads: Begin, WakeUp and ProcessBlock are the detection thread's; PrepareReferences runs
+// while that thread is stopped; RequestStop may be called from any thread. The collaborators
+// (list, live analyzer, level meter, telephone detector, launcher, clock, sink) must outlive
+// the step.
+class DetectionStep {
+public:
+    // Sound triggers rest after this long without a non-zero sample.
+    static constexpr std::uint64_t kSilenceRestMs = 10000;
+    // Hold-off after a firing: the duration plus kHoldOffSlackMs, or kExecHoldOffMs for exec.
+    static constexpr std::uint64_t kHoldOffSlackMs = 300;
+    static constexpr std::uint64_t kExecHoldOffMs = 4000;
+    // The live history is trimmed by this many frames at a time.
+    static constexpr std::int64_t kTrimFrames = 128;
+
+    // Receives the scores of every reference in each matching pass (for tools that show how
+    // close a reference came). Detection thread.
+    class ScoreObserver {
+    public:
+        virtual ~ScoreObserver() = default;
+        // scores[r]: the score of reference r in the pass over live frames [0, passEnd).
+        virtual void OnPassScores(std::size_t passEnd, std::span<const float> scores) = 0;
+    };
+
+    // firings may be null.
+    DetectionStep(CTriggerList& triggers, SpectralAnalyzer& liveAnalyzer, LevelMeter& level,
+                  TelephoneBandDetector& telephone, ControlLauncher& launcher, const Clock& clock,
+                  FiringSink* firings = nullptr);
+
+    // --- While the detection thread is stopped ---
+
+    // Takes the references that trigger indices refer to and the maximum reference length in
+    // feature values (the live history needed is eight times as many). Call after every
+    // rebuild of the reference set.
+    void PrepareReferences(std::span<const SoundReference> references,
+                           std::uint32_t maxReferenceLength);
+    void PrepareReferences(const ReferenceSet& set);
+    // With an observer every reference is scored in every pass, exactly. Null removes it.
+    void SetScoreObserver(ScoreObserver* observer) { scoreObserver_ = observer; }
+
+    // Sets the hold-off of every trigger of the three kinds to 0, as every start of detection
+    // does, so that all are eligible at once.
+    static void ClearHoldOffs(CTriggerList& triggers);
+
+    // --- Detection thread ---
+
+    // At thread start: no frame has had its pass, no sound has been heard, no stop requested.
+    void Begin();
+    // Once per wake-up: the local time the time windows are tested against until the next.
+    void WakeUp();
+    // The step for one block: interleaved 16-bit samples, one or two channels. Other blocks
+    // are ignored.
+    void ProcessBlock(const WaveData& block);
+
+    // --- Any thread ---
+
+    // Ends the matching passes at the next trigger; the engine also uses it as its stop flag.
+    void RequestStop() { stopRequested_.store(true); }
+    bool StopRequested() const { return stopRequested_.load(); }
+
+    // Inspection (detection thread, or while it is stopped).
+    std::int64_t DoneFrames() const { return doneFrames_; }
+    std::uint64_t LastSoundTick() const { return lastSoundTick_; }
+    std::uint64_t PassesRun() const { return passesRun_; }
+    std::uint32_t MaxReferenceLength() const { return maxReferenceLength_; }
+
+private:
+    // An active sound trigger that may fire in this block, with its reference indices.
+    struct Candidate {
+        CTrigger* trigger = nullptr;
+        std::size_t firstIndex = 0;  // into candidateIndices_
+        std::size_t indexCount = 0;
+        bool fired = false;  // held off by a firing earlier in this block
+    };
+
+    void RunMatchingPasses(std::uint64_t now);
+    void SelectCandidates(std::uint64_t now);
+    bool IsEligible(const CTrigger& trigger, std::uint64_t now) const;
+    void ScorePasses(std::size_t firstPassEnd, std::size_t passCount);
+    void MatchPass(std::size_t pass, std::uint64_t now);
+    void Fire(Candidate& candidate, std::uint32_t reference, float score, std::uint64_t now);
+    void UpdateTelephone(std::size_t passEnd);
+    void TrimLiveHistory();
+
+    CTriggerList& triggers_;
+    SpectralAnalyzer& live_;
+    LevelMeter& level_;
+    TelephoneBandDetector& telephone_;
+    ControlLauncher& launcher_;
+    const Clock& clock_;
+    FiringSink* firings_;
+    ScoreObserver* scoreObserver_ = nullptr;
+    LevelTriggerStep levelStep_;
+
+    // The references, prepared for the kernel, and their match thresholds.
+    MatchKernel kernel_;
+    std::vector<float> thresholds_;
+    std::uint32_t maxReferenceLength_ = 0;  // feature values, M
+
+    // Detection thread state, reset by Begin.
+    std::atomic<bool> stopRequested_{false};
+    std::int64_t doneFrames_ = 0;  // D
+    std::uint64_t lastSoundTick_ = 0;
+    std::int64_t framesPerReferenceHop_ = 8;  // S
+    LocalTime wakeUpTime_;
+    std::uint64_t passesRun_ = 0;
+
+    // Scratch of one block.
+    std::vector<Candidate> candidates_;
+    std::vector<std::uint32_t> candidateIndices_;
+    std::vector<std::uint32_t> selected_;  // the references to score, increasing
+    MatchKernel::Scores scores_;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,83 @@
+#include "detection/LevelTriggerStep.h"
+
+#include <mutex>
+#include <string>
+
+#include "detection/ControlLauncher.h"
+#include "detection/FiringSink.h"
+#include "detection/LevelMeter.h"
+#include "detection/TimeWindow.h"
+#include "triggers/CTriggerList.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell {
+
+namespace {
+
+// The level a percentage stands for, in 16-bit sample units (100 % = 32768).
+double LimitOf(int percent) {
+    return percent * (LevelMeter::kFullScale / 100.0);
+}
+
+}  // namespace
+
+LevelTriggerStep::LevelTriggerStep(CTriggerList& triggers, ControlLauncher& launcher,
+                                   FiringSink* firings)
+    : triggers_(triggers), launcher_(launcher), firings_(firings) {}
+
+void LevelTriggerStep::WakeUp(const LocalTime& now) {
+    wakeUpTime_ = now;
+    anyWindowOpen_ = false;
+    for (int n = 0; n < triggers_.CountLevel(); ++n) {
+        const CTrigger* trigger = triggers_.GetLevel(n);
+        if (trigger != nullptr && IsInTimeWindow(*trigger, now)) {
+            anyWindowOpen_ = true;
+            return;
+        }
+    }
+}
+
+void LevelTriggerStep::Evaluate(const LevelMeter& level, std::uint64_t now) {
+    if (!anyWindowOpen_) {
+        return;
+    }
+    for (int n = 0; n < triggers_.CountLevel(); ++n) {
+        CTrigger* trigger = triggers_.GetLevel(n);
+        if (trigger == nullptr) {
+            break;
+        }
+        {
+            std::lock_guard lock(trigger->Mutex());
+            if (now < trigger->holdUntil) {
+                continue;
+            }
+        }
+        if (!IsInTimeWindow(*trigger, wakeUpTime_)) {
+            continue;
+        }
+        Firing firing;
+        {
+            std::lock_guard lock(trigger->Mutex());
+            if (!IsOnText(trigger->active) || !level.Exceeds(trigger->level)) {
+                continue;
+            }
+            trigger->holdUntil = now + kHoldOffMs;
+            firing = Firing{TriggerKind::Level,
+                            trigger->name,
+                            trigger->serialId,
+                            now,
+                            -1,
+                            level.Level(),
+                            static_cast<float>(LimitOf(trigger->level))};
+        }
+        if (launcher_.ExtendOrStartLevelControl(*trigger) ==
+            ControlLauncher::LevelOutcome::Started) {
+            WriteLogLine(firing.triggerName);
+            if (firings_ != nullptr) {
+                firings_->OnFiring(firing);
+            }
+        }
+    }
+}
+
+}  // namespace hushwell
