@@ -154,6 +154,7 @@ private:
     // --- Audio layer notification thread: only set flags and signal events, never block ---
     void OnSessionDisconnected(DisconnectReason reason) override;
     void OnDefaultDeviceChanged(DataFlow flow, Role role, const std::string& deviceId) override;
+    void SignalSwitch();
 
     // --- Owner's runner thread (OpenStream) and capture thread (switch) ---
     bool ConfigureEngine();
@@ -164,6 +165,7 @@ private:
     void CaptureThread();
     void DrainPackets();
     bool ProcessPacket(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
+    void ServeIdleSnapshotRequest();
     bool SwitchToDefaultEndpoint();
     bool FailSwitch();
     bool AdoptMixFormat(const WaveFormat& format);
@@ -174,6 +176,9 @@ private:
     void TrimHistory();
     void TrimFeed();
     void PublishSnapshot(std::uint64_t bytesCopied);
+
+    // The default output followed is the one for the console role.
+    static constexpr Role kFollowedRole = Role::Console;
 
     AudioBackend& backend_;
     const bool streamSwitching_;
@@ -195,6 +200,9 @@ private:
     Event switchCompleteEvent_{Event::Mode::ManualReset, true};
     // Set by the notification callbacks while a switch is pending, cleared when it ends.
     std::atomic<bool> inSwitch_{false};
+    // Counts the notifications that asked for a switch, so that one arriving while a switch runs
+    // is not forgotten when that switch ends.
+    std::atomic<std::uint64_t> switchRequests_{0};
     std::atomic<EndReason> endReason_{EndReason::Running};
 
     // Queue lock: both queues, their byte totals, the mix format and everything derived from

@@ -1,0 +1,618 @@
+#include "audio/CWASAPICaptureLoopback.h"
+
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "audio/AudioBackend.h"
+#include "audio/AudioClient.h"
+#include "audio/AudioEndpoint.h"
+#include "audio/AudioSessionControl.h"
+#include "audio/AudioThreadPriority.h"
+#include "audio/CaptureClient.h"
+#include "detection/WaveFile.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr std::uint32_t kLoopbackStreamFlags = kStreamFlagLoopback | kStreamFlagNoPersist;
+constexpr std::int64_t kEngineBufferDuration100ns =
+    CWASAPICaptureLoopback::kEngineLatency.count() * kHundredNsPerMs;
+
+// Bytes per frame as the stream delivers them: whole bytes per sample times channels.
+std::uint32_t FrameSizeOf(const WaveFormat& format) {
+    return static_cast<std::uint32_t>(format.bitsPerSample / 8) * format.channels;
+}
+
+// A packet holds frames x block-align bytes; a format whose frame size says otherwise would
+// make the copy read past the packet.
+bool UsableFrameSize(const WaveFormat& format) {
+    const std::uint32_t frameSize = FrameSizeOf(format);
+    return frameSize != 0 && frameSize == format.blockAlign;
+}
+
+// Two format records are the same when their first 18 + cbSize bytes are.
+bool SameFormat(const WaveFormat& a, const WaveFormat& b) {
+    if (a.cbSize != b.cbSize) {
+        return false;
+    }
+    std::size_t size = kWaveFormatBasicSize + a.cbSize;
+    if (size > sizeof(WaveFormat)) {
+        size = sizeof(WaveFormat);
+    }
+    return std::memcmp(&a, &b, size) == 0;
+}
+
+}  // namespace
+
+CWASAPICaptureLoopback::CWASAPICaptureLoopback(AudioBackend& backend,
+                                               std::shared_ptr<AudioEndpoint> endpoint,
+                                               bool streamSwitching)
+    : backend_(backend), streamSwitching_(streamSwitching), endpoint_(std::move(endpoint)) {}
+
+CWASAPICaptureLoopback::~CWASAPICaptureLoopback() {
+    if (captureThread_.joinable()) {
+        RequestShutdown();
+        captureThread_.join();
+    }
+    CloseStream();
+}
+
+// ---- owner's runner thread
+
+bool CWASAPICaptureLoopback::OpenStream() {
+    std::unique_ptr<AudioClient> client;
+    if (!endpoint_ || !Succeeded(endpoint_->ActivateAudioClient(client))) {
+        return false;
+    }
+    WaveFormat format;
+    if (!Succeeded(client->GetMixFormat(format)) || !UsableFrameSize(format)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(queueMutex_);
+        mixFormat_ = format;
+        frameSize_ = FrameSizeOf(format);
+    }
+    {
+        std::lock_guard lock(clientMutex_);
+        audioClient_ = std::move(client);
+    }
+    if (!ConfigureEngine()) {
+        return false;
+    }
+    if (streamSwitching_) {
+        if (!RegisterSessionEvents()) {
+            return false;
+        }
+        if (!Succeeded(backend_.RegisterEndpointNotificationCallback(this))) {
+            return false;
+        }
+        endpointCallbackRegistered_ = true;
+    }
+    SetHold(false);
+    RequestSnapshot(false);
+    SetSnapshotReady(false);
+    return true;
+}
+
+bool CWASAPICaptureLoopback::BeginCapture(std::span<std::uint8_t> snapshotBuffer) {
+    {
+        std::lock_guard lock(queueMutex_);
+        historyCap_ =
+            static_cast<std::uint64_t>(mixFormat_.sampleRate) * frameSize_ * kHistorySeconds;
+        // A buffer smaller than the history would force a snapshot at every packet.
+        if (historyCap_ == 0 || snapshotBuffer.size() < historyCap_) {
+            return false;
+        }
+        snapshotBuffer_ = snapshotBuffer;
+    }
+    if (!audioClient_ || !captureClient_ || captureThread_.joinable()) {
+        return false;
+    }
+    try {
+        captureThread_ = std::thread([this] { CaptureThread(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    if (!Succeeded(audioClient_->Start())) {
+        // The thread must not outlive a failed start: the owner closes the stream next.
+        RequestShutdown();
+        captureThread_.join();
+        return false;
+    }
+    return true;
+}
+
+void CWASAPICaptureLoopback::WaitForCaptureEnd() {
+    if (captureThread_.joinable()) {
+        captureThread_.join();
+    }
+}
+
+void CWASAPICaptureLoopback::CloseStream() {
+    if (endpointCallbackRegistered_) {
+        backend_.UnregisterEndpointNotificationCallback(this);
+        endpointCallbackRegistered_ = false;
+    }
+    ReleaseStream();
+}
+
+bool CWASAPICaptureLoopback::ConfigureEngine() {
+    WaveFormat format = MixFormat();
+    if (!Succeeded(
+            audioClient_->Initialize(kLoopbackStreamFlags, kEngineBufferDuration100ns, format))) {
+        return false;
+    }
+    if (!Succeeded(audioClient_->GetBufferSize(engineBufferFrames_))) {
+        return false;
+    }
+    std::unique_ptr<CaptureClient> capture;
+    if (!Succeeded(audioClient_->GetCaptureClient(capture))) {
+        return false;
+    }
+    std::lock_guard lock(clientMutex_);
+    captureClient_ = std::move(capture);
+    return true;
+}
+
+bool CWASAPICaptureLoopback::RegisterSessionEvents() {
+    std::unique_ptr<AudioSessionControl> session;
+    if (!Succeeded(audioClient_->GetSessionControl(session)) ||
+        !Succeeded(session->RegisterAudioSessionNotification(this))) {
+        return false;
+    }
+    std::lock_guard lock(clientMutex_);
+    sessionControl_ = std::move(session);
+    return true;
+}
+
+void CWASAPICaptureLoopback::ReleaseStream() {
+    std::unique_ptr<AudioSessionControl> session;
+    std::unique_ptr<CaptureClient> capture;
+    std::unique_ptr<AudioClient> client;
+    std::shared_ptr<AudioEndpoint> endpoint;
+    {
+        std::lock_guard lock(clientMutex_);
+        session = std::move(sessionControl_);
+        capture = std::move(captureClient_);
+        client = std::move(audioClient_);
+        endpoint = std::move(endpoint_);
+    }
+    // Unregistering waits for a callback in progress, so it runs outside the client lock.
+    if (session) {
+        session->UnregisterAudioSessionNotification(this);
+    }
+}
+
+// ---- any thread
+
+void CWASAPICaptureLoopback::RequestShutdown() {
+    shutdownEvent_.Set();
+    std::lock_guard lock(clientMutex_);
+    if (audioClient_) {
+        audioClient_->Stop();
+    }
+}
+
+CWASAPICaptureLoopback::EndReason CWASAPICaptureLoopback::CaptureEndReason() const {
+    return endReason_.load();
+}
+
+std::string CWASAPICaptureLoopback::EndpointId() const {
+    std::lock_guard lock(clientMutex_);
+    return endpoint_ ? endpoint_->GetId() : std::string();
+}
+
+// ---- notification thread
+
+void CWASAPICaptureLoopback::OnSessionDisconnected(DisconnectReason reason) {
+    if (reason == DisconnectReason::DeviceRemoval) {
+        SignalSwitch();
+    } else if (reason == DisconnectReason::FormatChanged) {
+        // The device stays the default: nothing else will tell the switch that it may go on.
+        SignalSwitch();
+        switchCompleteEvent_.Set();
+    }
+}
+
+void CWASAPICaptureLoopback::OnDefaultDeviceChanged(DataFlow flow, Role role,
+                                                    const std::string& /*deviceId*/) {
+    if (flow != DataFlow::Render || role != kFollowedRole) {
+        return;
+    }
+    // A removal already asked for a switch; the new default only lets that switch go on.
+    if (!inSwitch_.load()) {
+        SignalSwitch();
+    }
+    switchCompleteEvent_.Set();
+}
+
+void CWASAPICaptureLoopback::SignalSwitch() {
+    // Counted first, so that a switch ending meanwhile sees it and keeps the flag set.
+    switchRequests_.fetch_add(1);
+    inSwitch_.store(true);
+    switchEvent_.Set();
+}
+
+// ---- capture thread
+
+void CWASAPICaptureLoopback::CaptureThread() {
+    {
+        std::lock_guard lock(queueMutex_);
+        ClearQueuesLocked();
+    }
+    {
+        AudioThreadPriority priority;
+        std::vector<Event*> events{&shutdownEvent_, &switchEvent_};
+        for (;;) {
+            const auto woken = WaitForAny(events, kPollInterval);
+            if (!woken) {
+                DrainPackets();
+            } else if (*woken == 0) {
+                endReason_.store(EndReason::Shutdown);
+                break;
+            } else if (!SwitchToDefaultEndpoint()) {
+                endReason_.store(EndReason::SwitchFailed);
+                break;
+            }
+        }
+    }
+    std::lock_guard lock(queueMutex_);
+    ClearQueuesLocked();
+}
+
+void CWASAPICaptureLoopback::DrainPackets() {
+    std::uint32_t waiting = 0;
+    if (!Succeeded(captureClient_->GetNextPacketSize(waiting)) || waiting == 0) {
+        ServeIdleSnapshotRequest();
+        return;
+    }
+    for (;;) {
+        const std::uint8_t* data = nullptr;
+        std::uint32_t frames = 0;
+        std::uint32_t flags = 0;
+        // A failing call ends the drain until the next wake instead of spinning on it.
+        if (!Succeeded(captureClient_->GetBuffer(data, frames, flags)) || frames == 0) {
+            return;
+        }
+        if (!ProcessPacket(data, frames, flags)) {
+            return;
+        }
+    }
+}
+
+bool CWASAPICaptureLoopback::ProcessPacket(const std::uint8_t* data, std::uint32_t frames,
+                                           std::uint32_t flags) {
+    std::lock_guard lock(queueMutex_);
+    std::uint64_t bytesCopied = 0;
+    const std::uint64_t size = static_cast<std::uint64_t>(frames) * frameSize_;
+    if (size > 0 && size <= CaptureBlock::kMaxPayloadSize) {
+        const bool silent = (flags & kBufferFlagSilent) != 0 || data == nullptr;
+        const std::uint8_t* source = silent ? nullptr : data;
+        const auto payload = static_cast<std::uint32_t>(size);
+        CaptureBlock forHistory = CaptureBlock::CopyOf(source, payload);
+        CaptureBlock forFeed = CaptureBlock::CopyOf(source, payload);
+        // Both or neither: a failed allocation drops the packet for both queues.
+        if (forHistory && forFeed) {
+            history_.push_back(std::move(forHistory));
+            feed_.push_back(std::move(forFeed));
+            historyBytes_ += size;
+            feedBytes_ += size;
+            capturedFrames_ += frames;
+            ForceSnapshotIfHistoryFull();
+            bytesCopied = CopySnapshotIfRequested();
+            TrimHistory();
+        }
+    }
+    TrimFeed();
+    PublishSnapshot(bytesCopied);
+    // Released even when the packet was dropped, or the stream would hand it out forever.
+    return Succeeded(captureClient_->ReleaseBuffer(frames));
+}
+
+void CWASAPICaptureLoopback::ServeIdleSnapshotRequest() {
+    // An output that delivers no packets (a paused or suspended device) still answers a
+    // snapshot request with the history it has.
+    std::lock_guard lock(queueMutex_);
+    const std::uint64_t bytesCopied = CopySnapshotIfRequested();
+    TrimHistory();
+    PublishSnapshot(bytesCopied);
+}
+
+bool CWASAPICaptureLoopback::SwitchToDefaultEndpoint() {
+    if (!inSwitch_.load()) {
+        return true;  // an extra signal for a switch that has already been made
+    }
+    const std::uint64_t requestsSeen = switchRequests_.load();
+    if (!Succeeded(audioClient_->Stop())) {
+        return FailSwitch();
+    }
+    ReleaseStream();
+    // The first switch never waits (the event starts set). Later ones give the server a moment
+    // to name the new default; if it names none in time, the current default is taken as it is.
+    switchCompleteEvent_.Wait(kSwitchCompleteTimeout);
+
+    std::shared_ptr<AudioEndpoint> endpoint;
+    std::unique_ptr<AudioClient> client;
+    WaveFormat format;
+    if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint ||
+        !Succeeded(endpoint->ActivateAudioClient(client)) ||
+        !Succeeded(client->GetMixFormat(format)) || !AdoptMixFormat(format)) {
+        return FailSwitch();
+    }
+    {
+        std::lock_guard lock(clientMutex_);
+        endpoint_ = std::move(endpoint);
+        audioClient_ = std::move(client);
+    }
+    if (!ConfigureEngine() || !RegisterSessionEvents()) {
+        return FailSwitch();
+    }
+    switchCompleteEvent_.Reset();
+    if (!Succeeded(audioClient_->Start())) {
+        return FailSwitch();
+    }
+    inSwitch_.store(false);
+    // A removal or format change reported while this switch ran still needs its own switch.
+    if (switchRequests_.load() != requestsSeen) {
+        inSwitch_.store(true);
+    }
+    return true;
+}
+
+bool CWASAPICaptureLoopback::FailSwitch() {
+    inSwitch_.store(false);
+    return false;
+}
+
+bool CWASAPICaptureLoopback::AdoptMixFormat(const WaveFormat& format) {
+    std::lock_guard lock(queueMutex_);
+    if (SameFormat(format, mixFormat_)) {
+        return true;
+    }
+    if (CheckAudioFormat(format) != 0 || !UsableFrameSize(format)) {
+        return false;
+    }
+    mixFormat_ = format;
+    frameSize_ = FrameSizeOf(format);
+    // Blocks in the old format cannot be read with the new one: every block in the queues is
+    // in the current mix format, which is what the feed's reader and the snapshot rely on.
+    ClearQueuesLocked();
+    return true;
+}
+
+void CWASAPICaptureLoopback::ClearQueuesLocked() {
+    history_.clear();
+    historyBytes_ = 0;
+    feed_.clear();
+    feedBytes_ = 0;
+}
+
+void CWASAPICaptureLoopback::ForceSnapshotIfHistoryFull() {
+    if (historyBytes_ <= snapshotBuffer_.size()) {
+        return;
+    }
+    std::lock_guard request(requestMutex_);
+    snapshotRequest_ = true;
+    {
+        std::lock_guard ready(readyMutex_);
+        snapshotReady_ = false;
+    }
+    std::lock_guard frameCount(frameCountMutex_);
+    snapshotFrameCount_ = 0;
+}
+
+std::uint64_t CWASAPICaptureLoopback::CopySnapshotIfRequested() {
+    {
+        std::lock_guard request(requestMutex_);
+        if (!snapshotRequest_) {
+            return 0;
+        }
+    }
+    std::uint64_t copied = 0;
+    for (const CaptureBlock& block : history_) {
+        const std::uint32_t size = block.PayloadSize();
+        // The newest audio of an over-long hold is what does not fit.
+        if (copied + size > snapshotBuffer_.size()) {
+            break;
+        }
+        std::memcpy(snapshotBuffer_.data() + copied, block.Payload(), size);
+        copied += size;
+    }
+    {
+        std::lock_guard request(requestMutex_);
+        snapshotRequest_ = false;
+    }
+    std::lock_guard hold(holdMutex_);
+    hold_ = false;
+    return copied;
+}
+
+void CWASAPICaptureLoopback::TrimHistory() {
+    {
+        std::lock_guard hold(holdMutex_);
+        if (hold_) {
+            return;
+        }
+    }
+    while (historyBytes_ > historyCap_ && !history_.empty()) {
+        historyBytes_ -= history_.front().PayloadSize();
+        history_.pop_front();
+    }
+}
+
+void CWASAPICaptureLoopback::TrimFeed() {
+    while (feedBytes_ > historyCap_ && !feed_.empty()) {
+        feedBytes_ -= feed_.front().PayloadSize();
+        feed_.pop_front();
+    }
+}
+
+void CWASAPICaptureLoopback::PublishSnapshot(std::uint64_t bytesCopied) {
+    if (bytesCopied == 0 || frameSize_ == 0) {
+        return;
+    }
+    snapshotFormat_ = mixFormat_;
+    {
+        std::lock_guard frameCount(frameCountMutex_);
+        snapshotFrameCount_ = static_cast<std::uint32_t>(bytesCopied / frameSize_);
+    }
+    std::lock_guard ready(readyMutex_);
+    snapshotReady_ = true;
+}
+
+// ---- user-interface thread: the detection engine
+
+CaptureBlock CWASAPICaptureLoopback::PopFeedBlock() {
+    WaveFormat unused;
+    return PopFeedBlock(unused);
+}
+
+CaptureBlock CWASAPICaptureLoopback::PopFeedBlock(WaveFormat& blockFormat) {
+    std::lock_guard lock(queueMutex_);
+    blockFormat = mixFormat_;
+    while (!feed_.empty()) {
+        CaptureBlock block = std::move(feed_.front());
+        feed_.pop_front();
+        if (block) {
+            feedBytes_ -= block.PayloadSize();
+            return block;
+        }
+    }
+    return {};
+}
+
+WaveFormat CWASAPICaptureLoopback::MixFormat() const {
+    std::lock_guard lock(queueMutex_);
+    return mixFormat_;
+}
+
+std::uint32_t CWASAPICaptureLoopback::FrameSize() const {
+    std::lock_guard lock(queueMutex_);
+    return frameSize_;
+}
+
+// ---- user-interface thread: the sound editor
+
+bool CWASAPICaptureLoopback::DetectSampleType() {
+    std::lock_guard lock(queueMutex_);
+    const WaveFormat& f = mixFormat_;
+    const bool extensible = f.formatTag == kWaveTagExtensible;
+    if (f.formatTag == kWaveTagPcm || (extensible && f.subFormat == kSubFormatPcm)) {
+        if (f.bitsPerSample != 16) {
+            return false;
+        }
+        sampleType_ = kSampleTypePcm16;
+        return true;
+    }
+    // Float is taken to be 32-bit.
+    if (f.formatTag == kWaveTagIeeeFloat || (extensible && f.subFormat == kSubFormatIeeeFloat)) {
+        sampleType_ = kSampleTypeFloat32;
+        return true;
+    }
+    return false;
+}
+
+int CWASAPICaptureLoopback::SampleType() const {
+    std::lock_guard lock(queueMutex_);
+    return sampleType_;
+}
+
+void CWASAPICaptureLoopback::SetHold(bool on) {
+    std::lock_guard hold(holdMutex_);
+    hold_ = on;
+    if (!on) {
+        return;
+    }
+    {
+        std::lock_guard frameCount(frameCountMutex_);
+        snapshotFrameCount_ = 0;
+    }
+    std::lock_guard ready(readyMutex_);
+    snapshotReady_ = false;
+}
+
+void CWASAPICaptureLoopback::RequestSnapshot(bool on) {
+    std::lock_guard request(requestMutex_);
+    snapshotRequest_ = on;
+    if (!on) {
+        return;
+    }
+    {
+        std::lock_guard ready(readyMutex_);
+        snapshotReady_ = false;
+    }
+    std::lock_guard frameCount(frameCountMutex_);
+    snapshotFrameCount_ = 0;
+}
+
+void CWASAPICaptureLoopback::SetSnapshotReady(bool ready) {
+    std::lock_guard lock(readyMutex_);
+    snapshotReady_ = ready;
+}
+
+bool CWASAPICaptureLoopback::IsSnapshotReady() const {
+    std::lock_guard lock(readyMutex_);
+    return snapshotReady_;
+}
+
+std::uint32_t CWASAPICaptureLoopback::SnapshotFrameCount() const {
+    std::lock_guard lock(frameCountMutex_);
+    return snapshotFrameCount_;
+}
+
+bool CWASAPICaptureLoopback::IsHolding() const {
+    std::lock_guard lock(holdMutex_);
+    return hold_;
+}
+
+bool CWASAPICaptureLoopback::IsSnapshotRequested() const {
+    std::lock_guard lock(requestMutex_);
+    return snapshotRequest_;
+}
+
+std::span<const std::uint8_t> CWASAPICaptureLoopback::SnapshotBuffer() const {
+    std::lock_guard lock(queueMutex_);
+    return snapshotBuffer_;
+}
+
+WaveFormat CWASAPICaptureLoopback::SnapshotFormat() const {
+    std::lock_guard lock(queueMutex_);
+    return snapshotFormat_;
+}
+
+// ---- observations
+
+std::uint64_t CWASAPICaptureLoopback::FeedBytes() const {
+    std::lock_guard lock(queueMutex_);
+    return feedBytes_;
+}
+
+std::uint64_t CWASAPICaptureLoopback::HistoryBytes() const {
+    std::lock_guard lock(queueMutex_);
+    return historyBytes_;
+}
+
+std::size_t CWASAPICaptureLoopback::FeedBlockCount() const {
+    std::lock_guard lock(queueMutex_);
+    return feed_.size();
+}
+
+std::size_t CWASAPICaptureLoopback::HistoryBlockCount() const {
+    std::lock_guard lock(queueMutex_);
+    return history_.size();
+}
+
+std::uint64_t CWASAPICaptureLoopback::HistoryCap() const {
+    std::lock_guard lock(queueMutex_);
+    return historyCap_;
+}
+
+std::uint64_t CWASAPICaptureLoopback::CapturedFrames() const {
+    std::lock_guard lock(queueMutex_);
+    return capturedFrames_;
+}
+
+}  // namespace hushwell
