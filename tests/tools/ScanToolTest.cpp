@@ -1,0 +1,337 @@
+// End-to-end tests of hushwell-scan: generated recordings, the real program, its output.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "audio/MixFormat.h"
+#include "detection/WaveFile.h"
+#include "persistence/TriggerListFile.h"
+#include "tests/persistence/TempFolder.h"
+#include "triggers/CTriggerList.h"
+
+namespace hushwell {
+namespace {
+
+using testing::TempFolder;
+
+// --- Generated audio ---------------------------------------------------------------------
+
+using Track = std::vector<double>;  // mono, full scale = 1
+
+Track Silence(int rate, double seconds) {
+    return Track(static_cast<std::size_t>(rate * seconds), 0.0);
+}
+
+// The sound to look for: a rising chirp with its octave, a second long.
+Track Chirp(int rate) {
+    Track out = Silence(rate, 1.0);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double phase = 2 * std::numbers::pi * (500 * t + 1800 * t * t / 2);
+        out[i] = 0.7 * std::sin(phase) + 0.3 * std::sin(2 * phase);
+    }
+    return out;
+}
+
+// Something like music over a noisy room: a new three-note chord every quarter second, with
+// a soft attack, over white noise.
+Track Background(int rate, double seconds, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> pitch(150.0, 2500.0);
+    std::normal_distribution<double> noise(0.0, 0.03);
+    Track out = Silence(rate, seconds);
+    const auto noteLength = static_cast<std::size_t>(rate / 4);
+    double notes[3] = {};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::size_t inNote = i % noteLength;
+        if (inNote == 0) {
+            for (double& note : notes) {
+                note = pitch(random);
+            }
+        }
+        const double envelope = std::min(1.0, inNote / (0.02 * rate));
+        double sum = 0.0;
+        for (const double note : notes) {
+            sum += std::sin(2 * std::numbers::pi * note * i / rate);
+        }
+        out[i] = 0.05 * envelope * sum + noise(random);
+    }
+    return out;
+}
+
+void MixInto(Track& track, const Track& sound, int rate, double at, double gain) {
+    const auto first = static_cast<std::size_t>(at * rate);
+    for (std::size_t i = 0; i < sound.size() && first + i < track.size(); ++i) {
+        track[first + i] += gain * sound[i];
+    }
+}
+
+// Writes the track to every channel (the second a little quieter), 16-bit or float.
+void WriteTrack(const std::string& path, const Track& track, int rate, int channels,
+                MixSampleType type = MixSampleType::Pcm16) {
+    std::vector<std::byte> bytes;
+    const auto put = [&](auto value) {
+        const auto raw = std::bit_cast<std::array<std::byte, sizeof value>>(value);
+        bytes.insert(bytes.end(), raw.begin(), raw.end());
+    };
+    for (const double value : track) {
+        for (int c = 0; c < channels; ++c) {
+            const double v = std::clamp(value * (c == 0 ? 1.0 : 0.9), -1.0, 1.0);
+            if (type == MixSampleType::Pcm16) {
+                put(static_cast<std::int16_t>(std::lround(v * 32767)));
+            } else {
+                put(static_cast<float>(v));
+            }
+        }
+    }
+    ASSERT_TRUE(WriteWaveFile(path, bytes,
+                              MakeMixFormat(type, static_cast<std::uint32_t>(rate),
+                                            static_cast<std::uint16_t>(channels))));
+}
+
+// --- Running the tool --------------------------------------------------------------------
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ToolRun Scan(const TempFolder& folder, const std::vector<std::string>& args) {
+    std::string command = Quoted(HUSHWELL_SCAN_PATH);
+    for (const std::string& arg : args) {
+        command += " " + Quoted(arg);
+    }
+    command += " >" + Quoted(folder.File("out.txt")) + " 2>" + Quoted(folder.File("err.txt"));
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadAll(folder.File("out.txt"));
+    run.err = ReadAll(folder.File("err.txt"));
+    return run;
+}
+
+struct FiringLine {
+    std::string recording;
+    double time = 0.0;
+    std::string trigger;
+    std::string reference;
+    double score = 0.0;
+    double threshold = 0.0;
+};
+
+struct ScoreLine {
+    std::string recording;
+    int second = 0;
+    double best = 0.0;
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    std::string field;
+    while (std::getline(in, field, '\t')) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+// Splits the output into firing lines and "# scores" lines, each with its recording.
+void Parse(const std::string& out, std::vector<FiringLine>& firings,
+           std::vector<ScoreLine>* scores = nullptr) {
+    std::stringstream in(out);
+    std::string line;
+    std::string recording;
+    const std::string recordingMark = "# recording ";
+    const std::string scoresMark = "# scores ";
+    while (std::getline(in, line)) {
+        if (line.starts_with(recordingMark)) {
+            recording = line.substr(recordingMark.size());
+            recording = recording.substr(0, recording.find(" ("));
+        } else if (line.starts_with(scoresMark)) {
+            const auto fields = Fields(line.substr(scoresMark.size()));
+            if (scores != nullptr && fields.size() == 4) {
+                scores->push_back({recording, std::stoi(fields[0]), std::stod(fields[2])});
+            }
+        } else if (!line.starts_with("#")) {
+            const auto fields = Fields(line);
+            ASSERT_EQ(fields.size(), 5u) << line;
+            firings.push_back({recording, std::stod(fields[0]), fields[1], fields[2],
+                               std::stod(fields[3]), std::stod(fields[4])});
+        }
+    }
+}
+
+class ScanToolTest : public ::testing::Test {
+protected:
+    TempFolder folder_;
+};
+
+TEST_F(ScanToolTest, FindsAReferenceMixedIntoMusicAtTheRightTimeAndNowhereElse) {
+    constexpr int kRate = 48000;
+    constexpr double kAt = 8.0;  // the reference plays from 8.0 to 9.0 s
+    WriteTrack(folder_.File("ref.wav"), Chirp(kRate), kRate, 1);
+    Track without = Background(kRate, 20.0, 1);
+    WriteTrack(folder_.File("without.wav"), without, kRate, 2);
+    Track with = without;
+    MixInto(with, Chirp(kRate), kRate, kAt, 0.5);
+    WriteTrack(folder_.File("with.wav"), with, kRate, 2);
+    // The same at 44.1 kHz in float samples: the internal rate is 16036 Hz there.
+    Track with44 = Background(44100, 20.0, 2);
+    MixInto(with44, Chirp(44100), 44100, kAt, 0.5);
+    WriteTrack(folder_.File("with44.wav"), with44, 44100, 2, MixSampleType::Float32);
+
+    const ToolRun run =
+        Scan(folder_, {"--scores", folder_.File("ref.wav"), "--", folder_.File("with.wav"),
+                       folder_.File("without.wav"), folder_.File("with44.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<FiringLine> firings;
+    std::vector<ScoreLine> scores;
+    Parse(run.out, firings, &scores);
+
+    ASSERT_EQ(firings.size(), 2u) << run.out;
+    double bestMiss = 0.0;
+    for (const ScoreLine& line : scores) {
+        if (line.recording == folder_.File("without.wav") || line.second < 8 || line.second > 9) {
+            bestMiss = std::max(bestMiss, line.best);
+        }
+    }
+    for (const FiringLine& firing : firings) {
+        EXPECT_NE(firing.recording, folder_.File("without.wav"));
+        EXPECT_EQ(firing.trigger, "ref.wav");
+        EXPECT_EQ(firing.reference, folder_.File("ref.wav"));
+        EXPECT_GT(firing.score, firing.threshold);
+        // Found as the reference ends: its last frame, plus a frame's length of live audio.
+        EXPECT_NEAR(firing.time, kAt + 1.0, 0.1) << firing.recording;
+        std::cout << "[ figures  ] " << firing.recording << ": found at " << firing.time
+                  << " s (reference ends at " << kAt + 1.0 << " s), score " << firing.score
+                  << " over threshold " << firing.threshold << "\n";
+    }
+    std::cout << "[ figures  ] best score elsewhere: " << bestMiss << "\n";
+    EXPECT_LT(bestMiss, firings[0].threshold - 0.1);
+}
+
+TEST_F(ScanToolTest, TriggerListFindsSoundsByPatternAndEvaluatesLevelTriggers) {
+    constexpr int kRate = 48000;
+    WriteTrack(folder_.File("door1.wav"), Chirp(kRate), kRate, 1);
+    Track recording = Background(kRate, 15.0, 3);
+    for (double& sample : recording) {
+        sample *= 0.5;  // the smoothed level stays well under 50 %
+    }
+    MixInto(recording, Chirp(kRate), kRate, 5.0, 0.2);
+    MixInto(recording, Silence(kRate, 0.5), kRate, 0.0, 0.0);
+    Track burst(kRate / 2, 0.95);  // a loud stretch at 12 s
+    MixInto(recording, burst, kRate, 12.0, 1.0);
+    WriteTrack(folder_.File("recording.wav"), recording, kRate, 2);
+
+    CTriggerList list;
+    list.SetBaseDir(folder_.Path());
+    CTrigger door;
+    door.SetActive(true);
+    door.name = "door";
+    door.triggerKind = "sound";
+    door.triggerFile = "door*.wav";
+    door.duration = TriggerTime(0, 0, 2);
+    list.Add(door);
+    CTrigger loud;
+    loud.SetActive(true);
+    loud.name = "loud";
+    loud.triggerKind = "level";
+    loud.level = 50;
+    loud.duration = TriggerTime(0, 0, 2);
+    list.Add(loud);
+    ASSERT_EQ(TriggerListFile::Save(list, folder_.File("triggers.xml")), TriggerListFile::kOk);
+
+    const ToolRun run =
+        Scan(folder_, {"--triggers", folder_.File("triggers.xml"), folder_.File("recording.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<FiringLine> firings;
+    Parse(run.out, firings);
+    ASSERT_EQ(firings.size(), 2u) << run.out;
+    EXPECT_EQ(firings[0].trigger, "door");
+    EXPECT_EQ(firings[0].reference, folder_.File("door1.wav"));
+    EXPECT_NEAR(firings[0].time, 6.0, 0.1);
+    EXPECT_EQ(firings[1].trigger, "loud");
+    EXPECT_EQ(firings[1].reference, "level");
+    EXPECT_NEAR(firings[1].time, 12.0, 0.02);
+    EXPECT_GT(firings[1].score, 50.0);
+    EXPECT_EQ(firings[1].threshold, 50.0);
+}
+
+TEST_F(ScanToolTest, DescribeShowsWhatTheProgramMakesOfASound) {
+    Track ten = Background(44100, 10.0, 4);
+    WriteTrack(folder_.File("long.wav"), ten, 44100, 2);
+    const ToolRun run = Scan(folder_, {"--describe", folder_.File("long.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("rate: 44100 Hz"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("channels: 2"), std::string::npos);
+    EXPECT_NE(run.out.find("duration: 10.000 s"), std::string::npos);
+    EXPECT_NE(run.out.find("analysed: 7.000 s"), std::string::npos);
+    // 7 s at 44.1 kHz are 112254 internal samples (16036 Hz), one frame per 512 of them.
+    EXPECT_NE(run.out.find("feature frames: 219"), std::string::npos);
+    EXPECT_NE(run.out.find("match threshold: 0.8543"), std::string::npos);
+}
+
+TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
+    WriteTrack(folder_.File("ref.wav"), Chirp(48000), 48000, 1);
+    WriteTrack(folder_.File("six.wav"), Silence(48000, 1.0), 48000, 6);
+    WriteTrack(folder_.File("slow.wav"), Silence(8000, 1.0), 8000, 1);
+    testing::WriteFile(folder_.File("text.wav"), "not a sound at all");
+    const std::string ref = folder_.File("ref.wav");
+
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{ref, "--", folder_.File("missing.wav")}, "no such file"},
+        {{ref, "--", folder_.File("six.wav")}, "has 6 channels"},
+        {{ref, "--", folder_.File("slow.wav")}, "not acceptable"},
+        {{ref, "--", folder_.File("text.wav")}, "not a WAV file"},
+        {{folder_.File("text.wav"), "--", ref}, "not a WAV file"},
+        {{"--triggers", folder_.File("text.wav"), ref}, "trigger list"},
+        {{ref, folder_.File("ref.wav")}, "--help"},
+        {{"--at", "25:00:00", ref, "--", ref}, "--at"},
+        {{"--frobnicate"}, "unknown option"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Scan(folder_, c.args);
+        EXPECT_EQ(run.exitCode, 2) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+
+    const ToolRun help = Scan(folder_, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--describe"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hushwell

@@ -1,0 +1,62 @@
+#include "tools/scan/ReferenceDescription.h"
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+
+#include "detection/ReferenceSet.h"
+#include "detection/SampleConversion.h"
+#include "detection/SpectralAnalyzer.h"
+#include "detection/WaveFile.h"
+#include "tools/scan/ScanTriggers.h"
+
+namespace hushwell::scan {
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+double Seconds(std::int64_t samples, const WaveFormat& format) {
+    return static_cast<double>(samples) / format.channels / format.sampleRate;
+}
+
+}  // namespace
+
+bool ReferenceDescription::Describe(const std::string& path, std::ostream& out,
+                                    std::string& error) {
+    if (error = ScanTriggers::CheckReferenceFile(path); !error.empty()) {
+        return false;
+    }
+    // The whole length from the header, the analysed part as the reference set reads it.
+    WaveData header;
+    std::ifstream in(path, std::ios::binary);
+    ParseWaveHeader(header, in);
+    WaveData sound;
+    ReadWaveFile(sound, path, ReferenceSet::kMaxReferenceSeconds);
+    const WaveFormat& format = sound.Format();
+    const int rate = static_cast<int>(format.sampleRate);
+
+    SpectralAnalyzer analyzer;
+    analyzer.SetInputRate(rate);
+    analyzer.ExtractReferenceFeatures(rate, format.channels, SoundSamplesToPcm16(sound));
+
+    out << path << '\n'
+        << "  rate: " << format.sampleRate << " Hz\n"
+        << "  channels: " << format.channels << '\n'
+        << "  bits per sample: " << format.bitsPerSample << '\n'
+        << "  duration: " << Fixed(Seconds(header.SampleCount(), format), 3) << " s\n"
+        << "  analysed: " << Fixed(Seconds(sound.SampleCount(), format), 3)
+        << " s (sounds are cut to their first 7 s)\n"
+        << "  feature frames: " << analyzer.FrameCount() << '\n'
+        << "  match threshold: " << Fixed(analyzer.MatchThreshold(), 4) << '\n';
+    if (analyzer.FrameCount() == 0) {
+        out << "  (shorter than one frame of 32 ms: it can never match)\n";
+    }
+    return true;
+}
+
+}  // namespace hushwell::scan

@@ -1,0 +1,154 @@
+#include "tools/scan/ScanOptions.h"
+
+#include <cctype>
+
+#include "triggers/TriggerTime.h"
+
+namespace hushwell::scan {
+
+namespace {
+
+constexpr int kSecondsPerDay = 86400;
+
+// "HH:MM:SS" (or "MM:SS", "SS") as a time of day; nothing when it is not one.
+std::optional<int> ParseTimeOfDay(const std::string& text) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) {
+        return std::nullopt;
+    }
+    TriggerTime time(-1, 0, 0);
+    if (time.Parse(text) != TriggerTime::kParsed || time.hour < 0 ||
+        time.Seconds() >= kSecondsPerDay) {
+        return std::nullopt;
+    }
+    return static_cast<int>(time.Seconds());
+}
+
+}  // namespace
+
+std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& args,
+                                              std::string& error) {
+    ScanOptions options;
+    bool describe = false;
+    bool separatorSeen = false;
+    std::vector<std::string> beforeSeparator;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (separatorSeen) {
+            options.recordings.push_back(arg);
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.mode = Mode::Help;
+            return options;
+        }
+        if (arg == "--") {
+            separatorSeen = true;
+        } else if (arg == "--scores") {
+            options.scores = true;
+        } else if (arg == "--describe") {
+            describe = true;
+        } else if (arg == "--triggers" || arg == "--at") {
+            if (i + 1 == args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            if (arg == "--triggers") {
+                options.triggersFile = value;
+            } else if (!(options.startSecondOfDay = ParseTimeOfDay(value))) {
+                error = "--at needs a time of day as HH:MM:SS, not \"" + value + "\"";
+                return std::nullopt;
+            }
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            beforeSeparator.push_back(arg);
+        }
+    }
+
+    if (describe) {
+        if (!options.triggersFile.empty() || separatorSeen || beforeSeparator.empty()) {
+            error = "--describe takes reference files only";
+            return std::nullopt;
+        }
+        options.mode = Mode::Describe;
+        options.references = std::move(beforeSeparator);
+        return options;
+    }
+    if (!options.triggersFile.empty()) {
+        if (separatorSeen) {
+            error = "--triggers takes no reference files and no --";
+            return std::nullopt;
+        }
+        options.mode = Mode::Triggers;
+        options.recordings = std::move(beforeSeparator);
+    } else {
+        if (!separatorSeen) {
+            error = "give --triggers FILE, or reference files, then --, then recordings";
+            return std::nullopt;
+        }
+        if (beforeSeparator.empty()) {
+            error = "no reference file before --";
+            return std::nullopt;
+        }
+        options.mode = Mode::References;
+        options.references = std::move(beforeSeparator);
+    }
+    if (options.recordings.empty()) {
+        error = "no recording to scan";
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string ScanOptions::HelpText() {
+    return R"(Usage:
+  hushwell-scan [--scores] [--at HH:MM:SS] --triggers TRIGGERS.xml RECORDING.wav...
+  hushwell-scan [--scores] [--at HH:MM:SS] REFERENCE.wav... -- RECORDING.wav...
+  hushwell-scan --describe REFERENCE.wav...
+  hushwell-scan --help
+
+Runs Hushwell's sound detection over recordings, as fast as the computer allows, and
+reports every trigger that fires instead of carrying out its control. Use it to tune
+reference sounds and triggers on recordings of what your computer plays.
+
+--triggers TRIGGERS.xml
+    Takes the sound and level triggers of a trigger list file. Reference sounds are found
+    as the program finds them: names without a folder in the list's base folder when that
+    is absolute, otherwise in the application's triggers folder; * and ? match any text and
+    any one character. Triggers whose sounds cannot be found or read are reported on
+    stderr. Time triggers are not evaluated.
+REFERENCE.wav... -- RECORDING.wav...
+    Treats each reference file as a sound trigger of its own, named after the file, lasting
+    one second (after a firing it rests for 1.3 seconds).
+--scores
+    Also prints, for each second of each recording, the best score of every reference in
+    that second, so you can see how close a near miss came.
+--at HH:MM:SS
+    The local time of day at the start of every recording, for triggers restricted to a
+    time window. Without it the present time of day is used.
+--describe REFERENCE.wav...
+    Prints each file's rate, channels, duration, the feature frames it yields and its match
+    threshold. Sounds are cut to their first 7 seconds, as the program does.
+
+Recordings are WAV files of 16 or 32 bits at 16000, 22050, 32000, 44100, 48000, 96000 or
+192000 Hz with one or two channels (live detection takes no more than two). They are fed to
+detection in blocks of 10 ms, as the program receives the output of the computer, with a
+simulated clock that follows the recording. Matching starts once about 4.1 seconds have been
+heard (longer when the longest reference is longer).
+
+Output, one line per firing, fields separated by tabs:
+    TIME  TRIGGER  REFERENCE  SCORE  THRESHOLD
+TIME is in seconds from the start of the recording; a sound trigger fires when SCORE exceeds
+THRESHOLD. For a level trigger REFERENCE is "level", SCORE the smoothed level and THRESHOLD
+the trigger's level, both in percent of full scale. Lines starting with "#" are comments:
+the recording being scanned and, with --scores,
+    # scores SECOND  REFERENCE  BEST-SCORE  THRESHOLD
+
+Exit status: 0 when every file could be scanned, 2 for a missing, unreadable or
+unacceptable file or a mistake on the command line.
+)";
+}
+
+}  // namespace hushwell::scan

@@ -1,0 +1,100 @@
+#include "tools/scan/ScanTriggers.h"
+
+#include <filesystem>
+#include <mutex>
+#include <ostream>
+
+#include "detection/WaveFile.h"
+#include "persistence/TriggerListFile.h"
+#include "tools/scan/RecordingReader.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell::scan {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kTriggersSubfolder = "/triggers";
+
+// The trigger text of a file: a path with a "/" is looked up as it stands, relative to the
+// present folder when it is not absolute.
+std::string TriggerTextOf(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+}  // namespace
+
+ScanTriggers::ScanTriggers() : references_(ApplicationDataFolder() + kTriggersSubfolder) {}
+
+std::string ScanTriggers::CheckReferenceFile(const std::string& path) {
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored)) {
+        return path + ": no such file";
+    }
+    WaveData sound;
+    if (const int code = ReadWaveFile(sound, path, ReferenceSet::kMaxReferenceSeconds);
+        code != kWaveOk) {
+        return path + ": " + RecordingReader::DescribeReadFailure(code);
+    }
+    if (CheckAudioFormat(sound.Format()) != 0) {
+        return path + ": audio format not acceptable (" +
+               RecordingReader::DescribeFormat(sound.Format()) + ")";
+    }
+    if (sound.SampleCount() <= 0) {
+        return path + ": holds no audio";
+    }
+    return {};
+}
+
+bool ScanTriggers::LoadTriggerFile(const std::string& path, std::ostream& warnings,
+                                   std::string& error) {
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored)) {
+        error = path + ": no such file";
+        return false;
+    }
+    if (const int code = TriggerListFile::Load(triggers_, path); code != TriggerListFile::kOk) {
+        error =
+            path + ": not a trigger list this program can read (code " + std::to_string(code) + ")";
+        return false;
+    }
+    references_.RebuildReferences(triggers_);
+    std::lock_guard listLock(triggers_.Mutex());
+    for (const CTrigger* trigger : triggers_.ActiveRecords(TriggerKind::Sound)) {
+        std::lock_guard lock(trigger->Mutex());
+        if (trigger->referenceIndices.empty()) {
+            warnings << "warning: sound trigger \"" << trigger->name << "\" has no usable sound (\""
+                     << trigger->triggerFile << "\"); it cannot fire\n";
+        }
+    }
+    return true;
+}
+
+bool ScanTriggers::UseReferenceFiles(const std::vector<std::string>& paths, std::string& error) {
+    for (const std::string& path : paths) {
+        if (std::string problem = CheckReferenceFile(path); !problem.empty()) {
+            error = std::move(problem);
+            return false;
+        }
+        CTrigger trigger;
+        trigger.SetActive(true);
+        trigger.name = fs::path(path).filename().string();
+        trigger.triggerKind = "sound";
+        trigger.triggerFile = TriggerTextOf(path);
+        trigger.duration = TriggerTime(0, 0, kReferenceTriggerSeconds);
+        triggers_.Add(trigger);
+    }
+    references_.RebuildReferences(triggers_);
+    return true;
+}
+
+std::vector<float> ScanTriggers::Thresholds() const {
+    std::vector<float> thresholds;
+    for (const SoundReference& reference : references_.References()) {
+        thresholds.push_back(reference.MatchThreshold());
+    }
+    return thresholds;
+}
+
+}  // namespace hushwell::scan
