@@ -23,6 +23,13 @@ bool PolyphaseResampler::Load(std::span<const double> design, int upFactor, int 
         coefficients_.push_back(static_cast<float>(*it));
     }
     tapsPerPhase_ = static_cast<int>(padded / phases);
+    // The same coefficients grouped by phase, so each output reads one contiguous run.
+    phaseCoefficients_.resize(padded);
+    for (std::size_t r = 0; r < phases; ++r) {
+        for (std::size_t k = 0; k < padded / phases; ++k) {
+            phaseCoefficients_[r * (padded / phases) + k] = coefficients_[r + k * phases];
+        }
+    }
     delay_.assign(2 * static_cast<std::size_t>(tapsPerPhase_), 0.0f);
     writeIndex_ = 0;
     upFactor_ = upFactor;
@@ -33,14 +40,22 @@ bool PolyphaseResampler::Load(std::span<const double> design, int upFactor, int 
 
 float PolyphaseResampler::PhaseOutput(int phase) const {
     // delay_[writeIndex_ + 1] is the oldest of the P newest samples, delay_[writeIndex_ + P]
-    // the newest; coefficient phase + k L weighs the k-th of them.
-    const float* newest = delay_.data() + writeIndex_ + 1;
-    const float* coef = coefficients_.data() + phase;
-    float sum = 0.0f;
-    for (int k = 0; k < tapsPerPhase_; ++k) {
-        sum += coef[static_cast<std::size_t>(k) * upFactor_] * newest[k];
+    // the newest; coefficient phase + k L weighs the k-th of them. Four partial sums keep the
+    // additions from waiting on each other.
+    const float* samples = delay_.data() + writeIndex_ + 1;
+    const float* coef = phaseCoefficients_.data() + static_cast<std::size_t>(phase) * tapsPerPhase_;
+    float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    int k = 0;
+    for (; k + 4 <= tapsPerPhase_; k += 4) {
+        sum[0] += coef[k] * samples[k];
+        sum[1] += coef[k + 1] * samples[k + 1];
+        sum[2] += coef[k + 2] * samples[k + 2];
+        sum[3] += coef[k + 3] * samples[k + 3];
     }
-    return sum;
+    for (; k < tapsPerPhase_; ++k) {
+        sum[0] += coef[k] * samples[k];
+    }
+    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
 }
 
 std::size_t PolyphaseResampler::Process(std::span<const float> input, std::vector<float>& output) {

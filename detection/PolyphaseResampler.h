@@ -43,6 +43,7 @@ private:
     float PhaseOutput(int phase) const;
 
     std::vector<float> coefficients_;
+    std::vector<float> phaseCoefficients_;  // phase r, tap k at r P + k
     std::vector<float> delay_;
     int tapsPerPhase_ = 1;  // P
     int writeIndex_ = 0;

@@ -194,46 +194,49 @@ void SpectralAnalyzer::TrimFrontFrames(std::size_t n) {
 }
 
 void SpectralAnalyzer::ForwardFft(std::span<Complex, kFrameLength> data) const {
-    Complex* x = data.data();
-    // Decimation in frequency: butterflies of span s, twiddle stride N / s. The spans 4 and 2
-    // below have constant twiddles and are done without table look-ups.
+    // Complex values are worked on as (re, im) float pairs, which std::complex guarantees.
+    float* x = reinterpret_cast<float*>(data.data());
+    const float* w = reinterpret_cast<const float*>(twiddles_.data());
+    // Decimation in frequency: butterflies of span s with twiddle stride N / s. Spans 4 and 2
+    // have the constant twiddles 1 and -i and are done without table look-ups.
     int stride = 1;
     for (int span = kFrameLength; span > 4; span /= 2, stride *= 2) {
         const int half = span / 2;
-        for (int j = 0; j < half; ++j) {
-            const float wr = twiddles_[j * stride].real();
-            const float wi = twiddles_[j * stride].imag();
-            for (int g = j; g < kFrameLength; g += span) {
-                const Complex a = x[g];
-                const Complex c = x[g + half];
-                x[g] = Complex(a.real() + c.real(), a.imag() + c.imag());
-                const float dr = a.real() - c.real();
-                const float di = a.imag() - c.imag();
-                x[g + half] = Complex(dr * wr - di * wi, dr * wi + di * wr);
+        for (int group = 0; group < kFrameLength; group += span) {
+            float* top = x + 2 * group;
+            float* bottom = top + 2 * half;
+            for (int j = 0; j < half; ++j) {
+                const float wr = w[2 * j * stride];
+                const float wi = w[2 * j * stride + 1];
+                const float ar = top[2 * j], ai = top[2 * j + 1];
+                const float cr = bottom[2 * j], ci = bottom[2 * j + 1];
+                top[2 * j] = ar + cr;
+                top[2 * j + 1] = ai + ci;
+                const float dr = ar - cr, di = ai - ci;
+                bottom[2 * j] = dr * wr - di * wi;
+                bottom[2 * j + 1] = dr * wi + di * wr;
             }
         }
     }
-    // Span 4: twiddles 1 and -i.
-    for (int g = 0; g < kFrameLength; g += 4) {
-        const Complex a0 = x[g];
-        const Complex c0 = x[g + 2];
-        x[g] = Complex(a0.real() + c0.real(), a0.imag() + c0.imag());
-        x[g + 2] = Complex(a0.real() - c0.real(), a0.imag() - c0.imag());
-        const Complex a1 = x[g + 1];
-        const Complex c1 = x[g + 3];
-        x[g + 1] = Complex(a1.real() + c1.real(), a1.imag() + c1.imag());
-        x[g + 3] = Complex(a1.imag() - c1.imag(), c1.real() - a1.real());
-    }
-    // Span 2: twiddle 1.
-    for (int g = 0; g < kFrameLength; g += 2) {
-        const Complex a = x[g];
-        const Complex c = x[g + 1];
-        x[g] = Complex(a.real() + c.real(), a.imag() + c.imag());
-        x[g + 1] = Complex(a.real() - c.real(), a.imag() - c.imag());
+    for (float* q = x; q < x + 2 * kFrameLength; q += 8) {
+        // Span 4: (q0, q2) with twiddle 1, (q1, q3) with twiddle -i.
+        const float r0 = q[0] + q[4], i0 = q[1] + q[5];
+        const float r2 = q[0] - q[4], i2 = q[1] - q[5];
+        const float r1 = q[2] + q[6], i1 = q[3] + q[7];
+        const float r3 = q[3] - q[7], i3 = q[6] - q[2];
+        // Span 2: twiddle 1.
+        q[0] = r0 + r1;
+        q[1] = i0 + i1;
+        q[2] = r0 - r1;
+        q[3] = i0 - i1;
+        q[4] = r2 + r3;
+        q[5] = i2 + i3;
+        q[6] = r2 - r3;
+        q[7] = i2 - i3;
     }
     for (std::uint32_t i = 0; i < kFrameLength; ++i) {
         if (i < bitReversal_[i]) {
-            std::swap(x[i], x[bitReversal_[i]]);
+            std::swap(data[i], data[bitReversal_[i]]);
         }
     }
 }
