@@ -1,0 +1,255 @@
+#include "app/CMyApplicationTrayWnd.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+
+#include "app/ProgramIcon.h"
+#include "app/SettingsWindow.h"
+#include "app/TrayEngine.h"
+#include "app/X11HotkeyGrabber.h"
+#include "persistence/ConfigFile.h"
+#include "triggers/CVolumeManager.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kTip = "Hushwell";
+constexpr const char* kAboutTitle = "Version";
+constexpr const char* kAboutText =
+    "Hushwell, Version 1.1.0\n\nListens to what the computer plays and mutes or "
+    "turns it down when it hears one of your sounds.";
+constexpr const char* kNoTrayMessage = "No system tray is available; running without an icon.";
+
+}  // namespace
+
+CMyApplicationTrayWnd::CMyApplicationTrayWnd(Setup setup, QObject* parent)
+    : CTrayWnd(parent),
+      setup_(std::move(setup)),
+      timers_([this](int id) {
+          if (engine_) {
+              engine_->OnEngineTimer(id);
+          }
+      }),
+      settingsWindow_(std::make_unique<SettingsWindow>()) {
+    engine_ = setup_.makeEngine(timers_);
+    grabber_ = setup_.grabber;
+    if (grabber_ == nullptr) {
+        MakeX11Grabber();
+    }
+    BuildMenu();
+}
+
+CMyApplicationTrayWnd::~CMyApplicationTrayWnd() {
+    // The engine goes first: its timers and controls must not outlive the window.
+    engine_.reset();
+    timers_.StopAll();
+}
+
+void CMyApplicationTrayWnd::MakeX11Grabber() {
+    auto grabber = std::make_unique<X11HotkeyGrabber>([this](int id) { OnHotkey(id); });
+    if (grabber->Available()) {
+        hotkeyNotifier_ =
+            std::make_unique<QSocketNotifier>(grabber->ConnectionFd(), QSocketNotifier::Read);
+        X11HotkeyGrabber* raw = grabber.get();
+        connect(hotkeyNotifier_.get(), &QSocketNotifier::activated, this,
+                [raw] { raw->ProcessEvents(); });
+    }
+    grabber_ = grabber.get();
+    ownGrabber_ = std::move(grabber);
+}
+
+void CMyApplicationTrayWnd::Create() {
+    icon_ = ProgramIcon::Make();
+    if (!AddIcon(icon_, QString::fromLatin1(kTip), &menu_)) {
+        WriteLogLine(kNoTrayMessage);
+    }
+}
+
+void CMyApplicationTrayWnd::StartEngine() {
+    if (engine_) {
+        engine_->Start();
+    }
+}
+
+void CMyApplicationTrayWnd::LoadConfiguration() {
+    ConfigFile::Load(settings_, setup_.configPath);
+    hotkeys_.LoadFrom(settings_);
+    hotkeys_.RegisterHotkeys(*grabber_);
+    ApplyRampRates();
+}
+
+void CMyApplicationTrayWnd::ApplyRampRates() {
+    if (setup_.volumeManager == nullptr) {
+        return;
+    }
+    if (hushwell::Settings::IsValidVolumeRate(settings_.volumeUpRate)) {
+        setup_.volumeManager->SetUpRate(std::stoi(settings_.volumeUpRate));
+    }
+    if (hushwell::Settings::IsValidVolumeRate(settings_.volumeDownRate)) {
+        setup_.volumeManager->SetDownRate(std::stoi(settings_.volumeDownRate));
+    }
+}
+
+void CMyApplicationTrayWnd::BuildMenu() {
+    menu_.clear();
+    for (const TrayMenuEntry& entry : TrayMenuEntries(runState_)) {
+        if (entry.command == 0) {
+            menu_.addSeparator();
+            continue;
+        }
+        QAction* action = menu_.addAction(
+            QString::fromUtf8(entry.text.data(), static_cast<qsizetype>(entry.text.size())));
+        action->setData(entry.command);
+        const int command = entry.command;
+        connect(
+            action, &QAction::triggered, this, [this, command] { OnCommand(command); },
+            Qt::QueuedConnection);
+    }
+}
+
+void CMyApplicationTrayWnd::SetRunState(RunState state) {
+    runState_ = state;
+    BuildMenu();
+}
+
+void CMyApplicationTrayWnd::OnCommand(int command) {
+    if (shutDown_) {
+        return;
+    }
+    switch (command) {
+        case kCommandToolsSettings:
+            settingsWindow_->ShowInFront();
+            break;
+        case kCommandStop:
+            Stop();
+            break;
+        case kCommandStart:
+            Start();
+            break;
+        case kCommandHelp:
+            OpenHelp();
+            break;
+        case kCommandAbout:
+            ShowAbout();
+            break;
+        case kCommandExit:
+            Shutdown();
+            break;
+        default:
+            break;
+    }
+}
+
+void CMyApplicationTrayWnd::Stop() {
+    if (runState_ == RunState::Stopped) {
+        return;
+    }
+    if (engine_) {
+        engine_->Stop();
+    }
+    SetRunState(RunState::Stopped);
+}
+
+void CMyApplicationTrayWnd::Start() {
+    if (runState_ != RunState::Stopped) {
+        return;
+    }
+    SetRunState(RunState::Running);
+    if (engine_) {
+        engine_->Start();
+    }
+}
+
+void CMyApplicationTrayWnd::OpenHelp() {
+    const QString path = QString::fromStdString(setup_.manualPath);
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !OpenDocument(path)) {
+        ShowMessage(path + QStringLiteral(" not found."));
+    }
+}
+
+bool CMyApplicationTrayWnd::OpenDocument(const QString& path) {
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {path},
+                                   QFileInfo(path).absolutePath());
+}
+
+void CMyApplicationTrayWnd::ShowAbout() {
+    QMessageBox box;
+    box.setWindowTitle(QString::fromLatin1(kAboutTitle));
+    box.setIconPixmap(ProgramIcon::Make().pixmap(48, 48));
+    box.setText(QString::fromLatin1(kAboutText));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void CMyApplicationTrayWnd::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QString(), text, QMessageBox::Ok);
+    box.exec();
+}
+
+void CMyApplicationTrayWnd::OnTrayLButtonDblClk() {
+    OnCommand(kCommandAbout);
+}
+
+void CMyApplicationTrayWnd::OnTrayRButtonClick() {
+    // The host shows the context menu itself; it must offer the entry of the current state.
+    BuildMenu();
+}
+
+void CMyApplicationTrayWnd::ShowSettingsPage(int page) {
+    settingsWindow_->ShowInFront();
+    settingsWindow_->setCurrentIndex(page);
+}
+
+void CMyApplicationTrayWnd::OnHotkey(int id) {
+    if (shutDown_) {
+        return;
+    }
+    switch (hotkeys_.ActionFor(id)) {
+        case HotkeyAction::RecordSound:
+            ShowSettingsPage(SettingsWindow::kCapturePage);
+            break;
+        case HotkeyAction::StopStartThis:
+            if (runState_ == RunState::Running) {
+                Stop();
+            } else {
+                Start();
+            }
+            break;
+        case HotkeyAction::RecordSave:
+        case HotkeyAction::Register:
+            ShowSettingsPage(SettingsWindow::kCapturePage);
+            break;
+        case HotkeyAction::None:
+            break;
+    }
+}
+
+void CMyApplicationTrayWnd::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    if (engine_) {
+        engine_->Stop();
+    }
+    timers_.StopAll();
+    hotkeys_.UnregisterHotkeys(*grabber_);
+    RemoveIcon();
+    settingsWindow_->hide();
+    hotkeys_.StoreTo(settings_);
+    ConfigFile::Save(settings_, setup_.configPath);
+    if (setup_.volumeManager != nullptr) {
+        // The undo of a running control is only a request; wait until the output has it.
+        constexpr std::chrono::milliseconds kUndoWait{5000};
+        setup_.volumeManager->WaitUntilIdle(kUndoWait);
+    }
+    WriteLogLine("Quitting.");
+    emit ShutdownFinished();
+}
+
+}  // namespace hushwell

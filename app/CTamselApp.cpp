@@ -1,0 +1,125 @@
+#include "app/CTamselApp.h"
+
+#include <cstdlib>
+
+#include "app/CMyApplicationTrayWnd.h"
+#include "app/ShutdownSignals.h"
+#include "audio/PulseBackend.h"
+#include "audio/SoundServerKind.h"
+#include "persistence/ConfigFile.h"
+#include "triggers/CControlRunner.h"
+#include "triggers/CVolumeManager.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kPlainPulseAudioMessage =
+    "The sound server is PulseAudio: a muted output is silent to detection until it is "
+    "unmuted.";
+
+bool EnvironmentHas(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Until the detection engine is wired in, the tray window carries one that does nothing.
+class IdleEngine final : public TrayEngine {
+public:
+    void Start() override {}
+    void Stop() override {}
+    void OnEngineTimer(int /*id*/) override {}
+};
+
+}  // namespace
+
+int& CTamselApp::ChooseHeadlessPlatform(int& argc) {
+    if (!EnvironmentHas("QT_QPA_PLATFORM") && !EnvironmentHas("DISPLAY") &&
+        !EnvironmentHas("WAYLAND_DISPLAY")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    return argc;
+}
+
+CTamselApp::CTamselApp(int& argc, char** argv)
+    : application_(ChooseHeadlessPlatform(argc), argv),
+      backend_(std::make_unique<PulseBackend>()),
+      volumeManager_(std::make_unique<CVolumeManager>(*backend_)) {
+    QApplication::setApplicationName(QStringLiteral("Hushwell"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The program-wide locks exist before start-up begins.
+    CControlRunner::RunnerLock();
+    ProgramLog();
+}
+
+CTamselApp::~CTamselApp() {
+    signals_.reset();
+    trayWnd_.reset();
+    volumeManager_.reset();
+    backend_.reset();
+}
+
+bool CTamselApp::InitInstance() {
+    paths_.dataFolder = ApplicationDataFolder();
+    SetUpLogPath(paths_.dataFolder);
+    WriteLogLine("Starting.");
+    if (!ProgramPaths::EnsureFolder(paths_.dataFolder)) {
+        return false;
+    }
+    paths_.triggerFolder = ProgramPaths::TriggerFolderOf(paths_.dataFolder);
+    if (!ProgramPaths::EnsureFolder(paths_.triggerFolder)) {
+        return false;
+    }
+    paths_.startupFolder = ProgramPaths::StartupFolder();
+    paths_.programPath = ProgramPaths::RunningProgramPath();
+    paths_.programName = ProgramPaths::ProgramNameOf(paths_.programPath);
+
+    if (!instanceLock_.TryAcquire(SingleInstanceLock::LockFolder(paths_.dataFolder))) {
+        WriteLogLine("Already started.");
+        alreadyStarted_ = true;
+        return false;
+    }
+    LogSoundServerKind();
+
+    CMyApplicationTrayWnd::Setup setup;
+    setup.makeEngine = [this](EngineTimers& timers) { return MakeEngine(timers); };
+    setup.volumeManager = volumeManager_.get();
+    setup.configPath = ConfigFile::PathIn(paths_.dataFolder);
+    setup.manualPath = ProgramPaths::ManualPathOf(paths_.programPath);
+    trayWnd_ = std::make_unique<CMyApplicationTrayWnd>(std::move(setup));
+    trayWnd_->Create();
+    trayWnd_->StartEngine();
+    trayWnd_->LoadConfiguration();
+
+    signals_ = std::make_unique<ShutdownSignals>();
+    QObject::connect(signals_.get(), &ShutdownSignals::Requested, trayWnd_.get(),
+                     &CMyApplicationTrayWnd::Shutdown);
+    QObject::connect(trayWnd_.get(), &CMyApplicationTrayWnd::ShutdownFinished, &application_,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    // The desktop session ending quits the application: shut down in order on the way out.
+    QObject::connect(&application_, &QCoreApplication::aboutToQuit, trayWnd_.get(),
+                     &CMyApplicationTrayWnd::Shutdown);
+    return true;
+}
+
+int CTamselApp::Run() {
+    if (!InitInstance()) {
+        return alreadyStarted_ ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
+    return QApplication::exec();
+}
+
+std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(EngineTimers& /*timers*/) {
+    return std::make_unique<IdleEngine>();
+}
+
+void CTamselApp::LogSoundServerKind() {
+    std::string name;
+    if (backend_->QueryServerName(name) == AudioResult::Ok &&
+        ClassifySoundServer(name) == SoundServerKind::PulseAudio) {
+        WriteLogLine(kPlainPulseAudioMessage);
+    }
+}
+
+}  // namespace hushwell

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+#include "app/ProgramPaths.h"
+#include "app/SingleInstanceLock.h"
+#include "app/TrayEngine.h"
+
+namespace hushwell {
+
+class AudioBackend;
+class CMyApplicationTrayWnd;
+class CVolumeManager;
+class EngineTimers;
+class ShutdownSignals;
+
+// The application object. Constructing it makes the program-wide objects that exist before
+// start-up: the Qt application, the sound server connection with the one volume manager and
+// its thread, the runner and log locks and the vocabulary tables. InitInstance then prepares
+// folders and log, refuses a second instance, creates the tray window with the engine,
+// starts the engine and loads the configuration; Run adds the message loop.
+//
+// Main thread only.
+class CTamselApp {
+public:
+    CTamselApp(int& argc, char** argv);
+    ~CTamselApp();
+    CTamselApp(const CTamselApp&) = delete;
+    CTamselApp& operator=(const CTamselApp&) = delete;
+
+    // The start-up steps; false when the program is to end at once.
+    bool InitInstance();
+    // InitInstance and, when it succeeds, the message loop; returns the exit status.
+    int Run();
+
+    const ProgramPaths& Paths() const { return paths_; }
+
+private:
+    // Qt needs a display unless told otherwise; without any, run headless.
+    static int& ChooseHeadlessPlatform(int& argc);
+    std::unique_ptr<TrayEngine> MakeEngine(EngineTimers& timers);
+    void LogSoundServerKind();
+
+    QApplication application_;
+    std::unique_ptr<AudioBackend> backend_;
+    std::unique_ptr<CVolumeManager> volumeManager_;
+    ProgramPaths paths_;
+    SingleInstanceLock instanceLock_;
+    bool alreadyStarted_ = false;
+    std::unique_ptr<CMyApplicationTrayWnd> trayWnd_;
+    std::unique_ptr<ShutdownSignals> signals_;
+};
+
+}  // namespace hushwell

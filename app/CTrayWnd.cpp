@@ -1,0 +1,76 @@
+#include "app/CTrayWnd.h"
+
+#include <QApplication>
+
+namespace hushwell {
+
+CTrayWnd::CTrayWnd(QObject* parent) : QObject(parent) {
+    clickTimer_.setSingleShot(true);
+    clickTimer_.setInterval(QApplication::doubleClickInterval());
+    connect(&clickTimer_, &QTimer::timeout, this, &CTrayWnd::OnClickTimer);
+    connect(&trayIcon_, &QSystemTrayIcon::activated, this, &CTrayWnd::OnIconActivated);
+}
+
+CTrayWnd::~CTrayWnd() {
+    RemoveIcon();
+}
+
+bool CTrayWnd::AddIcon(const QIcon& icon, const QString& tip, QMenu* menu) {
+    trayIcon_.setIcon(icon);
+    trayIcon_.setToolTip(tip);
+    trayIcon_.setContextMenu(menu);
+    trayIcon_.show();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CTrayWnd::RemoveIcon() {
+    clickTimer_.stop();
+    trayIcon_.hide();
+}
+
+bool CTrayWnd::IconShown() const {
+    return trayIcon_.isVisible();
+}
+
+void CTrayWnd::SetDoubleClickIntervalMs(int ms) {
+    clickTimer_.setInterval(ms);
+}
+
+int CTrayWnd::DoubleClickIntervalMs() const {
+    return clickTimer_.interval();
+}
+
+void CTrayWnd::OnIconActivated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            if (clickTimer_.isActive()) {
+                clickTimer_.stop();
+                doubleClickSeen_ = true;
+                OnTrayLButtonDblClk();
+            } else {
+                doubleClickSeen_ = false;
+                clickTimer_.start();
+            }
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            // Hosts that report double clicks themselves may also have reported the second
+            // click as an activation; the double click is then already handled.
+            if (!doubleClickSeen_) {
+                clickTimer_.stop();
+                doubleClickSeen_ = true;
+                OnTrayLButtonDblClk();
+            }
+            break;
+        case QSystemTrayIcon::Context:
+            OnTrayRButtonClick();
+            break;
+        default:
+            break;
+    }
+}
+
+void CTrayWnd::OnClickTimer() {
+    OnTrayLButtonClick();
+}
+
+}  // namespace hushwell

@@ -1,0 +1,103 @@
+#include "app/HotkeyList.h"
+
+#include "app/HotkeyGrabber.h"
+#include "app/VirtualKeyTable.h"
+#include "triggers/Vocabulary.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr char kInactive = '_';
+constexpr int kMinKeyCode = 1;
+constexpr int kMaxKeyCode = 254;
+constexpr int kAltControlShift =
+    HotkeyGrabber::kAlt | HotkeyGrabber::kControl | HotkeyGrabber::kShift;
+constexpr int kAltControl = HotkeyGrabber::kAlt | HotkeyGrabber::kControl;
+
+std::string KeyNameOf(int code) {
+    return std::string(VirtualKeyTable::NameOf(code));
+}
+
+}  // namespace
+
+HotkeyList::HotkeyList()
+    : records_{{
+          {"RecordSound", "v", "Capture/Record", kRecordSoundId, kAltControlShift, 123, "F12"},
+          {"StopStartThis", "v", "SystemTray/Stop,Start", kStopStartThisId, kAltControlShift, 122,
+           "F11"},
+          {"RecordSave", "v", "Capture/Rec. & Save", kRecordSaveId, kAltControl, 38, "UP"},
+          {"Register", "v", "Capture/Register", kRegisterId, kAltControl, 40, "DOWN"},
+      }} {}
+
+void HotkeyList::LoadFrom(const Settings& settings) {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const HotkeySetting& setting = settings.hotkeys[i];
+        HotkeyRecord& record = records_[i];
+        record.active = setting.active;
+        record.modifiers = setting.modifier;
+        if (record.virtualKey != setting.virtualKey) {
+            record.virtualKey = setting.virtualKey;
+            record.keyName = KeyNameOf(setting.virtualKey);
+        }
+    }
+}
+
+void HotkeyList::StoreTo(Settings& settings) const {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        HotkeySetting& setting = settings.hotkeys[i];
+        setting.name = records_[i].name;
+        setting.active = records_[i].active;
+        setting.modifier = records_[i].modifiers;
+        setting.virtualKey = records_[i].virtualKey;
+    }
+}
+
+void HotkeyList::RegisterHotkeys(HotkeyGrabber& grabber) {
+    for (HotkeyRecord& record : records_) {
+        if (!IsOnText(record.active) || record.virtualKey < kMinKeyCode ||
+            record.virtualKey > kMaxKeyCode) {
+            continue;
+        }
+        if (!grabber.Register(record.id, record.modifiers, record.virtualKey)) {
+            record.active.assign(1, kInactive);
+        }
+    }
+}
+
+// Every id is released, not only those of active records: a record switched off after it
+// was registered would otherwise keep its grab for the rest of the run.
+void HotkeyList::UnregisterHotkeys(HotkeyGrabber& grabber) {
+    for (const HotkeyRecord& record : records_) {
+        grabber.Unregister(record.id);
+    }
+}
+
+HotkeyAction HotkeyList::ActionFor(int id) const {
+    static constexpr std::array<HotkeyAction, Settings::kHotkeyCount> kActions = {
+        HotkeyAction::RecordSound, HotkeyAction::StopStartThis, HotkeyAction::RecordSave,
+        HotkeyAction::Register};
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (records_[i].id == id) {
+            return kActions[i];
+        }
+    }
+    return HotkeyAction::None;
+}
+
+std::vector<KeyChoice> HotkeyList::BuildKeyList(HotkeyGrabber& grabber, int modifiers) {
+    const bool withShift = (modifiers & HotkeyGrabber::kShift) != 0;
+    std::vector<KeyChoice> keys;
+    for (const VirtualKey& key : VirtualKeyTable::Keys()) {
+        if (withShift && VirtualKeyTable::ChangesWithShift(key.code)) {
+            continue;
+        }
+        if (grabber.Register(kProbeId, modifiers, key.code)) {
+            grabber.Unregister(kProbeId);
+            keys.push_back({key.code, std::string(key.name)});
+        }
+    }
+    return keys;
+}
+
+}  // namespace hushwell

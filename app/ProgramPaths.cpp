@@ -1,0 +1,67 @@
+#include "app/ProgramPaths.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace hushwell {
+
+namespace {
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? home : "";
+}
+
+}  // namespace
+
+std::string ProgramPaths::TriggerFolderOf(const std::string& dataFolder) {
+    if (!dataFolder.empty() && dataFolder.back() == '/') {
+        return dataFolder + "triggers";
+    }
+    return dataFolder + "/triggers";
+}
+
+std::string ProgramPaths::StartupFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string base =
+        (config != nullptr && *config == '/') ? std::string(config) : HomeFolder() + "/.config";
+    return base + "/autostart";
+}
+
+std::string ProgramPaths::RunningProgramPath() {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : path.string();
+}
+
+std::string ProgramPaths::ProgramNameOf(const std::string& programPath) {
+    const std::size_t slash = programPath.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    std::string name = programPath.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        name.erase(dot);
+    }
+    return name;
+}
+
+std::string ProgramPaths::ManualPathOf(const std::string& programPath) {
+    const std::string name = ProgramNameOf(programPath);
+    if (name.empty()) {
+        return {};
+    }
+    return programPath.substr(0, programPath.rfind('/') + 1) + name + ".html";
+}
+
+bool ProgramPaths::EnsureFolder(const std::string& folder) {
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) {
+        return true;
+    }
+    std::filesystem::create_directories(folder, error);
+    return std::filesystem::is_directory(folder, error);
+}
+
+}  // namespace hushwell

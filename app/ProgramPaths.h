@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace hushwell {
+
+// The program-wide folders and names settled at start-up. Plain value; main thread.
+struct ProgramPaths {
+    std::string dataFolder;     // $XDG_DATA_HOME/Hushwell
+    std::string triggerFolder;  // the data folder's "triggers"
+    std::string startupFolder;  // $XDG_CONFIG_HOME/autostart
+    std::string programPath;    // the running executable; empty when unknown
+    std::string programName;    // its file name without folder and last extension
+
+    // The trigger folder of a data folder ("/" added only when the folder lacks one).
+    static std::string TriggerFolderOf(const std::string& dataFolder);
+    // $XDG_CONFIG_HOME (default ~/.config) and "autostart".
+    static std::string StartupFolder();
+    // The full path of the running program, from /proc/self/exe; empty when that fails.
+    static std::string RunningProgramPath();
+    // The file name without folder and without its last extension; empty without a "/".
+    static std::string ProgramNameOf(const std::string& programPath);
+    // The manual: <program folder>/<program name>.html; empty when the path is unknown.
+    static std::string ManualPathOf(const std::string& programPath);
+
+    // Creates a folder when missing; false when it neither exists nor could be made.
+    static bool EnsureFolder(const std::string& folder);
+};
+
+}  // namespace hushwell

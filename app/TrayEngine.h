@@ -1,0 +1,19 @@
+#pragma once
+
+namespace hushwell {
+
+// What the tray window needs of the detection engine it carries: start and stop detection,
+// and the ids of its numbered timers when they fall due. User-interface thread only.
+class TrayEngine {
+public:
+    virtual ~TrayEngine() = default;
+
+    // Loads the trigger list, builds the references and starts capture and detection.
+    virtual void Start() = 0;
+    // Stops capture and detection; every running control is undone before it returns.
+    virtual void Stop() = 0;
+    // One of the engine's timers (ids 100, 200, 300) has fallen due.
+    virtual void OnEngineTimer(int id) = 0;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,6 @@
+#include "app/CTamselApp.h"
+
+int main(int argc, char** argv) {
+    hushwell::CTamselApp app(argc, argv);
+    return app.Run();
+}
