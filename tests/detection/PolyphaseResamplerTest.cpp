@@ -94,13 +94,10 @@ TEST(ResamplerDesignsTest, SixteenKilohertzIsTheIdentityAndOtherRatesAreUnknown)
     const ResamplerDesign* d = FindResamplerDesign(16000);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->downFactor, 1);
-    ASSERT_EQ(d->coefficients.size(), 1u);
-    EXPECT_EQ(d->coefficients[0], 1.0);
+    EXPECT_EQ(std::vector<double>(d->coefficients.begin(), d->coefficients.end()),
+              std::vector<double>{1.0});
     for (int rate : {0, -48000, 8000, 24000, 88200, 176400}) {
         EXPECT_EQ(FindResamplerDesign(rate), nullptr) << rate;
-    }
-    for (const ResamplerDesign& row : ResamplerDesignTable()) {
-        EXPECT_LE(row.coefficients.size(), PolyphaseResampler::kMaxDesignTaps);
     }
 }
 
