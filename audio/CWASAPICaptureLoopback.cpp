@@ -200,6 +200,10 @@ CWASAPICaptureLoopback::EndReason CWASAPICaptureLoopback::CaptureEndReason() con
     return endReason_.load();
 }
 
+bool CWASAPICaptureLoopback::IsSwitching() const {
+    return inSwitch_.load();
+}
+
 std::string CWASAPICaptureLoopback::EndpointId() const {
     std::lock_guard lock(clientMutex_);
     return endpoint_ ? endpoint_->GetId() : std::string();

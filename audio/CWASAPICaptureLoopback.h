@@ -97,6 +97,8 @@ public:
     // its next wait and frees both queues.
     void RequestShutdown();
     EndReason CaptureEndReason() const;
+    // True from a notification that asks for a switch until the capture thread has made it.
+    bool IsSwitching() const;
     // The id of the output being captured (it changes with a switch).
     std::string EndpointId() const;
 
