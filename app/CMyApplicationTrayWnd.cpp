@@ -235,7 +235,7 @@ void CMyApplicationTrayWnd::Shutdown() {
     }
     shutDown_ = true;
     if (engine_) {
-        engine_->Stop();
+        engine_->Shutdown();
     }
     timers_.StopAll();
     hotkeys_.UnregisterHotkeys(*grabber_);

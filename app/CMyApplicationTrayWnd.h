@@ -17,7 +17,6 @@ class QSocketNotifier;
 namespace hushwell {
 
 class CVolumeManager;
-class EngineTimers;
 class HotkeyGrabber;
 class SettingsWindow;
 class TrayEngine;
@@ -30,7 +29,7 @@ class TrayEngine;
 class CMyApplicationTrayWnd : public CTrayWnd {
     Q_OBJECT
 public:
-    using EngineFactory = std::function<std::unique_ptr<TrayEngine>(EngineTimers& timers)>;
+    using EngineFactory = std::function<std::unique_ptr<TrayEngine>(QtEngineTimers& timers)>;
 
     struct Setup {
         EngineFactory makeEngine;

@@ -29,6 +29,7 @@ class IdleEngine final : public TrayEngine {
 public:
     void Start() override {}
     void Stop() override {}
+    void Shutdown() override {}
     void OnEngineTimer(int /*id*/) override {}
 };
 
@@ -83,7 +84,7 @@ bool CTamselApp::InitInstance() {
     LogSoundServerKind();
 
     CMyApplicationTrayWnd::Setup setup;
-    setup.makeEngine = [this](EngineTimers& timers) { return MakeEngine(timers); };
+    setup.makeEngine = [this](QtEngineTimers& timers) { return MakeEngine(timers); };
     setup.volumeManager = volumeManager_.get();
     setup.configPath = ConfigFile::PathIn(paths_.dataFolder);
     setup.manualPath = ProgramPaths::ManualPathOf(paths_.programPath);
@@ -110,7 +111,7 @@ int CTamselApp::Run() {
     return QApplication::exec();
 }
 
-std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(EngineTimers& /*timers*/) {
+std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(QtEngineTimers& /*timers*/) {
     return std::make_unique<IdleEngine>();
 }
 

@@ -12,7 +12,7 @@ namespace hushwell {
 class AudioBackend;
 class CMyApplicationTrayWnd;
 class CVolumeManager;
-class EngineTimers;
+class QtEngineTimers;
 class ShutdownSignals;
 
 // The application object. Constructing it makes the program-wide objects that exist before
@@ -39,7 +39,7 @@ public:
 private:
     // Qt needs a display unless told otherwise; without any, run headless.
     static int& ChooseHeadlessPlatform(int& argc);
-    std::unique_ptr<TrayEngine> MakeEngine(EngineTimers& timers);
+    std::unique_ptr<TrayEngine> MakeEngine(QtEngineTimers& timers);
     void LogSoundServerKind();
 
     QApplication application_;

@@ -7,8 +7,6 @@
 #include <map>
 #include <memory>
 
-#include "detection/EngineTimers.h"
-
 namespace hushwell {
 
 // The engine's numbered timers as one QTimer each, firing on the thread this object lives on
@@ -16,15 +14,15 @@ namespace hushwell {
 //
 // Start and Stop may be called from any thread: calls from another thread are queued to the
 // object's thread and never wait.
-class QtEngineTimers final : public QObject, public EngineTimers {
+class QtEngineTimers final : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(int id)>;
 
     explicit QtEngineTimers(Handler handler, QObject* parent = nullptr);
 
-    void Start(int id, std::chrono::milliseconds period) override;
-    void Stop(int id) override;
+    void Start(int id, std::chrono::milliseconds period);
+    void Stop(int id);
 
     // --- User-interface thread ---
     bool IsRunning(int id) const;

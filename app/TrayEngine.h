@@ -12,6 +12,9 @@ public:
     virtual void Start() = 0;
     // Stops capture and detection; every running control is undone before it returns.
     virtual void Stop() = 0;
+    // At exit: stops capture and detection and undoes every running control; the engine then
+    // ignores every later call.
+    virtual void Shutdown() = 0;
     // One of the engine's timers (ids 100, 200, 300) has fallen due.
     virtual void OnEngineTimer(int id) = 0;
 };

@@ -7,7 +7,6 @@
 #include "app/CMyApplicationTrayWnd.h"
 #include "app/SettingsWindow.h"
 #include "app/TrayEngine.h"
-#include "detection/EngineTimers.h"
 #include "persistence/ConfigFile.h"
 #include "tests/app/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
@@ -22,13 +21,14 @@ constexpr int kClickIntervalMs = 80;
 struct EngineLog {
     int starts = 0;
     int stops = 0;
+    int shutdowns = 0;
     std::vector<int> timerCalls;
-    EngineTimers* timers = nullptr;
+    QtEngineTimers* timers = nullptr;
 };
 
 class RecordingEngine final : public TrayEngine {
 public:
-    RecordingEngine(EngineLog& log, EngineTimers& timers) : log_(log) { log_.timers = &timers; }
+    RecordingEngine(EngineLog& log, QtEngineTimers& timers) : log_(log) { log_.timers = &timers; }
     void Start() override {
         ++log_.starts;
         log_.timers->Start(200, std::chrono::milliseconds(50));
@@ -38,6 +38,10 @@ public:
         ++log_.stops;
         log_.timers->Stop(100);
         log_.timers->Stop(200);
+    }
+    void Shutdown() override {
+        ++log_.shutdowns;
+        Stop();
     }
     void OnEngineTimer(int id) override { log_.timerCalls.push_back(id); }
 
@@ -85,7 +89,7 @@ private slots:
         engine_ = EngineLog{};
         grabber_ = FakeHotkeyGrabber{};
         CMyApplicationTrayWnd::Setup setup;
-        setup.makeEngine = [this](EngineTimers& timers) {
+        setup.makeEngine = [this](QtEngineTimers& timers) {
             return std::make_unique<RecordingEngine>(engine_, timers);
         };
         setup.grabber = &grabber_;
@@ -216,7 +220,7 @@ private slots:
         QSignalSpy finished(window_.get(), &CMyApplicationTrayWnd::ShutdownFinished);
         window_->OnCommand(kCommandExit);
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(engine_.stops, 1);
+        QCOMPARE(engine_.shutdowns, 1);
         QVERIFY(grabber_.registered.empty());
         QVERIFY(!window_->IconShown());
 
