@@ -94,17 +94,17 @@ void DetectionStep::ProcessBlock(const WaveData& block) {
     }
     const int rate = static_cast<int>(block.Format().sampleRate);
 
-    // 1.-2. Live features, then the block tick every comparison of this block uses.
+    // Live features first, then the block tick that every comparison of this block uses.
     live_.ExtractLiveFeatures(rate, channels, samples);
     const std::uint64_t now = clock_.TickMs();
 
-    // 3.-4. Level, sound heard, level triggers.
+    // The level, whether anything was heard, the level triggers.
     if (level_.Update(rate, channels, samples)) {
         lastSoundTick_ = now;
     }
     levelStep_.Evaluate(level_, now);
 
-    // 6.-7. (The block stays with the caller.)
+    // The block itself stays with the caller.
     RunMatchingPasses(now);
     TrimLiveHistory();
 }
@@ -224,17 +224,20 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
     Firing firing;
     {
         std::lock_guard lock(trigger.Mutex());
-        seconds = trigger.duration.Seconds();
-        trigger.holdUntil =
-            trigger.GetControlKind() == ControlKind::Exec
-                ? now + kExecHoldOffMs
-                : now +
-                      static_cast<std::uint64_t>(std::max<std::int64_t>(0, seconds)) *
-                          kMsPerSecond +
-                      kHoldOffSlackMs;
+        seconds = std::max<std::int64_t>(0, trigger.duration.Seconds());
+        const bool exec = trigger.GetControlKind() == ControlKind::Exec;
+        const std::uint64_t holdOff =
+            exec ? kExecHoldOffMs
+                 : static_cast<std::uint64_t>(seconds) * kMsPerSecond + kHoldOffSlackMs;
+        trigger.holdUntil = now + holdOff;
         idle = trigger.GetTargetCode() == TargetCode::Telephone;
-        firing = Firing{TriggerKind::Sound, trigger.name, trigger.serialId,      now,
-                        reference,          score,        thresholds_[reference]};
+        firing = Firing{.kind = TriggerKind::Sound,
+                        .triggerName = trigger.name,
+                        .serialId = trigger.serialId,
+                        .tick = now,
+                        .reference = reference,
+                        .score = score,
+                        .threshold = thresholds_[reference]};
     }
     candidate.fired = true;
 

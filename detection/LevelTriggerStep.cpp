@@ -62,13 +62,12 @@ void LevelTriggerStep::Evaluate(const LevelMeter& level, std::uint64_t now) {
                 continue;
             }
             trigger->holdUntil = now + kHoldOffMs;
-            firing = Firing{TriggerKind::Level,
-                            trigger->name,
-                            trigger->serialId,
-                            now,
-                            -1,
-                            level.Level(),
-                            static_cast<float>(LimitOf(trigger->level))};
+            firing = Firing{.kind = TriggerKind::Level,
+                            .triggerName = trigger->name,
+                            .serialId = trigger->serialId,
+                            .tick = now,
+                            .score = level.Level(),
+                            .threshold = static_cast<float>(LimitOf(trigger->level))};
         }
         if (launcher_.ExtendOrStartLevelControl(*trigger) ==
             ControlLauncher::LevelOutcome::Started) {

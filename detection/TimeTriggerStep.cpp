@@ -58,7 +58,10 @@ int TimeTriggerStep::Run() {
         Firing firing;
         {
             std::lock_guard lock(trigger->Mutex());
-            firing = Firing{TriggerKind::Time, trigger->name, trigger->serialId, now};
+            firing = Firing{.kind = TriggerKind::Time,
+                            .triggerName = trigger->name,
+                            .serialId = trigger->serialId,
+                            .tick = now};
         }
         WriteLogLine(firing.triggerName);
         if (firings_ != nullptr) {

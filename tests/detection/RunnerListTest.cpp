@@ -75,24 +75,6 @@ TEST_F(RunnerListTest, CancelAndStopAllUndoControlsAndStopAllBlocksNewOnes) {
     EXPECT_EQ(Runners().Size(), 2u);
 }
 
-TEST_F(RunnerListTest, OneTimeControlPerTriggerAndLevelControlsAreExtended) {
-    EXPECT_TRUE(Runners().StartTimeControl(Trigger("time", "mute", 10, 1), false));
-    EXPECT_FALSE(Runners().StartTimeControl(Trigger("time", "mute", 10, 1), false));
-    EXPECT_TRUE(Runners().StartTimeControl(Trigger("time", "mute", 10, 2), false));
-    // Sound triggers get a control for every firing.
-    EXPECT_TRUE(Runners().StartSoundControl(Trigger("sound", "mute", 10, 3), false));
-    EXPECT_TRUE(Runners().StartSoundControl(Trigger("sound", "mute", 10, 3), false));
-    EXPECT_EQ(Runners().Size(), 4u);
-
-    const CTrigger level = Trigger("level", "mute", 2, 9);
-    EXPECT_EQ(Runners().ExtendOrStartLevelControl(level), ControlLauncher::LevelOutcome::Started);
-    const std::uint64_t firstDeadline = Runners().FindBySerial(9)->Deadline();
-    harness_.Advance(700ms);
-    EXPECT_EQ(Runners().ExtendOrStartLevelControl(level), ControlLauncher::LevelOutcome::Extended);
-    EXPECT_EQ(Runners().FindBySerial(9)->Deadline(), firstDeadline + 700);
-    EXPECT_EQ(Runners().Size(), 5u);
-}
-
 TEST_F(RunnerListTest, HousekeepingDestroysFinishedRunnersOnly) {
     Runners().StartSoundControl(Trigger("sound", "mute", 1, 1), false);
     Runners().StartSoundControl(Trigger("sound", "down 10", 5, 2), false);
