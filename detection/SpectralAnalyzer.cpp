@@ -5,7 +5,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "detection/MatchKernel.h"
 #include "detection/ResamplerDesigns.h"
+#include "detection/SoundReference.h"
 
 namespace hushwell {
 
@@ -191,6 +193,10 @@ int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
 void SpectralAnalyzer::TrimFrontFrames(std::size_t n) {
     const std::size_t values = std::min(n, FrameCount()) * kBandCount;
     features_.erase(features_.begin(), features_.begin() + static_cast<std::ptrdiff_t>(values));
+}
+
+float SpectralAnalyzer::Correlate(const SoundReference& reference) const {
+    return CorrelateReference(reference.Features(), features_);
 }
 
 void SpectralAnalyzer::ForwardFft(std::span<Complex, kFrameLength> data) const {

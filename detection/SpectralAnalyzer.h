@@ -11,6 +11,8 @@
 
 namespace hushwell {
 
+class SoundReference;
+
 // Turns 16-bit PCM at one of seven input rates into spectral feature frames on an internal
 // rate of about 16 kHz: each frame is 32 band magnitudes read from a 512-point FFT of a
 // Hann-windowed stretch of the resampled signal.
@@ -63,6 +65,12 @@ public:
     void TrimFrontFrames(std::size_t n);
 
     float MatchThreshold() const { return matchThreshold_; }
+
+    // Live mode: the score of a reference against the newest live frames, the cosine
+    // similarity of their band patterns over bands 0..23 (CorrelateReference). The detection
+    // step scores many references at once through MatchKernel with the same result.
+    float Correlate(const SoundReference& reference) const;
+
     // The rate passed with the last extraction (48000 before any).
     int InputRate() const { return inputRate_; }
     int DecimationFactor() const { return resampler_.DownFactor(); }
