@@ -337,22 +337,12 @@ bool CWASAPICaptureLoopback::SwitchToDefaultEndpoint() {
     // The first switch never waits (the event starts set). Later ones give the server a moment
     // to name the new default; if it names none in time, the current default is taken as it is.
     switchCompleteEvent_.Wait(kSwitchCompleteTimeout);
-
-    std::shared_ptr<AudioEndpoint> endpoint;
-    std::unique_ptr<AudioClient> client;
-    WaveFormat format;
-    if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint ||
-        !Succeeded(endpoint->ActivateAudioClient(client)) ||
-        !Succeeded(client->GetMixFormat(format)) || !AdoptMixFormat(format)) {
-        return FailSwitch();
-    }
-    {
-        std::lock_guard lock(clientMutex_);
-        endpoint_ = std::move(endpoint);
-        audioClient_ = std::move(client);
-    }
-    if (!ConfigureEngine() || !RegisterSessionEvents()) {
-        return FailSwitch();
+    for (int attempt = 1; !OpenDefaultEndpoint(); ++attempt) {
+        // While the server settles it may name a default that is already gone; the default it
+        // names next sets the event again and earns another attempt.
+        if (attempt == kSwitchAttempts || !switchCompleteEvent_.Wait(kSwitchCompleteTimeout)) {
+            return FailSwitch();
+        }
     }
     switchCompleteEvent_.Reset();
     if (!Succeeded(audioClient_->Start())) {
@@ -362,6 +352,29 @@ bool CWASAPICaptureLoopback::SwitchToDefaultEndpoint() {
     // A removal or format change reported while this switch ran still needs its own switch.
     if (switchRequests_.load() != requestsSeen) {
         inSwitch_.store(true);
+    }
+    return true;
+}
+
+bool CWASAPICaptureLoopback::OpenDefaultEndpoint() {
+    // Cleared first, so that a default named while this attempt runs is noticed.
+    switchCompleteEvent_.Reset();
+    std::shared_ptr<AudioEndpoint> endpoint;
+    std::unique_ptr<AudioClient> client;
+    WaveFormat format;
+    if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint ||
+        !Succeeded(endpoint->ActivateAudioClient(client)) ||
+        !Succeeded(client->GetMixFormat(format)) || !AdoptMixFormat(format)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(clientMutex_);
+        endpoint_ = std::move(endpoint);
+        audioClient_ = std::move(client);
+    }
+    if (!ConfigureEngine() || !RegisterSessionEvents()) {
+        ReleaseStream();
+        return false;
     }
     return true;
 }

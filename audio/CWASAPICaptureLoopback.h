@@ -169,6 +169,7 @@ private:
     bool ProcessPacket(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
     void ServeIdleSnapshotRequest();
     bool SwitchToDefaultEndpoint();
+    bool OpenDefaultEndpoint();
     bool FailSwitch();
     bool AdoptMixFormat(const WaveFormat& format);
     void ClearQueuesLocked();
@@ -181,6 +182,8 @@ private:
 
     // The default output followed is the one for the console role.
     static constexpr Role kFollowedRole = Role::Console;
+    // Attempts a switch makes while the server keeps naming new defaults.
+    static constexpr int kSwitchAttempts = 3;
 
     AudioBackend& backend_;
     const bool streamSwitching_;

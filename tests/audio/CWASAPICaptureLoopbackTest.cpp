@@ -287,6 +287,26 @@ TEST_F(CaptureTest, LaterRemovalWithoutNewDefaultReopensOnTheDefaultThatRemains)
     EXPECT_EQ(DrainFeed(), played);
 }
 
+TEST_F(CaptureTest, SwitchTriesAgainWhenTheServerNamesTheDefaultOnceMore) {
+    const WaveFormat format = MakeMixFormat(MixSampleType::Pcm16, 48000, 2);
+    AddDevice("a", format);
+    AddDevice("b", format);
+    StartCapture();
+    // The server first names a default that cannot be opened, then names "b" again.
+    spy_.afterFailedDefault = [&] {
+        sim_.NotifyDefaultDeviceChanged(DataFlow::Render, Role::Console, "b");
+    };
+    spy_.failDefaults = 1;
+    sim_.SetDefaultDevice("b");
+    WaitSwitched("b");
+    EXPECT_EQ(owner_->End(), CaptureSessionEnd::Refused);  // still capturing
+    const std::vector<std::uint8_t> played = CounterBytes(format, 0, FramesIn(100, format));
+    DrainFeed();
+    sim_.Play("b", played);
+    Advance(100);
+    EXPECT_EQ(DrainFeed(), played);
+}
+
 TEST_F(CaptureTest, SwitchToUnacceptableFormatEndsCaptureAndEmptiesTheSlot) {
     const WaveFormat format = MakeMixFormat(MixSampleType::Float32, 48000, 2);
     AddDevice("a", format);

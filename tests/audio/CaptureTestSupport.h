@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,10 @@ public:
     void OverrideMixFormat(const std::string& id, const WaveFormat& format);
     bool MixFormatOverride(const std::string& id, WaveFormat& format) const;
     std::atomic<int> activations{0};
+    // The next `failDefaults` default-output queries give NotFound, each followed by a call of
+    // `afterFailedDefault` (set it before failing any).
+    std::atomic<int> failDefaults{0};
+    std::function<void()> afterFailedDefault;
 
 private:
     AudioBackend& inner_;
@@ -195,6 +200,13 @@ inline std::vector<std::uint8_t> CounterBytes(const WaveFormat& format, std::uin
 }
 
 inline AudioResult SpyBackend::GetDefaultAudioEndpoint(std::shared_ptr<AudioEndpoint>& endpoint) {
+    if (failDefaults.load() > 0) {
+        --failDefaults;
+        if (afterFailedDefault) {
+            afterFailedDefault();
+        }
+        return AudioResult::NotFound;
+    }
     std::shared_ptr<AudioEndpoint> inner;
     const AudioResult result = inner_.GetDefaultAudioEndpoint(inner);
     if (result == AudioResult::Ok) {
