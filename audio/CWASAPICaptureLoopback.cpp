@@ -111,15 +111,15 @@ bool CWASAPICaptureLoopback::BeginCapture(std::span<std::uint8_t> snapshotBuffer
     if (!audioClient_ || !captureClient_ || captureThread_.joinable()) {
         return false;
     }
+    // The stream starts before the thread, so that only the runner touches the client until
+    // the capture thread exists; a switch may replace the client from then on.
+    if (!Succeeded(audioClient_->Start())) {
+        return false;
+    }
     try {
         captureThread_ = std::thread([this] { CaptureThread(); });
     } catch (const std::system_error&) {
-        return false;
-    }
-    if (!Succeeded(audioClient_->Start())) {
-        // The thread must not outlive a failed start: the owner closes the stream next.
-        RequestShutdown();
-        captureThread_.join();
+        audioClient_->Stop();
         return false;
     }
     return true;

@@ -81,7 +81,7 @@ public:
     // switching, registers for session and default-output notifications. Clears hold, request
     // and ready. False at the first failing step.
     bool OpenStream();
-    // Starts the capture thread and the stream. The snapshot buffer stays the owner's; it must
+    // Starts the stream and the capture thread. The snapshot buffer stays the owner's; it must
     // outlive the capture thread and hold at least the history cap (40 s of the mix format),
     // otherwise BeginCapture fails. The owner allocates kSnapshotSeconds of the mix format.
     bool BeginCapture(std::span<std::uint8_t> snapshotBuffer);
