@@ -1,0 +1,516 @@
+#include "detection/DetectionEngine.h"
+
+#include <cstring>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/CaptureOwnerSequence.h"
+#include "detection/DetectionStep.h"
+#include "detection/EngineTimers.h"
+#include "detection/RunnerList.h"
+#include "detection/TimeTriggerStep.h"
+#include "persistence/TriggerListFile.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kTriggersSubFolder = "triggers";
+
+// Detection blocks carry one or two channels; AssignPcm16 and AssignScaledFloat take no more.
+constexpr std::uint16_t kMaxBlockChannels = 2;
+// Captured float samples are scaled to the 16-bit range before the saturating conversion.
+constexpr float kFloatToPcm16Scale = 32767.0f;
+
+enum class PacketSamples { Unusable, Pcm16, Float32 };
+
+// What the samples of a packet in this mix format are: 16-bit integers or 32-bit floats, under
+// their plain tags or the extensible tag (with the extension present) naming the sub-format.
+PacketSamples SamplesOf(const WaveFormat& format) {
+    const bool extensible =
+        format.formatTag == kWaveTagExtensible && format.cbSize >= kWaveFormatExtensionSize;
+    const bool pcm =
+        format.formatTag == kWaveTagPcm || (extensible && format.subFormat == kSubFormatPcm);
+    const bool ieeeFloat = format.formatTag == kWaveTagIeeeFloat ||
+                           (extensible && format.subFormat == kSubFormatIeeeFloat);
+    if (pcm && format.bitsPerSample == 16) {
+        return PacketSamples::Pcm16;
+    }
+    if (ieeeFloat && format.bitsPerSample == 32) {
+        return PacketSamples::Float32;
+    }
+    return PacketSamples::Unusable;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') {
+        return folder + name;
+    }
+    return folder + "/" + name;
+}
+
+}  // namespace
+
+DetectionEngine::DetectionEngine() = default;
+
+DetectionEngine::~DetectionEngine() {
+    ShutdownEngine();
+}
+
+// --- Start-up --------------------------------------------------------------------------------
+
+void DetectionEngine::InitEngine(Setup setup) {
+    if (initialised_) {
+        return;
+    }
+    setup_ = std::move(setup);
+    initialised_ = true;
+
+    LoadTriggerList();
+    runners_ = std::make_unique<RunnerList>(*setup_.volume, *setup_.opener, *setup_.clock);
+    step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
+                                            *setup_.clock, setup_.firings);
+    timeStep_ =
+        std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
+    references_.SetTriggersFolder(JoinPath(setup_.applicationDataFolder, kTriggersSubFolder));
+
+    references_.RebuildReferences(triggers_);
+    step_->PrepareReferences(references_);
+    StartDetection();
+    StartCaptureRunner();
+    WaitForCaptureStart();
+}
+
+void DetectionEngine::LoadTriggerList() {
+    {
+        std::lock_guard lock(triggers_.Mutex());
+        for (const TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
+            triggers_.ClearKind(kind);
+        }
+        triggers_.SetBaseDir(CTriggerList::kDefaultBaseDir);
+        triggers_.SetLimits(CTriggerList::kDefaultMaxSound, CTriggerList::kDefaultMaxTime,
+                            CTriggerList::kDefaultMaxLevel);
+    }
+    // A missing or unreadable file leaves the list empty; the program runs without triggers.
+    TriggerListFile::Load(triggers_, TriggerListFile::PathIn(setup_.applicationDataFolder));
+}
+
+void DetectionEngine::StartCaptureRunner() {
+    captureStarted_.Reset();
+    firstCaptureAttemptFailed_.Reset();
+    {
+        std::lock_guard lock(captureMutex_);
+        captureQuit_ = false;
+    }
+    captureRunner_ = std::thread([this] { CaptureRunner(); });
+}
+
+void DetectionEngine::WaitForCaptureStart() {
+    // Start-up goes on whether or not capture started. When the first attempt has already
+    // failed there is nothing to wait for: the retries run on their own.
+    WaitForAny({&captureStarted_, &firstCaptureAttemptFailed_}, setup_.captureStartWait);
+}
+
+// --- Detection start and stop ------------------------------------------------------------------
+
+void DetectionEngine::StartDetection() {
+    if (!initialised_ || quitting_ || detectionRunning_.load()) {
+        return;
+    }
+    DetectionStep::ClearHoldOffs(triggers_);
+    // Controls are allowed from the first block on.
+    runners_->UnblockControls();
+    detectionStarted_.Reset();
+    dataEvent_.Reset();
+    stopEvent_.Reset();
+    detectionThread_ = std::thread([this] { DetectionThread(); });
+    detectionStarted_.Wait();
+    detectionRunning_.store(true);
+    StartEngineTimers();
+}
+
+void DetectionEngine::StopDetection() {
+    if (!detectionRunning_.load()) {
+        return;
+    }
+    StopEngineTimers();
+    step_->RequestStop();
+    stopEvent_.Set();
+    detectionThread_.join();
+    detectionRunning_.store(false);
+}
+
+void DetectionEngine::StartEngineTimers() {
+    std::lock_guard lock(timerMutex_);
+    timersEnabled_ = true;
+    setup_.timers->Start(kTimeTriggerTimerId, kTimeTriggerPeriod);
+    setup_.timers->Start(kQueueFeedTimerId, kQueueFeedPeriod);
+    setup_.timers->Start(kRunnerTimerId, kRunnerPeriod);
+}
+
+void DetectionEngine::StopEngineTimers() {
+    std::lock_guard lock(timerMutex_);
+    timersEnabled_ = false;
+    setup_.timers->Stop(kTimeTriggerTimerId);
+    setup_.timers->Stop(kQueueFeedTimerId);
+    setup_.timers->Stop(kRunnerTimerId);
+}
+
+void DetectionEngine::RestartTimer(int id, std::chrono::milliseconds period) {
+    std::lock_guard lock(timerMutex_);
+    if (timersEnabled_) {
+        setup_.timers->Start(id, period);
+    }
+}
+
+// --- Pause, resume, rebuild ---------------------------------------------------------------------
+
+void DetectionEngine::Pause() {
+    if (!initialised_ || quitting_ || IsPaused()) {
+        return;
+    }
+    StopDetection();
+    StopAllRunners();
+    std::lock_guard lock(stateMutex_);
+    state_ = RunState::Paused;
+}
+
+void DetectionEngine::Resume() {
+    if (!initialised_ || quitting_ || !IsPaused()) {
+        return;
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        state_ = RunState::Running;
+    }
+    DiscardCaptureFeed();
+    StartDetection();
+}
+
+void DetectionEngine::DiscardCaptureFeed() {
+    // What played while paused is not detected later: the first queue feed after resuming
+    // would otherwise hand the oldest seconds of it to detection.
+    std::lock_guard lock(captureMutex_);
+    if (capture_ == nullptr) {
+        return;
+    }
+    while (CaptureBlock block = capture_->PopFeedBlock()) {
+        staleBlocks_.fetch_add(1);
+    }
+}
+
+DetectionEngine::RunState DetectionEngine::State() const {
+    std::lock_guard lock(stateMutex_);
+    return state_;
+}
+
+int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
+    const bool restart = initialised_ && !quitting_ && !IsPaused() && detectionRunning_.load();
+    StopDetection();
+    if (replacement != nullptr && replacement != &triggers_) {
+        triggers_.Assign(*replacement);
+    }
+    const int count = references_.RebuildReferences(triggers_);
+    if (step_) {
+        step_->PrepareReferences(references_);
+    }
+    if (restart) {
+        StartDetection();
+    }
+    return count;
+}
+
+// --- Runners ---------------------------------------------------------------------------------
+
+void DetectionEngine::CancelRunnersOf(std::uint32_t serialId) {
+    if (runners_) {
+        runners_->CancelRunnersOf(serialId);
+    }
+}
+
+void DetectionEngine::StopAllRunners() {
+    if (runners_) {
+        runners_->StopAll();
+    }
+}
+
+// --- Stop and shutdown -------------------------------------------------------------------------
+
+void DetectionEngine::StopCapture() {
+    {
+        std::lock_guard lock(captureMutex_);
+        captureQuit_ = true;
+        if (capture_ != nullptr) {
+            capture_->RequestShutdown();
+        }
+    }
+    captureRetryWake_.Set();
+    if (captureRunner_.joinable()) {
+        captureRunner_.join();
+    }
+    if (!IsPaused()) {
+        StopDetection();
+    }
+}
+
+void DetectionEngine::ShutdownEngine() {
+    if (!initialised_) {
+        return;
+    }
+    {
+        // Waits for a timer handler in progress; later ones do nothing.
+        std::lock_guard lock(handlerMutex_);
+        if (quitting_.exchange(true)) {
+            return;
+        }
+    }
+    StopCapture();
+    StopDetection();
+    StopAllRunners();
+    FreeQueuedBlocks();
+}
+
+void DetectionEngine::FreeQueuedBlocks() {
+    std::lock_guard lock(queueMutex_);
+    queue_.clear();
+}
+
+// --- Timers ----------------------------------------------------------------------------------
+
+void DetectionEngine::OnEngineTimer(int id) {
+    std::lock_guard lock(handlerMutex_);
+    if (!initialised_ || quitting_) {
+        return;
+    }
+    switch (id) {
+        case kTimeTriggerTimerId:
+            RunTimeTriggerStep();
+            break;
+        case kQueueFeedTimerId:
+            MoveCaptureFeed();
+            break;
+        case kRunnerTimerId:
+            HouseKeepRunners();
+            break;
+        default:
+            break;
+    }
+}
+
+void DetectionEngine::RunTimeTriggerStep() {
+    setup_.timers->Stop(kTimeTriggerTimerId);
+    timeStep_->Run();
+    RestartTimer(kTimeTriggerTimerId, kTimeTriggerPeriod);
+}
+
+void DetectionEngine::MoveCaptureFeed() {
+    setup_.timers->Stop(kQueueFeedTimerId);
+    // Every packet that accumulated since the last run, each with the format it was captured in.
+    for (;;) {
+        std::lock_guard lock(captureMutex_);
+        if (capture_ == nullptr) {
+            break;
+        }
+        WaveFormat format;
+        CaptureBlock block = capture_->PopFeedBlock(format);
+        if (!block) {
+            break;
+        }
+        EnqueueCaptureBlock(std::move(block), format);
+    }
+    RestartTimer(kQueueFeedTimerId, kQueueFeedPeriod);
+}
+
+void DetectionEngine::HouseKeepRunners() {
+    setup_.timers->Stop(kRunnerTimerId);
+    runners_->DestroyFinishedAndRecheck();
+    RestartTimer(kRunnerTimerId, kRunnerPeriod);
+}
+
+// --- Capture packets into detection blocks ------------------------------------------------------
+
+void DetectionEngine::EnqueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat) {
+    if (!block) {
+        return;
+    }
+    {
+        std::lock_guard lock(queueMutex_);
+        if (queue_.size() >= kMaxQueuedBlocks) {
+            // The detection thread is behind: the audio is dropped and nobody is woken.
+            droppedBlocks_.fetch_add(1);
+            return;
+        }
+    }
+    std::unique_ptr<WaveData> data = ConvertPacket(block, mixFormat);
+    block = CaptureBlock();
+    {
+        std::lock_guard lock(queueMutex_);
+        if (data && data->SampleCount() > 0) {
+            queue_.push_back(std::move(data));
+        } else {
+            discardedPackets_.fetch_add(1);
+        }
+    }
+    dataEvent_.Set();
+}
+
+std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& block,
+                                                         const WaveFormat& format) {
+    const PacketSamples samples = SamplesOf(format);
+    if (samples == PacketSamples::Unusable || format.channels < 1 ||
+        format.channels > kMaxBlockChannels) {
+        return nullptr;
+    }
+    const std::size_t sampleBytes = samples == PacketSamples::Pcm16 ? 2 : 4;
+    const std::size_t frameSize = sampleBytes * format.channels;
+    const std::size_t frames = block.PayloadSize() / frameSize;
+    const std::size_t count = frames * format.channels;
+    const int rate = static_cast<int>(format.sampleRate);
+    const int channels = format.channels;
+
+    auto data = std::make_unique<WaveData>();
+    if (samples == PacketSamples::Pcm16) {
+        std::vector<std::int16_t> pcm(count);
+        std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
+        data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
+    } else {
+        std::vector<float> scaled(count);
+        std::memcpy(scaled.data(), block.Payload(), count * sampleBytes);
+        for (float& value : scaled) {
+            value *= kFloatToPcm16Scale;
+        }
+        data->AssignScaledFloat(rate, channels, static_cast<int>(frames), scaled);
+    }
+    return data;
+}
+
+// --- DetectionThread ---------------------------------------------------------------------------
+
+void DetectionEngine::DetectionThread() {
+    step_->Begin();
+    detectionStarted_.Set();
+    for (;;) {
+        const auto woken = WaitForAny({&stopEvent_, &dataEvent_}, kWaitForever);
+        if (!woken || *woken == 0) {
+            break;
+        }
+        step_->WakeUp();
+        DrainQueue();
+    }
+    FreeQueuedBlocks();
+}
+
+void DetectionEngine::DrainQueue() {
+    while (!step_->StopRequested()) {
+        std::unique_ptr<WaveData> block = TakeOldestBlock();
+        if (!block) {
+            return;
+        }
+        if (setup_.blockHook) {
+            setup_.blockHook(*block);
+        }
+        step_->ProcessBlock(*block);
+        processedSamples_.fetch_add(static_cast<std::uint64_t>(block->SampleCount()));
+        processedBlocks_.fetch_add(1);
+    }
+}
+
+std::unique_ptr<WaveData> DetectionEngine::TakeOldestBlock() {
+    std::lock_guard lock(queueMutex_);
+    if (queue_.empty()) {
+        return nullptr;
+    }
+    std::unique_ptr<WaveData> block = std::move(queue_.front());
+    queue_.pop_front();
+    return block;
+}
+
+// --- CaptureRunner -----------------------------------------------------------------------------
+
+void DetectionEngine::CaptureRunner() {
+    CaptureOwnerHooks hooks;
+    hooks.publish = [this](CWASAPICaptureLoopback* capture) { return PublishCapture(capture); };
+    hooks.started = [this] { OnCaptureStarted(); };
+
+    // One log line when capture stops working; another only after it has worked again.
+    bool failureLogged = false;
+    for (;;) {
+        const std::uint64_t sessionsBefore = captureSessions_.load();
+        const CaptureSessionEnd end = RunCaptureSession(*setup_.backend, hooks);
+        if (captureSessions_.load() != sessionsBefore) {
+            failureLogged = false;
+        }
+        {
+            std::lock_guard lock(captureMutex_);
+            if (captureQuit_) {
+                return;
+            }
+        }
+        captureFailures_.fetch_add(1);
+        firstCaptureAttemptFailed_.Set();
+        if (!failureLogged) {
+            WriteLogLine(std::string("Capture is not running (") + CaptureSessionEndText(end) +
+                         "); trying again every " +
+                         std::to_string(setup_.captureRetryInterval.count() / 1000) + " seconds.");
+            failureLogged = true;
+        }
+        if (!WaitBeforeRetry()) {
+            return;
+        }
+    }
+}
+
+bool DetectionEngine::PublishCapture(CWASAPICaptureLoopback* capture) {
+    std::lock_guard lock(captureMutex_);
+    if (capture != nullptr && captureQuit_) {
+        return false;
+    }
+    capture_ = capture;
+    captureRunning_ = false;
+    return true;
+}
+
+void DetectionEngine::OnCaptureStarted() {
+    {
+        std::lock_guard lock(captureMutex_);
+        captureRunning_ = true;
+    }
+    captureSessions_.fetch_add(1);
+    captureStarted_.Set();
+}
+
+bool DetectionEngine::WaitBeforeRetry() {
+    captureRetryWake_.Wait(setup_.captureRetryInterval);
+    std::lock_guard lock(captureMutex_);
+    return !captureQuit_;
+}
+
+// --- Observations ------------------------------------------------------------------------------
+
+DetectionEngine::Stats DetectionEngine::GetStats() const {
+    Stats stats;
+    {
+        std::lock_guard lock(queueMutex_);
+        stats.queuedBlocks = queue_.size();
+    }
+    stats.processedBlocks = processedBlocks_.load();
+    stats.processedSamples = processedSamples_.load();
+    stats.droppedBlocks = droppedBlocks_.load();
+    stats.discardedPackets = discardedPackets_.load();
+    stats.staleBlocks = staleBlocks_.load();
+    stats.captureSessions = captureSessions_.load();
+    stats.captureFailures = captureFailures_.load();
+    return stats;
+}
+
+bool DetectionEngine::IsCapturing() const {
+    std::lock_guard lock(captureMutex_);
+    return capture_ != nullptr && captureRunning_ &&
+           capture_->CaptureEndReason() == CWASAPICaptureLoopback::EndReason::Running;
+}
+
+}  // namespace hushwell
