@@ -20,6 +20,8 @@ namespace hushwell {
 namespace {
 
 constexpr const char* kTriggersSubFolder = "triggers";
+constexpr const char* kCaptureFailedText = "Capture is not running";
+constexpr const char* kCaptureResumedText = "Capture is running again.";
 
 // Detection blocks carry one or two channels; AssignPcm16 and AssignScaledFloat take no more.
 constexpr std::uint16_t kMaxBlockChannels = 2;
@@ -435,15 +437,9 @@ void DetectionEngine::CaptureRunner() {
     CaptureOwnerHooks hooks;
     hooks.publish = [this](CWASAPICaptureLoopback* capture) { return PublishCapture(capture); };
     hooks.started = [this] { OnCaptureStarted(); };
-
-    // One log line when capture stops working; another only after it has worked again.
-    bool failureLogged = false;
+    captureFailureLogged_ = false;
     for (;;) {
-        const std::uint64_t sessionsBefore = captureSessions_.load();
         const CaptureSessionEnd end = RunCaptureSession(*setup_.backend, hooks);
-        if (captureSessions_.load() != sessionsBefore) {
-            failureLogged = false;
-        }
         {
             std::lock_guard lock(captureMutex_);
             if (captureQuit_) {
@@ -452,11 +448,12 @@ void DetectionEngine::CaptureRunner() {
         }
         captureFailures_.fetch_add(1);
         firstCaptureAttemptFailed_.Set();
-        if (!failureLogged) {
-            WriteLogLine(std::string("Capture is not running (") + CaptureSessionEndText(end) +
+        // One line when capture stops working, however often it is retried.
+        if (!captureFailureLogged_) {
+            WriteLogLine(std::string(kCaptureFailedText) + " (" + CaptureSessionEndText(end) +
                          "); trying again every " +
                          std::to_string(setup_.captureRetryInterval.count() / 1000) + " seconds.");
-            failureLogged = true;
+            captureFailureLogged_ = true;
         }
         if (!WaitBeforeRetry()) {
             return;
@@ -481,6 +478,10 @@ void DetectionEngine::OnCaptureStarted() {
     }
     captureSessions_.fetch_add(1);
     captureStarted_.Set();
+    if (captureFailureLogged_) {
+        WriteLogLine(kCaptureResumedText);
+        captureFailureLogged_ = false;
+    }
 }
 
 bool DetectionEngine::WaitBeforeRetry() {

@@ -45,7 +45,8 @@ class TimeTriggerStep;
 //
 // Capture keeps itself alive: when there is no default output, when following a new default
 // output failed, or when the sound server went away, the CaptureRunner runs the capture
-// owner's sequence again every two seconds (logging one line when a run of failures begins).
+// owner's sequence again every two seconds. It logs one line when capture stops working and
+// one when it runs again, however many attempts lie between.
 //
 // Lock order where two are held: the capture lock before the capture object's queue lock and
 // before the queue lock; the runner-list lock before the program-wide runner lock; the
@@ -260,6 +261,8 @@ private:
     // Set once the CaptureRunner's first attempt has ended without starting capture.
     Event firstCaptureAttemptFailed_{Event::Mode::ManualReset};
     Event captureRetryWake_;
+    // A failure has been logged and capture has not run since (CaptureRunner thread).
+    bool captureFailureLogged_ = false;
 
     // Counters.
     std::atomic<std::uint64_t> processedBlocks_{0};

@@ -492,14 +492,18 @@ TEST_F(DetectionEngineTest, CaptureStartsWhenAnOutputAppearsAndComesBackAfterLos
     WaitProcessed();
     EXPECT_GT(engine_.GetStats().processedBlocks, 0u);
 
-    // One log line for each time capture stopped working, however often it was retried.
+    // One log line each time capture stopped working, however often it was retried, and one
+    // each time it ran again.
     std::ifstream in(log);
     std::string line;
-    int lines = 0;
+    int stopped = 0;
+    int resumed = 0;
     while (std::getline(in, line)) {
-        lines += line.find("Capture is not running") != std::string::npos;
+        stopped += line.find("Capture is not running") != std::string::npos;
+        resumed += line.find("Capture is running again.") != std::string::npos;
     }
-    EXPECT_EQ(lines, 2);
+    EXPECT_EQ(stopped, 2);
+    EXPECT_EQ(resumed, 2);
 }
 
 TEST_F(DetectionEngineTest, RebuildWithAReplacementListRestartsDetectionUnlessPaused) {
