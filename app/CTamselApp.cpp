@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "app/CMyApplicationTrayWnd.h"
+#include "app/DetectionEngineHost.h"
+#include "app/QtEngineTimers.h"
 #include "app/ShutdownSignals.h"
 #include "audio/PulseBackend.h"
 #include "audio/SoundServerKind.h"
@@ -23,15 +25,6 @@ bool EnvironmentHas(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
-
-// Until the detection engine is wired in, the tray window carries one that does nothing.
-class IdleEngine final : public TrayEngine {
-public:
-    void Start() override {}
-    void Stop() override {}
-    void Shutdown() override {}
-    void OnEngineTimer(int /*id*/) override {}
-};
 
 }  // namespace
 
@@ -111,8 +104,9 @@ int CTamselApp::Run() {
     return QApplication::exec();
 }
 
-std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(QtEngineTimers& /*timers*/) {
-    return std::make_unique<IdleEngine>();
+std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(QtEngineTimers& timers) {
+    return std::make_unique<DetectionEngineHost>(*backend_, *volumeManager_, timers,
+                                                 paths_.dataFolder);
 }
 
 void CTamselApp::LogSoundServerKind() {

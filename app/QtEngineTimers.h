@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "detection/EngineTimers.h"
+
 namespace hushwell {
 
 // The engine's numbered timers as one QTimer each, firing on the thread this object lives on
@@ -14,15 +16,15 @@ namespace hushwell {
 //
 // Start and Stop may be called from any thread: calls from another thread are queued to the
 // object's thread and never wait.
-class QtEngineTimers final : public QObject {
+class QtEngineTimers final : public QObject, public EngineTimers {
     Q_OBJECT
 public:
     using Handler = std::function<void(int id)>;
 
     explicit QtEngineTimers(Handler handler, QObject* parent = nullptr);
 
-    void Start(int id, std::chrono::milliseconds period);
-    void Stop(int id);
+    void Start(int id, std::chrono::milliseconds period) override;
+    void Stop(int id) override;
 
     // --- User-interface thread ---
     bool IsRunning(int id) const;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/TrayEngine.h"
+#include "detection/DetectionEngine.h"
+#include "triggers/ProcessLauncher.h"
+
+namespace hushwell {
+
+class AudioBackend;
+class CVolumeManager;
+class EngineTimers;
+
+// The tray window's engine: the detection engine on the program's sound server, its volume
+// manager and timers, with exec controls started by a process launcher. The first Start
+// initialises the engine (trigger list, references, capture, detection); later Starts resume
+// detection and Stops pause it, undoing every running control.
+// User-interface thread only (the engine's control thread).
+class DetectionEngineHost final : public TrayEngine {
+public:
+    DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume, EngineTimers& timers,
+                        std::string applicationDataFolder);
+    ~DetectionEngineHost() override;
+
+    void Start() override;
+    void Stop() override;
+    void Shutdown() override;
+    void OnEngineTimer(int id) override;
+
+private:
+    AudioBackend& backend_;
+    CVolumeManager& volume_;
+    EngineTimers& timers_;
+    const std::string applicationDataFolder_;
+    ProcessLauncher launcher_;
+    DetectionEngine engine_;
+    bool initialised_ = false;
+    bool shutDown_ = false;
+};
+
+}  // namespace hushwell
