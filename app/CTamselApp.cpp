@@ -75,6 +75,9 @@ bool CTamselApp::InitInstance() {
         return false;
     }
     LogSoundServerKind();
+    // From here a termination signal waits in a pipe for the message loop, which then shuts
+    // down in order, even when it arrives while the engine is still starting.
+    signals_ = std::make_unique<ShutdownSignals>();
 
     CMyApplicationTrayWnd::Setup setup;
     setup.makeEngine = [this](QtEngineTimers& timers) { return MakeEngine(timers); };
@@ -86,7 +89,6 @@ bool CTamselApp::InitInstance() {
     trayWnd_->StartEngine();
     trayWnd_->LoadConfiguration();
 
-    signals_ = std::make_unique<ShutdownSignals>();
     QObject::connect(signals_.get(), &ShutdownSignals::Requested, trayWnd_.get(),
                      &CMyApplicationTrayWnd::Shutdown);
     QObject::connect(trayWnd_.get(), &CMyApplicationTrayWnd::ShutdownFinished, &application_,

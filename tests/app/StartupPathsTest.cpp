@@ -1,0 +1,59 @@
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+
+#include "app/ProgramPaths.h"
+#include "app/SingleInstanceLock.h"
+
+namespace hushwell {
+
+class StartupPathsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void programNameAndManualFollowTheProgramPath() {
+        QCOMPARE(ProgramPaths::ProgramNameOf("/usr/bin/hushwell"), std::string("hushwell"));
+        QCOMPARE(ProgramPaths::ProgramNameOf("/opt/a.b/hushwell.bin"), std::string("hushwell"));
+        QCOMPARE(ProgramPaths::ProgramNameOf("hushwell"), std::string());
+        QCOMPARE(ProgramPaths::ManualPathOf("/usr/bin/hushwell"),
+                 std::string("/usr/bin/hushwell.html"));
+        QCOMPARE(ProgramPaths::ManualPathOf(""), std::string());
+    }
+
+    void triggerFolderIsJoinedWithOneSlash() {
+        QCOMPARE(ProgramPaths::TriggerFolderOf("/d/Hushwell"), std::string("/d/Hushwell/triggers"));
+        QCOMPARE(ProgramPaths::TriggerFolderOf("/d/Hushwell/"),
+                 std::string("/d/Hushwell/triggers"));
+    }
+
+    void missingFoldersAreCreatedAndAFileInTheWayFails() {
+        QTemporaryDir dir;
+        const std::string nested = dir.path().toStdString() + "/a/b";
+        QVERIFY(ProgramPaths::EnsureFolder(nested));
+        QVERIFY(std::filesystem::is_directory(nested));
+        QVERIFY(ProgramPaths::EnsureFolder(nested));
+        const std::string file = dir.path().toStdString() + "/file";
+        QVERIFY(QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly));
+        QVERIFY(!ProgramPaths::EnsureFolder(file + "/sub"));
+    }
+
+    void onlyOneHolderOfTheInstanceLockAtATime() {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        {
+            SingleInstanceLock first;
+            SingleInstanceLock second;
+            QVERIFY(first.TryAcquire(folder));
+            QVERIFY(!second.TryAcquire(folder));
+            QVERIFY(!second.Held());
+        }
+        SingleInstanceLock after;  // released with its holder
+        QVERIFY(after.TryAcquire(folder));
+        SingleInstanceLock nowhere;
+        QVERIFY(!nowhere.TryAcquire(folder + "/missing"));
+    }
+};
+
+}  // namespace hushwell
+
+QTEST_GUILESS_MAIN(hushwell::StartupPathsTest)
+#include "StartupPathsTest.moc"
