@@ -1,5 +1,6 @@
 #include "app/CMyApplicationTrayWnd.h"
 
+#include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -58,6 +59,8 @@ void CMyApplicationTrayWnd::MakeX11Grabber() {
         X11HotkeyGrabber* raw = grabber.get();
         connect(hotkeyNotifier_.get(), &QSocketNotifier::activated, this,
                 [raw] { raw->ProcessEvents(); });
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+                [raw] { raw->ProcessQueuedEvents(); });
     }
     grabber_ = grabber.get();
     ownGrabber_ = std::move(grabber);

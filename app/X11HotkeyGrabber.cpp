@@ -197,19 +197,31 @@ void X11HotkeyGrabber::ProcessEvents() {
     if (display_ == nullptr) {
         return;
     }
-    const unsigned int lockBits = numLockMask_ | LockMask;
     while (XPending(display_) > 0) {
-        XEvent event;
-        XNextEvent(display_, &event);
-        if (event.type != KeyPress) {
-            continue;
-        }
-        const unsigned int state = event.xkey.state & ~lockBits;
-        for (const auto& [id, grab] : grabs_) {
-            if (grab.keycode == event.xkey.keycode && grab.modifiers == state) {
-                pressed_(id);
-                break;
-            }
+        HandleNextEvent();
+    }
+}
+
+void X11HotkeyGrabber::ProcessQueuedEvents() {
+    if (display_ == nullptr) {
+        return;
+    }
+    while (XEventsQueued(display_, QueuedAlready) > 0) {
+        HandleNextEvent();
+    }
+}
+
+void X11HotkeyGrabber::HandleNextEvent() {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type != KeyPress) {
+        return;
+    }
+    const unsigned int state = event.xkey.state & ~(numLockMask_ | LockMask);
+    for (const auto& [id, grab] : grabs_) {
+        if (grab.keycode == event.xkey.keycode && grab.modifiers == state) {
+            pressed_(id);
+            return;
         }
     }
 }

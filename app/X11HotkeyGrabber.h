@@ -34,8 +34,13 @@ public:
     bool Register(int id, int modifiers, int virtualKey) override;
     void Unregister(int id) override;
 
-    // Reads every queued event and reports the presses of registered combinations.
+    // Reads every event from the connection and reports the presses of registered
+    // combinations (when ConnectionFd() is readable).
     void ProcessEvents();
+    // Reports the presses among events already read into the queue, without reading: replies
+    // to a registration can bring events in with them, after which the descriptor stays
+    // quiet. Call it before the event loop waits.
+    void ProcessQueuedEvents();
 
     // The X key symbol of a virtual-key code of the hotkey table; 0 for others.
     static unsigned long KeySymOf(int virtualKey);
@@ -46,6 +51,7 @@ private:
         unsigned int modifiers;
     };
 
+    void HandleNextEvent();
     unsigned int XModifiersOf(int modifiers) const;
     bool GrabAllVariants(const Grab& grab);
     void UngrabAllVariants(const Grab& grab);
