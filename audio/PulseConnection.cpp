@@ -307,56 +307,15 @@ void PulseConnection::RemoveSessionLocked(PulseClientState* session) {
 // ---- endpoint notification clients
 
 AudioResult PulseConnection::AddEndpointClient(EndpointNotificationClient* client) {
-    if (client == nullptr) {
-        return AudioResult::InvalidArgument;
-    }
-    std::lock_guard lock(clientsMutex_);
-    if (std::find(endpointClients_.begin(), endpointClients_.end(), client) ==
-        endpointClients_.end()) {
-        endpointClients_.push_back(client);
-    }
-    return AudioResult::Ok;
+    return endpointClients_.Add(client);
 }
 
 AudioResult PulseConnection::RemoveEndpointClient(EndpointNotificationClient* client) {
-    {
-        std::lock_guard lock(clientsMutex_);
-        auto it = std::find(endpointClients_.begin(), endpointClients_.end(), client);
-        if (it == endpointClients_.end()) {
-            return AudioResult::NotFound;
-        }
-        endpointClients_.erase(it);
-    }
-    dispatcher_.WaitForRunningTask();
-    return AudioResult::Ok;
-}
-
-bool PulseConnection::IsEndpointClient(EndpointNotificationClient* client) {
-    std::lock_guard lock(clientsMutex_);
-    return std::find(endpointClients_.begin(), endpointClients_.end(), client) !=
-           endpointClients_.end();
+    return endpointClients_.Remove(client);
 }
 
 void PulseConnection::PostDefaultChanged(const std::string& sinkName) {
-    std::vector<EndpointNotificationClient*> clients;
-    {
-        std::lock_guard lock(clientsMutex_);
-        clients = endpointClients_;
-    }
-    if (clients.empty()) {
-        return;
-    }
-    dispatcher_.Post([weak = weak_from_this(), clients, sinkName] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        for (EndpointNotificationClient* client : clients) {
-            if (self->IsEndpointClient(client)) {
-                client->OnDefaultDeviceChanged(DataFlow::Render, Role::Console, sinkName);
-            }
-        }
-    });
+    endpointClients_.PostDefaultChanged(DataFlow::Render, Role::Console, sinkName);
 }
 
 // ---- waiting for answers

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audio/AudioResult.h"
+#include "audio/EndpointClientList.h"
 #include "audio/EndpointNotificationClient.h"
 #include "audio/NotificationDispatcher.h"
 #include "audio/PulseBackendOptions.h"
@@ -96,7 +97,6 @@ private:
     void OnSinkInfo(const pa_sink_info* info);
     void LoseSessionsLocked();
     void PostDefaultChanged(const std::string& sinkName);
-    bool IsEndpointClient(EndpointNotificationClient* client);
 
     static void ContextStateCallback(pa_context* context, void* userdata);
     static void SubscribeCallback(pa_context* context, pa_subscription_event_type_t type,
@@ -122,9 +122,7 @@ private:
     std::string defaultSink_;
     std::vector<PulseClientState*> sessions_;
 
-    // Under clientsMutex_.
-    std::mutex clientsMutex_;
-    std::vector<EndpointNotificationClient*> endpointClients_;
+    EndpointClientList endpointClients_{dispatcher_};
 };
 
 }  // namespace hushwell

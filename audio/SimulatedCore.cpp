@@ -92,28 +92,11 @@ AudioResult SimulatedCore::DeviceIds(std::vector<std::string>& ids) {
 }
 
 AudioResult SimulatedCore::AddEndpointClient(EndpointNotificationClient* client) {
-    if (client == nullptr) {
-        return AudioResult::InvalidArgument;
-    }
-    std::lock_guard lock(mutex_);
-    if (std::find(endpointClients_.begin(), endpointClients_.end(), client) ==
-        endpointClients_.end()) {
-        endpointClients_.push_back(client);
-    }
-    return AudioResult::Ok;
+    return endpointClients_.Add(client);
 }
 
 AudioResult SimulatedCore::RemoveEndpointClient(EndpointNotificationClient* client) {
-    {
-        std::lock_guard lock(mutex_);
-        auto it = std::find(endpointClients_.begin(), endpointClients_.end(), client);
-        if (it == endpointClients_.end()) {
-            return AudioResult::NotFound;
-        }
-        endpointClients_.erase(it);
-    }
-    dispatcher_.WaitForRunningTask();
-    return AudioResult::Ok;
+    return endpointClients_.Remove(client);
 }
 
 bool SimulatedCore::ServerAvailable() const {
@@ -215,29 +198,7 @@ bool SimulatedCore::DisconnectSessions(const std::string& id, DisconnectReason r
 }
 
 void SimulatedCore::PostDefaultChanged(DataFlow flow, Role role, const std::string& id) {
-    std::vector<EndpointNotificationClient*> clients;
-    {
-        std::lock_guard lock(mutex_);
-        clients = endpointClients_;
-    }
-    // The clients registered now are told, each only if it is still registered then.
-    dispatcher_.Post([weak = weak_from_this(), clients, flow, role, id] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        for (EndpointNotificationClient* client : clients) {
-            if (self->IsEndpointClient(client)) {
-                client->OnDefaultDeviceChanged(flow, role, id);
-            }
-        }
-    });
-}
-
-bool SimulatedCore::IsEndpointClient(EndpointNotificationClient* client) const {
-    std::lock_guard lock(mutex_);
-    return std::find(endpointClients_.begin(), endpointClients_.end(), client) !=
-           endpointClients_.end();
+    endpointClients_.PostDefaultChanged(flow, role, id);
 }
 
 bool SimulatedCore::IsSessionListener(

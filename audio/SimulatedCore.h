@@ -14,6 +14,7 @@
 
 #include "audio/AudioResult.h"
 #include "audio/AudioSessionEvents.h"
+#include "audio/EndpointClientList.h"
 #include "audio/EndpointNotificationClient.h"
 #include "audio/NotificationDispatcher.h"
 #include "audio/SimulatedStream.h"
@@ -126,7 +127,6 @@ private:
     void PlayLocked(Device& device, const std::uint8_t* bytes, std::size_t size);
     std::vector<std::shared_ptr<SimulatedStream>> LiveStreamsLocked(Device& device);
     void PostDefaultChanged(DataFlow flow, Role role, const std::string& id);
-    bool IsEndpointClient(EndpointNotificationClient* client) const;
     bool IsSessionListener(const SimulatedStream& stream,
                            const std::pair<const void*, AudioSessionEvents*>& entry) const;
     void PostSessionsDisconnectedLocked(Device& device, DisconnectReason reason);
@@ -142,7 +142,8 @@ private:
     std::uint64_t nextInstance_ = 1;
     bool serverAvailable_ = true;
     bool volumeSetsFail_ = false;
-    std::vector<EndpointNotificationClient*> endpointClients_;
+    // Delivers through dispatcher_, declared below: no delivery starts once it is gone.
+    EndpointClientList endpointClients_{dispatcher_};
 
     std::atomic<bool> pumpQuit_{false};
     std::thread pumpThread_;
