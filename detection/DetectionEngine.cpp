@@ -371,6 +371,9 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
     const std::size_t frameSize = sampleBytes * format.channels;
     const std::size_t frames = block.PayloadSize() / frameSize;
     const std::size_t count = frames * format.channels;
+    if (frames == 0) {
+        return nullptr;
+    }
     const int rate = static_cast<int>(format.sampleRate);
     const int channels = format.channels;
 

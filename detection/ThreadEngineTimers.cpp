@@ -58,8 +58,10 @@ bool ThreadEngineTimers::NextDue(std::unique_lock<std::mutex>& lock, int& id) {
             continue;
         }
         const auto now = SteadyClock::now();
-        if (earliest->second.due > now) {
-            changed_.wait_until(lock, earliest->second.due);
+        // A copy: the timer may be stopped (its entry erased) while this thread waits.
+        const SteadyClock::time_point due = earliest->second.due;
+        if (due > now) {
+            changed_.wait_until(lock, due);
             continue;
         }
         // A periodic timer: the next call one period after this one falls due.
