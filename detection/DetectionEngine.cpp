@@ -66,7 +66,8 @@ DetectionEngine::~DetectionEngine() {
 // --- Start-up --------------------------------------------------------------------------------
 
 void DetectionEngine::InitEngine(Setup setup) {
-    if (initialised_) {
+    if (initialised_ || setup.backend == nullptr || setup.clock == nullptr ||
+        setup.volume == nullptr || setup.opener == nullptr || setup.timers == nullptr) {
         return;
     }
     setup_ = std::move(setup);
@@ -213,10 +214,18 @@ DetectionEngine::RunState DetectionEngine::State() const {
 int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
     const bool restart = initialised_ && !quitting_ && !IsPaused() && detectionRunning_.load();
     StopDetection();
-    if (replacement != nullptr && replacement != &triggers_) {
-        triggers_.Assign(*replacement);
+    int count = 0;
+    {
+        // A time-trigger step in progress on another thread finishes before the list changes.
+        std::unique_lock<std::recursive_mutex> timeLock;
+        if (timeStep_) {
+            timeLock = std::unique_lock(timeStep_->Mutex());
+        }
+        if (replacement != nullptr && replacement != &triggers_) {
+            triggers_.Assign(*replacement);
+        }
+        count = references_.RebuildReferences(triggers_);
     }
-    const int count = references_.RebuildReferences(triggers_);
     if (step_) {
         step_->PrepareReferences(references_);
     }

@@ -121,6 +121,7 @@ public:
     // Once, at start-up: loads "triggers.xml" from the application data folder into the live
     // list, builds the reference set, starts detection, starts the CaptureRunner and waits up
     // to setup.captureStartWait for capture to start (less when its first attempt fails).
+    // Without every object of the setup, nothing happens and the engine stays inert.
     void InitEngine(Setup setup);
 
     // Start and stop the detection thread and the engine timers. StartDetection makes every
