@@ -138,7 +138,7 @@ TEST_F(CaptureLoopbackE2ETest, FollowsASwitchOfTheDefaultSink) {
     const std::string other = "hushwell_capture_other";
     const std::string module = e2e::LoadNullSink(other);
     ASSERT_FALSE(module.empty());
-    e2e::Run("pactl set-default-sink " + other);
+    ASSERT_TRUE(e2e::SetDefaultSink(other));
     const bool followed = test::WaitFor([&] {
         return owner_->With([&](CWASAPICaptureLoopback* c) {
             return c != nullptr && !c->IsSwitching() && c->EndpointId() == other;

@@ -166,6 +166,14 @@ TEST_F(PulseBackendE2ETest, MuteAndOnePercentStepsAreWhatPactlShows) {
 
     // Steps as the volume manager takes them: read, add or take 0.01, set.
     e2e::Run("pactl set-sink-volume " + sink + " 50%");
+    // The server acknowledges pactl before the sink reports its new volume to other clients.
+    ASSERT_TRUE(PollUntil(
+        [&] {
+            float now = 0;
+            return volume->GetMasterVolumeLevelScalar(now) == AudioResult::Ok &&
+                   std::abs(now - 0.5f) < 0.001f;
+        },
+        kDeadline));
     auto step = [&](int direction) {
         float level = 0;
         ASSERT_EQ(volume->GetMasterVolumeLevelScalar(level), AudioResult::Ok);
@@ -189,9 +197,14 @@ TEST_F(PulseBackendE2ETest, TheBalanceSurvivesATripThroughSilence) {
     std::unique_ptr<EndpointVolume> volume;
     ASSERT_EQ(Default()->ActivateEndpointVolume(volume), AudioResult::Ok);
     e2e::Run("pactl set-sink-volume " + sink + " 80% 40%");
-    float level = 0;
-    ASSERT_EQ(volume->GetMasterVolumeLevelScalar(level), AudioResult::Ok);
-    EXPECT_NEAR(level, 0.80f, 0.001f);  // the loudest channel
+    // The loudest channel, once the sink reports the new volume to other clients.
+    EXPECT_TRUE(PollUntil(
+        [&] {
+            float level = 0;
+            return volume->GetMasterVolumeLevelScalar(level) == AudioResult::Ok &&
+                   std::abs(level - 0.80f) < 0.001f;
+        },
+        kDeadline));
     ASSERT_EQ(volume->SetMasterVolumeLevelScalar(0.5f), AudioResult::Ok);
     EXPECT_EQ(PactlSinkVolume(sink).percents, (std::vector{50, 25}));
     ASSERT_EQ(volume->SetMasterVolumeLevelScalar(0.0f), AudioResult::Ok);
@@ -207,7 +220,7 @@ TEST_F(PulseBackendE2ETest, FollowsADefaultSinkSwitchAndTheRemovalOfASink) {
     RecordingClient watcher;
     ASSERT_EQ(backend->RegisterEndpointNotificationCallback(&watcher), AudioResult::Ok);
 
-    e2e::Run("pactl set-default-sink " + other);
+    ASSERT_TRUE(e2e::SetDefaultSink(other));
     EXPECT_TRUE(PollUntil([&] { return watcher.Saw(other); }, kDeadline));
     auto endpoint = Default();
     ASSERT_EQ(endpoint->GetId(), other);
@@ -234,7 +247,7 @@ TEST_F(PulseBackendE2ETest, FollowsADefaultSinkSwitchAndTheRemovalOfASink) {
     captureControl->RegisterAudioSessionNotification(&captureEvents);
     ASSERT_EQ(capture->Start(), AudioResult::Ok);
 
-    e2e::Run("pactl set-default-sink " + sink);
+    ASSERT_TRUE(e2e::SetDefaultSink(sink));
     EXPECT_TRUE(PollUntil([&] { return watcher.Saw(sink); }, kDeadline));
     e2e::UnloadModule(module);
     EXPECT_TRUE(PollUntil([&] { return !sessionEvents.Reasons().empty(); }, kDeadline));

@@ -122,7 +122,7 @@ TEST(PulseRestartE2ETest, ReconnectsWithANewContextAfterTheServerRestarts) {
     ASSERT_TRUE(e2e::PollUntil([&] { return backend.QueryServerName(name) == AudioResult::Ok; },
                                kDeadline));
     const std::string module = e2e::LoadNullSink("hushwell_again");
-    e2e::Run("pactl set-default-sink hushwell_again");
+    ASSERT_TRUE(e2e::SetDefaultSink("hushwell_again"));
     std::shared_ptr<AudioEndpoint> again;
     ASSERT_TRUE(e2e::PollUntil(
         [&] {

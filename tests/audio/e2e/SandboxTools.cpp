@@ -92,6 +92,15 @@ void UnloadModule(const std::string& index) {
     Run("pactl unload-module " + index);
 }
 
+bool SetDefaultSink(const std::string& sink, std::chrono::milliseconds timeout) {
+    return PollUntil(
+        [&] {
+            Run("pactl set-default-sink " + sink);
+            return Run("pactl get-default-sink") == sink + "\n";
+        },
+        timeout);
+}
+
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "hushwell-e2e.XXXXXX");
     if (mkdtemp(pattern.data()) == nullptr) {

@@ -33,6 +33,12 @@ PactlVolume PactlSinkVolume(const std::string& sink);
 std::string LoadNullSink(const std::string& name);
 void UnloadModule(const std::string& index);
 
+// Makes `sink` the default output and waits until the server reports it as such: a sink that
+// was loaded a moment ago may not be ready to become the default yet, so the request is
+// repeated until it holds. False when it never does within the time-out.
+bool SetDefaultSink(const std::string& sink,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // A temporary folder removed with the object.
 class TempFolder {
 public:

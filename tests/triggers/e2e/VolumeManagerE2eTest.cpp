@@ -76,10 +76,6 @@ std::optional<int> SinkPercent(const std::string& sink) {
     return largest;
 }
 
-bool SetSinkPercent(const std::string& sink, int percent) {
-    return Pactl("set-sink-volume " + sink + " " + std::to_string(percent) + "%").has_value();
-}
-
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = kDeadline) {
     const auto end = SteadyClock::now() + timeout;
@@ -90,6 +86,13 @@ bool WaitFor(const std::function<bool()>& condition,
         std::this_thread::yield();
     }
     return true;
+}
+
+// Sets the volume and waits until the sink reports it: the server acknowledges the request
+// before the sink's new volume is visible to other clients.
+bool SetSinkPercent(const std::string& sink, int percent) {
+    return Pactl("set-sink-volume " + sink + " " + std::to_string(percent) + "%").has_value() &&
+           WaitFor([&] { return SinkPercent(sink) == percent; });
 }
 
 double Median(std::vector<double> values) {
