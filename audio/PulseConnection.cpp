@@ -193,6 +193,7 @@ void PulseConnection::OnContextState() {
             attemptTimer_.Cancel();
             if (wasReady) {
                 LoseSessionsLocked();
+                serverLost_ = true;
             }
             ScheduleReconnectLocked();
             mainloop_.Signal();
@@ -216,7 +217,10 @@ void PulseConnection::OnServerInfo(const pa_server_info* info) {
         outageWarned_ = false;
     }
     const std::string sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
-    if (defaultKnown_ && sink != defaultSink_) {
+    // After the server came back, its outputs are new objects even under the old name: tell
+    // the listeners so that they bind to them again.
+    const bool cameBack = std::exchange(serverLost_, false) && !sink.empty();
+    if ((defaultKnown_ && sink != defaultSink_) || cameBack) {
         PostDefaultChanged(sink);
     }
     defaultSink_ = sink;

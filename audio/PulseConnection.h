@@ -119,6 +119,7 @@ private:
     std::chrono::milliseconds backoff_;
     bool outageWarned_ = false;  // one warning per outage, not one per attempt
     bool defaultKnown_ = false;
+    bool serverLost_ = false;  // a ready connection was lost and not yet re-established
     std::string defaultSink_;
     std::vector<PulseClientState*> sessions_;
 

@@ -298,24 +298,17 @@ protected:
     std::unique_ptr<Child> server_;
 };
 
-TEST_F(ServerRestartE2ETest, ReferenceFiresAgainAfterTheSoundServerRestarted) {
+// A server that comes back with the same default output still reports it, so the volume
+// manager binds to the new output and the control of a firing after the restart reaches it.
+// (One test: the sandbox's own server can be replaced only once.)
+TEST_F(ServerRestartE2ETest, ReferenceFiresAndMutesAgainAfterTheSoundServerRestarted) {
     StartHost({"--sound", "bell.wav:2"});
     PlayReferenceOverBackground(2);
     RestartServer();
 
-    auto background = PlayInBackground("background.wav");
-    PlayToEnd("delayed-bell.wav");
-    EXPECT_TRUE(e2e::PollUntil([&] { return Fired("bell") == 2; }, 3s)) << Text(HostOutput());
+    PlayReferenceOverBackground(2);
+    EXPECT_EQ(Fired("bell"), 2) << Text(HostOutput());
     EXPECT_EQ(CountLines(Log(), ",bell"), 2);
-}
-
-// The control of a firing after the restart reaches the output only once the volume manager
-// binds to it again; it does so on a default-output report, which a server that comes back
-// with the same default output does not give.
-TEST_F(ServerRestartE2ETest, DISABLED_OutputIsMutedAgainAfterTheSoundServerRestarted) {
-    StartHost({"--sound", "bell.wav:2"});
-    RestartServer();
-    PlayReferenceOverBackground(2);
 }
 
 }  // namespace
