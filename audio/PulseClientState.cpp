@@ -36,9 +36,9 @@ std::chrono::microseconds BufferDuration(std::int64_t bufferDuration100ns) {
     return std::chrono::microseconds((bufferDuration100ns + 9) / 10);
 }
 
-std::uint32_t Bytes(std::chrono::microseconds duration, const pa_sample_spec& spec) {
+std::uint32_t Bytes(std::chrono::microseconds duration, const pa_sample_spec& sampleSpec) {
     return static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(duration.count()), &spec));
+        pa_usec_to_bytes(static_cast<pa_usec_t>(duration.count()), &sampleSpec));
 }
 
 struct SuccessQuery {
@@ -76,8 +76,9 @@ PulseClientState::~PulseClientState() {
     connection_->RemoveSessionLocked(this);
 }
 
-bool PulseClientState::HasSinkFormat(const pa_sample_spec& spec, const pa_channel_map& map) const {
-    return pa_sample_spec_equal(&spec, &sinkSpec_) != 0 &&
+bool PulseClientState::HasSinkFormat(const pa_sample_spec& sampleSpec,
+                                     const pa_channel_map& map) const {
+    return pa_sample_spec_equal(&sampleSpec, &sinkSpec_) != 0 &&
            pa_channel_map_equal(&map, &sinkMap_) != 0;
 }
 
@@ -126,25 +127,25 @@ AudioResult PulseClientState::Initialize(std::uint32_t flags, std::int64_t buffe
         return ConnectPlaybackLocked(bufferDuration100ns);
     }
     kind_ = Kind::SessionOnly;
-    bufferFrames_ =
-        static_cast<std::uint32_t>(Bytes(BufferDuration(bufferDuration100ns), streamFormat_.spec) /
-                                   streamFormat_.format.blockAlign);
+    bufferFrames_ = static_cast<std::uint32_t>(
+        Bytes(BufferDuration(bufferDuration100ns), streamFormat_.sampleSpec) /
+        streamFormat_.format.blockAlign);
     return AudioResult::Ok;
 }
 
 AudioResult PulseClientState::ConnectRecordLocked(std::int64_t bufferDuration100ns) {
-    const pa_sample_spec& spec = streamFormat_.spec;
+    const pa_sample_spec& sampleSpec = streamFormat_.sampleSpec;
     const std::uint32_t blockAlign = streamFormat_.format.blockAlign;
     pa_stream* stream =
-        pa_stream_new(connection_->ContextLocked(), "Loopback", &spec, &streamFormat_.map);
+        pa_stream_new(connection_->ContextLocked(), "Loopback", &sampleSpec, &streamFormat_.map);
     if (stream == nullptr) {
         connection_->Warn("pa_stream_new failed: " + connection_->ErrorTextLocked());
         return AudioResult::Failed;
     }
     stream_.Reset(stream);
-    bufferFrames_ = Bytes(BufferDuration(bufferDuration100ns), spec) / blockAlign;
+    bufferFrames_ = Bytes(BufferDuration(bufferDuration100ns), sampleSpec) / blockAlign;
     const std::uint32_t backlogFrames =
-        Bytes(std::chrono::milliseconds(kMinCaptureBacklogMs), spec) / blockAlign;
+        Bytes(std::chrono::milliseconds(kMinCaptureBacklogMs), sampleSpec) / blockAlign;
     packets_ =
         std::make_unique<CapturePacketQueue>(blockAlign, std::max(bufferFrames_, backlogFrames));
     pa_stream_set_state_callback(stream, &PulseClientState::StreamStateCallback, this);
@@ -155,7 +156,7 @@ AudioResult PulseClientState::ConnectRecordLocked(std::int64_t bufferDuration100
     attr.tlength = kServerChooses;
     attr.prebuf = kServerChooses;
     attr.minreq = kServerChooses;
-    attr.fragsize = Bytes(kCaptureFragment, spec);
+    attr.fragsize = Bytes(kCaptureFragment, sampleSpec);
     connectCall_ = "pa_stream_connect_record";
     if (pa_stream_connect_record(stream, monitorName_.c_str(), &attr, kStreamFlags) < 0) {
         connection_->Warn(std::string(connectCall_) + "(" + monitorName_ +
@@ -174,9 +175,9 @@ AudioResult PulseClientState::ConnectRecordLocked(std::int64_t bufferDuration100
 }
 
 AudioResult PulseClientState::ConnectPlaybackLocked(std::int64_t bufferDuration100ns) {
-    const pa_sample_spec& spec = streamFormat_.spec;
+    const pa_sample_spec& sampleSpec = streamFormat_.sampleSpec;
     pa_stream* stream =
-        pa_stream_new(connection_->ContextLocked(), "Playback", &spec, &streamFormat_.map);
+        pa_stream_new(connection_->ContextLocked(), "Playback", &sampleSpec, &streamFormat_.map);
     if (stream == nullptr) {
         connection_->Warn("pa_stream_new failed: " + connection_->ErrorTextLocked());
         return AudioResult::Failed;
@@ -189,9 +190,9 @@ AudioResult PulseClientState::ConnectPlaybackLocked(std::int64_t bufferDuration1
                                                             kMinRenderPeriods * kDevicePeriod);
     pa_buffer_attr attr;
     attr.maxlength = kServerChooses;
-    attr.tlength = Bytes(buffer, spec);
+    attr.tlength = Bytes(buffer, sampleSpec);
     attr.prebuf = 0;  // play as soon as started, and play on through an underrun
-    attr.minreq = Bytes(kDevicePeriod, spec);
+    attr.minreq = Bytes(kDevicePeriod, sampleSpec);
     attr.fragsize = kServerChooses;
     connectCall_ = "pa_stream_connect_playback";
     if (pa_stream_connect_playback(stream, sinkName_.c_str(), &attr, kStreamFlags, nullptr,

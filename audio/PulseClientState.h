@@ -68,7 +68,7 @@ public:
 
     // For the connection, with the lock held.
     std::uint32_t SinkIndex() const { return sinkIndex_; }
-    bool HasSinkFormat(const pa_sample_spec& spec, const pa_channel_map& map) const;
+    bool HasSinkFormat(const pa_sample_spec& sampleSpec, const pa_channel_map& map) const;
     // Ends the client for good and tells its session listeners, once.
     void InvalidateLocked(DisconnectReason reason);
 

@@ -110,10 +110,10 @@ PulseStreamFormat ChooseStreamFormat(const pa_sample_spec& sinkSpec,
                                      const pa_channel_map& sinkMap) {
     PulseStreamFormat chosen;
     const bool pcm16 = sinkSpec.format == PA_SAMPLE_S16LE || sinkSpec.format == PA_SAMPLE_S16BE;
-    chosen.spec.format = pcm16 ? PA_SAMPLE_S16LE : PA_SAMPLE_FLOAT32LE;
+    chosen.sampleSpec.format = pcm16 ? PA_SAMPLE_S16LE : PA_SAMPLE_FLOAT32LE;
     const bool rateSupported = std::find(kSupportedRates.begin(), kSupportedRates.end(),
                                          sinkSpec.rate) != kSupportedRates.end();
-    chosen.spec.rate = rateSupported ? sinkSpec.rate : kFallbackRate;
+    chosen.sampleSpec.rate = rateSupported ? sinkSpec.rate : kFallbackRate;
 
     std::uint32_t mask = 0;
     const bool mapUsable = sinkMap.channels == sinkSpec.channels && sinkSpec.channels >= 1 &&
@@ -127,9 +127,9 @@ PulseStreamFormat ChooseStreamFormat(const pa_sample_spec& sinkSpec,
         chosen.map = UsualMap(channels);
         mask = 0;  // MakeMixFormat fills in the usual mask for the count
     }
-    chosen.spec.channels = chosen.map.channels;
+    chosen.sampleSpec.channels = chosen.map.channels;
     chosen.format = MakeMixFormat(pcm16 ? MixSampleType::Pcm16 : MixSampleType::Float32,
-                                  chosen.spec.rate, chosen.spec.channels, mask);
+                                  chosen.sampleSpec.rate, chosen.sampleSpec.channels, mask);
     return chosen;
 }
 

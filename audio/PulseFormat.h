@@ -10,7 +10,7 @@ namespace hushwell {
 // The format of a stream on a sink: what the PulseAudio backend asks the server for and what
 // it reports as the mix format.
 struct PulseStreamFormat {
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
     WaveFormat format{};
 };

@@ -30,18 +30,18 @@ TEST(PulseFormatTest, SampleTypeAndRateAreOnesTheProgramTakes) {
         Map({PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT});
     auto pcm = ChooseStreamFormat(Spec(PA_SAMPLE_S16LE, 44100, 2), stereo);
     EXPECT_EQ(pcm.format, MakeMixFormat(MixSampleType::Pcm16, 44100, 2));
-    EXPECT_EQ(pcm.spec.format, PA_SAMPLE_S16LE);
+    EXPECT_EQ(pcm.sampleSpec.format, PA_SAMPLE_S16LE);
 
     auto deep = ChooseStreamFormat(Spec(PA_SAMPLE_S24LE, 88200, 2), stereo);
     EXPECT_EQ(deep.format, MakeMixFormat(MixSampleType::Float32, 48000, 2));
-    EXPECT_EQ(deep.spec.format, PA_SAMPLE_FLOAT32LE);
-    EXPECT_EQ(deep.spec.rate, 48000u);
+    EXPECT_EQ(deep.sampleSpec.format, PA_SAMPLE_FLOAT32LE);
+    EXPECT_EQ(deep.sampleSpec.rate, 48000u);
     EXPECT_TRUE(IsSupportedMixFormat(deep.format));
 
     auto mono =
         ChooseStreamFormat(Spec(PA_SAMPLE_FLOAT32LE, 16000, 1), Map({PA_CHANNEL_POSITION_MONO}));
     EXPECT_EQ(mono.format.formatTag, kWaveTagIeeeFloat);
-    EXPECT_EQ(mono.spec.channels, 1);
+    EXPECT_EQ(mono.sampleSpec.channels, 1);
 }
 
 TEST(PulseFormatTest, SurroundChannelsAreReorderedToMatchTheirSpeakerMask) {
@@ -67,7 +67,7 @@ TEST(PulseFormatTest, UnusualLayoutsFallBackToTheUsualOnes) {
                                   Map({PA_CHANNEL_POSITION_AUX0, PA_CHANNEL_POSITION_AUX1,
                                        PA_CHANNEL_POSITION_AUX2, PA_CHANNEL_POSITION_AUX3}));
     EXPECT_EQ(aux.format, MakeMixFormat(MixSampleType::Pcm16, 48000, 4));
-    EXPECT_EQ(aux.spec.channels, 4);
+    EXPECT_EQ(aux.sampleSpec.channels, 4);
     EXPECT_TRUE(pa_channel_map_valid(&aux.map));
 
     // More than six channels are mixed down to stereo by the server.
@@ -75,7 +75,7 @@ TEST(PulseFormatTest, UnusualLayoutsFallBackToTheUsualOnes) {
     pa_channel_map_init_auto(&eight, 8, PA_CHANNEL_MAP_DEFAULT);
     auto wide = ChooseStreamFormat(Spec(PA_SAMPLE_FLOAT32LE, 48000, 8), eight);
     EXPECT_EQ(wide.format, MakeMixFormat(MixSampleType::Float32, 48000, 2));
-    EXPECT_TRUE(pa_channel_map_compatible(&wide.map, &wide.spec));
+    EXPECT_TRUE(pa_channel_map_compatible(&wide.map, &wide.sampleSpec));
 }
 
 }  // namespace
