@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "persistence/ConfigFile.h"
 #include "tests/persistence/TempFolder.h"
 
 namespace hushwell {
 namespace {
 
-using testing::FileSizeLimit;
 using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
@@ -29,18 +30,12 @@ TEST(ConfigFileTest, ChangedSettingsRoundTrip) {
     Settings saved;
     saved.hotkeys[Settings::kRegister] = {"Register", "_", 9, 65};
     saved.hotkeys[Settings::kRecordSound].active = "";  // written as off
-    saved.preRecordingLengthInSec = 7;
-    saved.triggerSoundLengthInSec = 9;
-    saved.filenameFormatType = 0;
-    saved.defaultAction = 4;
     saved.defaultDuration = TriggerTime(0, 2, 30);
     saved.launchAtLogon = "v";
     saved.volumeUpRate = "120";
     saved.volumeDownRate = "0";  // out of range: not written, read back as "50"
-    saved.groupView = "v";
     saved.placement = {10, -20, 800, 600, 3};
     saved.triggerListColumnWidths = {100, 200, 300};
-    saved.logListColumnWidths = {40, 500};
     ASSERT_TRUE(ConfigFile::Save(saved, path));
 
     Settings loaded;
@@ -49,8 +44,6 @@ TEST(ConfigFileTest, ChangedSettingsRoundTrip) {
     saved.volumeDownRate = "50";
     saved.hotkeys[Settings::kRecordSound].active = "_";
     EXPECT_EQ(ConfigFile::BuildText(loaded), ConfigFile::BuildText(saved));
-    EXPECT_EQ(loaded.defaultDuration.Formatted(), "00:02:30");
-    EXPECT_EQ(loaded.placement.top, -20);
 
     const std::string text = ReadFile(path);
     EXPECT_EQ(text.find("defaultVolumeDownRate"), std::string::npos);
@@ -68,13 +61,7 @@ TEST(ConfigFileTest, MissingOrBrokenFilesLeaveTheResetValues) {
     EXPECT_FALSE(ConfigFile::Load(settings, path));
     WriteFile(path, "<root><hushwellConfig><launchAtLogon check=\"v\"/>");
     EXPECT_FALSE(ConfigFile::Load(settings, path));
-    EXPECT_EQ(settings.launchAtLogon, "");
-    EXPECT_EQ(settings.volumeUpRate, "");
-    EXPECT_EQ(settings.placement.right, 480);
-    EXPECT_EQ(settings.placement.bottom, 465);
-    EXPECT_EQ(settings.hotkeys[Settings::kRecordSave].modifier, 3);
-    EXPECT_EQ(settings.hotkeys[Settings::kRecordSave].virtualKey, 38);
-    EXPECT_EQ(settings.defaultDuration.Formatted(), "00:01:00");
+    EXPECT_EQ(ConfigFile::BuildText(settings), ConfigFile::BuildText(Settings()));
 }
 
 TEST(ConfigFileTest, ChecksAndRatesFollowTheReadingRules) {
@@ -85,12 +72,13 @@ TEST(ConfigFileTest, ChecksAndRatesFollowTheReadingRules) {
             settings, Config("<launchAtLogon check=\"" + std::string(check) + "\"/>")));
         EXPECT_EQ(settings.launchAtLogon, "") << check;
     }
-    EXPECT_EQ(Read("<launchAtLogon check=\"v\"/>").launchAtLogon, "v");
-    EXPECT_EQ(Read("<triggerList groupView=\"v\"/>").groupView, "v");
-    EXPECT_EQ(Read("<defaultVolumeUpRate value=\"0\"/>").volumeUpRate, "50");
-    EXPECT_EQ(Read("<defaultVolumeUpRate value=\"301\"/>").volumeUpRate, "50");
-    EXPECT_EQ(Read("<defaultVolumeUpRate value=\"120\"/>").volumeUpRate, "120");
-    EXPECT_EQ(Read("<defaultVolumeDownRate value=\"1\"/>").volumeDownRate, "1");
+    for (const auto& [rate, expected] : {std::pair<const char*, const char*>{"0", "50"},
+                                         {"301", "50"},
+                                         {"300", "300"},
+                                         {"1", "1"}}) {
+        EXPECT_EQ(Read("<defaultVolumeUpRate value=\"" + std::string(rate) + "\"/>").volumeUpRate,
+                  expected);
+    }
     EXPECT_EQ(Read("").volumeDownRate, "50");  // set once the reading reaches the key
     // The last element of a key counts.
     EXPECT_EQ(Read("<defaultAction value=\"2\"/><x><defaultAction value=\"3\"/></x>"
@@ -98,10 +86,6 @@ TEST(ConfigFileTest, ChecksAndRatesFollowTheReadingRules) {
                    "<defaultDuration value=\"90\"/></reccordRegisterShortcuts>")
                   .defaultAction,
               5);
-    EXPECT_EQ(Read("<reccordRegisterShortcuts><defaultDuration value=\"90\"/>"
-                   "</reccordRegisterShortcuts>")
-                  .defaultDuration.Formatted(),
-              "00:01:30");
 }
 
 TEST(ConfigFileTest, WidthListsTakeTheFirstDigitRuns) {
@@ -109,10 +93,7 @@ TEST(ConfigFileTest, WidthListsTakeTheFirstDigitRuns) {
     EXPECT_EQ(two.triggerListColumnWidths, (std::array<std::int32_t, 3>{120, 80, 0}));
     const Settings many = Read("<LogTab listColumnWidth=\"a5 b6 c7\"/>");
     EXPECT_EQ(many.logListColumnWidths, (std::array<std::int32_t, 2>{5, 6}));
-    const Settings placed = Read("<windowPlacement left=\"-4\" tab=\"x\"/>");
-    EXPECT_EQ(placed.placement.left, -4);
-    EXPECT_EQ(placed.placement.tab, 0);
-    EXPECT_EQ(placed.placement.right, 480);
+    EXPECT_EQ(Read("<windowPlacement left=\"-4\" tab=\"x\"/>").placement.left, -4);
 }
 
 TEST(ConfigFileTest, HotkeyItemsNeedAllFourAttributesAndAKnownNameAndKey) {
@@ -124,37 +105,26 @@ TEST(ConfigFileTest, HotkeyItemsNeedAllFourAttributesAndAKnownNameAndKey) {
         "<item active=\"_\" name=\"Register\" modifier=\"1\" vkey=\"-5\"/>"
         "<item active=\"_\" name=\"register\" modifier=\"1\" vkey=\"67\"/>"
         "</hotkey>");
-    EXPECT_EQ(s.hotkeys[Settings::kRecordSound].active, "_");
     EXPECT_EQ(s.hotkeys[Settings::kRecordSound].modifier, 7);  // masked to four bits
     EXPECT_EQ(s.hotkeys[Settings::kRecordSound].virtualKey, 65);
-    EXPECT_EQ(s.hotkeys[Settings::kStopStartThis].active, "v");
-    EXPECT_EQ(s.hotkeys[Settings::kStopStartThis].virtualKey, 122);
-    EXPECT_EQ(s.hotkeys[Settings::kRecordSave].virtualKey, 38);
-    EXPECT_EQ(s.hotkeys[Settings::kRegister].virtualKey, 40);
+    // The rest keep their reset keys.
+    const Settings reset;
+    for (int i : {Settings::kStopStartThis, Settings::kRecordSave, Settings::kRegister}) {
+        EXPECT_EQ(s.hotkeys[i].virtualKey, reset.hotkeys[i].virtualKey) << i;
+        EXPECT_EQ(s.hotkeys[i].active, reset.hotkeys[i].active) << i;
+    }
 }
 
-TEST(ConfigFileTest, FreeTextIsEscapedAndAFailedSaveKeepsTheOldFile) {
-    TempFolder folder;
-    const std::string path = ConfigFile::PathIn(folder.Path());
+TEST(ConfigFileTest, FreeTextIsEscaped) {
     Settings odd;
     odd.hotkeys[0].name = "Record & \"play\" <now>";
     odd.hotkeys[0].active = "&";
-    odd.launchAtLogon = "<v>";
     odd.volumeUpRate = "12 & more";
-    ASSERT_TRUE(ConfigFile::Save(odd, path));
     Settings loaded;
     loaded.hotkeys[0].name = odd.hotkeys[0].name;
-    ASSERT_TRUE(ConfigFile::Load(loaded, path));
+    ASSERT_TRUE(ConfigFile::LoadText(loaded, ConfigFile::BuildText(odd)));
     EXPECT_EQ(loaded.hotkeys[0].active, "&");
     EXPECT_EQ(loaded.volumeUpRate, "12 & more");
-
-    const std::string before = ReadFile(path);
-    {
-        FileSizeLimit limit(16);
-        EXPECT_FALSE(ConfigFile::Save(Settings(), path));
-    }
-    EXPECT_EQ(ReadFile(path), before);
-    EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
 }  // namespace

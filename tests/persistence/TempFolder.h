@@ -55,10 +55,6 @@ inline std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool Exists(const std::string& path) {
-    return std::filesystem::exists(path);
-}
-
 // Limits the size of any file this process writes, as a full disk would: writes beyond the
 // limit fail with EFBIG instead of raising SIGXFSZ. Restores both on destruction.
 class FileSizeLimit {

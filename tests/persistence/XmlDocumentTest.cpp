@@ -60,7 +60,6 @@ TEST(XmlDocumentTest, AttributeRowsLeaveOutAbsentAttributes) {
 TEST(XmlDocumentTest, EscapedValuesReadBackUnchanged) {
     const std::string value = "a<b & \"c\" 'd' >e\tf\ng\r\nh &amp;";
     const std::string escaped = XmlDocument::Escape(value);
-    EXPECT_EQ(XmlDocument::Escape("<&\"\""), "&lt;&amp;&quot;&quot;");
     EXPECT_EQ(escaped.find_first_of("<>\"'\t\n\r"), std::string::npos);
     XmlDocument document;
     ASSERT_TRUE(document.LoadXml("<r v=\"" + escaped + "\">" + escaped + "</r>"));

@@ -197,22 +197,15 @@ TEST_F(VolumeManagerTest, FailedVolumeSetsAreNeitherStepsNorUnappliedSteps) {
 TEST_F(VolumeManagerTest, RampIntervalsFollowTheRatesOnTheInjectedClock) {
     StartManager();
     EXPECT_EQ(Steps(+5), 5u * 200u);  // default 200 ms per step
-
-    manager_->SetUpRate(50);
     manager_->SetDownRate(300);
-    EXPECT_EQ(manager_->UpIntervalMs(), 200);
-    EXPECT_EQ(manager_->DownIntervalMs(), 33);
     EXPECT_EQ(Steps(-6), 6u * 33u);
-
     manager_->SetUpRate(7);
-    EXPECT_EQ(Steps(+2), 2u * (10000u / 7u));
-
     for (int ignored : {0, 301, -5}) {
         manager_->SetUpRate(ignored);
         manager_->SetDownRate(ignored);
     }
-    EXPECT_EQ(manager_->UpIntervalMs(), 10000 / 7);
-    EXPECT_EQ(manager_->DownIntervalMs(), 33);
+    EXPECT_EQ(Steps(+2), 2u * (10000u / 7u));
+    EXPECT_EQ(Steps(-1), 33u);
 
     backend_.SetDeviceVolume(kSpeakers, 1.0f);  // steps that cannot be taken pause 20 ms
     EXPECT_EQ(Steps(+3), 3u * 20u);
@@ -233,27 +226,13 @@ TEST_F(VolumeManagerTest, RequestsArrivingDuringARampAreFoldedInAfterThreeSteps)
     EXPECT_EQ(backend_.VolumeSetCalls(kSpeakers), 6);
 }
 
-TEST_F(VolumeManagerTest, RepeatedMuteRequestsWakeTheWorkerOnce) {
-    StartManager();
-    manager_->RequestMute(true);
-    ASSERT_TRUE(Settle());
-    manager_->RequestMute(true);
-    ASSERT_TRUE(Settle());
-    EXPECT_TRUE(backend_.IsMuted(kSpeakers));
-    EXPECT_EQ(backend_.MuteCalls(kSpeakers), 1);
-
-    manager_->RequestMute(false);
-    ASSERT_TRUE(Settle());
-    EXPECT_FALSE(backend_.IsMuted(kSpeakers));
-    EXPECT_EQ(backend_.MuteCalls(kSpeakers), 2);
-}
-
-TEST_F(VolumeManagerTest, TheFirstOfTwoOverlappingMutesToEndUnmutes) {
+TEST_F(VolumeManagerTest, ASecondMuteChangesNothingAndTheFirstToEndUnmutes) {
     StartManager();
     FakeControl& first = AddMuteControl();
     AddMuteControl();
     ASSERT_TRUE(Settle());
     EXPECT_TRUE(backend_.IsMuted(kSpeakers));
+    EXPECT_EQ(backend_.MuteCalls(kSpeakers), 1);
 
     first.Undo();
     ASSERT_TRUE(Settle());
@@ -279,14 +258,6 @@ TEST_F(VolumeManagerTest, SwitchingTheDefaultMovesRunningControlsToTheNewDevice)
     EXPECT_NEAR(Volume(kHeadphones), 0.45f, 1e-4);
     EXPECT_EQ(mute.Suspensions(), 1);
     EXPECT_EQ(down.Suspensions(), 1);
-
-    // Requests now go to the new device only.
-    mute.Undo();
-    down.Undo();
-    ASSERT_TRUE(Settle());
-    EXPECT_FALSE(backend_.IsMuted(kHeadphones));
-    EXPECT_NEAR(Volume(kHeadphones), 0.5f, 1e-4);
-    EXPECT_NEAR(Volume(kSpeakers), 0.5f, 1e-4);
 }
 
 TEST_F(VolumeManagerTest, RemovingTheDefaultDeviceRebindsToTheNextOne) {

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace hushwell {
 namespace {
@@ -135,46 +137,34 @@ TEST_F(ProcessLauncherTest, DocumentsAndUrlsGoToTheOpener) {
     EXPECT_EQ(*seen, Args{document.string()});
     ASSERT_TRUE(launcher.WaitForChildren(kGenerous));
 
-    auto url = launcher.MakePlan("https://example.org/a?b=c&d", "");
-    EXPECT_EQ(url.argv, (Args{opener.string(), "https://example.org/a?b=c&d"}));
-    auto mail = launcher.MakePlan(" mailto:someone@example.org ", "");
-    EXPECT_EQ(mail.argv, (Args{opener.string(), "mailto:someone@example.org"}));
-    auto folder = launcher.MakePlan(dir_.string() + "/./", "");
-    EXPECT_EQ(folder.argv, (Args{opener.string(), dir_.string() + "/"}));
+    for (const auto& [target, expected] :
+         {std::pair<std::string, std::string>{"https://example.org/a?b=c&d",
+                                              "https://example.org/a?b=c&d"},
+          {" mailto:someone@example.org ", "mailto:someone@example.org"},
+          {dir_.string() + "/./", dir_.string() + "/"}}) {
+        EXPECT_EQ(launcher.MakePlan(target, "").argv, (Args{opener.string(), expected}));
+    }
 }
 
-TEST_F(ProcessLauncherTest, PlansProgramsByPathOrSearchPath) {
-    const fs::path script = WriteFile("tool", kRecorderScript, true);
+TEST_F(ProcessLauncherTest, PlansProgramsAndRefusesWhatCannotBeStartedSafely) {
     ProcessLauncher launcher("opener");
-    auto byPath = launcher.MakePlan(script.string(), "-v 'two words'");
-    EXPECT_EQ(byPath.result, ProcessLauncher::Result::Started);
-    EXPECT_EQ(byPath.argv, (Args{script.string(), "-v", "two words"}));
-
-    auto byName = launcher.MakePlan("sh", "-c 'echo hi'");
-    EXPECT_EQ(byName.argv, (Args{"sh", "-c", "echo hi"}));
-}
-
-TEST_F(ProcessLauncherTest, RefusesWhatCannotBeStartedSafely) {
-    ProcessLauncher launcher("opener");
-    EXPECT_EQ(launcher.MakePlan("", "x").result, ProcessLauncher::Result::EmptyCommand);
-    EXPECT_EQ(launcher.MakePlan(" \t", "").result, ProcessLauncher::Result::EmptyCommand);
-    EXPECT_EQ(launcher.MakePlan("sh", "-c 'echo").result,
-              ProcessLauncher::Result::UnbalancedQuotes);
-    EXPECT_EQ(launcher.MakePlan((dir_ / "missing").string(), "").result,
-              ProcessLauncher::Result::NotFound);
-    EXPECT_EQ(launcher.MakePlan("no-such-program-hushwell", "").result,
-              ProcessLauncher::Result::NotFound);
-    // A shell command line as the command is a file name, not a command line.
-    EXPECT_EQ(launcher.MakePlan("true; touch pwned", "").result, ProcessLauncher::Result::NotFound);
+    EXPECT_EQ(launcher.MakePlan("sh", "-c 'echo hi'").argv, (Args{"sh", "-c", "echo hi"}));
+    using Result = ProcessLauncher::Result;
+    for (const auto& [command, args, expected] :
+         {std::tuple<std::string, std::string, Result>{" \t", "", Result::EmptyCommand},
+          {"sh", "-c 'echo", Result::UnbalancedQuotes},
+          {(dir_ / "missing").string(), "", Result::NotFound},
+          {"no-such-program-hushwell", "", Result::NotFound},
+          // A shell command line as the command is a file name, not a command line.
+          {"true; touch pwned", "", Result::NotFound}}) {
+        EXPECT_EQ(launcher.MakePlan(command, args).result, expected) << command << args;
+    }
     EXPECT_FALSE(launcher.Open("sh", "-c 'unfinished"));
-    EXPECT_EQ(launcher.RunningChildren(), 0u);
-}
 
-TEST_F(ProcessLauncherTest, MissingOpenerFailsWithoutAChild) {
     const fs::path document = WriteFile("doc.txt", "x", false);
-    ProcessLauncher launcher((dir_ / "no-opener").string());
-    EXPECT_EQ(launcher.Launch(document.string(), ""), ProcessLauncher::Result::SpawnFailed);
-    EXPECT_EQ(launcher.RunningChildren(), 0u);
+    ProcessLauncher noOpener((dir_ / "no-opener").string());
+    EXPECT_EQ(noOpener.Launch(document.string(), ""), Result::SpawnFailed);
+    EXPECT_EQ(launcher.RunningChildren() + noOpener.RunningChildren(), 0u);
 }
 
 TEST(ChildReaperTest, ReapsByPollingWherePidFdsAreMissing) {

