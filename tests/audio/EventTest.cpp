@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "audio/Clock.h"
 
@@ -12,55 +15,36 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EventTest, AutoResetWakesOnceAndClears) {
-    Event e(Event::Mode::AutoReset);
-    EXPECT_FALSE(e.Wait(0ms));
-    e.Set();
-    e.Set();  // two signals before a wait still count as one
-    EXPECT_TRUE(e.Wait(0ms));
-    EXPECT_FALSE(e.Wait(0ms));
-}
+TEST(EventTest, AutoResetWakesOnceManualResetStaysSetUntilReset) {
+    Event automatic(Event::Mode::AutoReset);
+    EXPECT_FALSE(automatic.Wait(0ms));
+    automatic.Set();
+    automatic.Set();  // two signals before a wait still count as one
+    EXPECT_TRUE(automatic.Wait(0ms));
+    EXPECT_FALSE(automatic.Wait(0ms));
 
-TEST(EventTest, ManualResetStaysSetUntilReset) {
-    Event e(Event::Mode::ManualReset, true);
-    EXPECT_TRUE(e.Wait(0ms));
-    EXPECT_TRUE(e.Wait(0ms));
-    e.Reset();
-    EXPECT_FALSE(e.Wait(0ms));
+    Event manual(Event::Mode::ManualReset, true);
+    EXPECT_TRUE(manual.Wait(0ms));
+    EXPECT_TRUE(manual.Wait(0ms));
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(0ms));
 }
 
 TEST(EventTest, WaitForAnyPrefersLowestIndexAndConsumesOnlyIt) {
     Event end(Event::Mode::AutoReset), data(Event::Mode::AutoReset);
     data.Set();
     end.Set();
-    auto first = WaitForAny({&end, &data}, 0ms);
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(*first, 0u);
-    auto second = WaitForAny({&end, &data}, 0ms);
-    ASSERT_TRUE(second.has_value());
-    EXPECT_EQ(*second, 1u);
+    EXPECT_EQ(WaitForAny({&end, &data}, 0ms), std::optional<std::size_t>(0));
+    EXPECT_EQ(WaitForAny({&end, &data}, 0ms), std::optional<std::size_t>(1));
     EXPECT_FALSE(WaitForAny({&end, &data}, 0ms).has_value());
 }
 
-TEST(EventTest, WakesAWaiterOnAnotherThread) {
-    Event e;
-    std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = e.Wait(30s); });
-    e.Set();
-    waiter.join();
-    EXPECT_TRUE(woke);
-}
-
-TEST(EventTest, AutoResetSignalGoesToExactlyOneOfManyWaiters) {
+TEST(EventTest, AutoResetSignalWakesExactlyOneOfManyWaitersOnOtherThreads) {
     Event e;
     std::atomic<int> woken{0};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 4; ++i) {
-        waiters.emplace_back([&] {
-            if (e.Wait(2s)) {
-                ++woken;
-            }
-        });
+        waiters.emplace_back([&] { woken += e.Wait(2s) ? 1 : 0; });
     }
     e.Set();
     for (auto& t : waiters) {
@@ -72,12 +56,9 @@ TEST(EventTest, AutoResetSignalGoesToExactlyOneOfManyWaiters) {
 TEST(ClockTest, ManualClockCarriesLocalTimeAcrossMidnightAndYear) {
     ManualClock clock(5000, LocalTime{2026, 12, 31, 23, 59, 58, 4});
     clock.AdvanceMs(2500);
-    LocalTime t = clock.Now();
-    EXPECT_EQ(t.year, 2027);
-    EXPECT_EQ(t.month, 1);
-    EXPECT_EQ(t.day, 1);
-    EXPECT_EQ(t.hour, 0);
-    EXPECT_EQ(t.second, 0);
+    const LocalTime t = clock.Now();
+    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
+              std::tuple(2027, 1, 1, 0, 0, 0));
     EXPECT_EQ(t.weekday, 5);  // 2027-01-01 is a Friday
     EXPECT_EQ(clock.TickMs(), 7500u);
 }

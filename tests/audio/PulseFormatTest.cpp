@@ -37,11 +37,6 @@ TEST(PulseFormatTest, SampleTypeAndRateAreOnesTheProgramTakes) {
     EXPECT_EQ(deep.sampleSpec.format, PA_SAMPLE_FLOAT32LE);
     EXPECT_EQ(deep.sampleSpec.rate, 48000u);
     EXPECT_TRUE(IsSupportedMixFormat(deep.format));
-
-    auto mono =
-        ChooseStreamFormat(Spec(PA_SAMPLE_FLOAT32LE, 16000, 1), Map({PA_CHANNEL_POSITION_MONO}));
-    EXPECT_EQ(mono.format.formatTag, kWaveTagIeeeFloat);
-    EXPECT_EQ(mono.sampleSpec.channels, 1);
 }
 
 TEST(PulseFormatTest, SurroundChannelsAreReorderedToMatchTheirSpeakerMask) {

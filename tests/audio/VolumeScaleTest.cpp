@@ -13,13 +13,6 @@ unsigned PactlPercent(std::uint32_t volume) {
                                  kNormVolume);
 }
 
-TEST(VolumeScaleTest, ScalarIsTheLargestChannelOverNormClampedToOne) {
-    EXPECT_FLOAT_EQ(VolumeToScalar(0), 0.0f);
-    EXPECT_FLOAT_EQ(VolumeToScalar(kNormVolume / 2), 0.5f);
-    EXPECT_FLOAT_EQ(VolumeToScalar(kNormVolume), 1.0f);
-    EXPECT_FLOAT_EQ(VolumeToScalar(kNormVolume * 3 / 2), 1.0f);  // boosted above 100 %
-}
-
 TEST(VolumeScaleTest, OnePercentStepsLandOnWholePercentsWithoutDrift) {
     // Down from 100 % and back up, always reading the level back as the volume manager does.
     std::uint32_t volume = kNormVolume;
@@ -35,7 +28,9 @@ TEST(VolumeScaleTest, OnePercentStepsLandOnWholePercentsWithoutDrift) {
     EXPECT_EQ(volume, kNormVolume);
 }
 
-TEST(VolumeScaleTest, LevelsBetweenPercentsAndOutOfRangeLevels) {
+TEST(VolumeScaleTest, ScalarsAndVolumesOutOfRangeAreClamped) {
+    EXPECT_FLOAT_EQ(VolumeToScalar(kNormVolume / 2), 0.5f);
+    EXPECT_FLOAT_EQ(VolumeToScalar(kNormVolume * 3 / 2), 1.0f);  // boosted above 100 %
     EXPECT_EQ(ScalarToVolume(0.505f), static_cast<std::uint32_t>(std::lround(0.505 * kNormVolume)));
     EXPECT_EQ(ScalarToVolume(-0.2f), 0u);
     EXPECT_EQ(ScalarToVolume(std::nanf("")), 0u);
