@@ -158,7 +158,9 @@ void X11HotkeyGrabber::UngrabAllVariants(const Grab& grab) {
     for (unsigned int variant : variants) {
         XUngrabKey(display_, static_cast<int>(grab.keycode), grab.modifiers | variant, root_);
     }
-    XFlush(display_);
+    // Wait until the server has released the keys, so that another client (or a key list
+    // probe) that grabs them next cannot be refused by a release still on its way.
+    XSync(display_, False);
 }
 
 bool X11HotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
