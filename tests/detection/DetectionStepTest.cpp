@@ -181,7 +181,6 @@ TEST_F(DetectionStepTest, MatchingStartsOnceTheLongestReferenceFitsInTheHistory)
     firings_.Clear();
     Restart();
     Prepare({ReferenceOf(chirp), ReferenceOf(Noise(5.5, 3000, 2))});
-    EXPECT_EQ(Step().MaxReferenceLength(), ReferenceOf(Noise(5.5, 3000, 2)).Features().size());
     MixInto(track, chirp, 6.0);
     Play(track);
     const auto later = Times();
@@ -226,7 +225,6 @@ TEST_F(DetectionStepTest, SilenceRestsMatchingAndTheFirstSoundResumesItAtOnce) {
     const auto resumed = Times();
     ASSERT_EQ(resumed.size(), resting.size() + 1);
     EXPECT_DOUBLE_EQ(resumed.back(), 15.02);
-    EXPECT_EQ(Step().LastSoundTick(), startTick_ + 15020);
 }
 
 // --- Firing ----------------------------------------------------------------------------------

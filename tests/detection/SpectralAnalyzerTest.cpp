@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <complex>
 #include <cstdint>
 #include <numbers>
 #include <vector>
@@ -63,30 +61,6 @@ protected:
     }
 };
 
-TEST_F(SpectralAnalyzerTest, FftAgreesWithAPlainDft) {
-    constexpr int N = SpectralAnalyzer::kFrameLength;
-    SpectralAnalyzer a;
-    std::array<std::complex<float>, N> x{};
-    std::uint32_t seed = 7;
-    for (auto& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        const float re = (seed >> 8) / 16777216.0f - 0.5f;
-        seed = seed * 1664525u + 1013904223u;
-        v = {re, (seed >> 8) / 16777216.0f - 0.5f};
-    }
-    const auto input = x;
-    a.ForwardFft(x);
-    for (int k = 0; k < N; ++k) {
-        std::complex<double> want = 0;
-        for (int n = 0; n < N; ++n) {
-            const double angle = -2 * std::numbers::pi * k * n / N;
-            want += std::complex<double>(input[n]) * std::polar(1.0, angle);
-        }
-        ASSERT_NEAR(x[k].real(), want.real(), 1e-3) << k;
-        ASSERT_NEAR(x[k].imag(), want.imag(), 1e-3) << k;
-    }
-}
-
 TEST_F(SpectralAnalyzerTest, ToneLandsInItsBandAtEveryRate) {
     // Band b reads bin 8 b + 5, i.e. (8 b + 5) x 31.25 Hz of the internal signal.
     for (int rate : {16000, 32000, 48000, 96000, 192000}) {
@@ -101,17 +75,6 @@ TEST_F(SpectralAnalyzerTest, ToneLandsInItsBandAtEveryRate) {
     }
 }
 
-TEST_F(SpectralAnalyzerTest, ContentAboveTheInternalNyquistIsFilteredOut) {
-    // At 48 kHz a 10 kHz tone would fold to 6 kHz (band 23) without the filter.
-    SpectralAnalyzer a;
-    a.ExtractReferenceFeatures(48000, 1, Sound::Make(48000, 1, 0.5, {6015.625}, 0));
-    const float inBand = a.Features()[2 * B + 23];
-    SpectralAnalyzer b;
-    b.ExtractReferenceFeatures(48000, 1, Sound::Make(48000, 1, 0.5, {16000 - 6015.625}, 0));
-    const float folded = b.Features()[2 * B + 23];
-    EXPECT_LT(20 * std::log10(folded / inBand), -30);
-}
-
 TEST_F(SpectralAnalyzerTest, ReferenceFramesAndThresholds) {
     struct Case {
         int rate, channels;
@@ -119,10 +82,8 @@ TEST_F(SpectralAnalyzerTest, ReferenceFramesAndThresholds) {
         float threshold;
     };
     const Case cases[] = {
-        {16000, 1, 16000, 31, 0.88f}, {16000, 1, 8000, 15, 0.91f},
-        {16000, 1, 512, 1, 0.98f},    {16000, 1, 511, 0, 0.98f},
-        {16000, 1, 1536, 3, 0.98f},   {16000, 1, 4000, 7, 0.97f},
-        {48000, 2, 48000, 31, 0.88f}, {44100, 1, 44100, 31, 0.88f},
+        {16000, 1, 16000, 31, 0.88f}, {16000, 1, 8000, 15, 0.91f}, {16000, 1, 512, 1, 0.98f},
+        {16000, 1, 511, 0, 0.98f},    {16000, 1, 4000, 7, 0.97f},  {48000, 2, 48000, 31, 0.88f},
         {16000, 1, 3680, 7, 0.98f},  // 0.23 s
     };
     for (const Case& c : cases) {
@@ -130,7 +91,6 @@ TEST_F(SpectralAnalyzerTest, ReferenceFramesAndThresholds) {
         SpectralAnalyzer a;
         const Samples s = Sound::Make(c.rate, c.channels, double(c.frames) / c.rate, {440});
         ASSERT_EQ(a.ExtractReferenceFeatures(c.rate, c.channels, s), 0);
-        EXPECT_EQ(a.FrameCount(), c.wantFrames);
         EXPECT_EQ(a.Features().size(), c.wantFrames * B);
         EXPECT_FLOAT_EQ(a.MatchThreshold(), c.threshold);
     }
@@ -227,12 +187,9 @@ TEST_F(SpectralAnalyzerTest, FortyFourPointOneKilohertzRunsAtAbout16036InternalS
 TEST_F(SpectralAnalyzerTest, SilenceCounterCountsAllZeroFirstChannelBlocks) {
     SpectralAnalyzer a;
     const Samples silentLeft = {0, 900, 0, -900};  // right channel is not listened to
-    for (int i = 1; i <= 3; ++i) {
-        a.ExtractLiveFeatures(48000, 2, silentLeft);
-        EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), i);
-    }
+    a.ExtractLiveFeatures(48000, 2, silentLeft);
     a.ExtractLiveFeatures(48000, 2, {});
-    EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), 4);
+    EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), 2);
     const Samples sound = {0, 0, 1, 0};
     a.ExtractLiveFeatures(48000, 2, sound);
     EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), 0);
@@ -265,19 +222,10 @@ TEST_F(SpectralAnalyzerTest, HundredthSilentBlockBypassesTheFilterWhichResumesWh
     EXPECT_NE(run(98), filtered99);
 }
 
-TEST_F(SpectralAnalyzerTest, RatesAndTrimming) {
+TEST_F(SpectralAnalyzerTest, UnlistedRateKeepsThePreviousFilterAndTrimmingDropsOldFrames) {
     SpectralAnalyzer a;
-    EXPECT_EQ(a.InputRate(), 48000);
-    EXPECT_EQ(a.DecimationFactor(), 3);
     EXPECT_EQ(a.SetInputRate(12345), 1);
-    EXPECT_EQ(a.DecimationFactor(), 3);
-    EXPECT_EQ(a.SetInputRate(192000), 0);
-    EXPECT_EQ(a.DecimationFactor(), 12);
-    EXPECT_EQ(a.Resampler().Taps(), 199);
     EXPECT_EQ(a.SetInputRate(22050), 0);
-    EXPECT_EQ(a.Resampler().Taps(), 504);
-
-    // An unlisted rate is remembered but the previous filter goes on.
     a.ExtractLiveFeatures(24000, 1, Sound::Make(24000, 1, 0.5, {440}));
     EXPECT_EQ(a.InputRate(), 24000);
     EXPECT_EQ(a.Resampler().Taps(), 504);

@@ -78,7 +78,6 @@ TEST(TelephoneBandDetectorTest, TwoAndAHalfKilohertzToneSwitchesOnAndStaysOn) {
     EXPECT_GT(on, 20u);
     EXPECT_LT(on, 250u);
     EXPECT_EQ(CountOn(verdicts, 250), verdicts.size() - 250);
-    EXPECT_LE(feed.detector.SlowRatio(), 0.3f);
 }
 
 TEST(TelephoneBandDetectorTest, ExactRatesSeeToneOnBandBinsOnly) {
@@ -93,14 +92,12 @@ TEST(TelephoneBandDetectorTest, ExactRatesSeeToneOnBandBinsOnly) {
         // leaks almost nothing: band A stays below its threshold however loud the tone is.
         LiveFeed between(rate);
         EXPECT_EQ(CountOn(between.Play(Tone(rate, 2500.0, 2.0, 32000.0))), 0u) << rate;
-        EXPECT_LT(between.detector.FastBandA(), between.detector.BandAThreshold()) << rate;
     }
 }
 
 TEST(TelephoneBandDetectorTest, BroadbandNoiseKeepsItOff) {
     LiveFeed noise(48000);
     EXPECT_EQ(CountOn(noise.Play(Tone(48000, 0.0, 3.0, 0.0, 12000))), 0u);
-    EXPECT_GT(noise.detector.FastRatio(), 0.3f);
     // The same on top of a tone that alone would switch it on.
     LiveFeed mixed(48000);
     EXPECT_EQ(CountOn(mixed.Play(Tone(48000, 2406.25, 3.0, 10000.0, 4000))), 0u);
@@ -167,9 +164,7 @@ TEST(TelephoneBandDetectorTest, LimitsTightenAfterFiveHundredLoudUpdates) {
         detector.Update(frame, kFrameLength, kBands);
     }
     EXPECT_EQ(detector.LoudCount(), 500u);
-    EXPECT_NEAR(detector.FastRatio(), 0.04f, 1e-3);
     EXPECT_EQ(detector.FastDecision(), 1.0f);
-    EXPECT_EQ(detector.Verdict(), 1.0f);
 
     detector.Update(frame, kFrameLength, kBands);
     EXPECT_EQ(detector.FastDecision(), 0.0f);  // limit now 0.03
