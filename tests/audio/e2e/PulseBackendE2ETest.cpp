@@ -57,22 +57,6 @@ private:
     std::vector<std::string> ids_;
 };
 
-class RecordingSession : public AudioSessionEvents {
-public:
-    void OnSessionDisconnected(DisconnectReason reason) override {
-        std::lock_guard lock(mutex_);
-        reasons_.push_back(reason);
-    }
-    std::vector<DisconnectReason> Reasons() {
-        std::lock_guard lock(mutex_);
-        return reasons_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<DisconnectReason> reasons_;
-};
-
 // Captured audio, polled like the capture thread polls it, as mono samples of channel 0.
 struct Recording {
     std::vector<float> mono;
@@ -242,7 +226,7 @@ TEST_F(PulseBackendE2ETest, FollowsADefaultSinkSwitchAndTheRemovalOfASink) {
     std::unique_ptr<AudioSessionControl> sessionControl, captureControl;
     session->GetSessionControl(sessionControl);
     capture->GetSessionControl(captureControl);
-    RecordingSession sessionEvents, captureEvents;
+    e2e::RecordingSession sessionEvents, captureEvents;
     sessionControl->RegisterAudioSessionNotification(&sessionEvents);
     captureControl->RegisterAudioSessionNotification(&captureEvents);
     ASSERT_EQ(capture->Start(), AudioResult::Ok);

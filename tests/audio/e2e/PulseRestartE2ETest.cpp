@@ -29,22 +29,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 15s;
 
-class DisconnectCounter : public AudioSessionEvents {
-public:
-    void OnSessionDisconnected(DisconnectReason reason) override {
-        std::lock_guard lock(mutex_);
-        reasons_.push_back(reason);
-    }
-    std::vector<DisconnectReason> Reasons() {
-        std::lock_guard lock(mutex_);
-        return reasons_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<DisconnectReason> reasons_;
-};
-
 bool Exited(pid_t pid) {
     return kill(pid, 0) != 0;
 }
@@ -102,7 +86,7 @@ TEST(PulseRestartE2ETest, ReconnectsWithANewContextAfterTheServerRestarts) {
     ASSERT_EQ(session->Initialize(kStreamFlagNoPersist, 0, format), AudioResult::Ok);
     std::unique_ptr<AudioSessionControl> control;
     session->GetSessionControl(control);
-    DisconnectCounter events;
+    e2e::RecordingSession events;
     control->RegisterAudioSessionNotification(&events);
 
     // The server goes away: the session hears of it and calls fail within the time-out.

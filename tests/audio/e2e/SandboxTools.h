@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "audio/AudioSessionEvents.h"
 
 namespace hushwell::e2e {
 
@@ -64,5 +67,22 @@ double Rms(const std::vector<float>& samples);
 // The `length` samples around the loudest part of the signal (a window of that length whose
 // RMS is largest, searched in steps of a tenth of it).
 std::vector<float> LoudestWindow(const std::vector<float>& samples, std::size_t length);
+
+// Records the disconnect reasons a session reports, for checking on the test thread.
+class RecordingSession : public AudioSessionEvents {
+public:
+    void OnSessionDisconnected(DisconnectReason reason) override {
+        std::lock_guard lock(mutex_);
+        reasons_.push_back(reason);
+    }
+    std::vector<DisconnectReason> Reasons() {
+        std::lock_guard lock(mutex_);
+        return reasons_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<DisconnectReason> reasons_;
+};
 
 }  // namespace hushwell::e2e
