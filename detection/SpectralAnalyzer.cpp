@@ -26,6 +26,13 @@ constexpr float kThresholdLimit = 0.98f;
 constexpr float kLivePowerOffset = 0.0001f;
 constexpr double kLivePowerExponent = 0.55;
 
+// The live band value of a frame with no energy: the offset alone, raised to the exponent.
+float SilentLiveBand() {
+    static const float value =
+        static_cast<float>(std::pow(static_cast<double>(kLivePowerOffset), kLivePowerExponent));
+    return value;
+}
+
 constexpr int kUpFactor44100 = 4;
 constexpr int kUpFactor22050 = 8;
 
@@ -177,7 +184,14 @@ int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
     // stream sample 64 k however the stream is cut into blocks.
     std::size_t p = 0;
     for (; p + kFrameLength < liveHistory_.size(); p += kLiveHop) {
-        TransformFrame(liveHistory_.data() + p);
+        const float* start = liveHistory_.data() + p;
+        if (std::all_of(start, start + kFrameLength, [](float x) { return x == 0.0f; })) {
+            // The spectrum of silence is exactly zero: skip the transform, as an idle output
+            // otherwise costs 250 transforms a second for nothing.
+            features_.insert(features_.end(), kBandCount, SilentLiveBand());
+            continue;
+        }
+        TransformFrame(start);
         for (int b = 0; b < kBandCount; ++b) {
             const Complex bin = spectrum_[BandBin(b)];
             const float power =

@@ -123,9 +123,18 @@ TEST_F(SpectralAnalyzerTest, SilenceGivesZeroReferenceAndEpsilonLiveFeatures) {
     SpectralAnalyzer live;
     live.ExtractLiveFeatures(16000, 1, zeros);
     ASSERT_FALSE(live.Features().empty());
+    // Exactly what the transform path gives for a zero spectrum: (0 + 0.0001f) ^ 0.55.
+    const float silentBand = static_cast<float>(std::pow(static_cast<double>(0.0001f), 0.55));
+    EXPECT_NEAR(silentBand, 0.0063096, 1e-6);
     for (float v : live.Features()) {
-        ASSERT_NEAR(v, 0.0063096, 1e-6);  // 0.0001 ^ 0.55
+        ASSERT_EQ(v, silentBand);
     }
+    // A single non-zero sample in a window takes it through the transform again.
+    Samples click(zeros.size(), 0);
+    click[click.size() / 2] = 1000;
+    SpectralAnalyzer clicked;
+    clicked.ExtractLiveFeatures(16000, 1, click);
+    EXPECT_NE(*std::max_element(clicked.Features().begin(), clicked.Features().end()), silentBand);
 }
 
 TEST_F(SpectralAnalyzerTest, LiveFramesDoNotDependOnBlockSizes) {
