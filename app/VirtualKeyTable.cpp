@@ -6,13 +6,6 @@ namespace hushwell {
 
 namespace {
 
-constexpr int kDigit0 = 48;
-constexpr int kDigit9 = 57;
-constexpr int kLetterA = 65;
-constexpr int kLetterZ = 90;
-constexpr int kNumPad0 = 96;
-constexpr int kNumPad9 = 105;
-
 constexpr std::array<VirtualKey, VirtualKeyTable::kKeyCount> kKeys = {{
     {8, "Back"},      {13, "Return"},   {32, "Space"},    {35, "End"},      {36, "Home"},
     {45, "Insert"},   {46, "Delete"},   {37, "Left"},     {38, "Up"},       {39, "Right"},

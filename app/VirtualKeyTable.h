@@ -17,6 +17,16 @@ class VirtualKeyTable {
 public:
     static constexpr int kKeyCount = 69;
 
+    // Runs of consecutive virtual-key codes: digits, letters, numeric-pad digits, F1..F12.
+    static constexpr int kDigit0 = 48;
+    static constexpr int kDigit9 = 57;
+    static constexpr int kLetterA = 65;
+    static constexpr int kLetterZ = 90;
+    static constexpr int kNumPad0 = 96;
+    static constexpr int kNumPad9 = 105;
+    static constexpr int kF1 = 112;
+    static constexpr int kF12 = 123;
+
     static std::span<const VirtualKey> Keys();
     // The name of a code in the table; empty for a code outside it.
     static std::string_view NameOf(int code);

@@ -1,4 +1,5 @@
 #include "app/X11HotkeyGrabber.h"
+#include "app/VirtualKeyTable.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -68,25 +69,18 @@ int X11HotkeyGrabber::ConnectionFd() const {
 }
 
 unsigned long X11HotkeyGrabber::KeySymOf(int virtualKey) {
-    constexpr int kDigit0 = 48;
-    constexpr int kDigit9 = 57;
-    constexpr int kLetterA = 65;
-    constexpr int kLetterZ = 90;
-    constexpr int kNumPad0 = 96;
-    constexpr int kNumPad9 = 105;
-    constexpr int kF1 = 112;
-    constexpr int kF12 = 123;
-    if (virtualKey >= kDigit0 && virtualKey <= kDigit9) {
-        return XK_0 + static_cast<unsigned long>(virtualKey - kDigit0);
+    using K = VirtualKeyTable;
+    if (virtualKey >= K::kDigit0 && virtualKey <= K::kDigit9) {
+        return XK_0 + static_cast<unsigned long>(virtualKey - K::kDigit0);
     }
-    if (virtualKey >= kLetterA && virtualKey <= kLetterZ) {
-        return XK_a + static_cast<unsigned long>(virtualKey - kLetterA);
+    if (virtualKey >= K::kLetterA && virtualKey <= K::kLetterZ) {
+        return XK_a + static_cast<unsigned long>(virtualKey - K::kLetterA);
     }
-    if (virtualKey >= kNumPad0 && virtualKey <= kNumPad9) {
-        return XK_KP_0 + static_cast<unsigned long>(virtualKey - kNumPad0);
+    if (virtualKey >= K::kNumPad0 && virtualKey <= K::kNumPad9) {
+        return XK_KP_0 + static_cast<unsigned long>(virtualKey - K::kNumPad0);
     }
-    if (virtualKey >= kF1 && virtualKey <= kF12) {
-        return XK_F1 + static_cast<unsigned long>(virtualKey - kF1);
+    if (virtualKey >= K::kF1 && virtualKey <= K::kF12) {
+        return XK_F1 + static_cast<unsigned long>(virtualKey - K::kF1);
     }
     switch (virtualKey) {
         case 8:
