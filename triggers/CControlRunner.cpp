@@ -210,7 +210,10 @@ private:
     }
 
     // Deadline reached or end requested: an applied control is undone. A control that was
-    // already undone for an endpoint switch is not undone a second time.
+    // already undone for an endpoint switch is not undone a second time. A runner that never
+    // applied its control (a "telephone" verdict noted inside the hold-off, with the deadline
+    // or the owner coming first) ends without touching the output: applying the wanted control
+    // here would leave it applied with nothing left to undo it.
     void UndoAtEnd(int amount) {
         {
             Lock lock(CControlRunner::RunnerLock());
@@ -220,9 +223,11 @@ private:
                 s_->wanted = 0;
                 return;
             }
-            if (s_->applied == 1) {
+            if (s_->applied == 0) {
                 s_->wanted = 0;
+                return;
             }
+            s_->wanted = 0;
         }
         ApplyWanted(amount);
     }

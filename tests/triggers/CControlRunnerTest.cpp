@@ -18,6 +18,7 @@
 #include "triggers/CTrigger.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/CommandOpener.h"
+#include "triggers/ControlWorkerShutdown.h"
 
 namespace hushwell {
 namespace {
@@ -66,9 +67,11 @@ public:
         changed_.wait(lock, [this] { return !holding_; });
         return true;
     }
+    // Holds the next opening, and every one after it until released.
     void Hold() {
         std::lock_guard lock(mutex_);
         holding_ = true;
+        entered_ = false;
     }
     void Release() {
         std::lock_guard lock(mutex_);
@@ -262,6 +265,32 @@ TEST_F(ControlRunnerTest, TelephoneRunnerFollowsPostedVerdicts) {
     EXPECT_TRUE(MutedSoon(kSpeakers, false));
 }
 
+// A verdict noted inside the hold-off asks for the control but applies nothing; when the
+// runner ends before the next recheck, by its deadline or by its owner, the output must be left
+// exactly as it was, for a mute and for volume steps alike.
+TEST_F(ControlRunnerTest, ATelephoneRunnerEndingBeforeItAppliedLeavesTheOutputAlone) {
+    for (const char* control : {"mute", "down 30"}) {
+        for (const bool byDeadline : {true, false}) {
+            SCOPED_TRACE(std::string(control) + (byDeadline ? ", deadline" : ", destroyed"));
+            const std::uint64_t start = clock_.TickMs();
+            CControlRunner& runner =
+                StartRunner(MakeTrigger("sound", control, 2, "telephone"), true);
+            runner.PostTelephoneVerdict(1, start + 500);
+            ASSERT_EQ(runner.Wanted(), 1);
+            ASSERT_EQ(runner.Applied(), 0);
+            if (byDeadline) {
+                AdvanceSeconds(2);
+                ASSERT_TRUE(Eventually([&] { return runner.IsFinished(); }));
+            }
+            Destroy(runner);
+            EXPECT_TRUE(Settle());
+            EXPECT_FALSE(backend_.IsMuted(kSpeakers));
+            EXPECT_FALSE(manager_->WantedMute());
+            EXPECT_EQ(Percent(kSpeakers), 50);
+        }
+    }
+}
+
 TEST_F(ControlRunnerTest, VerdictsGoOnlyToTelephoneRunnersOfSoundAndTimeTriggers) {
     const std::uint64_t late = clock_.TickMs() + 5000;
     CControlRunner& whole = StartRunner(MakeTrigger("sound", "mute", 60));
@@ -359,6 +388,49 @@ TEST_F(ControlRunnerTest, AWorkerThatDoesNotEndIsLeftBehindSafely) {
     recorder_.Release();
     EXPECT_TRUE(CControlRunner::WaitForAllWorkers(kGenerous));
     EXPECT_EQ(recorder_.Opened(), std::vector<std::string>{"program|"});
+}
+
+// At exit the volume manager and the backend go only after a worker that its runner had to
+// leave behind has ended; when the wait runs out they are kept rather than destroyed under it.
+TEST(ControlWorkerShutdownTest, TheVolumeManagerOutlivesALeftBehindWorker) {
+    ManualClock clock;
+    RecordingOpener opener;
+    auto simulated = std::make_unique<SimulatedBackend>(clock);
+    simulated->AddDevice(kSpeakers, MakeMixFormat(MixSampleType::Float32, 48000, 2));
+    std::unique_ptr<AudioBackend> backend = std::move(simulated);
+    auto manager = std::make_unique<CVolumeManager>(*backend, [](std::chrono::milliseconds) {});
+    auto leaveBehindAWorker = [&] {
+        opener.Hold();
+        CTrigger trigger = MakeTrigger("sound", "exec", 5);
+        trigger.command = "program";
+        CControlRunner runner(*manager, opener, clock);
+        runner.Init(trigger, false);
+        runner.Start();
+        ASSERT_TRUE(opener.WaitEntered());
+        runner.SetEndWaitTimeout(1ms);
+    };
+
+    leaveBehindAWorker();
+    CVolumeManager* keptManager = manager.get();
+    AudioBackend* keptBackend = backend.get();
+    EXPECT_FALSE(ReleaseAfterControlWorkers(manager, backend, 1ms));
+    EXPECT_EQ(manager, nullptr);
+    opener.Release();
+    ASSERT_TRUE(CControlRunner::WaitForAllWorkers(kGenerous));
+    manager.reset(keptManager);  // the process would have ended here; the test tidies up
+    backend.reset(keptBackend);
+
+    leaveBehindAWorker();
+    std::atomic<bool> released{false};
+    std::thread exiting([&] {
+        EXPECT_TRUE(ReleaseAfterControlWorkers(manager, backend, kGenerous));
+        released = true;
+    });
+    EXPECT_TRUE(HoldsFor([&] { return !released.load(); }));
+    opener.Release();
+    exiting.join();
+    EXPECT_TRUE(released.load());
+    EXPECT_EQ(CControlRunner::RunningWorkers(), 0);
 }
 
 TEST_F(ControlRunnerTest, AOnceADayTimeTriggerNoticedLateKeepsWhatIsLeft) {

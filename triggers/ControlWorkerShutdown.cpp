@@ -1,0 +1,32 @@
+#include "triggers/ControlWorkerShutdown.h"
+
+#include "audio/AudioBackend.h"
+#include "triggers/CControlRunner.h"
+#include "triggers/CVolumeManager.h"
+#include "triggers/EventLog.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kWorkersLeftMessage =
+    "A control was still running at exit; the output connection was left open for it.";
+
+}  // namespace
+
+bool ReleaseAfterControlWorkers(std::unique_ptr<CVolumeManager>& volumeManager,
+                                std::unique_ptr<AudioBackend>& backend,
+                                std::chrono::milliseconds timeout) {
+    if (!CControlRunner::WaitForAllWorkers(timeout)) {
+        WriteLogLine(kWorkersLeftMessage);
+        // Deliberately not destroyed: the process ends with them, the worker never sees them go.
+        static_cast<void>(volumeManager.release());
+        static_cast<void>(backend.release());
+        return false;
+    }
+    volumeManager.reset();
+    backend.reset();
+    return true;
+}
+
+}  // namespace hushwell
