@@ -23,27 +23,7 @@ std::span<const std::byte> WaveData::SampleBytes() const {
 }
 
 bool WaveData::ClassifySampleKind() {
-    const bool is16 = format_.bitsPerSample == kPcm16Bits;
-    switch (format_.formatTag) {
-        case kWaveTagPcm:
-            kind_ = is16 ? SampleKind::Pcm16 : SampleKind::Unsupported;
-            break;
-        case kWaveTagExtensible:
-            if (format_.subFormat == kSubFormatPcm) {
-                kind_ = is16 ? SampleKind::Pcm16 : SampleKind::Unsupported;
-            } else if (format_.subFormat == kSubFormatIeeeFloat) {
-                kind_ = SampleKind::IeeeFloat;
-            } else {
-                kind_ = SampleKind::Unsupported;
-            }
-            break;
-        case kWaveTagIeeeFloat:
-            kind_ = SampleKind::IeeeFloat;
-            break;
-        default:
-            kind_ = SampleKind::Unsupported;
-            break;
-    }
+    kind_ = AcceptedSampleKind(format_);
     return kind_ != SampleKind::Unsupported;
 }
 

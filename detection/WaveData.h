@@ -5,16 +5,10 @@
 #include <span>
 #include <vector>
 
+#include "detection/SampleFormatRule.h"
 #include "detection/WaveFormat.h"
 
 namespace hushwell {
-
-// How the samples of a WaveData are to be interpreted.
-enum class SampleKind : std::int32_t {
-    Unsupported = 0,
-    Pcm16 = 1,      // 16-bit signed integer PCM
-    IeeeFloat = 3,  // 32-bit IEEE float
-};
 
 // An audio block or sound: a format record, the extension bytes read from a file, a sample
 // kind and an owned, interleaved sample buffer. 16-bit formats keep their samples as int16;
@@ -40,7 +34,7 @@ public:
     // The held samples as bytes, in the order a WAV data chunk stores them.
     std::span<const std::byte> SampleBytes() const;
 
-    // Sets Kind() from the format record; true when the kind is supported.
+    // Sets Kind() from the format record by AcceptedSampleKind; true when the format is taken.
     bool ClassifySampleKind();
 
     // Replace the contents with a 16-bit PCM block of channels x frames samples. Nothing

@@ -37,6 +37,9 @@ constexpr std::uint16_t kMaxExtensionSize = 256;
 constexpr int kMinCountedBits = 8;
 constexpr int kMaxCountedBits = 64;
 constexpr int kBitsPerByte = 8;
+// The sample widths the program reads.
+constexpr std::uint16_t kBits16 = 16;
+constexpr std::uint16_t kBits32 = 32;
 
 // Sample data is read in pieces of this size, so memory follows what the file really holds.
 constexpr std::size_t kReadPieceBytes = std::size_t{4} << 20;
@@ -313,7 +316,8 @@ int ParseWaveHeader(WaveData& wave, std::istream& in) {
         return kWaveNoFormatChunk;
     }
     std::uint32_t formatChunkSize = 0;
-    if (!ReadU32(in, formatChunkSize) || !ReadBasicFormat(in, format)) {
+    if (!ReadU32(in, formatChunkSize) || formatChunkSize < kBasicFormatFieldsSize ||
+        !ReadBasicFormat(in, format)) {
         return kWaveShortFormatChunk;
     }
     if (formatChunkSize > kBasicFormatFieldsSize) {
@@ -330,28 +334,55 @@ int ParseWaveHeader(WaveData& wave, std::istream& in) {
     return CountSamples(dataSize, wave);
 }
 
-int ReadWaveStream(WaveData& wave, std::istream& in, float maxSeconds) {
+int ReadWaveHeader(WaveData& wave, std::istream& in) {
     if (const int result = ParseWaveHeader(wave, in); result != kWaveOk) {
+        return result;
+    }
+    const std::uint16_t bits = wave.Format().bitsPerSample;
+    if (bits != kBits16 && bits != kBits32) {
+        return kWaveUnsupportedBits;
+    }
+    return wave.Kind() == SampleKind::Unsupported ? kWaveUnsupportedSampleFormat : kWaveOk;
+}
+
+int ReadWaveStream(WaveData& wave, std::istream& in, float maxSeconds) {
+    if (const int result = ReadWaveHeader(wave, in); result != kWaveOk) {
         return result;
     }
     const std::int32_t count = std::min(wave.SampleCount(), SampleLimit(wave.Format(), maxSeconds));
     wave.SetSampleCount(count);
     const auto wanted = static_cast<std::size_t>(count);
-    switch (wave.Format().bitsPerSample) {
-        case 16:
-            wave.SetSamples16(ReadSamples<std::int16_t>(in, wanted));
-            return wave.Samples16().size() == wanted ? kWaveOk : kWaveShortRead16;
-        case 32:
-            wave.SetSamples32(ReadSamples<std::uint32_t>(in, wanted));
-            return wave.Samples32().size() == wanted ? kWaveOk : kWaveShortRead32;
-        default:
-            return kWaveUnsupportedBits;
+    if (wave.Kind() == SampleKind::Pcm16) {
+        wave.SetSamples16(ReadSamples<std::int16_t>(in, wanted));
+        return wave.Samples16().size() == wanted ? kWaveOk : kWaveShortRead16;
     }
+    wave.SetSamples32(ReadSamples<std::uint32_t>(in, wanted));
+    return wave.Samples32().size() == wanted ? kWaveOk : kWaveShortRead32;
+}
+
+std::vector<std::string> ListWaveChunks(std::istream& in) {
+    std::vector<std::string> ids;
+    if (!ReadTag(in, kRiffTag) || !in.ignore(sizeof(std::uint32_t)) || !ReadTag(in, kWaveTag)) {
+        return ids;
+    }
+    ChunkTag id{};
+    std::uint32_t size = 0;
+    while (ids.size() < kMaxListedChunks && ReadRaw(in, id.data(), id.size()) &&
+           ReadU32(in, size)) {
+        ids.emplace_back(id.begin(), id.end());
+        if (id == kDataTag) {
+            break;
+        }
+        // Chunks of odd size are followed by a pad byte.
+        in.seekg(static_cast<std::streamoff>(size) + (size & 1U), std::ios::cur);
+    }
+    return ids;
 }
 
 int ReadWaveFile(WaveData& wave, const std::filesystem::path& path, float maxSeconds) {
+    // Only regular files: a folder cannot be read, and opening a FIFO would block.
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    if (!std::filesystem::is_regular_file(path, error)) {
         return kWaveCannotOpen;
     }
     std::ifstream in(path, std::ios::binary);
@@ -362,16 +393,15 @@ int ReadWaveFile(WaveData& wave, const std::filesystem::path& path, float maxSec
 }
 
 int CheckAudioFormat(const WaveFormat& format) {
-    constexpr int kMaxChannels = 6;
-    constexpr std::array<std::uint32_t, 7> kRates{16000, 32000, 48000, 96000, 192000, 44100, 22050};
     int result = 0;
-    if (format.channels == 0 || format.channels > kMaxChannels) {
+    if (format.channels == 0 || format.channels > kMaxFormatChannels) {
         result += kFormatBadChannels;
     }
-    if (std::find(kRates.begin(), kRates.end(), format.sampleRate) == kRates.end()) {
+    if (std::find(kAcceptedSampleRates.begin(), kAcceptedSampleRates.end(), format.sampleRate) ==
+        kAcceptedSampleRates.end()) {
         result += kFormatBadRate;
     }
-    if (format.bitsPerSample != 16 && format.bitsPerSample != 32) {
+    if (format.bitsPerSample != kBits16 && format.bitsPerSample != kBits32) {
         result += kFormatBadBits;
     }
     return result;

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "detection/WaveData.h"
 #include "detection/WaveFormat.h"
@@ -27,6 +31,7 @@ inline constexpr int kWaveNoDataChunk = 7;
 inline constexpr int kWaveUnsupportedBits = 10;
 inline constexpr int kWaveShortRead16 = 11;
 inline constexpr int kWaveShortRead32 = 12;
+inline constexpr int kWaveUnsupportedSampleFormat = 13;  // 16 or 32 bits, but not PCM or float
 
 // Longest stretch read, in seconds, for each use of a WAV file.
 inline constexpr float kReferenceMaxSeconds = 7.0f;
@@ -42,16 +47,35 @@ int ReadWaveFile(WaveData& wave, const std::filesystem::path& path, float maxSec
 // ReadWaveFile on an already open binary stream (positioned at the start of the file).
 int ReadWaveStream(WaveData& wave, std::istream& in, float maxSeconds);
 
+// What ReadWaveStream checks before it reads samples, for readers that stream the samples
+// themselves: ParseWaveHeader, then whether the samples are ones the program takes. Returns
+// 0, 2..7, kWaveUnsupportedBits (neither 16 nor 32 bits) or kWaveUnsupportedSampleFormat
+// (refused by AcceptedSampleKind: a compressed tag, an unknown sub-format, 16-bit float).
+// On success the stream is at the first sample.
+int ReadWaveHeader(WaveData& wave, std::istream& in);
+
 // Parses the chunks up to the start of the sample data: "RIFF", "WAVE", an optional "LIST",
 // "fmt ", an optional "LIST", "data". Sets the format record, extension bytes, sample kind
 // and the sample count the data chunk claims; releases any earlier samples. Returns 0 or 2..7.
-// Any other chunk (a "fact" chunk, say) makes the parse fail.
+// A fmt chunk shorter than the 16 bytes of the basic format gives kWaveShortFormatChunk. Any
+// other chunk (a "fact" chunk, say) makes the parse fail with kWaveNoDataChunk.
 int ParseWaveHeader(WaveData& wave, std::istream& in);
 
-// Acceptance test of a format: 0 when acceptable, otherwise the sum of the failed checks.
-inline constexpr int kFormatBadChannels = 20;  // channels not 1..6
-inline constexpr int kFormatBadRate = 80;      // not one of the supported rates
-inline constexpr int kFormatBadBits = 80;      // bits per sample neither 16 nor 32
+// The ids of the chunks after "WAVE", in file order, up to and including "data" (at most
+// kMaxListedChunks; empty when the stream is not RIFF/WAVE). For explaining a refused header,
+// e.g. a "fact" chunk before the data; the parse itself does not use it.
+inline constexpr std::size_t kMaxListedChunks = 64;
+std::vector<std::string> ListWaveChunks(std::istream& in);
+
+// Acceptance test of a format: 0 when acceptable, otherwise the sum of the failed checks. No
+// value equals a sum of the others, so every combination of failures can be told apart. The
+// format tag is not examined (AcceptedSampleKind does that).
+inline constexpr int kFormatBadChannels = 20;  // channels not 1..kMaxFormatChannels
+inline constexpr int kFormatBadRate = 80;      // not one of kAcceptedSampleRates
+inline constexpr int kFormatBadBits = 160;     // bits per sample neither 16 nor 32
+inline constexpr std::uint16_t kMaxFormatChannels = 6;
+inline constexpr std::array<std::uint32_t, 7> kAcceptedSampleRates{16000, 22050, 32000, 44100,
+                                                                   48000, 96000, 192000};
 int CheckAudioFormat(const WaveFormat& format);
 
 // Whether a sound file chosen in the trigger list editor is usable: reads up to

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
@@ -37,6 +38,10 @@ void PutU32(Bytes& out, std::uint32_t value) {
 
 void PutText(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
+}
+
+std::string ToString(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
 }
 
 void PutGuid(Bytes& out, const WaveGuid& guid) {
@@ -235,25 +240,47 @@ TEST_F(WaveFileTest, WriterReplacesWholeFilesOrNothing) {
 
 // ---- Reading. ----
 
-TEST_F(WaveFileTest, SampleKindFollowsTagAndSubFormat) {
+// Only integer PCM of 16 or 32 bits and 32-bit float, under their tags or the extensible tag,
+// are read; anything else with 16 or 32 bits is refused rather than read as 16-bit PCM.
+TEST_F(WaveFileTest, OnlyPcmAndFloatSampleFormatsAreRead) {
+    constexpr int kRefused = kWaveUnsupportedSampleFormat;
+    const FormatFields pcm32{.bits = 32, .blockAlign = 8};
+    const FormatFields float32{.tag = kWaveTagIeeeFloat, .bits = 32, .blockAlign = 8};
+    const FormatFields ext16{.tag = kWaveTagExtensible};
     const FormatFields ext32{.tag = kWaveTagExtensible, .bits = 32, .blockAlign = 8};
-    const std::pair<Bytes, SampleKind> cases[] = {
-        {BasicFormat({}), SampleKind::Pcm16},
-        {BasicFormat({.bits = 32, .blockAlign = 8}), SampleKind::Unsupported},
-        {BasicFormat({.tag = kWaveTagIeeeFloat}), SampleKind::IeeeFloat},  // bits ignored
-        {ExtensibleFormat({.tag = kWaveTagExtensible}, kSubFormatPcm), SampleKind::Pcm16},
-        {ExtensibleFormat(ext32, kSubFormatIeeeFloat), SampleKind::IeeeFloat},
-        {ExtensibleFormat(ext32, kSubFormatPcm), SampleKind::Unsupported},
-        {BasicFormat({.tag = 0x55}), SampleKind::Unsupported},
-        {ExtensibleFormat({.tag = kWaveTagExtensible}, WaveGuid{9}), SampleKind::Unsupported},
+    const struct {
+        Bytes fmt;
+        int code;
+        SampleKind kind;
+    } cases[] = {
+        {BasicFormat({}), kWaveOk, SampleKind::Pcm16},
+        {BasicFormat(pcm32), kWaveOk, SampleKind::Pcm32},
+        {BasicFormat(float32), kWaveOk, SampleKind::IeeeFloat},
+        {ExtensibleFormat(ext16, kSubFormatPcm), kWaveOk, SampleKind::Pcm16},
+        {ExtensibleFormat(ext32, kSubFormatPcm), kWaveOk, SampleKind::Pcm32},
+        {ExtensibleFormat(ext32, kSubFormatIeeeFloat), kWaveOk, SampleKind::IeeeFloat},
+        {BasicFormat({.tag = 0x55}), kRefused, SampleKind::Unsupported},  // MP3
+        {BasicFormat({.tag = kWaveTagIeeeFloat}), kRefused, SampleKind::Unsupported},
+        {BasicFormat({.tag = kWaveTagExtensible}), kRefused, SampleKind::Unsupported},
+        {ExtensibleFormat(ext16, kSubFormatIeeeFloat), kRefused, SampleKind::Unsupported},
+        {ExtensibleFormat(ext16, WaveGuid{9}), kRefused, SampleKind::Unsupported},
     };
-    for (const auto& [fmt, kind] : cases) {
-        ASSERT_EQ(Read("kind.wav", RiffFile({Fmt(fmt), Data(Bytes(16, 0))})), kWaveOk);
-        EXPECT_EQ(wave_.Kind(), kind) << &fmt - &cases[0].first;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - &cases[0]);
+        EXPECT_EQ(Read("kind.wav", RiffFile({Fmt(c.fmt), Data(Bytes(16, 0))})), c.code);
+        EXPECT_EQ(wave_.Kind(), c.kind);
+        EXPECT_EQ(wave_.SampleBytes().size(), c.code == kWaveOk ? 16u : 0u);
     }
-    // The extensible fields come from the 22 extension bytes.
+    // The refused record is kept as parsed; the extensible fields come from the 22 bytes.
     EXPECT_EQ(wave_.Format().channelMask, 3u);
     EXPECT_EQ(wave_.Format().subFormat, WaveGuid{9});
+
+    // A sub-format only counts when the record says it holds the extension.
+    WaveFormat noExtension = MakeFormat(kWaveTagExtensible, 2, 48000, 16);
+    noExtension.subFormat = kSubFormatPcm;
+    EXPECT_FALSE(IsAcceptedSampleFormat(noExtension));
+    noExtension.cbSize = kWaveFormatExtensionSize;
+    EXPECT_EQ(AcceptedSampleKind(noExtension), SampleKind::Pcm16);
 }
 
 TEST_F(WaveFileTest, ReadStopsAtTheTimeLimit) {
@@ -293,6 +320,7 @@ TEST_F(WaveFileTest, BrokenHeadersGiveTheirCodes) {
     const Chunk fact{"fact", Bytes(4, 0), std::nullopt};
     const FormatFields sixFloat{
         .tag = kWaveTagExtensible, .channels = 6, .bits = 32, .blockAlign = 24};
+    const Bytes fmt14(fmt.begin(), fmt.begin() + 14);  // the old basic record without bits
 
     struct Case {
         const char* name;
@@ -314,6 +342,7 @@ TEST_F(WaveFileTest, BrokenHeadersGiveTheirCodes) {
         {"huge-list", RiffFile({Claimed("LIST", {}, 0xFFFFFFF0), Fmt(fmt), Data(data)}),
          kWaveNoFormatChunk},
         {"short-fmt", RiffFile({Fmt(Bytes(fmt.begin(), fmt.begin() + 10))}), kWaveShortFormatChunk},
+        {"fmt-shorter-than-16", RiffFile({Fmt(fmt14), Data(data)}), kWaveShortFormatChunk},
         {"extension-read", RiffFile({Fmt(fmtWithCb), Data(data)}), kWaveOk},
         {"cbsize-above-256", RiffFile({Fmt(hugeCb), Data(data)}), kWaveBadExtension},
         {"cbsize-past-chunk", RiffFile({Fmt(cbPastChunk), Data(data)}), kWaveBadExtension},
@@ -327,6 +356,13 @@ TEST_F(WaveFileTest, BrokenHeadersGiveTheirCodes) {
         {"8-bits", RiffFile({Fmt(BasicFormat({.bits = 8})), Data(data)}), kWaveUnsupportedBits},
         {"24-bit", RiffFile({Fmt(BasicFormat({.bits = 24, .blockAlign = 6})), Data(Bytes(12, 0))}),
          kWaveUnsupportedBits},
+        {"mp3-tag", RiffFile({Fmt(BasicFormat({.tag = 0x55})), Data(data)}),
+         kWaveUnsupportedSampleFormat},
+        {"float-16-bit", RiffFile({Fmt(BasicFormat({.tag = kWaveTagIeeeFloat})), Data(data)}),
+         kWaveUnsupportedSampleFormat},
+        {"unknown-subformat",
+         RiffFile({Fmt(ExtensibleFormat({.tag = kWaveTagExtensible}, WaveGuid{0x55})), Data(data)}),
+         kWaveUnsupportedSampleFormat},
         {"truncated-data", RiffFile({Fmt(fmt), Claimed("data", Bytes(10, 2), 4000)}),
          kWaveShortRead16},
     };
@@ -346,6 +382,19 @@ TEST_F(WaveFileTest, BrokenHeadersGiveTheirCodes) {
     }
     EXPECT_EQ(ReadWaveFile(wave_, folder_ / "absent.wav", 7.0f), kWaveCannotOpen);
     EXPECT_EQ(ReadWaveFile(wave_, folder_, 7.0f), kWaveCannotOpen);
+    // A FIFO is refused without being opened: opening it would wait for a writer.
+    const fs::path fifo = folder_ / "fifo.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ReadWaveFile(wave_, fifo, 7.0f), kWaveCannotOpen);
+}
+
+TEST_F(WaveFileTest, ListsTheChunksUpToTheData) {
+    const Bytes fmt = BasicFormat({.tag = kWaveTagIeeeFloat, .bits = 32, .blockAlign = 8});
+    std::istringstream withFact(ToString(
+        RiffFile({List(4), Fmt(fmt), {"fact", Bytes(4, 0), std::nullopt}, Data(Bytes(8, 0))})));
+    EXPECT_EQ(ListWaveChunks(withFact), (std::vector<std::string>{"LIST", "fmt ", "fact", "data"}));
+    std::istringstream notWave(ToString(RiffFile({Fmt(fmt)}, "RIFF", "AVI ")));
+    EXPECT_TRUE(ListWaveChunks(notWave).empty());
 }
 
 TEST_F(WaveFileTest, ClaimsBeyondTheFileAreNeverAllocated) {
@@ -406,8 +455,10 @@ TEST(CheckAudioFormatTest, SumsTheFailedConditions) {
     }
     EXPECT_EQ(CheckAudioFormat(MakeFormat(0x1234, 6, 48000, 32)), 0);  // the tag is not examined
     EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 7, 48000, 16)), 20);
-    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 2, 44000, 24)), 160);
-    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 0, 1, 0)), 180);
+    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 2, 44000, 16)), 80);
+    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 2, 48000, 24)), 160);
+    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 2, 44000, 24)), 240);
+    EXPECT_EQ(CheckAudioFormat(MakeFormat(kWaveTagPcm, 0, 1, 0)), 260);
 }
 
 TEST_F(WaveFileTest, EditorFileCheck) {
