@@ -5,11 +5,13 @@
 namespace hushwell {
 
 DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume,
-                                         EngineTimers& timers, std::string applicationDataFolder)
+                                         EngineTimers& timers, std::string applicationDataFolder,
+                                         FiringSink* firings)
     : backend_(backend),
       volume_(volume),
       timers_(timers),
-      applicationDataFolder_(std::move(applicationDataFolder)) {}
+      applicationDataFolder_(std::move(applicationDataFolder)),
+      firings_(firings) {}
 
 DetectionEngineHost::~DetectionEngineHost() {
     Shutdown();
@@ -30,6 +32,7 @@ void DetectionEngineHost::Start() {
     setup.opener = &launcher_;
     setup.timers = &timers_;
     setup.applicationDataFolder = applicationDataFolder_;
+    setup.firings = firings_;
     engine_.InitEngine(std::move(setup));
     initialised_ = true;
 }

@@ -12,16 +12,18 @@ namespace hushwell {
 class AudioBackend;
 class CVolumeManager;
 class EngineTimers;
+class FiringSink;
 
 // The tray window's engine: the detection engine on the program's sound server, its volume
-// manager and timers, with exec controls started by a process launcher. The first Start
+// manager and timers, with exec controls started by a process launcher; every firing also goes
+// to the given sink (the log page's feed), which must outlive the host. The first Start
 // initialises the engine (trigger list, references, capture, detection); later Starts resume
 // detection and Stops pause it, undoing every running control.
 // User-interface thread only (the engine's control thread).
 class DetectionEngineHost final : public TrayEngine {
 public:
     DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume, EngineTimers& timers,
-                        std::string applicationDataFolder);
+                        std::string applicationDataFolder, FiringSink* firings = nullptr);
     ~DetectionEngineHost() override;
 
     void Start() override;
@@ -34,6 +36,7 @@ private:
     CVolumeManager& volume_;
     EngineTimers& timers_;
     const std::string applicationDataFolder_;
+    FiringSink* const firings_;
     ProcessLauncher launcher_;
     DetectionEngine engine_;
     bool initialised_ = false;
