@@ -30,6 +30,11 @@ public:
     // The ids of the active output devices.
     virtual AudioResult EnumAudioEndpoints(std::vector<std::string>& deviceIds) = 0;
 
+    // The output device with this id, default or not. NotFound when there is none. Backends
+    // that cannot look a device up by id find it only while it is the default.
+    virtual AudioResult GetAudioEndpoint(const std::string& deviceId,
+                                         std::shared_ptr<AudioEndpoint>& endpoint);
+
     // Default-device notifications go to every registered client (see
     // EndpointNotificationClient for the thread). The client must stay alive until
     // Unregister returns; after that it is not being called and never will be again (from

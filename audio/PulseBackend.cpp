@@ -43,6 +43,21 @@ AudioResult PulseBackend::EnumAudioEndpoints(std::vector<std::string>& deviceIds
     return connection_->QuerySinkNamesLocked(deviceIds);
 }
 
+AudioResult PulseBackend::GetAudioEndpoint(const std::string& deviceId,
+                                           std::shared_ptr<AudioEndpoint>& endpoint) {
+    if (!connection_->Mainloop().Valid()) {
+        return AudioResult::NoServer;
+    }
+    PulseLock lock(connection_->Mainloop());
+    PulseSinkInfo sink;
+    if (AudioResult found = connection_->QuerySinkLocked(deviceId, sink);
+        found != AudioResult::Ok) {
+        return found;
+    }
+    endpoint = std::make_shared<PulseEndpoint>(connection_, sink.name);
+    return AudioResult::Ok;
+}
+
 AudioResult PulseBackend::RegisterEndpointNotificationCallback(EndpointNotificationClient* client) {
     return connection_->AddEndpointClient(client);
 }

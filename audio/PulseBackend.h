@@ -36,6 +36,8 @@ public:
 
     AudioResult GetDefaultAudioEndpoint(std::shared_ptr<AudioEndpoint>& endpoint) override;
     AudioResult EnumAudioEndpoints(std::vector<std::string>& deviceIds) override;
+    AudioResult GetAudioEndpoint(const std::string& deviceId,
+                                 std::shared_ptr<AudioEndpoint>& endpoint) override;
     AudioResult RegisterEndpointNotificationCallback(EndpointNotificationClient* client) override;
     AudioResult UnregisterEndpointNotificationCallback(EndpointNotificationClient* client) override;
     AudioResult QueryServerName(std::string& name) override;

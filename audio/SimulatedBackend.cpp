@@ -26,6 +26,16 @@ AudioResult SimulatedBackend::EnumAudioEndpoints(std::vector<std::string>& devic
     return core_->DeviceIds(deviceIds);
 }
 
+AudioResult SimulatedBackend::GetAudioEndpoint(const std::string& deviceId,
+                                               std::shared_ptr<AudioEndpoint>& endpoint) {
+    std::uint64_t instance = 0;
+    const AudioResult result = core_->FindDevice(deviceId, instance);
+    if (result == AudioResult::Ok) {
+        endpoint = std::make_shared<SimulatedEndpoint>(core_, deviceId, instance);
+    }
+    return result;
+}
+
 AudioResult SimulatedBackend::RegisterEndpointNotificationCallback(
     EndpointNotificationClient* client) {
     return core_->AddEndpointClient(client);

@@ -82,6 +82,19 @@ AudioResult SimulatedCore::DefaultDevice(std::string& id, std::uint64_t& instanc
     return AudioResult::Ok;
 }
 
+AudioResult SimulatedCore::FindDevice(const std::string& id, std::uint64_t& instance) {
+    std::lock_guard lock(mutex_);
+    if (!serverAvailable_) {
+        return AudioResult::NoServer;
+    }
+    const Device* device = FindLocked(id);
+    if (device == nullptr) {
+        return AudioResult::NotFound;
+    }
+    instance = device->instance;
+    return AudioResult::Ok;
+}
+
 AudioResult SimulatedCore::DeviceIds(std::vector<std::string>& ids) {
     std::lock_guard lock(mutex_);
     if (!serverAvailable_) {

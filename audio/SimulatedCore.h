@@ -41,6 +41,7 @@ public:
 
     // Devices and their notifications.
     AudioResult DefaultDevice(std::string& id, std::uint64_t& instance);
+    AudioResult FindDevice(const std::string& id, std::uint64_t& instance);
     AudioResult DeviceIds(std::vector<std::string>& ids);
     AudioResult AddEndpointClient(EndpointNotificationClient* client);
     AudioResult RemoveEndpointClient(EndpointNotificationClient* client);

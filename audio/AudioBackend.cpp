@@ -1,0 +1,22 @@
+#include "audio/AudioBackend.h"
+
+#include <utility>
+
+#include "audio/AudioEndpoint.h"
+
+namespace hushwell {
+
+AudioResult AudioBackend::GetAudioEndpoint(const std::string& deviceId,
+                                           std::shared_ptr<AudioEndpoint>& endpoint) {
+    std::shared_ptr<AudioEndpoint> current;
+    if (AudioResult found = GetDefaultAudioEndpoint(current); found != AudioResult::Ok) {
+        return found;
+    }
+    if (!current || current->GetId() != deviceId) {
+        return AudioResult::NotFound;
+    }
+    endpoint = std::move(current);
+    return AudioResult::Ok;
+}
+
+}  // namespace hushwell
