@@ -12,6 +12,7 @@
 #include "triggers/CControlRunner.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
+#include "triggers/VolumeRestoreRecord.h"
 
 namespace hushwell {
 
@@ -75,6 +76,11 @@ bool CTamselApp::InitInstance() {
         return false;
     }
     LogSoundServerKind();
+    // This instance owns the record of output changes: undo what a run that ended without
+    // undoing left behind, then keep the record for this run.
+    const std::string restorePath = VolumeRestoreRecord::PathIn(paths_.dataFolder);
+    VolumeRestoreRecord::RestoreLeftOver(*backend_, restorePath, WriteLogLine);
+    volumeManager_->SetRestoreRecordPath(restorePath);
     // From here a termination signal waits in a pipe for the message loop, which then shuts
     // down in order, even when it arrives while the engine is still starting.
     signals_ = std::make_unique<ShutdownSignals>();

@@ -18,7 +18,6 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr int kMaxStepsPerChunk = 3;               // steps between looks for new requests
-constexpr double kStep = 0.01;                     // one 1 % volume step on the master scalar
 constexpr double kVerifyTolerance = 0.002;         // a read-back further off is a step not taken
 constexpr milliseconds kAtLimitPause{20};          // pause for a step that cannot be taken
 constexpr milliseconds kPerControlPause{10};       // after signalling each control's event
@@ -85,6 +84,11 @@ void CVolumeManager::RemoveControlEvents(const Event* suspend, const Event* resu
     std::lock_guard lock(listMutex_);
     std::erase(suspendEvents_, suspend);
     std::erase(resumeEvents_, resume);
+}
+
+void CVolumeManager::SetRestoreRecordPath(std::string path) {
+    std::lock_guard lock(recordPathMutex_);
+    recordPath_ = std::move(path);
 }
 
 void CVolumeManager::SetUpRate(int rate) {
@@ -260,9 +264,13 @@ void CVolumeManager::ApplyWantedMute() {
         std::lock_guard lock(stateMutex_);
         mute = wantedMute_;
     }
-    if (volume_) {
-        volume_->SetMute(mute);
+    if (!volume_) {
+        return;
     }
+    PlanMute(mute);
+    SaveRecordCoveringPlan();
+    volume_->SetMute(mute);
+    SaveRecordOfPlan();
 }
 
 // Carries out the pending steps at most kMaxStepsPerChunk at a time, so that requests
@@ -279,17 +287,22 @@ void CVolumeManager::ApplyPendingSteps() {
             std::lock_guard lock(stateMutex_);
             taken = std::exchange(pendingSteps_, 0);
         }
+        if (taken != 0) {
+            PlanSteps(taken);
+            SaveRecordCoveringPlan();
+        }
         const int total = carry + taken;
         if (total == 0) {
-            return;
+            break;
         }
         const int chunk = std::clamp(total, -kMaxStepsPerChunk, kMaxStepsPerChunk);
         RampVolume(chunk);
         carry = total - chunk;
         if (carry == 0) {
-            return;
+            break;
         }
     }
+    SaveRecordOfPlan();
 }
 
 void CVolumeManager::RampVolume(int steps) {
@@ -318,7 +331,7 @@ void CVolumeManager::StepUp(int intervalMs) {
         sleep_(kAtLimitPause);
         return;
     }
-    const auto target = static_cast<float>(std::min(1.0, level + kStep));
+    const auto target = static_cast<float>(std::min(1.0, level + kStepLevel));
     sleep_(milliseconds(intervalMs));
     if (Succeeded(volume_->SetMasterVolumeLevelScalar(target)) && !VerifyLevel(target)) {
         AddUnapplied(+1);
@@ -335,7 +348,7 @@ void CVolumeManager::StepDown(int intervalMs) {
         sleep_(kAtLimitPause);
         return;
     }
-    const auto target = static_cast<float>(std::max(0.0, level - kStep));
+    const auto target = static_cast<float>(std::max(0.0, level - kStepLevel));
     sleep_(milliseconds(intervalMs));
     if (Succeeded(volume_->SetMasterVolumeLevelScalar(target)) && !VerifyLevel(target)) {
         AddUnapplied(-1);
@@ -354,6 +367,74 @@ bool CVolumeManager::VerifyLevel(float target) {
 void CVolumeManager::AddUnapplied(int steps) {
     std::lock_guard lock(stateMutex_);
     unappliedSteps_ += steps;
+}
+
+// ---- the record of changes not yet undone (worker thread)
+
+void CVolumeManager::PlanMute(bool mute) {
+    if (mute) {
+        StartPlanUnlessUnderWay();
+        planned_.muted = true;
+    } else if (planned_.endpointId == endpoint_->GetId()) {
+        planned_.muted = false;
+    }
+}
+
+void CVolumeManager::PlanSteps(int steps) {
+    StartPlanUnlessUnderWay();
+    planned_.steps += steps;
+}
+
+// A plan for the bound output that starts from its volume now, unless changes to it are made
+// or being undone. Those keep the volume from before the first of them.
+void CVolumeManager::StartPlanUnlessUnderWay() {
+    const std::string id = endpoint_->GetId();
+    const auto underWay = [&id](const VolumeRestoreRecord& record) {
+        return record.endpointId == id && !record.ChangesNothing();
+    };
+    if (underWay(planned_)) {
+        return;
+    }
+    VolumeRestoreRecord fresh;
+    fresh.endpointId = id;
+    if (underWay(saved_)) {
+        fresh.volumeBefore = saved_.volumeBefore;
+    } else if (float level; Succeeded(volume_->GetMasterVolumeLevelScalar(level))) {
+        fresh.volumeBefore = level;
+    }
+    planned_ = std::move(fresh);
+}
+
+// Before changes: the file names everything that may have changed once they are under way.
+void CVolumeManager::SaveRecordCoveringPlan() {
+    SaveRecord(VolumeRestoreRecord::Covering(saved_, planned_));
+}
+
+// After changes: the file names what they have left changed, or goes when that is nothing.
+void CVolumeManager::SaveRecordOfPlan() {
+    if (planned_.ChangesNothing()) {
+        planned_ = VolumeRestoreRecord{};
+    }
+    SaveRecord(planned_);
+}
+
+// Writes or removes the file when the record differs from what it says. Only the worker
+// writes it, and under no lock that a request waits for.
+void CVolumeManager::SaveRecord(const VolumeRestoreRecord& record) {
+    if (record == saved_ || (record.ChangesNothing() && saved_.ChangesNothing())) {
+        return;
+    }
+    std::string path;
+    {
+        std::lock_guard lock(recordPathMutex_);
+        path = recordPath_;
+    }
+    if (!path.empty() && record.ChangesNothing()) {
+        VolumeRestoreRecord::Remove(path);
+    } else if (!path.empty()) {
+        record.Save(path);
+    }
+    saved_ = record;
 }
 
 // The controls undo themselves on the old output, the worker carries that out there, binds

@@ -14,6 +14,7 @@
 #include "audio/AudioSessionEvents.h"
 #include "audio/EndpointNotificationClient.h"
 #include "audio/Event.h"
+#include "triggers/VolumeRestoreRecord.h"
 
 namespace hushwell {
 
@@ -37,6 +38,13 @@ class EndpointVolume;
 // Volume steps that cannot be taken because the volume is already at 100 % or 0 % are counted
 // as unapplied and folded into the next request, so "down n" followed by "up n" always returns
 // to the starting volume.
+//
+// Given a record file (SetRestoreRecordPath), the worker notes there what it is about to change
+// before it changes it (VolumeRestoreRecord: the output, whether it muted it, the net steps and
+// the volume before the first change), and removes the file once everything is undone. The
+// file is written only when that state changes: before a mute or before a ramp that goes
+// further, and after an unmute or a ramp back has ended; never per step. A manager that ends
+// without its changes undone leaves the file for the next start to undo.
 class CVolumeManager final : private AudioSessionEvents, private EndpointNotificationClient {
 public:
     // Waits on the worker thread between volume steps and during a device switch. The real
@@ -50,6 +58,8 @@ public:
     static constexpr int kMaxRate = 300;
     static constexpr int kRateScale = 10000;
     static constexpr int kDefaultIntervalMs = 200;
+    // One 1 % volume step on the master scalar.
+    static constexpr double kStepLevel = 0.01;
 
     // The backend must outlive the manager. Returns once the worker thread runs; it binds to
     // the default output on its own, and requests made before that are carried out then.
@@ -72,6 +82,10 @@ public:
     // manager no longer touches them. Remove takes out every occurrence of the two events.
     void AddControlEvents(Event* suspend, Event* resume);
     void RemoveControlEvents(const Event* suspend, const Event* resume);
+
+    // Keeps the record of the changes not yet undone in this file from now on; empty keeps
+    // none. Set by the one running instance, after it has undone what an earlier run left.
+    void SetRestoreRecordPath(std::string path);
 
     // Ramp pace from the options page; rates outside kMinRate..kMaxRate are ignored.
     void SetUpRate(int rate);
@@ -110,6 +124,12 @@ private:
     void RebindDefaultEndpoint();
     void PublishIdleIfNothingWaits();
     void AddUnapplied(int steps);
+    void PlanMute(bool mute);
+    void PlanSteps(int steps);
+    void StartPlanUnlessUnderWay();
+    void SaveRecordCoveringPlan();
+    void SaveRecordOfPlan();
+    void SaveRecord(const VolumeRestoreRecord& record);
 
     AudioBackend& backend_;
     const SleepFunction sleep_;
@@ -129,6 +149,10 @@ private:
     std::mutex listMutex_;
     std::vector<Event*> suspendEvents_;
     std::vector<Event*> resumeEvents_;
+
+    // Record lock: the record file's path.
+    std::mutex recordPathMutex_;
+    std::string recordPath_;
 
     // Rate lock: the ramp intervals.
     mutable std::mutex rateMutex_;
@@ -151,6 +175,10 @@ private:
     std::unique_ptr<AudioSessionControl> session_;
     bool sessionRegistered_ = false;
     bool endpointNotificationsRegistered_ = false;
+    // What the changes made and under way will have changed once made (planned_), and what
+    // the record file says (saved_): the plan, or more while changes are being undone.
+    VolumeRestoreRecord planned_;
+    VolumeRestoreRecord saved_;
 
     std::thread worker_;  // last: starts once everything above exists
 };

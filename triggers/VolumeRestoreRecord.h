@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace hushwell {
+
+class AudioBackend;
+class EndpointVolume;
+
+// What the volume manager has changed on one output and not yet undone, kept in a small file
+// in the application data folder so that a run that ends without undoing (killed, crashed,
+// power cut) can be undone at the next start.
+//
+// The file is plain UTF-8 text, one "key=value" per line, in this order:
+//   version=1
+//   endpoint=<the output's id>
+//   muted=0 or 1        the manager muted the output
+//   steps=<n>           net 1 % volume steps taken or being taken (negative = lowered)
+//   volume=<0..1>       the master volume before the first change; left out when unknown
+// It is replaced atomically (temporary file, flushed, renamed) and read defensively: a file
+// larger than kMaxFileSize, of another version, with a missing, repeated or unknown key, a
+// value out of range, or one that changes nothing is damaged.
+//
+// Undoing gives back only what the record names: it unmutes only when the manager muted, and
+// moves the volume back by the recorded steps but never past the volume before (the user may
+// have moved the slider meanwhile, and a ramp may have ended part-way).
+//
+// A plain value; the file functions may be called from any thread, one writer per file.
+class VolumeRestoreRecord {
+public:
+    static constexpr std::string_view kFileName = "HushwellOutput.txt";
+    static constexpr int kVersion = 1;
+    static constexpr std::size_t kMaxFileSize = 4096;
+    static constexpr std::size_t kMaxEndpointIdLength = 1024;
+    // More steps than the whole volume range; larger counts are written as this.
+    static constexpr int kMaxSteps = 1000;
+
+    static constexpr std::string_view kRestoredMessage =
+        "Restored the output after an unexpected end.";
+    static constexpr std::string_view kDamagedMessage =
+        "Removed a damaged record of changes to the output.";
+    static constexpr std::string_view kEndpointGoneMessage =
+        "Removed the record of changes to an output that is gone.";
+
+    std::string endpointId;
+    bool muted = false;
+    int steps = 0;
+    std::optional<float> volumeBefore;
+
+    bool operator==(const VolumeRestoreRecord&) const = default;
+
+    // A record that names no change is never kept: its file is removed instead.
+    bool ChangesNothing() const { return !muted && steps == 0; }
+
+    // A record that undoes both what `done` names and what `planned` will name once the
+    // changes under way are made: kept while they are made. The larger of two step counts of
+    // the same direction; when the direction turns, the planned one.
+    static VolumeRestoreRecord Covering(const VolumeRestoreRecord& done,
+                                        const VolumeRestoreRecord& planned);
+
+    std::string ToText() const;
+    static std::optional<VolumeRestoreRecord> FromText(std::string_view text);
+
+    // The record's file in the application data folder.
+    static std::string PathIn(const std::string& folder);
+
+    // Replaces the file atomically. False when it could not be written; the previous file is
+    // then unchanged.
+    bool Save(const std::string& path) const;
+    static void Remove(const std::string& path);
+
+    enum class LoadResult { Missing, Loaded, Damaged };
+    static LoadResult Load(const std::string& path, VolumeRestoreRecord& record);
+
+    // The level that gives back `steps` from `current`, never past `before` (when known) and
+    // never moving away from it.
+    static float RestoredLevel(float current, int steps, std::optional<float> before);
+
+    // Undoes the record on an output's volume: the volume first, then the mute.
+    void UndoOn(EndpointVolume& volume) const;
+
+    // Start-up: undoes a record that a run left behind and removes its file, logging
+    // kRestoredMessage. A damaged file, or one naming an output that is gone, is removed with
+    // one log line. When the sound server cannot be reached the file is left for a later start.
+    enum class RestoreResult { NothingLeft, Restored, Damaged, EndpointGone, ServerUnavailable };
+    using LogFunction = std::function<void(std::string_view)>;
+    static RestoreResult RestoreLeftOver(AudioBackend& backend, const std::string& path,
+                                         const LogFunction& log);
+};
+
+}  // namespace hushwell
