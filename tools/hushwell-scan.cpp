@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/scan/InputMessages.h"
 #include "tools/scan/RecordingReader.h"
 #include "tools/scan/RecordingScanner.h"
 #include "tools/scan/ReferenceDescription.h"
@@ -60,9 +61,8 @@ int Scan(const ScanOptions& options) {
         if (!reader.Open(path, error)) {
             return Fail(error);
         }
-        std::cout << "# recording " << path << " ("
-                  << RecordingReader::DescribeFormat(reader.Format()) << ", "
-                  << reader.ClaimedSeconds() << " s)\n";
+        std::cout << "# recording " << path << " (" << InputMessages::Format(reader.Format())
+                  << ", " << reader.ClaimedSeconds() << " s)\n";
         scanner.Scan(reader, std::cout);
         if (reader.EndedEarly()) {
             std::cerr << "hushwell-scan: warning: " << path

@@ -1,6 +1,7 @@
 // End-to-end tests of hushwell-scan: generated recordings, the real program, its output.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -8,10 +9,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <numbers>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -312,8 +316,9 @@ TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
         std::string message;
     } cases[] = {
         {{ref, "--", folder_.File("missing.wav")}, "no such file"},
-        {{ref, "--", folder_.File("six.wav")}, "has 6 channels"},
-        {{ref, "--", folder_.File("slow.wav")}, "not acceptable"},
+        {{ref, "--", folder_.File("six.wav")}, "6 channels, where recordings have 1 or 2"},
+        {{ref, "--", folder_.File("slow.wav")},
+         "not acceptable: 8000 Hz, where recordings have 16000, 22050"},
         {{ref, "--", folder_.File("text.wav")}, "not a WAV file"},
         {{folder_.File("text.wav"), "--", ref}, "not a WAV file"},
         {{"--triggers", folder_.File("text.wav"), ref}, "trigger list"},
@@ -331,6 +336,87 @@ TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
     const ToolRun help = Scan(folder_, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--describe"), std::string::npos);
+}
+
+// Writes bytes as they are: files no WAV writer of this program would make.
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    testing::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+    const std::string text = ReadAll(path);
+    return {text.begin(), text.end()};
+}
+
+// Every refusal says what is really wrong with the file, as a recording, as a reference and
+// for --describe alike, and never hangs on a file that is not a regular one.
+TEST_F(ScanToolTest, RefusedFilesSayWhatIsWrong) {
+    WriteTrack(folder_.File("ref.wav"), Chirp(48000), 48000, 1);
+    const std::string ref = folder_.File("ref.wav");
+    std::filesystem::create_directory(folder_.File("folder.wav"));
+    ASSERT_EQ(::mkfifo(folder_.File("fifo.wav").c_str(), 0600), 0);
+
+    // A float file as common tools write it: a "fact" chunk between format and data.
+    WriteTrack(folder_.File("float.wav"), Chirp(48000), 48000, 1, MixSampleType::Float32);
+    std::vector<std::uint8_t> fact = ReadBytes(folder_.File("float.wav"));
+    constexpr std::size_t kDataChunkAt = 38;  // after a fmt chunk of 18 bytes
+    const std::uint8_t factChunk[] = {'f', 'a', 'c', 't', 4, 0, 0, 0, 0x80, 0xBB, 0, 0};
+    fact.insert(fact.begin() + kDataChunkAt, std::begin(factChunk), std::end(factChunk));
+    WriteBytes(folder_.File("fact.wav"), fact);
+
+    // The same sound under the MP3 tag, and 16-bit samples labelled float.
+    WaveFormat mp3 = MakeMixFormat(MixSampleType::Pcm16, 48000, 1);
+    mp3.formatTag = 0x55;
+    const std::vector<std::int16_t> samples(4800, 100);
+    ASSERT_TRUE(WriteWaveFile(folder_.File("mp3.wav"), std::as_bytes(std::span(samples)), mp3));
+    WaveFormat float16 = MakeMixFormat(MixSampleType::Pcm16, 48000, 1);
+    float16.formatTag = kWaveTagIeeeFloat;
+    ASSERT_TRUE(
+        WriteWaveFile(folder_.File("float16.wav"), std::as_bytes(std::span(samples)), float16));
+
+    // A fmt chunk of 14 bytes (no bits per sample) followed by the data.
+    std::vector<std::uint8_t> shortFmt = ReadBytes(folder_.File("mp3.wav"));
+    shortFmt[16] = 14;
+    shortFmt.erase(shortFmt.begin() + 34, shortFmt.begin() + 38);
+    WriteBytes(folder_.File("short-fmt.wav"), shortFmt);
+
+    WriteTrack(folder_.File("three.wav"), Silence(48000, 1.0), 48000, 3);
+    WriteTrack(folder_.File("seven.wav"), Silence(48000, 1.0), 48000, 7);
+    const std::string kSave = "save it as a 16-bit PCM WAV file";
+
+    const struct {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {"folder.wav", "is a folder"},
+        {"fifo.wav", "is not a regular file"},
+        {"fact.wav", "has a \"fact\" chunk before its audio data"},
+        {"fact.wav", kSave},
+        {"mp3.wav", "holds 16-bit format tag 0x0055 audio, which this program does not read"},
+        {"mp3.wav", kSave},
+        {"float16.wav", "holds 16-bit float audio"},
+        {"short-fmt.wav", "damaged format chunk"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = folder_.File(c.file);
+        for (const auto& args : std::vector<std::vector<std::string>>{
+                 {ref, "--", path}, {path, "--", ref}, {"--describe", path}}) {
+            const ToolRun run = Scan(folder_, args);
+            EXPECT_EQ(run.exitCode, 2) << c.file;
+            EXPECT_NE(run.err.find(path + ": "), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+            EXPECT_TRUE(run.out.empty()) << run.out;
+        }
+    }
+    // Channels: recordings take 1 or 2, reference sounds 1 to 6; each message names its own.
+    const ToolRun three = Scan(folder_, {ref, "--", folder_.File("three.wav")});
+    EXPECT_NE(three.err.find("3 channels, where recordings have 1 or 2"), std::string::npos)
+        << three.err;
+    EXPECT_EQ(three.err.find("1 to 6"), std::string::npos) << three.err;
+    const ToolRun seven = Scan(folder_, {"--describe", folder_.File("seven.wav")});
+    EXPECT_NE(seven.err.find("7 channels, where sounds have 1 to 6"), std::string::npos)
+        << seven.err;
+    EXPECT_EQ(Scan(folder_, {"--describe", folder_.File("three.wav")}).exitCode, 0);
 }
 
 }  // namespace

@@ -2,78 +2,32 @@
 
 #include <algorithm>
 #include <bit>
-#include <filesystem>
 
 #include "detection/SampleConversion.h"
 #include "detection/WaveFile.h"
+#include "tools/scan/InputMessages.h"
 
 namespace hushwell::scan {
 
 static_assert(std::endian::native == std::endian::little,
               "WAV samples are read straight into memory");
 
-namespace {
-
-constexpr int kBits16 = 16;
-constexpr int kBits32 = 32;
-
-}  // namespace
-
-std::string RecordingReader::DescribeReadFailure(int code) {
-    switch (code) {
-        case kWaveCannotOpen:
-            return "cannot be opened";
-        case kWaveNotRiff:
-        case kWaveNotWave:
-            return "is not a WAV file";
-        case kWaveNoFormatChunk:
-        case kWaveShortFormatChunk:
-        case kWaveBadExtension:
-            return "has no usable format description";
-        case kWaveNoDataChunk:
-            return "has no audio data (or chunks this program does not read)";
-        case kWaveUnsupportedBits:
-            return "holds samples of neither 16 nor 32 bits";
-        case kWaveShortRead16:
-        case kWaveShortRead32:
-            return "ends before its audio data does";
-        default:
-            return "cannot be read (code " + std::to_string(code) + ")";
-    }
-}
-
-std::string RecordingReader::DescribeFormat(const WaveFormat& format) {
-    return std::to_string(format.sampleRate) + " Hz, " + std::to_string(format.channels) +
-           (format.channels == 1 ? " channel, " : " channels, ") +
-           std::to_string(format.bitsPerSample) + " bits";
-}
-
 bool RecordingReader::Open(const std::string& path, std::string& error) {
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(path, ignored)) {
-        error = path + ": no such file";
+    if (error = InputMessages::FileProblem(path); !error.empty()) {
         return false;
     }
     in_.open(path, std::ios::binary);
     if (!in_.is_open()) {
-        error = path + ": " + DescribeReadFailure(kWaveCannotOpen);
+        error = InputMessages::ReadFailure(path, kWaveCannotOpen, header_);
         return false;
     }
-    if (const int code = ParseWaveHeader(header_, in_); code != kWaveOk) {
-        error = path + ": " + DescribeReadFailure(code);
+    if (const int code = ReadWaveHeader(header_, in_); code != kWaveOk) {
+        error = InputMessages::ReadFailure(path, code, header_);
         return false;
     }
-    const WaveFormat& format = header_.Format();
-    if (CheckAudioFormat(format) != 0) {
-        error = path + ": audio format not acceptable (" + DescribeFormat(format) +
-                "); WAV files of 16 or 32 bits, 1 to 6 channels, at 16000, 22050, 32000, "
-                "44100, 48000, 96000 or 192000 Hz are";
-        return false;
-    }
-    if (format.channels > kMaxChannels) {
-        error = path + " has " + std::to_string(format.channels) +
-                " channels: detection takes at most two, as the program's live audio path "
-                "cannot take more";
+    // Detection takes at most two channels: the program's live audio path cannot carry more.
+    if (error = InputMessages::FormatProblems(path, header_.Format(), kMaxChannels, "recordings");
+        !error.empty()) {
         return false;
     }
     if (header_.SampleCount() <= 0) {
@@ -99,11 +53,11 @@ std::size_t RecordingReader::ReadBlock(std::size_t frames, std::vector<std::int1
         static_cast<std::size_t>(std::min<std::uint64_t>(frames * channels, samplesLeft_));
     samples.resize(wanted);
     std::size_t got = 0;
-    if (header_.Format().bitsPerSample == kBits16) {
+    if (header_.Kind() == SampleKind::Pcm16) {
         in_.read(reinterpret_cast<char*>(samples.data()),
                  static_cast<std::streamsize>(wanted * sizeof(std::int16_t)));
         got = static_cast<std::size_t>(in_.gcount()) / sizeof(std::int16_t);
-    } else if (header_.Format().bitsPerSample == kBits32) {
+    } else {
         words_.resize(wanted);
         in_.read(reinterpret_cast<char*>(words_.data()),
                  static_cast<std::streamsize>(wanted * sizeof(std::uint32_t)));

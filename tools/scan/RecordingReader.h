@@ -11,8 +11,8 @@
 namespace hushwell::scan {
 
 // Reads a recording block by block as 16-bit samples, without holding the whole file: 16-bit
-// files as they are, 32-bit files as float or integer samples brought to 16 bits the way the
-// program brings its sounds there.
+// PCM as it is, 32-bit PCM or float samples brought to 16 bits the way the program brings its
+// sounds there. Only sample formats the WAV reader takes are opened.
 //
 // Threads: the owning thread only.
 class RecordingReader {
@@ -35,10 +35,6 @@ public:
     std::size_t ReadBlock(std::size_t frames, std::vector<std::int16_t>& samples);
     // True when the file ended before the data its header claims.
     bool EndedEarly() const { return endedEarly_; }
-
-    // Messages for the result codes of the WAV reader and the format test.
-    static std::string DescribeReadFailure(int code);
-    static std::string DescribeFormat(const WaveFormat& format);
 
 private:
     std::ifstream in_;

@@ -132,9 +132,13 @@ REFERENCE.wav... -- RECORDING.wav...
     Prints each file's rate, channels, duration, the feature frames it yields and its match
     threshold. Sounds are cut to their first 7 seconds, as the program does.
 
-Recordings are WAV files of 16 or 32 bits at 16000, 22050, 32000, 44100, 48000, 96000 or
-192000 Hz with one or two channels (live detection takes no more than two). They are fed to
-detection in blocks of 10 ms, as the program receives the output of the computer, with a
+Reference sounds and recordings are WAV files of 16- or 32-bit PCM or 32-bit float samples,
+at 16000, 22050, 32000, 44100, 48000, 96000 or 192000 Hz, with nothing but one "LIST" chunk
+before and after the format; reference sounds have 1 to 6 channels, recordings one or two
+(live detection takes no more than two). Other files (compressed audio, or float files with a
+"fact" chunk as some programs write them) are refused: save them as 16-bit PCM.
+
+Recordings are fed to detection in blocks of 10 ms, as the program receives the output of the computer, with a
 simulated clock that follows the recording. Matching starts once about 4.1 seconds have been
 heard (longer when the longest reference is longer).
 

@@ -6,7 +6,7 @@
 
 #include "detection/WaveFile.h"
 #include "persistence/TriggerListFile.h"
-#include "tools/scan/RecordingReader.h"
+#include "tools/scan/InputMessages.h"
 #include "triggers/EventLog.h"
 
 namespace hushwell::scan {
@@ -28,18 +28,18 @@ std::string TriggerTextOf(const std::string& path) {
 ScanTriggers::ScanTriggers() : references_(ApplicationDataFolder() + kTriggersSubfolder) {}
 
 std::string ScanTriggers::CheckReferenceFile(const std::string& path) {
-    std::error_code ignored;
-    if (!fs::is_regular_file(path, ignored)) {
-        return path + ": no such file";
+    if (std::string problem = InputMessages::FileProblem(path); !problem.empty()) {
+        return problem;
     }
     WaveData sound;
     if (const int code = ReadWaveFile(sound, path, ReferenceSet::kMaxReferenceSeconds);
         code != kWaveOk) {
-        return path + ": " + RecordingReader::DescribeReadFailure(code);
+        return InputMessages::ReadFailure(path, code, sound);
     }
-    if (CheckAudioFormat(sound.Format()) != 0) {
-        return path + ": audio format not acceptable (" +
-               RecordingReader::DescribeFormat(sound.Format()) + ")";
+    if (std::string problem =
+            InputMessages::FormatProblems(path, sound.Format(), kMaxFormatChannels, "sounds");
+        !problem.empty()) {
+        return problem;
     }
     if (sound.SampleCount() <= 0) {
         return path + ": holds no audio";
@@ -49,9 +49,7 @@ std::string ScanTriggers::CheckReferenceFile(const std::string& path) {
 
 bool ScanTriggers::LoadTriggerFile(const std::string& path, std::ostream& warnings,
                                    std::string& error) {
-    std::error_code ignored;
-    if (!fs::is_regular_file(path, ignored)) {
-        error = path + ": no such file";
+    if (error = InputMessages::FileProblem(path); !error.empty()) {
         return false;
     }
     if (const int code = TriggerListFile::Load(triggers_, path); code != TriggerListFile::kOk) {
