@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "triggers/StorableText.h"
+
 namespace hushwell {
 
 namespace {
@@ -93,13 +95,23 @@ void CTrigger::Reset() {
     serialId = 0;
 }
 
+void CTrigger::SetText(std::string CTrigger::*field, std::string_view text) {
+    std::lock_guard guard(lock_);
+    this->*field = StorableText(text);
+}
+
 void CTrigger::SetControl(std::string_view text) {
     std::lock_guard guard(lock_);
-    control = text;
+    control = StorableText(text);
     controlKind = GetControlKind();
     if (controlKind == ControlKind::Down || controlKind == ControlKind::Up) {
         amountText = FirstDigitRun(control);
     }
+}
+
+void CTrigger::SetLevel(std::int64_t value) {
+    std::lock_guard guard(lock_);
+    level = static_cast<std::int32_t>(std::clamp<std::int64_t>(value, kMinLevel, kMaxLevel));
 }
 
 ControlKind CTrigger::GetControlKind() const {

@@ -25,6 +25,8 @@ public:
     static constexpr char kDayOn = 'v';
     static constexpr char kDayOff = ' ';
     static constexpr std::int32_t kDefaultLevel = 100;
+    static constexpr std::int32_t kMinLevel = 0;  // level thresholds are percentages
+    static constexpr std::int32_t kMaxLevel = 100;
 
     CTrigger();
     virtual ~CTrigger();
@@ -37,9 +39,15 @@ public:
     // Restores the reset values (time texts keep their content).
     void Reset();
 
-    // Stores the control text and derives controlKind; for "down"/"up" also amountText (the
-    // first run of digits, "0" when there is none).
+    // Stores a text field (name, triggerFile, target, command, commandArgs, active) without
+    // what a file cannot hold (StorableText). Text from files and from the editor enters a
+    // record through this or SetControl, so that every record can be saved.
+    void SetText(std::string CTrigger::*field, std::string_view text);
+    // Stores the control text (as SetText does) and derives controlKind; for "down"/"up" also
+    // amountText (the first run of digits, "0" when there is none).
     void SetControl(std::string_view text);
+    // Stores a level threshold, limited to kMinLevel..kMaxLevel.
+    void SetLevel(std::int64_t value);
     ControlKind GetControlKind() const;
     TriggerKind GetTriggerKind() const;
     TargetCode GetTargetCode() const;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "triggers/StorableText.h"
+
 namespace hushwell {
 
 namespace {
@@ -39,9 +41,9 @@ std::int32_t CTriggerList::Limit(TriggerKind kind) const {
     return slot < 0 ? 0 : limits_[slot];
 }
 
-void CTriggerList::SetBaseDir(std::string baseDir) {
+void CTriggerList::SetBaseDir(std::string_view baseDir) {
     std::lock_guard guard(lock_);
-    baseDir_ = std::move(baseDir);
+    baseDir_ = StorableText(baseDir);
 }
 
 std::string CTriggerList::BaseDir() const {

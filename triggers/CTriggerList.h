@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "triggers/CTrigger.h"
@@ -41,10 +42,12 @@ public:
 
     std::recursive_mutex& Mutex() const { return lock_; }
 
-    // Start-up values: limits of active records per kind, and the base folder.
+    // Start-up values: limits of active records per kind, and the base folder. The base
+    // folder text is kept as given (less what a file cannot hold, StorableText); LocalPath
+    // interprets it when sound files are looked up.
     void SetLimits(std::int32_t maxSound, std::int32_t maxTime, std::int32_t maxLevel);
     std::int32_t Limit(TriggerKind kind) const;
-    void SetBaseDir(std::string baseDir);
+    void SetBaseDir(std::string_view baseDir);
     std::string BaseDir() const;
     std::uint32_t SerialCounter() const;
 

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 namespace hushwell {
@@ -50,23 +52,31 @@ long long FileSize(int fd) {
 }
 
 // One write call per line, so that a reader never sees half of one; the loop only covers
-// the rare short write.
-void WriteAll(int fd, std::string_view bytes) {
+// the rare short write. False with errno set when the bytes could not all be written.
+bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            return;
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
 }
 
 }  // namespace
 
-EventLog::EventLog(const Clock& clock) : clock_(clock) {}
+EventLog::EventLog(const Clock& clock) : EventLog(clock, std::cerr) {}
+
+EventLog::EventLog(const Clock& clock, std::ostream& failures)
+    : clock_(clock), failures_(failures) {}
 
 void EventLog::SetPath(std::string path) {
     std::lock_guard lock(mutex_);
@@ -93,12 +103,17 @@ void EventLog::WriteLine(std::string_view message) {
     if (path_.empty()) {
         return;
     }
-    LocalTime now = clock_.Now();
+    const LocalTime now = clock_.Now();
     std::string line = FormatStamp(now) + "," + OneLine(message) + "\n";
+    if (!AppendLocked(now, line)) {
+        ReportFailureLocked(errno, line);
+    }
+}
 
+bool EventLog::AppendLocked(const LocalTime& now, std::string line) {
     int fd = OpenForAppend(path_);
     if (fd < 0) {
-        return;
+        return false;
     }
     if (FileSize(fd) >= static_cast<long long>(kRotationSize)) {
         ::close(fd);
@@ -108,14 +123,27 @@ void EventLog::WriteLine(std::string_view message) {
         std::rename(path_.c_str(), RotatedPath(path_, now).c_str());
         fd = OpenForAppend(path_);
         if (fd < 0) {
-            return;
+            return false;
         }
     }
-    if (FileSize(fd) == 0) {
+    const long long sizeBefore = FileSize(fd);
+    if (sizeBefore == 0) {
         line.insert(0, kByteOrderMark);
     }
-    WriteAll(fd, line);
+    const bool written = WriteAll(fd, line);
+    const int error = errno;
+    if (!written && sizeBefore >= 0) {
+        // No half line stays behind to run into the next one.
+        (void)::ftruncate(fd, static_cast<off_t>(sizeBefore));
+    }
     ::close(fd);
+    errno = error;
+    return written;
+}
+
+void EventLog::ReportFailureLocked(int error, std::string_view line) {
+    failures_ << "Hushwell: cannot write to the log " << path_ << " (" << std::strerror(error)
+              << "): " << line << std::flush;
 }
 
 EventLog& ProgramLog() {

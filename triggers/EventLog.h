@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@ namespace hushwell {
 // ("Hushwell-log_20240305_140709.txt") and a fresh file is started.
 //
 // The file is opened and closed for every line, so other programs may read it at any time.
+// A line that cannot be written (full disk, missing folder) is reported on the failure
+// stream, standard error in the program, so it is not lost without a trace.
 // Every method may be called from any thread; one lock serialises all of them.
 class EventLog {
 public:
@@ -22,6 +25,7 @@ public:
     static constexpr std::string_view kFileName = "Hushwell-log.txt";
 
     explicit EventLog(const Clock& clock = SystemClock::Instance());
+    EventLog(const Clock& clock, std::ostream& failures);
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
@@ -29,7 +33,9 @@ public:
     void SetPath(std::string path);
     std::string Path() const;
 
-    // Appends one line. Failures to open or write are silent: the line is lost.
+    // Appends one line. When the line cannot be written whole, whatever part of it reached
+    // the file is taken back and one line naming the log, the reason and the lost line goes
+    // to the failure stream.
     void WriteLine(std::string_view message);
 
     // The name the full log is renamed to when it is rotated at the given local time.
@@ -37,7 +43,12 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    // Appends line to the log file; false with errno set when it could not be written whole.
+    bool AppendLocked(const LocalTime& now, std::string line);
+    void ReportFailureLocked(int error, std::string_view line);
+
     const Clock& clock_;
+    std::ostream& failures_;
     std::string path_;
 };
 

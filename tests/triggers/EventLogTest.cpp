@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/Clock.h"
+#include "tests/persistence/TempFolder.h"
 
 namespace hushwell {
 namespace {
@@ -106,12 +107,30 @@ TEST_F(EventLogTest, FailedRotationKeepsTheFullLogAndAppends) {
     EXPECT_EQ(ReadFile(LogPath()), full + "2024/03/05 14:07:09,kept\n");
 }
 
-TEST_F(EventLogTest, UnusablePathsWriteNothingAndDoNotFail) {
-    log_.SetPath(dir_.string());  // a folder, as when the data folder could not be created
-    log_.WriteLine("lost");
-    log_.SetPath((dir_ / "missing" / "Hushwell-log.txt").string());
-    log_.WriteLine("lost");
+TEST_F(EventLogTest, LinesThatCannotBeWrittenAreReportedNotLostSilently) {
+    std::ostringstream failures;
+    EventLog log(clock_, failures);
+    log.SetPath(dir_.string());  // a folder, as when the data folder could not be created
+    log.WriteLine("Starting.");
+    EXPECT_EQ(failures.str(), "Hushwell: cannot write to the log " + dir_.string() +
+                                  " (Is a directory): 2024/03/05 14:07:09,Starting.\n");
+    log.SetPath((dir_ / "missing" / "Hushwell-log.txt").string());
+    log.WriteLine("lost");
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+    // A full disk: the line that does not fit is reported and leaves no half line behind.
+    failures.str("");
+    log.SetPath(LogPath().string());
+    log.WriteLine("Starting.");
+    const std::string before = ReadFile(LogPath());
+    {
+        testing::FileSizeLimit limit(before.size() + 20);
+        log.WriteLine("Quitting after a long day of work.");
+    }
+    EXPECT_EQ(ReadFile(LogPath()), before);
+    EXPECT_EQ(failures.str(), "Hushwell: cannot write to the log " + LogPath().string() +
+                                  " (File too large): 2024/03/05 14:07:09,Quitting after a long "
+                                  "day of work.\n");
 }
 
 TEST_F(EventLogTest, ManyThreadsWriteWholeLinesAcrossARotation) {
@@ -167,7 +186,7 @@ TEST(EventLogSetUpTest, DataFolderFollowsXdgDataHomeAndLogPathFallsBackToTheFold
 
     WriteFile(root / "plain", "not a folder");
     EXPECT_FALSE(SetUpLogPath((root / "plain" / "Hushwell").string()));
-    WriteLogLine("lost");  // into a file that cannot exist: nothing happens
+    WriteLogLine("lost");  // into a file that cannot exist: only reported on standard error
 
     ProgramLog().SetPath(previous);
     fs::remove_all(root);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "triggers/CTrigger.h"
+#include "triggers/LocalPath.h"
+#include "triggers/StorableText.h"
 #include "triggers/TriggerTime.h"
 #include "triggers/Vocabulary.h"
 
@@ -106,6 +108,66 @@ TEST(TriggerRecordTest, IsSameComparesWhatTheKindUses) {
     CTrigger other;
     other.triggerKind = "colour";
     EXPECT_FALSE(other.IsSame(other));
+}
+
+TEST(StorableTextTest, KeepsWhatXmlCanHoldAndDropsTheRest) {
+    // Tab, line feed, carriage return and every other valid character stay.
+    const std::string kept = "a\tb\nc\r \xC3\xA9 \xEF\xBF\xBD \xF0\x9F\x94\x94 \xC2\x85 ~";
+    EXPECT_EQ(StorableText(kept), kept);
+    EXPECT_EQ(StorableText(std::string("a\0b\x01\x1F\x7F", 6)), "ab\x7F");
+    EXPECT_EQ(StorableText("x\xEF\xBF\xBEy\xEF\xBF\xBFz"), "xyz");  // U+FFFE, U+FFFF
+    // Invalid UTF-8: stray continuation, overlong forms, a surrogate, above U+10FFFF, cut.
+    EXPECT_EQ(StorableText("1\x80"
+                           "2\xC0\xAF"
+                           "3\xE0\x80\xAF"
+                           "4\xED\xA0\x80"
+                           "5"),
+              "12345");
+    EXPECT_EQ(StorableText("6\xF4\x90\x80\x80"
+                           "7\xFF"
+                           "8\xE2\x82"),
+              "678");
+    EXPECT_EQ(FirstCharacter("\xC3\xA9t\xC3\xA9"), "\xC3\xA9");
+    EXPECT_EQ(FirstCharacter(""), "");
+}
+
+TEST(TriggerRecordTest, TextsEnterCleanAndLevelsStayPercentages) {
+    CTrigger t;
+    t.SetText(&CTrigger::name, "bell\x01\xFF");
+    t.SetText(&CTrigger::command, "\x1B[0m/bin/true");
+    t.SetControl("down\x02 30");
+    EXPECT_EQ(t.name, "bell");
+    EXPECT_EQ(t.command, "[0m/bin/true");
+    EXPECT_EQ(t.control, "down 30");
+    EXPECT_EQ(t.amountText, "30");
+    for (const auto& [given, kept] : {std::pair<std::int64_t, int>{-2147483648LL, 0},
+                                      {-1, 0},
+                                      {55, 55},
+                                      {101, 100},
+                                      {9999999999LL, 100}}) {
+        t.SetLevel(given);
+        EXPECT_EQ(t.level, kept) << given;
+    }
+}
+
+TEST(LocalPathTest, BackslashesSeparateFoldersAndForeignRootsNameNoPlace) {
+    using Kind = LocalPath::Kind;
+    const auto check = [](std::string_view text, std::string_view path, Kind kind) {
+        const LocalPath local = LocalPath::FromText(text);
+        EXPECT_EQ(local.path, path) << text;
+        EXPECT_EQ(local.kind, kind) << text;
+    };
+    check(".\\triggers\\ding.wav", "./triggers/ding.wav", Kind::Relative);
+    check("jingles\\ding.wav", "jingles/ding.wav", Kind::Relative);
+    check("/home/me/sounds", "/home/me/sounds", Kind::Absolute);
+    check("\\\\server\\sounds", "//server/sounds", Kind::Foreign);
+    check("\\sounds", "/sounds", Kind::Foreign);
+    check("C:\\Sounds", "C:/Sounds", Kind::Foreign);
+    check("c:sounds", "c:sounds", Kind::Foreign);
+
+    EXPECT_EQ(LocalPath::BaseFolder(".\\triggers", "/data/triggers"), "/data/triggers");
+    EXPECT_EQ(LocalPath::BaseFolder("\\\\server\\sounds", "/data/triggers"), "/data/triggers");
+    EXPECT_EQ(LocalPath::BaseFolder("/srv\\sounds", "/data/triggers"), "/srv/sounds");
 }
 
 }  // namespace
