@@ -6,13 +6,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 
 namespace hushwell {
 
 namespace {
 
 constexpr int kNameAttempts = 100;
-constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
+constexpr int kMaxLinkHops = 40;       // as the kernel follows at most 40 links
+constexpr mode_t kNewFileMode = 0644;  // narrowed further by the process's umask
 
 std::atomic<unsigned> tempCounter{0};
 
@@ -39,6 +41,11 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+bool IsLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
@@ -55,6 +62,24 @@ std::string AtomicFile::FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string AtomicFile::ResolveLinks(const std::string& path) {
+    std::string target = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        if (!IsLink(target)) {
+            return target;
+        }
+        std::error_code ec;
+        const std::string link = std::filesystem::read_symlink(target, ec).string();
+        if (ec || link.empty()) {
+            return target;
+        }
+        // A relative link is relative to the folder holding it.
+        target =
+            link.front() == '/' ? link : (std::filesystem::path(FolderOf(target)) / link).string();
+    }
+    return {};
+}
+
 void AtomicFile::Discard() {
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
@@ -63,14 +88,27 @@ void AtomicFile::Discard() {
     prepared_ = false;
 }
 
+bool AtomicFile::Fail() {
+    error_ = std::error_code(errno, std::generic_category());
+    Discard();
+    return false;
+}
+
 bool AtomicFile::Prepare(std::string_view contents) {
     Discard();
+    error_.clear();
+    errno = ENOENT;
     if (path_.empty()) {
-        return false;
+        return Fail();
+    }
+    target_ = ResolveLinks(path_);
+    if (target_.empty()) {
+        errno = ELOOP;
+        return Fail();
     }
     int fd = -1;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
-        tempPath_ = path_ + ".tmp" + std::to_string(::getpid()) + "-" +
+        tempPath_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" +
                     std::to_string(tempCounter.fetch_add(1));
         fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
         if (fd < 0 && errno != EEXIST) {
@@ -78,19 +116,24 @@ bool AtomicFile::Prepare(std::string_view contents) {
         }
     }
     if (fd < 0) {
+        const int error = errno;
         tempPath_.clear();
-        return false;
+        errno = error;
+        return Fail();
     }
     // A replaced file keeps its permissions.
     struct stat existing {};
-    if (::stat(path_.c_str(), &existing) == 0) {
+    if (::stat(target_.c_str(), &existing) == 0) {
         ::fchmod(fd, existing.st_mode & 07777);
     }
     const bool written = WriteAll(fd, contents) && ::fsync(fd) == 0;
+    const int writeError = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
-        Discard();
-        return false;
+        if (!written) {
+            errno = writeError;
+        }
+        return Fail();
     }
     prepared_ = true;
     return true;
@@ -98,21 +141,27 @@ bool AtomicFile::Prepare(std::string_view contents) {
 
 bool AtomicFile::Commit() {
     if (!prepared_) {
+        if (!error_) {
+            error_ = std::make_error_code(std::errc::invalid_argument);
+        }
         return false;
     }
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        Discard();
-        return false;
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+        return Fail();
     }
     tempPath_.clear();
     prepared_ = false;
-    SyncFolder(FolderOf(path_));
+    SyncFolder(FolderOf(target_));
     return true;
 }
 
-bool AtomicFile::Write(const std::string& path, std::string_view contents) {
+bool AtomicFile::Write(const std::string& path, std::string_view contents, std::error_code* error) {
     AtomicFile file(path);
-    return file.Prepare(contents) && file.Commit();
+    const bool written = file.Prepare(contents) && file.Commit();
+    if (error != nullptr) {
+        *error = file.Error();
+    }
+    return written;
 }
 
 }  // namespace hushwell

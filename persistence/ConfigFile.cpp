@@ -1,12 +1,19 @@
 #include "persistence/ConfigFile.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
+#include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "persistence/AtomicFile.h"
 #include "persistence/NumberText.h"
-#include "persistence/XmlDocument.h"
+#include "triggers/EventLog.h"
+#include "triggers/StorableText.h"
 
 namespace hushwell {
 
@@ -16,6 +23,7 @@ constexpr std::string_view kOn = "v";
 constexpr std::string_view kHotkeyOff = "_";
 constexpr std::int32_t kModifierMask = 0xF;
 constexpr std::int32_t kVirtualKeyLimit = 256;
+constexpr int kSetAsideNameAttempts = 100;
 
 using Row = XmlDocument::Row;
 
@@ -66,7 +74,7 @@ bool ReadHotkeys(const XmlDocument& document, Settings& settings) {
         }
         for (HotkeySetting& hotkey : settings.hotkeys) {
             if (hotkey.name == row[1]) {
-                hotkey.active = row[0];
+                hotkey.active = StorableText(row[0]);
                 hotkey.modifier = LeadingInteger(row[2]) & kModifierMask;
                 hotkey.virtualKey = virtualKey;
             }
@@ -118,7 +126,7 @@ bool ReadRate(const XmlDocument& document, std::string_view pattern, std::string
     }
     field = Settings::kDefaultVolumeRate;
     if (value && Settings::IsValidVolumeRate(*value)) {
-        field = *value;
+        field = StorableText(*value);
     }
     return true;
 }
@@ -153,9 +161,10 @@ std::string ValueLine(std::string_view indent, std::string_view element, std::st
            XmlDocument::Escape(value) + "\"/>\n";
 }
 
+// The active text is written as its first character (a whole one), "_" when it has none.
 std::string HotkeyLine(const HotkeySetting& hotkey) {
-    const std::string_view active =
-        hotkey.active.empty() ? kHotkeyOff : std::string_view(hotkey.active).substr(0, 1);
+    const std::string storable = StorableText(hotkey.active);
+    const std::string_view active = storable.empty() ? kHotkeyOff : FirstCharacter(storable);
     return "<item active=\"" + XmlDocument::Escape(active) + "\" name=\"" +
            XmlDocument::Escape(hotkey.name) + "\" modifier=\"" + std::to_string(hotkey.modifier) +
            "\" vkey=\"" + std::to_string(hotkey.virtualKey) + "\"/>\n";
@@ -180,6 +189,32 @@ std::string WidthsLine(std::string_view element, const std::array<std::int32_t, 
     return line + "\"  />\n";
 }
 
+// ---- keeping unreadable files ----
+
+std::string Stamp(const LocalTime& t) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return stamp;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// A name beside path that is not taken yet, or empty.
+std::string FreeSetAsideName(const std::string& path, const LocalTime& now) {
+    const std::string stem = path + std::string(ConfigFile::kSetAsideInfix) + Stamp(now);
+    for (int n = 1; n <= kSetAsideNameAttempts; ++n) {
+        std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
+        if (!Exists(name)) {
+            return name;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string ConfigFile::PathIn(const std::string& folder) {
@@ -191,10 +226,40 @@ std::string ConfigFile::PathIn(const std::string& folder) {
 
 bool ConfigFile::Load(Settings& settings, const std::string& path) {
     XmlDocument document;
-    if (!document.Load(path)) {
+    if (document.Load(path, kMaxFileBytes) != XmlDocument::LoadStatus::Loaded) {
         return false;
     }
     Read(document, settings);
+    return true;
+}
+
+ConfigFile::LoadResult ConfigFile::LoadOrSetAside(Settings& settings, const std::string& path,
+                                                  const Clock& clock) {
+    if (Load(settings, path)) {
+        return LoadResult::Loaded;
+    }
+    if (!Exists(path)) {
+        return LoadResult::Missing;
+    }
+    return SetAsideUnreadable(path, clock) ? LoadResult::SetAside : LoadResult::Stuck;
+}
+
+bool ConfigFile::SetAsideUnreadable(const std::string& path, const Clock& clock) {
+    XmlDocument document;
+    const XmlDocument::LoadStatus status = document.Load(path, kMaxFileBytes);
+    if (status == XmlDocument::LoadStatus::Loaded || status == XmlDocument::LoadStatus::Missing) {
+        return true;
+    }
+    const std::string what = path + " " + document.Problem();
+    const std::string aside = FreeSetAsideName(path, clock.Now());
+    if (aside.empty() || std::rename(path.c_str(), aside.c_str()) != 0) {
+        const std::string error = aside.empty() ? "no free name" : std::strerror(errno);
+        WriteLogLine("The settings file " + what + "; it could not be moved aside (" + error +
+                     ") and is left as it is, not overwritten.");
+        return false;
+    }
+    WriteLogLine("The settings file " + what + "; it was kept as " + aside +
+                 " and the settings start from their defaults.");
     return true;
 }
 
@@ -252,10 +317,36 @@ std::string ConfigFile::BuildText(const Settings& s) {
     return text;
 }
 
-bool ConfigFile::Save(const Settings& settings, const std::string& path) {
+bool ConfigFile::Save(const Settings& settings, const std::string& path, std::ostream& errors,
+                      const Clock& clock) {
+    std::string reason;
+    if (SaveChecked(settings, path, clock, reason)) {
+        return true;
+    }
+    const std::string message = "Could not save the settings to " + path + " (" + reason + ").";
+    WriteLogLine(message);
+    errors << "Hushwell: " << message << std::endl;
+    return false;
+}
+
+bool ConfigFile::SaveChecked(const Settings& settings, const std::string& path, const Clock& clock,
+                             std::string& reason) {
     const std::string text = BuildText(settings);
     XmlDocument check;
-    return check.LoadXml(text) && AtomicFile::Write(path, text);
+    if (text.size() > kMaxFileBytes || !check.LoadXml(text)) {
+        reason = "the settings do not make a readable file";
+        return false;
+    }
+    if (!SetAsideUnreadable(AtomicFile::ResolveLinks(path), clock)) {
+        reason = "an unreadable file is in the way";
+        return false;
+    }
+    std::error_code error;
+    if (!AtomicFile::Write(path, text, &error)) {
+        reason = error.message();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace hushwell

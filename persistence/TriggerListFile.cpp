@@ -102,17 +102,13 @@ std::string Item(TriggerKind kind, const CTrigger& record) {
 
 // ---- reading ----
 
-// Windows lists name their base folder with backslashes (".\triggers"); a folder text with
-// backslashes and no slash is read with slashes instead.
-std::string LocalBaseDir(std::string text) {
-    if (text.find('\\') != std::string::npos && text.find('/') == std::string::npos) {
-        std::replace(text.begin(), text.end(), '\\', '/');
+// Texts enter the record through SetText, which keeps out what a file cannot hold.
+void ReadText(const XmlElement& item, std::string_view name, CTrigger& record,
+              std::string CTrigger::*field) {
+    std::string text;
+    if (item.GetAttribute(name, text)) {
+        record.SetText(field, text);
     }
-    return text;
-}
-
-void ReadText(const XmlElement& item, std::string_view name, std::string& field) {
-    item.GetAttribute(name, field);
 }
 
 void ReadTime(const XmlElement& item, std::string_view name, TriggerTime& field) {
@@ -124,13 +120,13 @@ void ReadTime(const XmlElement& item, std::string_view name, TriggerTime& field)
 
 void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
     std::string text;
-    ReadText(item, "active", record.active);
-    ReadText(item, "name", record.name);
+    ReadText(item, "active", record, &CTrigger::active);
+    ReadText(item, "name", record, &CTrigger::name);
     if (kind != TriggerKind::Level) {
-        ReadText(item, "target", record.target);
+        ReadText(item, "target", record, &CTrigger::target);
     }
-    ReadText(item, "command", record.command);
-    ReadText(item, "commandArgs", record.commandArgs);
+    ReadText(item, "command", record, &CTrigger::command);
+    ReadText(item, "commandArgs", record, &CTrigger::commandArgs);
     if (item.GetAttribute("control", text)) {
         record.SetControl(text);
     }
@@ -139,7 +135,7 @@ void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
     ReadTime(item, "endTime", record.endTime);
     switch (kind) {
         case TriggerKind::Sound:
-            ReadText(item, "trigger", record.triggerFile);
+            ReadText(item, "trigger", record, &CTrigger::triggerFile);
             break;
         case TriggerKind::Time:
             ReadTime(item, "trigger", record.timeOfDay);
@@ -152,7 +148,7 @@ void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
             break;
         case TriggerKind::Level:
             if (item.GetAttribute("trigger", text)) {
-                record.level = LeadingInteger(text);
+                record.SetLevel(LeadingInteger(text));
             }
             break;
         case TriggerKind::Other:
@@ -160,17 +156,16 @@ void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
     }
 }
 
-// Replaces one kind's records by the file's items of that kind; a kind the query cannot
-// answer keeps its records.
+// Replaces one kind's records by the file's first items of that kind, up to the kind's
+// limit; a kind the query cannot answer keeps its records.
 void ReadKind(const XmlDocument& document, const KindFormat& format, CTriggerList& list) {
     std::vector<XmlElement> items;
-    if (!document.Query(format.pattern, items)) {
+    const std::size_t limit = static_cast<std::size_t>(std::max(0, list.Limit(format.kind)));
+    if (!document.Query(format.pattern, items, limit)) {
         return;
     }
-    const std::size_t limit = static_cast<std::size_t>(std::max(0, list.Limit(format.kind)));
-    const std::size_t count = std::min(items.size(), limit);
     list.ClearKind(format.kind);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
         CTrigger record;
         record.triggerKind = TriggerKindWord(format.kind);
         ReadItem(format.kind, items[i], record);
@@ -201,15 +196,23 @@ std::string TriggerListFile::BackupPath(const std::string& listPath, int n) {
     return stem + "_bak" + std::to_string(n) + std::string(kExtension);
 }
 
-int TriggerListFile::Load(CTriggerList& list, const std::string& path) {
+int TriggerListFile::Load(CTriggerList& list, const std::string& path, std::string* reason) {
     if (path.empty()) {
         return kNoPath;
     }
     XmlDocument document;
-    if (!document.Load(path)) {
+    const XmlDocument::LoadStatus status = document.Load(path, kMaxFileBytes);
+    if (status != XmlDocument::LoadStatus::Loaded) {
+        if (reason != nullptr && status != XmlDocument::LoadStatus::Missing) {
+            *reason = document.Problem();
+        }
         return kNotReadable;
     }
-    return Read(document, list);
+    const int result = Read(document, list);
+    if (reason != nullptr && result == kNoBaseDir) {
+        *reason = "has no Sound/baseDir element";
+    }
+    return result;
 }
 
 int TriggerListFile::LoadText(CTriggerList& list, std::string_view text) {
@@ -223,13 +226,13 @@ int TriggerListFile::LoadText(CTriggerList& list, std::string_view text) {
 int TriggerListFile::Read(const XmlDocument& document, CTriggerList& list) {
     std::lock_guard guard(list.Mutex());
     std::vector<XmlElement> baseDirs;
-    if (!document.Query(kBaseDirPattern, baseDirs)) {
+    if (!document.Query(kBaseDirPattern, baseDirs, 1)) {
         return kBaseDirQueryFailed;
     }
     if (baseDirs.empty()) {
         return kNoBaseDir;
     }
-    list.SetBaseDir(LocalBaseDir(baseDirs.front().Text()));
+    list.SetBaseDir(baseDirs.front().Text());
     for (const KindFormat& format : kKinds) {
         ReadKind(document, format, list);
     }
@@ -267,36 +270,41 @@ std::string TriggerListFile::BuildText(const CTriggerList& list) {
 
 int TriggerListFile::BuildChecked(const CTriggerList& list, std::string& text) {
     text = BuildText(list);
+    if (text.size() > kMaxFileBytes) {
+        return kTooLarge;  // it could not be read back
+    }
     XmlDocument check;
     return check.LoadXml(text) ? kOk : kNotWellFormed;
 }
 
 int TriggerListFile::Save(const CTriggerList& list, const std::string& path) {
     std::string text;
-    if (BuildChecked(list, text) != kOk) {
-        return kNotWellFormed;
+    if (const int built = BuildChecked(list, text); built != kOk) {
+        return built;
     }
     return AtomicFile::Write(path, text) ? kOk : kSaveFailed;
 }
 
 int TriggerListFile::SaveWithBackups(const CTriggerList& list, const std::string& path) {
     std::string text;
-    if (BuildChecked(list, text) != kOk) {
-        return kNotWellFormed;
+    if (const int built = BuildChecked(list, text); built != kOk) {
+        return built;
     }
-    AtomicFile file(path);
-    if (!file.Prepare(text)) {
+    // Through a link, the file it points to is saved, and its backups lie beside it.
+    const std::string target = AtomicFile::ResolveLinks(path);
+    AtomicFile file(target);
+    if (target.empty() || !file.Prepare(text)) {
         return kSaveFailed;  // nothing rotated, nothing replaced
     }
-    const bool listMoved = RotateBackups(path);
+    const bool listMoved = RotateBackups(target);
     if (file.Commit()) {
         return kOk;
     }
     if (listMoved) {
         // The list file went to the first backup; bring it back.
         std::string previous;
-        if (ReadWholeFile(BackupPath(path, 1), previous)) {
-            AtomicFile::Write(path, previous);
+        if (ReadWholeFile(BackupPath(target, 1), previous)) {
+            AtomicFile::Write(target, previous);
         }
     }
     return kSaveFailed;

@@ -3,11 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "persistence/XmlDocument.h"
 #include "triggers/CTriggerList.h"
 
 namespace hushwell {
-
-class XmlDocument;
 
 // The trigger list file: reading it into a CTriggerList, writing a list to it (with or without
 // the rotation of three backups), and merging a file into a list. Every operation holds the
@@ -29,6 +28,17 @@ public:
     // Save results.
     static constexpr int kNotWellFormed = 10;
     static constexpr int kSaveFailed = 11;
+    static constexpr int kTooLarge = 12;  // over kMaxFileBytes; nothing written
+
+    // The largest list file read or written: a full list (2000 + 200 + 50 items) of items of
+    // the longest line the format has, with the margin of XmlDocument, about 14 MB. A list
+    // at the limits with ordinary fields is well under 1 MB.
+    static constexpr std::uintmax_t kMaxItems = CTriggerList::kDefaultMaxSound +
+                                                CTriggerList::kDefaultMaxTime +
+                                                CTriggerList::kDefaultMaxLevel;
+    static constexpr std::uintmax_t kStructureLines = 16;  // declaration, root, kinds, baseDir
+    static constexpr std::uintmax_t kMaxFileBytes =
+        XmlDocument::kSizeMargin * (kMaxItems + kStructureLines) * XmlDocument::kLongestLineBytes;
 
     static constexpr const char* kFileName = "triggers.xml";
     static constexpr int kBackupCount = 3;
@@ -39,16 +49,19 @@ public:
     static std::string BackupPath(const std::string& listPath, int n);
 
     // Reads the file into the list: replaces the base folder, then each kind present in the
-    // file replaces that kind's records (at most the kind's limit of items are read).
-    static int Load(CTriggerList& list, const std::string& path);
+    // file replaces that kind's records (at most the kind's limit of items are read). When
+    // the file exists but cannot be used, reason (if given) receives why, in words that
+    // follow the file's name ("is a folder"); it stays empty for a missing file.
+    static int Load(CTriggerList& list, const std::string& path, std::string* reason = nullptr);
     // The same for a document held in memory.
     static int LoadText(CTriggerList& list, std::string_view text);
     // Loads the file into a fresh list and, only when that succeeds, merges it into list;
     // the list's base folder is kept.
     static int LoadAndMerge(CTriggerList& list, const std::string& path);
 
-    // Writes the active records. Nothing on disk changes unless the document is well-formed
-    // and fully written.
+    // Writes the active records. Nothing on disk changes unless the document is well-formed,
+    // within kMaxFileBytes and fully written. Through a symbolic link the file it points to
+    // is written (AtomicFile).
     static int Save(const CTriggerList& list, const std::string& path);
     // Save with the backup rotation: _bak3 dropped, _bak2 to _bak3, _bak1 to _bak2, the list
     // file to _bak1. The rotation runs only once the new content is safely on disk beside

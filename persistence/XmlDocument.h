@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,11 @@ private:
 // elements by a slash pattern. Writers build their document as text, check it here with
 // LoadXml, and then write that text with AtomicFile. One document belongs to one thread at a
 // time (the user-interface thread in the program).
+//
+// Memory: a file is read once into a buffer the document parses in place, and the parse may
+// allocate at most kParseMemoryPerFileByte times the caller's size limit besides; a document
+// needing more (millions of empty elements, say) is refused. When a document that took much
+// memory goes away, the freed memory is handed back to the system.
 class XmlDocument {
 public:
     // Result codes of QueryAttributeRows.
@@ -42,10 +48,25 @@ public:
     static constexpr int kRowsNodeTypeFailed = 6;
     static constexpr int kRowsNotElement = 7;
 
-    // Larger files are refused rather than read into memory; a real list is a few megabytes
-    // at most.
-    static constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{64} << 20;
+    // The longest line of either file's format: the other platform writes every line through
+    // a buffer of 1024 characters (1023 and the terminator), and a character takes up to 3
+    // bytes in UTF-8. The files' size limits are counted in such lines, with kSizeMargin
+    // times the room their content needs for layout and escaping.
+    static constexpr std::uintmax_t kLongestLineBytes = 1023 * 3;
+    static constexpr std::uintmax_t kSizeMargin = 2;
+    // Memory a parse may allocate, per byte of the size limit of the file being loaded. Real
+    // settings files need less than one byte of structure per byte of text.
+    static constexpr std::uintmax_t kParseMemoryPerFileByte = 2;
 
+    enum class LoadStatus {
+        Loaded,
+        Missing,        // no such file (or folder on its path)
+        NotAFile,       // a folder, a device or a pipe
+        Unreadable,     // no permission, or a read error
+        TooLarge,       // over the caller's size limit; not read
+        TooComplex,     // more structure than the memory allowance holds
+        NotWellFormed,  // not XML, or not complete
+    };
     using Row = std::vector<std::string>;
 
     XmlDocument();
@@ -53,18 +74,22 @@ public:
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
 
-    // Reads and parses a regular file (UTF-8 with or without byte-order mark, or UTF-16/32
-    // with one). False when it is missing, not a regular file, too large or not well-formed;
-    // the document is then empty.
-    bool Load(const std::string& path);
+    // Reads and parses a regular file of at most maxBytes bytes (UTF-8 with or without
+    // byte-order mark, or UTF-16/32 with one). On any other result than Loaded the document
+    // is empty and Problem() says why.
+    LoadStatus Load(const std::string& path, std::uintmax_t maxBytes);
     // Parses a document held in memory; false when it is not well-formed.
     bool LoadXml(std::string_view text);
     bool IsLoaded() const { return loaded_; }
+    // Why the last load failed, as words that follow a file name ("is a folder"); empty
+    // after a successful load.
+    const std::string& Problem() const { return problem_; }
 
-    // Elements matching a pattern, in document order. "Sound/item" matches every element
-    // named item whose parent is named Sound, at any depth; "launchAtLogon" matches every
-    // element of that name. False when no document is loaded.
-    bool Query(std::string_view pattern, std::vector<XmlElement>& elements) const;
+    // Elements matching a pattern, in document order, at most maxCount of them. "Sound/item"
+    // matches every element named item whose parent is named Sound, at any depth;
+    // "launchAtLogon" matches every element of that name. False when no document is loaded.
+    bool Query(std::string_view pattern, std::vector<XmlElement>& elements,
+               std::size_t maxCount = SIZE_MAX) const;
 
     // One row per matching element holding the values of the listed attributes that are
     // present, in list order (absent ones left out, so a row may be shorter). Rows gathered
@@ -74,12 +99,20 @@ public:
 
     // Replaces & " ' < > by their entities for use inside an attribute value or element
     // text, and tab, line feed and carriage return by character references, which a reader
-    // would otherwise turn into spaces or line feeds.
+    // would otherwise turn into spaces or line feeds. What no XML 1.0 document can hold
+    // (see StorableText) is left out, so a written document is always well-formed.
     static std::string Escape(std::string_view text);
 
 private:
+    // Parses buffer in place (the document takes it over) with a memory allowance.
+    LoadStatus Parse(char* buffer, std::size_t size, std::size_t allowance);
+    // Empties the document and gives a large document's memory back to the system.
+    void Release();
+
     std::unique_ptr<pugi::xml_document> document_;
     bool loaded_ = false;
+    std::size_t heldBytes_ = 0;  // taken by the loaded document: its text and its structure
+    std::string problem_;
 };
 
 }  // namespace hushwell

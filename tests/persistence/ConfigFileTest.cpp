@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
 #include <utility>
 
 #include "persistence/ConfigFile.h"
 #include "tests/persistence/TempFolder.h"
+#include "triggers/EventLog.h"
 
 namespace hushwell {
 namespace {
 
+using testing::FileSizeLimit;
 using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
@@ -125,6 +129,89 @@ TEST(ConfigFileTest, FreeTextIsEscaped) {
     ASSERT_TRUE(ConfigFile::LoadText(loaded, ConfigFile::BuildText(odd)));
     EXPECT_EQ(loaded.hotkeys[0].active, "&");
     EXPECT_EQ(loaded.volumeUpRate, "12 & more");
+}
+
+// Points the program's log at a file of the folder while it lives.
+class LogInto {
+public:
+    explicit LogInto(const TempFolder& folder) : previous_(ProgramLog().Path()) {
+        ProgramLog().SetPath(folder.File("log.txt"));
+    }
+    ~LogInto() { ProgramLog().SetPath(previous_); }
+    LogInto(const LogInto&) = delete;
+    LogInto& operator=(const LogInto&) = delete;
+
+private:
+    std::string previous_;
+};
+
+TEST(ConfigFileTest, AnUnreadableFileIsMovedAsideNotOverwritten) {
+    TempFolder folder;
+    LogInto log(folder);
+    const ManualClock clock(0, LocalTime{2026, 12, 7, 0, 45, 12, 1});
+    const std::string path = ConfigFile::PathIn(folder.Path());
+    const std::string aside = path + ".unreadable-20261207-004512";
+    Settings settings;
+    EXPECT_EQ(ConfigFile::LoadOrSetAside(settings, path, clock), ConfigFile::LoadResult::Missing);
+    EXPECT_EQ(folder.EntryCount(), 0u);
+
+    const std::string broken = "<root><hushwellConfig><launchAtLogon check=\"v\"/";
+    WriteFile(path, broken);
+    EXPECT_EQ(ConfigFile::LoadOrSetAside(settings, path, clock), ConfigFile::LoadResult::SetAside);
+    EXPECT_EQ(ReadFile(aside), broken);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    const std::string logged = ReadFile(folder.File("log.txt"));
+    EXPECT_NE(logged.find("The settings file " + path + " is not well-formed XML"),
+              std::string::npos);
+    EXPECT_NE(logged.find("it was kept as " + aside), std::string::npos);
+
+    // A save finds another unreadable file in the way: it too is kept, under a free name.
+    WriteFile(path, "also broken");
+    std::ostringstream errors;
+    ASSERT_TRUE(ConfigFile::Save(settings, path, errors, clock));
+    EXPECT_EQ(ReadFile(aside + "-2"), "also broken");
+    EXPECT_EQ(ReadFile(path), ConfigFile::BuildText(settings));
+    ASSERT_TRUE(ConfigFile::Save(settings, path, errors, clock));  // a readable file is replaced
+    EXPECT_EQ(folder.EntryCount(), 4u);
+
+    if (!testing::RunningAsRoot()) {
+        // When it cannot be moved, it is not replaced either.
+        WriteFile(path, "broken again");
+        ASSERT_EQ(::chmod(folder.Path().c_str(), 0555), 0);
+        EXPECT_EQ(ConfigFile::LoadOrSetAside(settings, path, clock), ConfigFile::LoadResult::Stuck);
+        EXPECT_FALSE(ConfigFile::Save(settings, path, errors, clock));
+        EXPECT_NE(errors.str().find("(an unreadable file is in the way)"), std::string::npos);
+        ASSERT_EQ(::chmod(folder.Path().c_str(), 0755), 0);
+        EXPECT_EQ(ReadFile(path), "broken again");
+    }
+}
+
+TEST(ConfigFileTest, AFailedSaveIsReportedInTheLogAndOnTheErrorStream) {
+    TempFolder folder;
+    LogInto log(folder);
+    const std::string path = ConfigFile::PathIn(folder.Path());
+    std::ostringstream errors;
+    {
+        FileSizeLimit limit(512);  // room for a log line, not for the settings
+        EXPECT_FALSE(ConfigFile::Save(Settings(), path, errors));
+    }
+    const std::string expected = "Could not save the settings to " + path + " (File too large).";
+    EXPECT_EQ(errors.str(), "Hushwell: " + expected + "\n");
+    EXPECT_NE(ReadFile(folder.File("log.txt")).find(expected), std::string::npos);
+    EXPECT_TRUE(ConfigFile::Save(Settings(), path, errors));
+}
+
+TEST(ConfigFileTest, SavedSettingsAreWellFormedWhateverTheyHold) {
+    Settings settings;
+    ASSERT_TRUE(ConfigFile::LoadText(
+        settings, Config("<hotkey><item active=\"\xC3\xA9&#1;\" name=\"Register\" "
+                         "modifier=\"1\" vkey=\"65\"/></hotkey>"
+                         "<defaultVolumeUpRate value=\"12&#27;\"/>")));
+    EXPECT_EQ(settings.hotkeys[Settings::kRegister].active, "\xC3\xA9");
+    EXPECT_EQ(settings.volumeUpRate, "12");
+    const std::string text = ConfigFile::BuildText(settings);
+    // The whole first character of the active text, never half of it.
+    EXPECT_NE(text.find("<item active=\"\xC3\xA9\" name=\"Register\""), std::string::npos);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,6 +78,14 @@ private:
     rlimit previous_{};
     sighandler_t previousHandler_{};
 };
+
+// Whether xmllint finds the file well-formed XML 1.0; nothing when xmllint is not installed.
+inline std::optional<bool> XmllintAccepts(const std::string& path) {
+    if (std::system("xmllint --version >/dev/null 2>&1") != 0) {
+        return std::nullopt;
+    }
+    return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
+}
 
 // Root writes into read-only folders, so read-only tests only mean something for others.
 inline bool RunningAsRoot() {

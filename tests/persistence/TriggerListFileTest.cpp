@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <optional>
 
 #include "persistence/TriggerListFile.h"
 #include "tests/persistence/TempFolder.h"
@@ -115,15 +118,87 @@ TEST_F(TriggerListFileTest, AllKindsRoundTripThroughTheFile) {
     EXPECT_TRUE(text.ends_with("\t\t</Level>\n\t</TriggerList>\n</root>"));
 }
 
-TEST_F(TriggerListFileTest, FileWrittenOnWindowsLoads) {
-    const std::string item = "<item active=\"v\" name=\"R\xC3\xA9veil\"/>\r\n";
+TEST_F(TriggerListFileTest, FileWrittenOnWindowsLoadsAndSavesItsPathsUnchanged) {
+    const std::string item =
+        "<item active=\"v\" name=\"R\xC3\xA9veil\" trigger=\"jingles\\ding.wav\"/>\r\n";
     WriteFile(ListPath(), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n" +
                               Document(item, "", "", "<baseDir>.\\triggers</baseDir>\r\n"));
     CTriggerList list;
     ASSERT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kOk);
-    EXPECT_EQ(list.BaseDir(), "./triggers");
+    EXPECT_EQ(list.BaseDir(), ".\\triggers");
     ASSERT_EQ(list.CountSound(), 1);
     EXPECT_EQ(list.GetSound(0)->name, "R\xC3\xA9veil");
+    ASSERT_EQ(TriggerListFile::Save(list, ListPath()), TriggerListFile::kOk);
+    const std::string text = ReadFile(ListPath());
+    EXPECT_NE(text.find("<baseDir>.\\triggers</baseDir>"), std::string::npos);
+    EXPECT_NE(text.find("trigger=\"jingles\\ding.wav\""), std::string::npos);
+}
+
+TEST_F(TriggerListFileTest, CharactersXmlCannotHoldNeverReachTheFile) {
+    // A raw control byte, control characters as references, an invalid byte, U+FFFE.
+    const std::string item =
+        "<item active=\"v\" name=\"a\x01&#1;b&#x1F;\xFF\xEF\xBF\xBE"
+        "c\" "
+        "trigger=\"&#27;[1mding.wav\" command=\"x&#0;y\"/>";
+    CTriggerList list;
+    ASSERT_EQ(TriggerListFile::LoadText(list, Document(item, "", "", "<baseDir>./t&#2;</baseDir>")),
+              TriggerListFile::kOk);
+    ASSERT_EQ(list.CountSound(), 1);
+    EXPECT_EQ(list.GetSound(0)->name, "abc");
+    EXPECT_EQ(list.GetSound(0)->triggerFile, "[1mding.wav");
+    EXPECT_EQ(list.BaseDir(), "./t");
+    ASSERT_EQ(TriggerListFile::Save(list, ListPath()), TriggerListFile::kOk);
+    const std::optional<bool> wellFormed = testing::XmllintAccepts(ListPath());
+    if (!wellFormed) {
+        GTEST_SKIP() << "xmllint (package libxml2-utils) is not installed: the saved list "
+                        "was not checked against XML 1.0";
+    }
+    EXPECT_TRUE(*wellFormed) << ReadFile(ListPath());
+}
+
+TEST_F(TriggerListFileTest, ProblemsWithAnExistingFileAreNamed) {
+    CTriggerList list;
+    std::string reason = "unchanged";
+    EXPECT_EQ(TriggerListFile::Load(list, ListPath(), &reason), TriggerListFile::kNotReadable);
+    EXPECT_EQ(reason, "unchanged");  // a missing file is no problem
+    WriteFile(ListPath(), "garbage");
+    TriggerListFile::Load(list, ListPath(), &reason);
+    EXPECT_TRUE(reason.starts_with("is not well-formed XML")) << reason;
+    WriteFile(ListPath(), "<root/>");
+    EXPECT_EQ(TriggerListFile::Load(list, ListPath(), &reason), TriggerListFile::kNoBaseDir);
+    EXPECT_EQ(reason, "has no Sound/baseDir element");
+    std::filesystem::resize_file(ListPath(), TriggerListFile::kMaxFileBytes + 1);
+    TriggerListFile::Load(list, ListPath(), &reason);
+    EXPECT_TRUE(reason.starts_with("is 13908709 bytes long")) << reason;
+    std::filesystem::remove(ListPath());
+    std::filesystem::create_directory(ListPath());
+    TriggerListFile::Load(list, ListPath(), &reason);
+    EXPECT_EQ(reason, "is a folder");
+}
+
+TEST_F(TriggerListFileTest, ListsTooLargeToReadBackAreNotWritten) {
+    CTriggerList list;
+    CTrigger huge = Active("sound", std::string(TriggerListFile::kMaxFileBytes / 2, 'n'));
+    list.Add(huge);
+    huge.name += "2";
+    list.Add(huge);
+    EXPECT_EQ(TriggerListFile::Save(list, ListPath()), TriggerListFile::kTooLarge);
+    EXPECT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kTooLarge);
+    EXPECT_EQ(folder_.EntryCount(), 0u);
+}
+
+TEST_F(TriggerListFileTest, SavingThroughALinkWritesItsTargetAndBacksItUpThere) {
+    const std::string target = folder_.File("real.xml");
+    CTriggerList list;
+    list.Add(Active("sound", "first"));
+    ASSERT_EQ(TriggerListFile::Save(list, target), TriggerListFile::kOk);
+    ASSERT_EQ(::symlink("real.xml", ListPath().c_str()), 0);
+    list.Add(Active("sound", "second"));
+    ASSERT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kOk);
+    EXPECT_TRUE(std::filesystem::is_symlink(ListPath()));
+    EXPECT_EQ(ReadFile(target), TriggerListFile::BuildText(list));
+    EXPECT_NE(ReadFile(folder_.File("real_bak1.xml")).find("first"), std::string::npos);
+    EXPECT_EQ(folder_.EntryCount(), 3u);
 }
 
 TEST_F(TriggerListFileTest, MissingBaseFolderReadsNothing) {
@@ -155,8 +230,8 @@ TEST_F(TriggerListFileTest, UnreadableFilesChangeNothing) {
     }
 }
 
-TEST_F(TriggerListFileTest, KindsInAHugeFileReplaceTheirRecordsUpToEachLimit) {
-    constexpr int kItems = 50000;  // about 6 MB of items per kind
+TEST_F(TriggerListFileTest, KindsInAnOverfullFileReplaceTheirRecordsUpToEachLimit) {
+    constexpr int kItems = 4000;  // twice the most a kind holds
     std::string items;
     items.reserve(kItems * 120);
     for (int i = 0; i < kItems; ++i) {
@@ -200,10 +275,17 @@ TEST_F(TriggerListFileTest, ItemAttributesFollowTheReadingRules) {
                                  "<item active=\"v\" trigger=\"many\"/><item active=\"v\"/>")),
               TriggerListFile::kOk);
     ASSERT_EQ(list.CountLevel(), 3);
-    EXPECT_EQ(list.GetLevel(0)->level, -7);
+    EXPECT_EQ(list.GetLevel(0)->level, 0);         // a percentage: negative levels become 0
     EXPECT_EQ(list.GetLevel(0)->target, "whole");  // levels ignore the target
     EXPECT_EQ(list.GetLevel(1)->level, 0);
     EXPECT_EQ(list.GetLevel(2)->level, 100);
+    ASSERT_EQ(TriggerListFile::LoadText(
+                  list, Document("", "",
+                                 "<item active=\"v\" trigger=\"-99999999999999999999\"/>"
+                                 "<item active=\"v\" trigger=\"250\"/>")),
+              TriggerListFile::kOk);
+    EXPECT_EQ(list.GetLevel(0)->level, 0);
+    EXPECT_EQ(list.GetLevel(1)->level, 100);
 }
 
 TEST_F(TriggerListFileTest, MergeAddsNewRecordsAndKeepsTheBaseFolder) {

@@ -13,6 +13,8 @@ using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
 
+constexpr std::uintmax_t kLimit = 65536;
+
 std::vector<std::string> Names(const XmlDocument& document, std::string_view pattern) {
     std::vector<XmlElement> elements;
     EXPECT_TRUE(document.Query(pattern, elements));
@@ -87,7 +89,7 @@ TEST(XmlDocumentTest, FilesWithMarkOrLineEndsOfOtherSystemsLoad) {
                               std::string(kUtf16, sizeof kUtf16 - 1)}) {
         WriteFile(path, bytes);
         XmlDocument document;
-        ASSERT_TRUE(document.Load(path));
+        ASSERT_EQ(document.Load(path, kLimit), XmlDocument::LoadStatus::Loaded);
         std::vector<XmlDocument::Row> rows;
         document.QueryAttributeRows("r", {"a"}, rows);
         ASSERT_EQ(rows.size(), 1u);
@@ -95,32 +97,63 @@ TEST(XmlDocumentTest, FilesWithMarkOrLineEndsOfOtherSystemsLoad) {
     }
 }
 
-TEST(XmlDocumentTest, BadFilesFailToLoad) {
+TEST(XmlDocumentTest, BadFilesFailToLoadAndSayWhy) {
+    using Status = XmlDocument::LoadStatus;
     TempFolder folder;
     const std::string path = folder.File("bad.xml");
     XmlDocument document;
-    EXPECT_FALSE(document.Load(folder.File("missing.xml")));
-    EXPECT_FALSE(document.Load(folder.Path()));  // a folder
+    EXPECT_EQ(document.Load(folder.File("missing.xml"), kLimit), Status::Missing);
+    EXPECT_EQ(document.Load(folder.File("missing.xml/x"), kLimit), Status::Missing);
+    EXPECT_EQ(document.Load(folder.Path(), kLimit), Status::NotAFile);
+    EXPECT_EQ(document.Problem(), "is a folder");
     for (std::string_view bytes :
          {std::string_view(""), std::string_view("just text"), std::string_view("<r><a></r>"),
           std::string_view("<root><item a=\"1"), std::string_view("\x00\x01\x02\xFF\xFE\x80", 6)}) {
         WriteFile(path, bytes);
-        EXPECT_FALSE(document.Load(path)) << bytes;
+        EXPECT_EQ(document.Load(path, kLimit), Status::NotWellFormed) << bytes;
         EXPECT_FALSE(document.IsLoaded());
+        EXPECT_FALSE(document.Problem().empty());
     }
+    EXPECT_EQ(document.Problem(), "is not well-formed XML (No document element found at byte 5)");
     // A FIFO is refused without waiting for a writer.
     const std::string fifo = folder.File("pipe.xml");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(document.Load(fifo));
+    EXPECT_EQ(document.Load(fifo, kLimit), Status::NotAFile);
+    if (!testing::RunningAsRoot()) {
+        WriteFile(path, "<r/>");
+        ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+        EXPECT_EQ(document.Load(path, kLimit), Status::Unreadable);
+    }
 }
 
-TEST(XmlDocumentTest, FilesOverTheSizeLimitAreRefusedUnread) {
+TEST(XmlDocumentTest, MemoryIsBoundedByTheSizeLimit) {
+    using Status = XmlDocument::LoadStatus;
     TempFolder folder;
-    const std::string path = folder.File("huge.xml");
+    const std::string path = folder.File("big.xml");
+    // Over the limit: refused unread (the file is sparse and takes no disk).
     WriteFile(path, "<r/>");
-    std::filesystem::resize_file(path, XmlDocument::kMaxFileBytes + 1);  // sparse, no disk used
+    std::filesystem::resize_file(path, kLimit + 1);
     XmlDocument document;
-    EXPECT_FALSE(document.Load(path));
+    EXPECT_EQ(document.Load(path, kLimit), Status::TooLarge);
+    EXPECT_NE(document.Problem().find("more than the 65536 bytes"), std::string::npos);
+    // Within the limit, but empty elements need far more memory than their text.
+    std::string crowd = "<r>";
+    while (crowd.size() < kLimit - 8) {
+        crowd += "<a/>";
+    }
+    WriteFile(path, crowd + "</r>");
+    EXPECT_EQ(document.Load(path, kLimit), Status::TooComplex);
+    EXPECT_EQ(document.Problem(), "holds more elements than such a file can need");
+    // A query collects no more elements than asked for.
+    WriteFile(path, "<r><a/><a/><a/></r>");
+    ASSERT_EQ(document.Load(path, kLimit), Status::Loaded);
+    std::vector<XmlElement> elements;
+    ASSERT_TRUE(document.Query("a", elements, 2));
+    EXPECT_EQ(elements.size(), 2u);
+}
+
+TEST(XmlDocumentTest, EscapingLeavesOutWhatXmlCannotHold) {
+    EXPECT_EQ(XmlDocument::Escape("a\x01<\xFF\xEF\xBF\xBF"), "a&lt;");
 }
 
 TEST(NumberTextTest, LeadingIntegersAndDigitRuns) {
