@@ -99,7 +99,14 @@ void DetectionEngine::LoadTriggerList() {
                             CTriggerList::kDefaultMaxLevel);
     }
     // A missing or unreadable file leaves the list empty; the program runs without triggers.
-    TriggerListFile::Load(triggers_, TriggerListFile::PathIn(setup_.applicationDataFolder));
+    // A file that exists but cannot be used is worth one log line.
+    const std::string path = TriggerListFile::PathIn(setup_.applicationDataFolder);
+    std::string reason;
+    if (TriggerListFile::Load(triggers_, path, &reason) != TriggerListFile::kOk &&
+        !reason.empty()) {
+        WriteLogLine("The trigger list " + path + " " + reason +
+                     "; no triggers were loaded from it.");
+    }
 }
 
 void DetectionEngine::StartCaptureRunner() {

@@ -13,6 +13,7 @@
 #include "detection/WaveFile.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CTriggerList.h"
+#include "triggers/LocalPath.h"
 
 namespace hushwell {
 
@@ -57,14 +58,16 @@ void ReferenceSet::SetTriggersFolder(std::string triggersFolder) {
 }
 
 std::string ReferenceSet::EffectiveBase(std::string_view baseDir, std::string_view triggersFolder) {
-    if (!baseDir.empty() && baseDir.front() == kSeparator) {
-        return std::string(baseDir);
-    }
-    return std::string(triggersFolder);
+    return LocalPath::BaseFolder(baseDir, triggersFolder);
 }
 
-std::pair<std::string, std::string> ReferenceSet::SplitTriggerText(std::string_view text,
+std::pair<std::string, std::string> ReferenceSet::SplitTriggerText(std::string_view triggerText,
                                                                    std::string_view baseFolder) {
+    const LocalPath local = LocalPath::FromText(triggerText);
+    if (local.kind == LocalPath::Kind::Foreign) {
+        return {};  // a place on another system: nothing to find here
+    }
+    const std::string_view text = local.path;
     const std::size_t slash = text.rfind(kSeparator);
     if (slash == text.npos) {
         std::string folder(baseFolder);

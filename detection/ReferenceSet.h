@@ -23,7 +23,8 @@ class CTriggerList;
 //
 // A trigger's `trigger` text names its files: without a "/" a name (which may hold the
 // wildcards * and ?) in the effective base folder, otherwise a folder and a name; relative
-// folders are taken from the process's current folder.
+// folders are taken from the process's current folder. "\" separates folders as "/" does,
+// since lists come from the other platform too (LocalPath).
 //
 // Threads: RebuildReferences runs on the user-interface thread while the detection thread is
 // stopped (or before it first starts). Between rebuilds the detection thread reads the set
@@ -59,11 +60,12 @@ public:
     const std::string& EffectiveBaseFolder() const { return effectiveBaseFolder_; }
 
     // The base folder trigger names without a folder are looked up in: baseDir when it is
-    // absolute (begins with "/"), otherwise the triggers folder.
+    // absolute here (LocalPath::BaseFolder), otherwise the triggers folder.
     static std::string EffectiveBase(std::string_view baseDir, std::string_view triggersFolder);
-    // Splits a trigger text at its last "/" into a folder (ending with "/") and a name. A
-    // text without "/" gets the base folder, with a "/" appended unless it ends with one.
-    static std::pair<std::string, std::string> SplitTriggerText(std::string_view text,
+    // Splits a trigger text (read by LocalPath) at its last folder separator into a folder
+    // (ending with "/") and a name. A text without one gets the base folder, with a "/"
+    // appended unless it ends with one. A text absolute on another platform gives nothing.
+    static std::pair<std::string, std::string> SplitTriggerText(std::string_view triggerText,
                                                                 std::string_view baseFolder);
     // The regular files of folder whose names match pattern (* and ? are wildcards, every
     // other character stands for itself; a leading "." must be matched by a "."), sorted by

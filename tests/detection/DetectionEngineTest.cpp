@@ -450,6 +450,21 @@ TEST_F(DetectionEngineTest, CaptureStartsWhenAnOutputAppearsAndComesBackAfterLos
     EXPECT_EQ(resumed, 2);
 }
 
+TEST_F(DetectionEngineTest, ATriggerListThatCannotBeReadIsLoggedWithItsReason) {
+    const fs::path log = app_ / std::string(EventLog::kFileName);
+    ProgramLog().SetPath(log.string());
+    const fs::path list = TriggerListFile::PathIn(app_.string());
+    fs::create_directory(list);
+    Start(kStereoFloat);
+    EXPECT_EQ(engine_.Triggers().CountSound(), 0);
+    std::ifstream in(log);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(",The trigger list " + list.string() +
+                        " is a folder; no triggers were loaded from it.\n"),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(DetectionEngineTest, RebuildWithAReplacementListRestartsDetectionUnlessPaused) {
     Start(kStereoFloat);
     EXPECT_EQ(engine_.References().Size(), 0u);

@@ -154,6 +154,32 @@ TEST_F(ReferenceSetTest, WildcardsFoldersAndRelativePaths) {
     EXPECT_EQ(Indices(6), Idx({}));
 }
 
+TEST_F(ReferenceSetTest, TextsFromTheOtherPlatformFindTheirFiles) {
+    fs::create_directories(root_ / "jingles");
+    WriteSound(triggers_ / "ding.wav", 0.5);
+    WriteSound(root_ / "jingles" / "dong.wav", 0.5);
+    AddTrigger("ding.wav");
+    AddTrigger("jingles\\dong.wav");  // relative to the current folder
+    AddTrigger(".\\triggers\\ding.wav");
+    AddTrigger((root_ / "jingles").string() + "\\d*.wav");
+    AddTrigger("C:\\triggers\\ding.wav");  // absolute elsewhere: nothing here
+    // Kept as written; neither names an absolute folder here, so the triggers folder stands in.
+    for (const char* baseDir : {".\\triggers", "\\\\server\\sounds", "\\"}) {
+        list_.SetBaseDir(baseDir);
+        const fs::path before = fs::current_path();
+        fs::current_path(root_);
+        set_.RebuildReferences(list_);
+        fs::current_path(before);
+        EXPECT_EQ(list_.BaseDir(), baseDir);
+        EXPECT_EQ(set_.EffectiveBaseFolder(), triggers_.string()) << baseDir;
+        ASSERT_EQ(set_.Size(), 4u) << baseDir;
+        EXPECT_EQ(set_.Paths()[1], "jingles/dong.wav");
+        EXPECT_EQ(set_.Paths()[2], "./triggers/ding.wav");
+        EXPECT_EQ(Indices(3), Idx({3}));
+        EXPECT_EQ(Indices(4), Idx({}));
+    }
+}
+
 TEST_F(ReferenceSetTest, LengthsThresholdsAndMaximumLength) {
     WriteSound(triggers_ / "a-long.wav", 10.0);
     WriteSound(triggers_ / "b-seven.wav", 7.0);
