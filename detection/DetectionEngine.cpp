@@ -22,6 +22,7 @@ namespace {
 constexpr const char* kTriggersSubFolder = "triggers";
 constexpr const char* kCaptureFailedText = "Capture is not running";
 constexpr const char* kCaptureResumedText = "Capture is running again.";
+constexpr const char* kCaptureStartedText = "Capture is running.";
 
 // Detection blocks carry one or two channels; AssignPcm16 and AssignScaledFloat take no more.
 constexpr std::uint16_t kMaxBlockChannels = 2;
@@ -495,11 +496,13 @@ void DetectionEngine::OnCaptureStarted() {
         std::lock_guard lock(captureMutex_);
         captureRunning_ = true;
     }
-    captureSessions_.fetch_add(1);
+    const bool firstSession = captureSessions_.fetch_add(1) == 0;
     captureStarted_.Set();
     if (captureFailureLogged_) {
         WriteLogLine(kCaptureResumedText);
         captureFailureLogged_ = false;
+    } else if (firstSession) {
+        WriteLogLine(kCaptureStartedText);  // once per run, the first time capture starts
     }
 }
 
