@@ -4,6 +4,7 @@
 
 #include "app/CMyApplicationTrayWnd.h"
 #include "app/DetectionEngineHost.h"
+#include "app/InstanceMessenger.h"
 #include "app/QtEngineTimers.h"
 #include "app/ShutdownSignals.h"
 #include "audio/PulseBackend.h"
@@ -70,8 +71,11 @@ bool CTamselApp::InitInstance() {
     paths_.programPath = ProgramPaths::RunningProgramPath();
     paths_.programName = ProgramPaths::ProgramNameOf(paths_.programPath);
 
-    if (!instanceLock_.TryAcquire(SingleInstanceLock::LockFolder(paths_.dataFolder))) {
+    const std::string lockFolder = SingleInstanceLock::LockFolder(paths_.dataFolder);
+    const std::string socketPath = InstanceMessenger::SocketPathIn(lockFolder);
+    if (!instanceLock_.TryAcquire(lockFolder)) {
         WriteLogLine("Already started.");
+        InstanceMessenger::RequestShow(socketPath);
         alreadyStarted_ = true;
         return false;
     }
@@ -94,6 +98,11 @@ bool CTamselApp::InitInstance() {
     trayWnd_->Create();
     trayWnd_->StartEngine();
     trayWnd_->LoadConfiguration();
+
+    messenger_ = std::make_unique<InstanceMessenger>();
+    messenger_->Listen(socketPath);
+    QObject::connect(messenger_.get(), &InstanceMessenger::ShowRequested, trayWnd_.get(),
+                     [this] { trayWnd_->OnCommand(kCommandToolsSettings); });
 
     QObject::connect(signals_.get(), &ShutdownSignals::Requested, trayWnd_.get(),
                      &CMyApplicationTrayWnd::Shutdown);

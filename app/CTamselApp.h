@@ -12,14 +12,16 @@ namespace hushwell {
 class AudioBackend;
 class CMyApplicationTrayWnd;
 class CVolumeManager;
+class InstanceMessenger;
 class QtEngineTimers;
 class ShutdownSignals;
 
 // The application object. Constructing it makes the program-wide objects that exist before
 // start-up: the Qt application, the sound server connection with the one volume manager and
 // its thread, the runner and log locks and the vocabulary tables. InitInstance then prepares
-// folders and log, refuses a second instance, creates the tray window with the engine,
-// starts the engine and loads the configuration; Run adds the message loop.
+// folders and log, refuses a second instance (asking the running one to show its settings
+// window), creates the tray window with the engine, starts the engine and loads the
+// configuration; Run adds the message loop.
 //
 // Main thread only.
 class CTamselApp {
@@ -48,6 +50,7 @@ private:
     ProgramPaths paths_;
     SingleInstanceLock instanceLock_;
     bool alreadyStarted_ = false;
+    std::unique_ptr<InstanceMessenger> messenger_;
     std::unique_ptr<CMyApplicationTrayWnd> trayWnd_;
     std::unique_ptr<ShutdownSignals> signals_;
 };
