@@ -9,9 +9,17 @@ if(HUSHWELL_WERROR)
     add_compile_options(-Werror)
 endif()
 
-if(HUSHWELL_SANITIZE)
+# HUSHWELL_SANITIZE picks the sanitizers: address (or ON) for address and undefined behaviour,
+# thread for ThreadSanitizer; the two cannot be combined in one build.
+string(TOLOWER "${HUSHWELL_SANITIZE}" hushwell_sanitize)
+if(hushwell_sanitize MATCHES "^(on|yes|true|1|address)$")
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(hushwell_sanitize STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT hushwell_sanitize MATCHES "^(off|no|false|0|)$")
+    message(FATAL_ERROR "HUSHWELL_SANITIZE must be OFF, address or thread, not '${HUSHWELL_SANITIZE}'")
 endif()
 
 if(HUSHWELL_FUZZ)
