@@ -8,12 +8,11 @@
 #include <QSystemTrayIcon>
 
 #include "app/ProgramIcon.h"
-#include "app/SettingsWindow.h"
 #include "app/TrayEngine.h"
 #include "app/X11HotkeyGrabber.h"
-#include "persistence/ConfigFile.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
+#include "ui/CSettingsDlg.h"
 
 namespace hushwell {
 
@@ -29,14 +28,11 @@ constexpr const char* kNoTrayMessage = "No system tray is available; running wit
 }  // namespace
 
 CMyApplicationTrayWnd::CMyApplicationTrayWnd(Setup setup, QObject* parent)
-    : CTrayWnd(parent),
-      setup_(std::move(setup)),
-      timers_([this](int id) {
+    : CTrayWnd(parent), setup_(std::move(setup)), timers_([this](int id) {
           if (engine_) {
               engine_->OnEngineTimer(id);
           }
-      }),
-      settingsWindow_(std::make_unique<SettingsWindow>()) {
+      }) {
     engine_ = setup_.makeEngine(timers_);
     grabber_ = setup_.grabber;
     if (grabber_ == nullptr) {
@@ -49,6 +45,7 @@ CMyApplicationTrayWnd::~CMyApplicationTrayWnd() {
     // The engine goes first: its timers and controls must not outlive the window.
     engine_.reset();
     timers_.StopAll();
+    settingsWindow_.reset();
 }
 
 void CMyApplicationTrayWnd::MakeX11Grabber() {
@@ -79,23 +76,15 @@ void CMyApplicationTrayWnd::StartEngine() {
     }
 }
 
-void CMyApplicationTrayWnd::LoadConfiguration() {
-    ConfigFile::Load(settings_, setup_.configPath);
-    hotkeys_.LoadFrom(settings_);
-    hotkeys_.RegisterHotkeys(*grabber_);
-    ApplyRampRates();
-}
-
-void CMyApplicationTrayWnd::ApplyRampRates() {
-    if (setup_.volumeManager == nullptr) {
-        return;
-    }
-    if (hushwell::Settings::IsValidVolumeRate(settings_.volumeUpRate)) {
-        setup_.volumeManager->SetUpRate(std::stoi(settings_.volumeUpRate));
-    }
-    if (hushwell::Settings::IsValidVolumeRate(settings_.volumeDownRate)) {
-        setup_.volumeManager->SetDownRate(std::stoi(settings_.volumeDownRate));
-    }
+void CMyApplicationTrayWnd::CreateSettingsWindow() {
+    CSettingsDlg::Setup setup;
+    setup.grabber = grabber_;
+    setup.volumeManager = setup_.volumeManager;
+    setup.configPath = setup_.configPath;
+    setup.startupFolder = setup_.startupFolder;
+    setup.programPath = setup_.programPath;
+    setup.programName = setup_.programName;
+    settingsWindow_ = std::make_unique<CSettingsDlg>(std::move(setup));
 }
 
 void CMyApplicationTrayWnd::BuildMenu() {
@@ -126,7 +115,10 @@ void CMyApplicationTrayWnd::OnCommand(int command) {
     }
     switch (command) {
         case kCommandToolsSettings:
-            settingsWindow_->ShowInFront();
+            // The trigger list editor's unsaved-changes flag will be cleared here as well.
+            if (settingsWindow_) {
+                settingsWindow_->ShowInFront();
+            }
             break;
         case kCommandStop:
             Stop();
@@ -204,17 +196,22 @@ void CMyApplicationTrayWnd::OnTrayRButtonClick() {
 }
 
 void CMyApplicationTrayWnd::ShowSettingsPage(int page) {
-    settingsWindow_->ShowInFront();
-    settingsWindow_->setCurrentIndex(page);
+    if (settingsWindow_) {
+        settingsWindow_->ShowPage(page);
+    }
 }
 
 void CMyApplicationTrayWnd::OnHotkey(int id) {
     if (shutDown_) {
         return;
     }
-    switch (hotkeys_.ActionFor(id)) {
+    if (!settingsWindow_) {
+        return;
+    }
+    switch (settingsWindow_->HotkeyActionFor(id)) {
         case HotkeyAction::RecordSound:
-            ShowSettingsPage(SettingsWindow::kCapturePage);
+            // The capture page will be sent its record command here.
+            ShowSettingsPage(CSettingsDlg::kCapturePage);
             break;
         case HotkeyAction::StopStartThis:
             if (runState_ == RunState::Running) {
@@ -225,7 +222,8 @@ void CMyApplicationTrayWnd::OnHotkey(int id) {
             break;
         case HotkeyAction::RecordSave:
         case HotkeyAction::Register:
-            ShowSettingsPage(SettingsWindow::kCapturePage);
+            // The capture page will be sent its record-and-save or register command here.
+            ShowSettingsPage(CSettingsDlg::kCapturePage);
             break;
         case HotkeyAction::None:
             break;
@@ -241,11 +239,9 @@ void CMyApplicationTrayWnd::Shutdown() {
         engine_->Shutdown();
     }
     timers_.StopAll();
-    hotkeys_.UnregisterHotkeys(*grabber_);
     RemoveIcon();
-    settingsWindow_->hide();
-    hotkeys_.StoreTo(settings_);
-    ConfigFile::Save(settings_, setup_.configPath);
+    // Its destruction releases the hotkeys and writes the configuration file.
+    settingsWindow_.reset();
     if (setup_.volumeManager != nullptr) {
         // The undo of a running control is only a request; wait until the output has it.
         constexpr std::chrono::milliseconds kUndoWait{5000};

@@ -7,23 +7,22 @@
 #include <string>
 
 #include "app/CTrayWnd.h"
-#include "app/HotkeyList.h"
 #include "app/QtEngineTimers.h"
 #include "app/TrayMenu.h"
-#include "persistence/Settings.h"
 
 class QSocketNotifier;
 
 namespace hushwell {
 
+class CSettingsDlg;
 class CVolumeManager;
 class HotkeyGrabber;
-class SettingsWindow;
 class TrayEngine;
 
 // The program's tray window: it carries the detection engine and its timers, shows the tray
-// menu of the current run state and carries out its commands, holds the configuration and
-// the four global hotkeys, and owns the settings window.
+// menu of the current run state and carries out its commands, receives the four global
+// hotkeys, and owns the settings window (whose options page holds the configuration and
+// registers the hotkeys).
 //
 // User-interface thread only, except the engine's timer calls (see QtEngineTimers).
 class CMyApplicationTrayWnd : public CTrayWnd {
@@ -39,6 +38,10 @@ public:
         CVolumeManager* volumeManager = nullptr;
         std::string configPath;
         std::string manualPath;
+        // For the launch-at-logon entry; either name empty means there is none.
+        std::string startupFolder;
+        std::string programPath;
+        std::string programName;
     };
 
     explicit CMyApplicationTrayWnd(Setup setup, QObject* parent = nullptr);
@@ -47,22 +50,23 @@ public:
     // Window creation: adds the tray icon; logs once when there is no tray to show it in.
     void Create();
     void StartEngine();
-    // Loads the configuration file, registers the hotkeys and sets the ramp rates.
-    void LoadConfiguration();
+    // Creates the settings window, hidden; its creation loads the configuration file,
+    // registers the hotkeys and sets the ramp rates.
+    void CreateSettingsWindow();
 
     // A tray menu command (TrayCommand ids); unknown ids are ignored.
     void OnCommand(int command);
     // A global hotkey press by id.
     void OnHotkey(int id);
-    // The orderly end: stops the engine (undoing running controls), releases the hotkeys,
-    // removes the icon, saves the configuration and logs "Quitting.". Runs once; emits
-    // ShutdownFinished.
+    // The orderly end: stops the engine (undoing running controls), removes the icon, destroys
+    // the settings window (which releases the hotkeys and saves the configuration) and logs
+    // "Quitting.". Runs once; emits ShutdownFinished.
     void Shutdown();
 
     RunState State() const { return runState_; }
     QMenu& Menu() { return menu_; }
-    SettingsWindow& SettingsDialog() { return *settingsWindow_; }
-    HotkeyList& Hotkeys() { return hotkeys_; }
+    // The settings window; exists from CreateSettingsWindow until Shutdown.
+    CSettingsDlg& SettingsDialog() { return *settingsWindow_; }
     QtEngineTimers& Timers() { return timers_; }
     bool IsShutDown() const { return shutDown_; }
 
@@ -86,7 +90,6 @@ private:
     void Start();
     void OpenHelp();
     void ShowSettingsPage(int page);
-    void ApplyRampRates();
     void MakeX11Grabber();
 
     Setup setup_;
@@ -94,13 +97,12 @@ private:
     RunState runState_ = RunState::Running;
     QtEngineTimers timers_;
     std::unique_ptr<TrayEngine> engine_;
-    std::unique_ptr<SettingsWindow> settingsWindow_;
     QMenu menu_;
-    hushwell::Settings settings_;
-    HotkeyList hotkeys_;
+    // The grabber outlives the settings window, which releases its hotkeys when destroyed.
     std::unique_ptr<HotkeyGrabber> ownGrabber_;
     HotkeyGrabber* grabber_ = nullptr;
     std::unique_ptr<QSocketNotifier> hotkeyNotifier_;
+    std::unique_ptr<CSettingsDlg> settingsWindow_;
     bool shutDown_ = false;
 };
 

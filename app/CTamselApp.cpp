@@ -94,10 +94,13 @@ bool CTamselApp::InitInstance() {
     setup.volumeManager = volumeManager_.get();
     setup.configPath = ConfigFile::PathIn(paths_.dataFolder);
     setup.manualPath = ProgramPaths::ManualPathOf(paths_.programPath);
+    setup.startupFolder = paths_.startupFolder;
+    setup.programPath = paths_.programPath;
+    setup.programName = paths_.programName;
     trayWnd_ = std::make_unique<CMyApplicationTrayWnd>(std::move(setup));
     trayWnd_->Create();
     trayWnd_->StartEngine();
-    trayWnd_->LoadConfiguration();
+    trayWnd_->CreateSettingsWindow();
 
     messenger_ = std::make_unique<InstanceMessenger>();
     messenger_->Listen(socketPath);

@@ -1,5 +1,5 @@
 #include "app/X11HotkeyGrabber.h"
-#include "app/VirtualKeyTable.h"
+#include "ui/VirtualKeyTable.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>

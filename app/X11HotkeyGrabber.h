@@ -3,7 +3,7 @@
 #include <functional>
 #include <map>
 
-#include "app/HotkeyGrabber.h"
+#include "ui/HotkeyGrabber.h"
 
 struct _XDisplay;
 

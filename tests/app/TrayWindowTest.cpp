@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "app/CMyApplicationTrayWnd.h"
-#include "app/SettingsWindow.h"
 #include "app/TrayEngine.h"
 #include "persistence/ConfigFile.h"
-#include "tests/app/FakeHotkeyGrabber.h"
+#include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
+#include "ui/CSettingsDlg.h"
 
 namespace hushwell {
 
@@ -88,19 +88,7 @@ private slots:
         folder_ = std::make_unique<QTemporaryDir>();
         engine_ = EngineLog{};
         grabber_ = FakeHotkeyGrabber{};
-        CMyApplicationTrayWnd::Setup setup;
-        setup.makeEngine = [this](QtEngineTimers& timers) {
-            return std::make_unique<RecordingEngine>(engine_, timers);
-        };
-        setup.grabber = &grabber_;
-        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
-        setup.manualPath = (folder_->path() + QStringLiteral("/hushwell.html")).toStdString();
-        ProgramLog().SetPath((folder_->path() + QStringLiteral("/log.txt")).toStdString());
-        window_ = std::make_unique<TestTrayWnd>(std::move(setup));
-        window_->SetDoubleClickIntervalMs(kClickIntervalMs);
-        window_->Create();
-        window_->StartEngine();
-        window_->LoadConfiguration();
+        MakeWindow();
     }
 
     void cleanup() {
@@ -179,25 +167,20 @@ private slots:
         QCOMPARE(engine_.stops, 1);
         QCOMPARE(engine_.starts, 2);
 
-        window_->SettingsDialog().setCurrentIndex(SettingsWindow::kLogsPage);
+        window_->SettingsDialog().ShowPage(CSettingsDlg::kLogsPage);
+        window_->SettingsDialog().hide();
         window_->OnHotkey(HotkeyList::kRecordSoundId);
         QVERIFY(window_->SettingsDialog().isVisible());
-        QCOMPARE(window_->SettingsDialog().currentIndex(), int{SettingsWindow::kCapturePage});
+        QCOMPARE(window_->SettingsDialog().CurrentPage(), int{CSettingsDlg::kCapturePage});
 
         window_->OnHotkey(12345);
         QCOMPARE(window_->State(), RunState::Running);
     }
 
-    void settingsWindowHasTheFourPages() {
+    void toolsAndSettingsShowsTheSettingsWindow() {
+        QVERIFY(!window_->SettingsDialog().isVisible());
         window_->OnCommand(kCommandToolsSettings);
-        SettingsWindow& settings = window_->SettingsDialog();
-        QVERIFY(settings.isVisible());
-        QCOMPARE(settings.count(), 4);
-        QStringList names;
-        for (int i = 0; i < settings.count(); ++i) {
-            names << settings.tabText(i);
-        }
-        QCOMPARE(names, QStringList({"Capture", "Controls", "Options", "Logs"}));
+        QVERIFY(window_->SettingsDialog().isVisible());
     }
 
     void helpOpensTheManualOrSaysItIsMissing() {
@@ -215,8 +198,10 @@ private slots:
     }
 
     void exitStopsTheEngineSavesTheConfigurationAndLogsQuitting() {
+        window_.reset();
+        engine_ = EngineLog{};
         grabber_.taken.insert({3, 38});
-        window_->LoadConfiguration();  // RecordSave cannot be had now
+        MakeWindow();  // RecordSave cannot be had now
         QSignalSpy finished(window_.get(), &CMyApplicationTrayWnd::ShutdownFinished);
         window_->OnCommand(kCommandExit);
         QCOMPARE(finished.count(), 1);
@@ -242,6 +227,22 @@ private slots:
     }
 
 private:
+    void MakeWindow() {
+        CMyApplicationTrayWnd::Setup setup;
+        setup.makeEngine = [this](QtEngineTimers& timers) {
+            return std::make_unique<RecordingEngine>(engine_, timers);
+        };
+        setup.grabber = &grabber_;
+        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
+        setup.manualPath = (folder_->path() + QStringLiteral("/hushwell.html")).toStdString();
+        ProgramLog().SetPath((folder_->path() + QStringLiteral("/log.txt")).toStdString());
+        window_ = std::make_unique<TestTrayWnd>(std::move(setup));
+        window_->SetDoubleClickIntervalMs(kClickIntervalMs);
+        window_->Create();
+        window_->StartEngine();
+        window_->CreateSettingsWindow();
+    }
+
     std::unique_ptr<QTemporaryDir> folder_;
     EngineLog engine_;
     FakeHotkeyGrabber grabber_;

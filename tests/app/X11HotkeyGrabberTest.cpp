@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/HotkeyList.h"
-#include "app/VirtualKeyTable.h"
 #include "app/X11HotkeyGrabber.h"
+#include "ui/HotkeyList.h"
+#include "ui/VirtualKeyTable.h"
 
 namespace hushwell {
 

@@ -1,4 +1,4 @@
-#include "app/VirtualKeyTable.h"
+#include "ui/VirtualKeyTable.h"
 
 #include <array>
 

@@ -5,18 +5,26 @@
 #include <utility>
 #include <vector>
 
-#include "app/HotkeyGrabber.h"
+#include "ui/HotkeyGrabber.h"
 
 namespace hushwell {
 
-// A hotkey service in memory: combinations in `taken` belong to another program.
+// A hotkey service in memory: combinations in `taken` belong to another program. As on a real
+// desktop, a combination registered under one id is refused under another.
 class FakeHotkeyGrabber final : public HotkeyGrabber {
 public:
     bool Register(int id, int modifiers, int virtualKey) override {
-        if (taken.count({modifiers, virtualKey}) != 0) {
+        registered.erase(id);
+        const std::pair<int, int> combination{modifiers, virtualKey};
+        if (taken.count(combination) != 0) {
             return false;
         }
-        registered[id] = {modifiers, virtualKey};
+        for (const auto& [otherId, other] : registered) {
+            if (other == combination) {
+                return false;
+            }
+        }
+        registered[id] = combination;
         return true;
     }
     void Unregister(int id) override {

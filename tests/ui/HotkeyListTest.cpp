@@ -1,9 +1,9 @@
 #include <QTest>
 #include <algorithm>
 
-#include "app/HotkeyList.h"
-#include "app/VirtualKeyTable.h"
-#include "tests/app/FakeHotkeyGrabber.h"
+#include "tests/ui/FakeHotkeyGrabber.h"
+#include "ui/HotkeyList.h"
+#include "ui/VirtualKeyTable.h"
 
 namespace hushwell {
 

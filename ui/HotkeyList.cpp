@@ -1,8 +1,8 @@
-#include "app/HotkeyList.h"
+#include "ui/HotkeyList.h"
 
-#include "app/HotkeyGrabber.h"
-#include "app/VirtualKeyTable.h"
 #include "triggers/Vocabulary.h"
+#include "ui/HotkeyGrabber.h"
+#include "ui/VirtualKeyTable.h"
 
 namespace hushwell {
 

@@ -1,0 +1,149 @@
+#include "ui/CSettingsDlg.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "ui/CLogDlg.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kCaption = "Hushwell - Tools & Settings";
+constexpr std::array<const char*, CSettingsDlg::kPageCount> kPageNames = {"Capture", "Controls",
+                                                                          "Options", "Logs"};
+
+// A page still to come: an empty page with its tab's name for assistive technology.
+QWidget* MakePlaceholderPage(const char* name, QWidget* parent) {
+    auto* page = new QWidget(parent);
+    page->setAccessibleName(QString::fromLatin1(name));
+    return page;
+}
+
+}  // namespace
+
+CSettingsDlg::CSettingsDlg(Setup setup, QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setAccessibleName(windowTitle());
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("pages"));
+    tabs_->setAccessibleName(QStringLiteral("Pages"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    // The options page first: it loads the configuration the other pages read.
+    options_ = new COptionsDlg(std::move(setup), tabs_);
+    AddPages();
+    RestorePlacement(options_->Applied().settings.placement);
+    const int tab = options_->Applied().settings.placement.tab;
+    if (tab >= 0 && tab < kPageCount) {
+        tabs_->setCurrentIndex(tab);
+    }
+    OnPageChanged(tabs_->currentIndex());
+    connect(tabs_, &QTabWidget::currentChanged, this, &CSettingsDlg::OnPageChanged);
+}
+
+CSettingsDlg::~CSettingsDlg() {
+    // The controls page will store its three column widths here as well.
+    const std::array<int, 2> logWidths = logs_->ColumnWidths();
+    options_->StoreLogColumnWidths({logWidths[0], logWidths[1]});
+    options_->StorePlacement(CurrentPlacement());
+    options_->SaveConfiguration();
+}
+
+void CSettingsDlg::AddPages() {
+    // The capture page (sound editor) and the controls page (trigger list editor) come later;
+    // until then their tabs hold empty pages.
+    QWidget* capture = MakePlaceholderPage(kPageNames[kCapturePage], tabs_);
+    QWidget* controls = MakePlaceholderPage(kPageNames[kControlsPage], tabs_);
+    logs_ = new CLogDlg([options = options_] { return options->DateOrder(); }, tabs_);
+    logs_->setAccessibleName(QString::fromLatin1(kPageNames[kLogsPage]));
+    const std::array<std::int32_t, 2>& widths = options_->Applied().settings.logListColumnWidths;
+    logs_->SetColumnWidths(widths[0], widths[1]);
+    const std::array<QWidget*, kPageCount> pages = {capture, controls, options_, logs_};
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        tabs_->addTab(pages[i], QString::fromLatin1(kPageNames[i]));
+    }
+}
+
+void CSettingsDlg::OnPageChanged(int page) {
+    if (page == kCapturePage) {
+        // The capture page will be told here to redraw when it holds unseen recorded data.
+    } else if (page == kControlsPage) {
+        // A sound file and time just produced by the capture page will be handed here to the
+        // trigger list editor as the starting values of a new trigger.
+    }
+    if (page >= 0) {
+        options_->StoreTab(page);
+    }
+}
+
+int CSettingsDlg::CurrentPage() const {
+    return tabs_->currentIndex();
+}
+
+void CSettingsDlg::ShowInFront() {
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void CSettingsDlg::ShowPage(int page) {
+    ShowInFront();
+    if (page < 0 || page >= kPageCount) {
+        return;
+    }
+    if (page == tabs_->currentIndex()) {
+        OnPageChanged(page);
+    } else {
+        tabs_->setCurrentIndex(page);
+    }
+}
+
+void CSettingsDlg::closeEvent(QCloseEvent* event) {
+    // The controls page will be asked here to save unsaved trigger changes.
+    event->accept();  // a window without WA_DeleteOnClose is only hidden
+}
+
+// The stored rectangle is the window's normal geometry (without the frame the window
+// manager adds). An empty one (top equal to bottom) leaves the window as it is; a size larger
+// than the screen is cut to it, and a position on no screen is left to the window manager.
+void CSettingsDlg::RestorePlacement(const WindowPlacementSetting& placement) {
+    if (placement.top == placement.bottom) {
+        return;
+    }
+    const QRect stored(QPoint(placement.left, placement.top),
+                       QPoint(placement.right - 1, placement.bottom - 1));
+    if (stored.width() <= 0 || stored.height() <= 0) {
+        return;
+    }
+    QSize size = stored.size().expandedTo(minimumSizeHint());
+    const QScreen* screen = QGuiApplication::screenAt(stored.center());
+    const QScreen* sizing = screen != nullptr ? screen : QGuiApplication::primaryScreen();
+    if (sizing != nullptr) {
+        size = size.boundedTo(sizing->availableGeometry().size());
+    }
+    resize(size);
+    if (screen != nullptr) {
+        move(stored.topLeft());
+    }
+}
+
+WindowPlacementSetting CSettingsDlg::CurrentPlacement() const {
+    const QRect normal = isVisible() || !normalGeometry().isEmpty() ? normalGeometry() : geometry();
+    WindowPlacementSetting placement;
+    placement.left = normal.left();
+    placement.top = normal.top();
+    placement.right = normal.left() + normal.width();
+    placement.bottom = normal.top() + normal.height();
+    placement.tab = tabs_->currentIndex();
+    return placement;
+}
+
+}  // namespace hushwell
