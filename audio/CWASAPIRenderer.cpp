@@ -106,17 +106,31 @@ bool CWASAPIRenderer::BeginPlayback(std::unique_ptr<RenderBuffer> list) {
 }
 
 bool CWASAPIRenderer::PreRoll() {
-    std::unique_ptr<RenderBuffer> first;
-    {
-        std::lock_guard lock(listMutex_);
-        first = PopRenderBuffer(list_);
+    std::lock_guard lock(listMutex_);
+    if (!list_) {
+        std::uint8_t* data = nullptr;
+        return Succeeded(renderClient_->GetBuffer(engineBufferFrames_, data)) &&
+               Succeeded(renderClient_->ReleaseBuffer(engineBufferFrames_, kBufferFlagSilent));
     }
-    if (first) {
-        return Succeeded(WriteBuffer(*first));
+    // The stream is filled before it starts, not just given its first buffer: with a single
+    // period queued, a first event that comes late is heard as a hole at the start.
+    return FitsEngineBuffer(*list_) &&
+           Succeeded(WriteFittingBuffersLocked(static_cast<std::uint64_t>(engineBufferFrames_) *
+                                               frameSize_));
+}
+
+bool CWASAPIRenderer::FitsEngineBuffer(const RenderBuffer& buffer) const {
+    return buffer.ByteLength() <= static_cast<std::uint64_t>(engineBufferFrames_) * frameSize_;
+}
+
+AudioResult CWASAPIRenderer::WriteFittingBuffersLocked(std::uint64_t freeBytes) {
+    while (list_ && list_->ByteLength() <= freeBytes) {
+        if (AudioResult written = WriteBuffer(*list_); !Succeeded(written)) {
+            return written;  // the buffer stays first in the list
+        }
+        freeBytes -= PopRenderBuffer(list_)->ByteLength();
     }
-    std::uint8_t* data = nullptr;
-    return Succeeded(renderClient_->GetBuffer(engineBufferFrames_, data)) &&
-           Succeeded(renderClient_->ReleaseBuffer(engineBufferFrames_, kBufferFlagSilent));
+    return AudioResult::Ok;
 }
 
 AudioResult CWASAPIRenderer::WriteBuffer(const RenderBuffer& buffer) {
@@ -367,7 +381,7 @@ bool CWASAPIRenderer::WriteWhatFits() {
     if (!Succeeded(audioClient_->GetCurrentPadding(padding))) {
         return true;  // a stream whose device went away waits for the switch that follows
     }
-    std::uint64_t freeBytes =
+    const std::uint64_t freeBytes =
         static_cast<std::uint64_t>(engineBufferFrames_ - std::min(padding, engineBufferFrames_)) *
         frameSize_;
     std::lock_guard lock(listMutex_);
@@ -376,19 +390,19 @@ bool CWASAPIRenderer::WriteWhatFits() {
         endReason_.store(EndReason::Exhausted);
         return false;
     }
+    // A buffer larger than the stream's whole buffer would wait for room forever.
+    if (!FitsEngineBuffer(*list_)) {
+        endReason_.store(EndReason::StreamFailed);
+        return false;
+    }
     // Every whole buffer that fits: one buffer per event would leave the stream a single
     // period ahead, and one late wake-up would then be heard as a gap.
-    while (list_ && list_->ByteLength() <= freeBytes) {
-        const AudioResult written = WriteBuffer(*list_);
-        if (written == AudioResult::DeviceInvalidated) {
-            return true;  // the buffer stays first in the list for the output switched to
-        }
-        if (!Succeeded(written)) {
-            endReason_.store(EndReason::StreamFailed);
-            return false;
-        }
-        freeBytes -= PopRenderBuffer(list_)->ByteLength();
+    const AudioResult written = WriteFittingBuffersLocked(freeBytes);
+    if (!Succeeded(written) && written != AudioResult::DeviceInvalidated) {
+        endReason_.store(EndReason::StreamFailed);
+        return false;
     }
+    // A stream whose device went away keeps its buffers for the output switched to.
     return true;
 }
 

@@ -24,9 +24,10 @@ class AudioSessionControl;
 class RenderClient;
 
 // Plays a list of RenderBuffers, already converted to the output's mix format, through an
-// event-paced shared-mode render stream with a 50 ms buffer. BeginPlayback pre-rolls the first
-// buffer; the render thread then writes, at each event of the stream, every whole buffer that
-// fits into the free part of the stream's buffer (buffers are never split), until the list is
+// event-paced shared-mode render stream with a 50 ms buffer. BeginPlayback pre-rolls as many
+// whole buffers as the stream holds; the render thread then writes, at each event of the
+// stream, every whole buffer that fits into the free part of the stream's buffer (buffers are
+// never split, and each must fit into the stream's buffer on its own), until the list is
 // empty, the shutdown event is signalled, or the stream fails. Like the capture object it
 // follows the default output: when the output is removed or another output becomes the
 // default, the render thread reopens the stream on the default output and goes on with the
@@ -37,7 +38,8 @@ class RenderClient;
 // (WaitUntilPlayedOut), StopPlayback, CloseStream, destructor.
 //
 // Lock order: the client lock, the list lock and the position lock are never held together,
-// except the list lock with the position lock inside it (render thread, while writing).
+// except the list lock with the position lock inside it (pre-roll and render thread, while
+// writing).
 class CWASAPIRenderer final : private EndpointNotificationClient, private AudioSessionEvents {
 public:
     // The stream's buffer.
@@ -68,8 +70,9 @@ public:
     // default-output notifications. False at the first failing step, and for a mix format that
     // is neither 16-bit integer nor 32-bit float PCM.
     bool OpenStream();
-    // Takes over the list (which may be empty) and pre-rolls its first buffer (an empty list
-    // pre-rolls one stream buffer of silence), starts the render thread and the stream. False
+    // Takes over the list (which may be empty) and pre-rolls the buffers that fit into the
+    // stream (an empty list pre-rolls one stream buffer of silence), starts the stream and the
+    // render thread. False
     // when a step fails; the list is then freed and no thread runs.
     bool BeginPlayback(std::unique_ptr<RenderBuffer> list);
     // Waits without time-out for the render thread to end (at once if it never started).
@@ -119,9 +122,10 @@ private:
     bool RegisterSessionEvents();
     void ReleaseStream();
 
-    // --- Player thread ---
+    // --- Player thread (pre-roll) and render thread, under the list lock ---
     bool PreRoll();
-    // Also the render thread, under the list lock.
+    bool FitsEngineBuffer(const RenderBuffer& buffer) const;
+    AudioResult WriteFittingBuffersLocked(std::uint64_t freeBytes);
     AudioResult WriteBuffer(const RenderBuffer& buffer);
 
     // --- Render thread ---

@@ -97,8 +97,9 @@ TEST_F(RenderTest, RendersTheListInOrderAndEndsWhenItIsExhausted) {
     const std::uint32_t frameSize = renderer->FrameSize();
     const Bytes source = CounterBytes(50 * kPeriodFrames * frameSize);
     ASSERT_TRUE(renderer->BeginPlayback(ListOf(source, kPeriodFrames * frameSize)));
-    // The pre-roll is written before the stream starts.
-    EXPECT_GE(renderer->FramesWritten(), kPeriodFrames);
+    // The pre-roll fills the stream before it starts (no time has passed on the clock yet).
+    EXPECT_EQ(renderer->FramesWritten(), renderer->EngineBufferFrames());
+    EXPECT_EQ(renderer->EngineBufferFrames(), 5 * kPeriodFrames);
     EXPECT_TRUE(renderer->IsRunning());
 
     std::uint32_t last = 0;
@@ -119,6 +120,13 @@ TEST_F(RenderTest, RendersTheListInOrderAndEndsWhenItIsExhausted) {
 }
 
 TEST_F(RenderTest, AnEmptyListPreRollsOneBufferOfSilenceAndEndsAtTheFirstEvent) {
+    // A buffer larger than the stream's could never be written: refused, nothing left running.
+    auto refused = OpenRenderer();
+    EXPECT_FALSE(refused->BeginPlayback(
+        ListOf(Bytes((refused->EngineBufferFrames() + 1) * refused->FrameSize()), SIZE_MAX)));
+    refused->CloseStream();
+    EXPECT_TRUE(Rendered("speakers").empty());
+
     auto renderer = OpenRenderer();
     ASSERT_TRUE(renderer->BeginPlayback(nullptr));
     renderer->WaitForRenderEnd();
