@@ -1,5 +1,6 @@
 #include "app/CTamselApp.h"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "app/CMyApplicationTrayWnd.h"
@@ -12,12 +13,18 @@
 #include "persistence/ConfigFile.h"
 #include "triggers/CControlRunner.h"
 #include "triggers/CVolumeManager.h"
+#include "triggers/ControlWorkerShutdown.h"
 #include "triggers/EventLog.h"
 #include "triggers/VolumeRestoreRecord.h"
+#include "ui/CSettingsDlg.h"
+#include "ui/LogPageFeed.h"
 
 namespace hushwell {
 
 namespace {
+
+// How long exit waits for control workers that their runners had to leave behind.
+constexpr std::chrono::milliseconds kControlWorkersExitWait{10000};
 
 constexpr const char* kPlainPulseAudioMessage =
     "The sound server is PulseAudio: a muted output is silent to detection until it is "
@@ -52,8 +59,7 @@ CTamselApp::CTamselApp(int& argc, char** argv)
 CTamselApp::~CTamselApp() {
     signals_.reset();
     trayWnd_.reset();
-    volumeManager_.reset();
-    backend_.reset();
+    ReleaseAfterControlWorkers(volumeManager_, backend_, kControlWorkersExitWait);
 }
 
 bool CTamselApp::InitInstance() {
@@ -89,6 +95,8 @@ bool CTamselApp::InitInstance() {
     // down in order, even when it arrives while the engine is still starting.
     signals_ = std::make_unique<ShutdownSignals>();
 
+    logFeed_ = std::make_unique<LogPageFeed>();
+
     CMyApplicationTrayWnd::Setup setup;
     setup.makeEngine = [this](QtEngineTimers& timers) { return MakeEngine(timers); };
     setup.volumeManager = volumeManager_.get();
@@ -101,6 +109,8 @@ bool CTamselApp::InitInstance() {
     trayWnd_->Create();
     trayWnd_->StartEngine();
     trayWnd_->CreateSettingsWindow();
+    // The settings window builds the log page; from now on it shows the firings.
+    logFeed_->SetPage(&trayWnd_->SettingsDialog().LogPage());
 
     messenger_ = std::make_unique<InstanceMessenger>();
     messenger_->Listen(socketPath);
@@ -126,7 +136,7 @@ int CTamselApp::Run() {
 
 std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(QtEngineTimers& timers) {
     return std::make_unique<DetectionEngineHost>(*backend_, *volumeManager_, timers,
-                                                 paths_.dataFolder);
+                                                 paths_.dataFolder, logFeed_.get());
 }
 
 void CTamselApp::LogSoundServerKind() {

@@ -13,6 +13,7 @@ class AudioBackend;
 class CMyApplicationTrayWnd;
 class CVolumeManager;
 class InstanceMessenger;
+class LogPageFeed;
 class QtEngineTimers;
 class ShutdownSignals;
 
@@ -21,7 +22,7 @@ class ShutdownSignals;
 // its thread, the runner and log locks and the vocabulary tables. InitInstance then prepares
 // folders and log, refuses a second instance (asking the running one to show its settings
 // window), creates the tray window with the engine, starts the engine and loads the
-// configuration; Run adds the message loop.
+// configuration; Run adds the message loop. Firings reach the log page through the feed.
 //
 // Main thread only.
 class CTamselApp {
@@ -50,6 +51,7 @@ private:
     ProgramPaths paths_;
     SingleInstanceLock instanceLock_;
     bool alreadyStarted_ = false;
+    std::unique_ptr<LogPageFeed> logFeed_;  // outlives the engine in the tray window
     std::unique_ptr<InstanceMessenger> messenger_;
     std::unique_ptr<CMyApplicationTrayWnd> trayWnd_;
     std::unique_ptr<ShutdownSignals> signals_;
