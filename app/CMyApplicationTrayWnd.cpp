@@ -141,17 +141,17 @@ void CMyApplicationTrayWnd::OnCommand(int command) {
 }
 
 void CMyApplicationTrayWnd::Stop() {
-    if (runState_ == RunState::Stopped) {
+    if (runState_ == RunState::Paused) {
         return;
     }
     if (engine_) {
         engine_->Stop();
     }
-    SetRunState(RunState::Stopped);
+    SetRunState(RunState::Paused);
 }
 
 void CMyApplicationTrayWnd::Start() {
-    if (runState_ != RunState::Stopped) {
+    if (runState_ != RunState::Paused) {
         return;
     }
     SetRunState(RunState::Running);

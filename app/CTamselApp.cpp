@@ -10,6 +10,7 @@
 #include "app/ShutdownSignals.h"
 #include "audio/PulseBackend.h"
 #include "audio/SoundServerKind.h"
+#include "base/ApplicationDataFolder.h"
 #include "persistence/ConfigFile.h"
 #include "triggers/CControlRunner.h"
 #include "triggers/CVolumeManager.h"

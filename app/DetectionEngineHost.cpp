@@ -1,7 +1,5 @@
 #include "app/DetectionEngineHost.h"
 
-#include "audio/Clock.h"
-
 namespace hushwell {
 
 DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume,
@@ -25,15 +23,8 @@ void DetectionEngineHost::Start() {
         engine_.Resume();
         return;
     }
-    DetectionEngine::Setup setup;
-    setup.backend = &backend_;
-    setup.clock = &SystemClock::Instance();
-    setup.volume = &volume_;
-    setup.opener = &launcher_;
-    setup.timers = &timers_;
-    setup.applicationDataFolder = applicationDataFolder_;
-    setup.firings = firings_;
-    engine_.InitEngine(std::move(setup));
+    engine_.InitEngine(DetectionEngine::ProgramSetup(backend_, volume_, launcher_, timers_,
+                                                     applicationDataFolder_, firings_));
     initialised_ = true;
 }
 

@@ -3,12 +3,12 @@
 #include <string_view>
 #include <vector>
 
+#include "detection/RunState.h"
+
 namespace hushwell {
 
-// The tray window's run states, which are also the ids of the menu shown for each.
-enum class RunState { Running = 130, Stopped = 133 };
-
-// The tray menu's command ids.
+// The tray menu's command ids. The numbers only tell the menu's actions apart (they are the
+// program's historical resource ids); nothing stores them.
 enum TrayCommand {
     kCommandToolsSettings = 32775,
     kCommandStop = 32776,
@@ -24,7 +24,7 @@ struct TrayMenuEntry {
     int command;
 };
 
-// The entries of the menu shown in a run state: the running menu offers Stop, the stopped
+// The entries of the menu shown in a run state: the running menu offers Stop, the paused
 // one Start. Any thread.
 std::vector<TrayMenuEntry> TrayMenuEntries(RunState state);
 

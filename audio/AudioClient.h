@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "audio/AudioResult.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -10,7 +10,8 @@
 #include "audio/AudioSessionControl.h"
 #include "audio/AudioThreadPriority.h"
 #include "audio/CaptureClient.h"
-#include "detection/WaveFile.h"
+#include "audio/MixFormat.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 
@@ -515,21 +516,12 @@ std::uint32_t CWASAPICaptureLoopback::FrameSize() const {
 
 bool CWASAPICaptureLoopback::DetectSampleType() {
     std::lock_guard lock(queueMutex_);
-    const WaveFormat& f = mixFormat_;
-    const bool extensible = f.formatTag == kWaveTagExtensible;
-    if (f.formatTag == kWaveTagPcm || (extensible && f.subFormat == kSubFormatPcm)) {
-        if (f.bitsPerSample != 16) {
-            return false;
-        }
-        sampleType_ = kSampleTypePcm16;
-        return true;
+    MixSampleType type;
+    if (!MixSampleTypeOf(mixFormat_, type)) {
+        return false;
     }
-    // Float is taken to be 32-bit.
-    if (f.formatTag == kWaveTagIeeeFloat || (extensible && f.subFormat == kSubFormatIeeeFloat)) {
-        sampleType_ = kSampleTypeFloat32;
-        return true;
-    }
-    return false;
+    sampleType_ = type == MixSampleType::Pcm16 ? kSampleTypePcm16 : kSampleTypeFloat32;
+    return true;
 }
 
 int CWASAPICaptureLoopback::SampleType() const {

@@ -13,8 +13,8 @@
 #include "audio/AudioSessionEvents.h"
 #include "audio/CaptureBlock.h"
 #include "audio/EndpointNotificationClient.h"
-#include "audio/Event.h"
-#include "detection/WaveFormat.h"
+#include "base/Event.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

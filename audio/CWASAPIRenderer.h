@@ -11,9 +11,9 @@
 #include "audio/AudioResult.h"
 #include "audio/AudioSessionEvents.h"
 #include "audio/EndpointNotificationClient.h"
-#include "audio/Event.h"
 #include "audio/RenderBuffer.h"
-#include "detection/WaveFormat.h"
+#include "base/Event.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

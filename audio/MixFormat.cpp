@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "wav/SampleFormatRule.h"
+
 namespace hushwell {
 
 namespace {
@@ -43,20 +45,17 @@ WaveFormat MakeMixFormat(MixSampleType type, std::uint32_t sampleRate, std::uint
 }
 
 bool MixSampleTypeOf(const WaveFormat& format, MixSampleType& type) {
-    const bool extensible = format.formatTag == kWaveTagExtensible;
-    const bool pcm =
-        format.formatTag == kWaveTagPcm || (extensible && format.subFormat == kSubFormatPcm);
-    const bool ieeeFloat = format.formatTag == kWaveTagIeeeFloat ||
-                           (extensible && format.subFormat == kSubFormatIeeeFloat);
-    if (pcm && format.bitsPerSample == 16) {
-        type = MixSampleType::Pcm16;
-        return true;
+    // The program's one rule for sample formats, narrowed to the two the live path carries.
+    switch (AcceptedSampleKind(format)) {
+        case SampleKind::Pcm16:
+            type = MixSampleType::Pcm16;
+            return true;
+        case SampleKind::IeeeFloat:
+            type = MixSampleType::Float32;
+            return true;
+        default:
+            return false;
     }
-    if (ieeeFloat && format.bitsPerSample == 32) {
-        type = MixSampleType::Float32;
-        return true;
-    }
-    return false;
 }
 
 bool IsSupportedMixFormat(const WaveFormat& format) {

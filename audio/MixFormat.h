@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 
@@ -18,7 +18,8 @@ WaveFormat MakeMixFormat(MixSampleType type, std::uint32_t sampleRate, std::uint
 // The usual speaker mask for 1 to 8 channels (mono, stereo, 2.1, quad, 4.1, 5.1, 6.1, 7.1).
 std::uint32_t DefaultChannelMask(std::uint16_t channels);
 
-// The sample type a format record carries, if it is one the layer delivers.
+// The sample type a format record carries, if it is one the layer delivers: the program's
+// sample-format rule narrowed to 16-bit integers and 32-bit floats.
 bool MixSampleTypeOf(const WaveFormat& format, MixSampleType& type);
 
 // True for the formats the layer's backends can run: 16-bit or float, 1 to 6 channels, and a

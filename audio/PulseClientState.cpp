@@ -8,8 +8,8 @@
 
 #include "audio/AudioClient.h"
 #include "audio/CaptureClient.h"
-#include "audio/Event.h"
 #include "audio/PulseOperation.h"
+#include "base/Event.h"
 
 namespace hushwell {
 

@@ -17,7 +17,7 @@
 #include "audio/PulseFormat.h"
 #include "audio/PulseStream.h"
 #include "audio/PulseTimer.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -3,7 +3,7 @@
 #include <pulse/channelmap.h>
 #include <pulse/sample.h>
 
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "detection/WaveData.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveData.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

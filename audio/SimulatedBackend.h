@@ -10,7 +10,7 @@
 #include "audio/AudioBackend.h"
 #include "audio/AudioSessionEvents.h"
 #include "audio/EndpointNotificationClient.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -5,9 +5,9 @@
 
 #include "audio/AudioClient.h"
 #include "audio/CaptureClient.h"
-#include "audio/Clock.h"
-#include "audio/Event.h"
 #include "audio/MixFormat.h"
+#include "base/Clock.h"
+#include "base/Event.h"
 
 namespace hushwell {
 

@@ -18,7 +18,7 @@
 #include "audio/EndpointNotificationClient.h"
 #include "audio/NotificationDispatcher.h"
 #include "audio/SimulatedStream.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

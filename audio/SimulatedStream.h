@@ -9,7 +9,7 @@
 
 #include "audio/AudioSessionEvents.h"
 #include "audio/CapturePacketQueue.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell {
 

@@ -8,7 +8,7 @@
 #include "audio/CWASAPIRenderer.h"
 #include "audio/RenderBuffer.h"
 #include "audio/RenderBufferBuilder.h"
-#include "detection/WaveFile.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "detection/WaveData.h"
+#include "wav/WaveData.h"
 
 namespace hushwell {
 

@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "detection/MatchKernel.h"
+#include "analysis/MatchKernel.h"
 
 namespace hushwell {
 namespace {

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "detection/SpectralAnalyzer.h"
+#include "analysis/SpectralAnalyzer.h"
 
 namespace hushwell {
 namespace {

@@ -1,11 +1,11 @@
-# The project's library targets that exist in this configuration, bottom layer first.
-# Tools, fuzzers and benchmarks link what they need from this list.
+# The project's Qt-free library targets that exist in this configuration, bottom layer first
+# (the layers are listed once, in HUSHWELL_LAYERS of the top CMakeLists.txt). Fuzzers and
+# benchmarks link what they need from this list.
 function(hushwell_existing_libraries out)
     set(libs)
-    foreach(lib hushwell_wav hushwell_analysis hushwell_audio hushwell_triggers
-                hushwell_persistence hushwell_detection)
-        if(TARGET ${lib})
-            list(APPEND libs ${lib})
+    foreach(layer ${HUSHWELL_LAYERS})
+        if(TARGET hushwell_${layer} AND NOT layer IN_LIST HUSHWELL_QT_LAYERS)
+            list(APPEND libs hushwell_${layer})
         endif()
     endforeach()
     set(${out} ${libs} PARENT_SCOPE)

@@ -8,6 +8,8 @@
 
 #include "audio/CWASAPICaptureLoopback.h"
 #include "audio/CaptureOwnerSequence.h"
+#include "audio/MixFormat.h"
+#include "base/Clock.h"
 #include "detection/DetectionStep.h"
 #include "detection/EngineTimers.h"
 #include "detection/RunnerList.h"
@@ -29,26 +31,6 @@ constexpr std::uint16_t kMaxBlockChannels = 2;
 // Captured float samples are scaled to the 16-bit range before the saturating conversion.
 constexpr float kFloatToPcm16Scale = 32767.0f;
 
-enum class PacketSamples { Unusable, Pcm16, Float32 };
-
-// What the samples of a packet in this mix format are: 16-bit integers or 32-bit floats, under
-// their plain tags or the extensible tag (with the extension present) naming the sub-format.
-PacketSamples SamplesOf(const WaveFormat& format) {
-    const bool extensible =
-        format.formatTag == kWaveTagExtensible && format.cbSize >= kWaveFormatExtensionSize;
-    const bool pcm =
-        format.formatTag == kWaveTagPcm || (extensible && format.subFormat == kSubFormatPcm);
-    const bool ieeeFloat = format.formatTag == kWaveTagIeeeFloat ||
-                           (extensible && format.subFormat == kSubFormatIeeeFloat);
-    if (pcm && format.bitsPerSample == 16) {
-        return PacketSamples::Pcm16;
-    }
-    if (ieeeFloat && format.bitsPerSample == 32) {
-        return PacketSamples::Float32;
-    }
-    return PacketSamples::Unusable;
-}
-
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') {
         return folder + name;
@@ -57,6 +39,21 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
+
+DetectionEngine::Setup DetectionEngine::ProgramSetup(AudioBackend& backend, CVolumeManager& volume,
+                                                     CommandOpener& opener, EngineTimers& timers,
+                                                     std::string applicationDataFolder,
+                                                     FiringSink* firings) {
+    Setup setup;
+    setup.backend = &backend;
+    setup.clock = &SystemClock::Instance();
+    setup.volume = &volume;
+    setup.opener = &opener;
+    setup.timers = &timers;
+    setup.applicationDataFolder = std::move(applicationDataFolder);
+    setup.firings = firings;
+    return setup;
+}
 
 DetectionEngine::DetectionEngine() = default;
 
@@ -379,12 +376,12 @@ void DetectionEngine::EnqueueCaptureBlock(CaptureBlock block, const WaveFormat& 
 
 std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& block,
                                                          const WaveFormat& format) {
-    const PacketSamples samples = SamplesOf(format);
-    if (samples == PacketSamples::Unusable || format.channels < 1 ||
+    MixSampleType samples;
+    if (!MixSampleTypeOf(format, samples) || format.channels < 1 ||
         format.channels > kMaxBlockChannels) {
         return nullptr;
     }
-    const std::size_t sampleBytes = samples == PacketSamples::Pcm16 ? 2 : 4;
+    const std::size_t sampleBytes = samples == MixSampleType::Pcm16 ? 2 : 4;
     const std::size_t frameSize = sampleBytes * format.channels;
     const std::size_t frames = block.PayloadSize() / frameSize;
     const std::size_t count = frames * format.channels;
@@ -395,7 +392,7 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
     const int channels = format.channels;
 
     auto data = std::make_unique<WaveData>();
-    if (samples == PacketSamples::Pcm16) {
+    if (samples == MixSampleType::Pcm16) {
         std::vector<std::int16_t> pcm(count);
         std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
         data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);

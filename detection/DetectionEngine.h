@@ -11,14 +11,15 @@
 #include <string>
 #include <thread>
 
+#include "analysis/LevelMeter.h"
+#include "analysis/SpectralAnalyzer.h"
+#include "analysis/TelephoneBandDetector.h"
 #include "audio/CaptureBlock.h"
-#include "audio/Event.h"
-#include "detection/LevelMeter.h"
+#include "base/Event.h"
 #include "detection/ReferenceSet.h"
-#include "detection/SpectralAnalyzer.h"
-#include "detection/TelephoneBandDetector.h"
-#include "detection/WaveData.h"
+#include "detection/RunState.h"
 #include "triggers/CTriggerList.h"
+#include "wav/WaveData.h"
 
 namespace hushwell {
 
@@ -74,8 +75,7 @@ public:
     // Pause between the CaptureRunner's attempts while capture is not running.
     static constexpr std::chrono::milliseconds kCaptureRetryInterval{2000};
 
-    // The tray's run states.
-    enum class RunState { Running = 130, Paused = 133 };
+    using RunState = hushwell::RunState;
 
     // Everything InitEngine needs from the program. The objects must outlive the engine; the
     // timers at least until ShutdownEngine has returned (a host that destroys its timers
@@ -97,6 +97,13 @@ public:
         // tests); may be empty.
         std::function<void(const WaveData&)> blockHook;
     };
+
+    // The setup the program runs the engine with: the system clock and the default start
+    // wait and retry interval; the objects must outlive the engine, as above. The one place
+    // where a real engine's setup is filled in (the program and the end-to-end host).
+    static Setup ProgramSetup(AudioBackend& backend, CVolumeManager& volume, CommandOpener& opener,
+                              EngineTimers& timers, std::string applicationDataFolder,
+                              FiringSink* firings);
 
     // Counters for diagnostics and tests; any thread.
     struct Stats {

@@ -4,17 +4,17 @@
 #include <mutex>
 #include <string>
 
+#include "analysis/LevelMeter.h"
+#include "analysis/SoundReference.h"
+#include "analysis/SpectralAnalyzer.h"
+#include "analysis/TelephoneBandDetector.h"
 #include "detection/ControlLauncher.h"
 #include "detection/FiringSink.h"
-#include "detection/LevelMeter.h"
 #include "detection/ReferenceSet.h"
-#include "detection/SoundReference.h"
-#include "detection/SpectralAnalyzer.h"
-#include "detection/TelephoneBandDetector.h"
 #include "detection/TimeWindow.h"
-#include "detection/WaveData.h"
 #include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "wav/WaveData.h"
 
 namespace hushwell {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "audio/Clock.h"
+#include "analysis/MatchKernel.h"
+#include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
-#include "detection/MatchKernel.h"
 
 namespace hushwell {
 

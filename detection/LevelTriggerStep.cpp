@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
+#include "analysis/LevelMeter.h"
 #include "detection/ControlLauncher.h"
 #include "detection/FiringSink.h"
-#include "detection/LevelMeter.h"
 #include "detection/TimeWindow.h"
 #include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"

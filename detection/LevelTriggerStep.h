@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 
 namespace hushwell {
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <mutex>
 
-#include "detection/SampleConversion.h"
-#include "detection/WaveData.h"
-#include "detection/WaveFile.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CTriggerList.h"
 #include "triggers/LocalPath.h"
+#include "wav/SampleConversion.h"
+#include "wav/WaveData.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "detection/SoundReference.h"
-#include "detection/SpectralAnalyzer.h"
+#include "analysis/SoundReference.h"
+#include "analysis/SpectralAnalyzer.h"
 
 namespace hushwell {
 

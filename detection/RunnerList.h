@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 #include "detection/ControlLauncher.h"
 
 namespace hushwell {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 
 namespace hushwell {
 

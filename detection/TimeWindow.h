@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 
 namespace hushwell {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 #include "persistence/Settings.h"
 #include "persistence/XmlDocument.h"
 

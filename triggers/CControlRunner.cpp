@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "audio/Event.h"
+#include "base/Event.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/CommandOpener.h"

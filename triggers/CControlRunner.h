@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 #include "triggers/Vocabulary.h"
 
 namespace hushwell {

@@ -13,7 +13,7 @@
 
 #include "audio/AudioSessionEvents.h"
 #include "audio/EndpointNotificationClient.h"
-#include "audio/Event.h"
+#include "base/Event.h"
 #include "triggers/VolumeRestoreRecord.h"
 
 namespace hushwell {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/Event.h"
+#include "base/Event.h"
 
 namespace hushwell {
 

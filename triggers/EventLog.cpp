@@ -17,7 +17,6 @@ namespace hushwell {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kProductFolder = "Hushwell";
 
 std::string FormatStamp(const LocalTime& t) {
     char stamp[64];
@@ -153,18 +152,6 @@ EventLog& ProgramLog() {
 
 void WriteLogLine(std::string_view message) {
     ProgramLog().WriteLine(message);
-}
-
-std::string ApplicationDataFolder() {
-    std::string dataHome;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        dataHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        dataHome = std::string(home) + "/.local/share";
-    } else {
-        dataHome = ".local/share";
-    }
-    return dataHome + "/" + std::string(kProductFolder);
 }
 
 bool SetUpLogPath(const std::string& folder) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 
 namespace hushwell {
 
@@ -57,10 +57,6 @@ EventLog& ProgramLog();
 
 // Appends one line to the program-wide log. Any thread.
 void WriteLogLine(std::string_view message);
-
-// The per-user application data folder: $XDG_DATA_HOME/Hushwell, where XDG_DATA_HOME
-// defaults to ~/.local/share.
-std::string ApplicationDataFolder();
 
 // Start-up set-up of the program-wide log: creates the folder when missing and points the
 // log at kFileName inside it. If the folder cannot be created the path stays the folder

@@ -4,7 +4,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "audio/FormatTimeStamp.h"
+#include "base/FormatTimeStamp.h"
 #include "ui/LogListModel.h"
 
 namespace hushwell {

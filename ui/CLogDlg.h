@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 
 class QTableView;
 

@@ -34,6 +34,9 @@ struct KeyChoice {
 // user-interface thread.
 class HotkeyList {
 public:
+    // The ids each hotkey is registered under with the grabber (and bound under at the desktop
+    // portal); presses come back with them. Nothing stores them: the configuration file keeps
+    // the records by position.
     static constexpr int kRecordSoundId = 3333;
     static constexpr int kStopStartThisId = 3340;
     static constexpr int kRecordSaveId = 3400;

@@ -6,7 +6,7 @@
 #include <deque>
 #include <mutex>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 #include "detection/FiringSink.h"
 #include "ui/CLogDlg.h"
 

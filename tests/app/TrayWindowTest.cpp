@@ -103,7 +103,7 @@ private slots:
         QCOMPARE(window_->Menu().actions()[1]->data().toInt(), int{kCommandStop});
 
         window_->OnCommand(kCommandStop);
-        QCOMPARE(window_->State(), RunState::Stopped);
+        QCOMPARE(window_->State(), RunState::Paused);
         QCOMPARE(engine_.stops, 1);
         QCOMPARE(window_->Menu().actions()[1]->text(), QStringLiteral("Start(&S)"));
         QCOMPARE(window_->Menu().actions()[1]->data().toInt(), int{kCommandStart});
@@ -118,7 +118,7 @@ private slots:
 
     void choosingAMenuEntryRunsItsCommand() {
         window_->Menu().actions()[1]->trigger();
-        QTRY_COMPARE(window_->State(), RunState::Stopped);
+        QTRY_COMPARE(window_->State(), RunState::Paused);
     }
 
     void engineTimersRunWithTheirPeriodsWhileDetectionRuns() {
@@ -161,7 +161,7 @@ private slots:
 
     void hotkeysDispatchByRecordId() {
         window_->OnHotkey(HotkeyList::kStopStartThisId);
-        QCOMPARE(window_->State(), RunState::Stopped);
+        QCOMPARE(window_->State(), RunState::Paused);
         window_->OnHotkey(HotkeyList::kStopStartThisId);
         QCOMPARE(window_->State(), RunState::Running);
         QCOMPARE(engine_.stops, 1);

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/Clock.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
 #include "tests/audio/CaptureTestSupport.h"
 
 namespace hushwell {
@@ -17,7 +17,7 @@ namespace {
 using test::CaptureOwner;
 using test::CounterBytes;
 using test::SpyBackend;
-using test::WaitFor;
+using testing::Eventually;
 using Capture = CWASAPICaptureLoopback;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -62,7 +62,7 @@ protected:
             const std::uint64_t step = std::min(kStepMs, ms - done);
             const std::uint64_t before = Captured();
             clock_.AdvanceMs(step);
-            ASSERT_TRUE(WaitFor([&] { return Captured() >= before + FramesIn(step, format); }));
+            ASSERT_TRUE(Eventually([&] { return Captured() >= before + FramesIn(step, format); }));
             done += step;
             afterStep();
         }
@@ -74,7 +74,7 @@ protected:
     // Waits until a switch asked for by the notifications so far has been made.
     void WaitSwitched(const std::string& id) {
         ASSERT_TRUE(sim_.WaitForNotifications());
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(Eventually([&] {
             return With([&](Capture& c) { return !c.IsSwitching() && c.EndpointId() == id; });
         }));
     }
@@ -244,7 +244,7 @@ TEST_F(CaptureTest, DefaultOutputIsFollowedThroughFailedOpensAndRemovals) {
     // the default that remains.
     sim_.DisconnectSessions("b", DisconnectReason::DeviceRemoval);
     ASSERT_TRUE(sim_.WaitForNotifications());
-    ASSERT_TRUE(WaitFor([&] { return spy_.activations == 3; }));
+    ASSERT_TRUE(Eventually([&] { return spy_.activations == 3; }));
     WaitSwitched("b");
     ExpectCapturesWhatPlays("b");
 
@@ -287,7 +287,7 @@ protected:
         sim_.Play("out", CounterBytes(format_, 0, FramesIn(70000, format_)));
     }
     void AwaitSnapshot() {
-        ASSERT_TRUE(WaitFor([&] { return Get(&Capture::IsSnapshotReady); }));
+        ASSERT_TRUE(Eventually([&] { return Get(&Capture::IsSnapshotReady); }));
     }
     const WaveFormat format_ = MakeMixFormat(MixSampleType::Pcm16, 16000, 1);
 };

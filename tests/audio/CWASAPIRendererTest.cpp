@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "audio/AudioEndpoint.h"
-#include "audio/Clock.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
 #include "audio/SoundPlayer.h"
+#include "base/Clock.h"
 #include "tests/audio/RenderTestSupport.h"
 
 namespace hushwell {

@@ -17,8 +17,9 @@
 #include "audio/AudioEndpoint.h"
 #include "audio/CWASAPICaptureLoopback.h"
 #include "audio/CaptureOwnerSequence.h"
-#include "audio/Event.h"
-#include "detection/WaveFormat.h"
+#include "base/Event.h"
+#include "tests/support/Eventually.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell::test {
 
@@ -41,19 +42,7 @@ inline std::vector<std::uint8_t> CounterBytes(const WaveFormat& format, std::uin
     return bytes;
 }
 
-// Waits until `condition` holds, checking every millisecond; false at the deadline.
-template <typename Condition>
-bool WaitFor(Condition condition,
-             std::chrono::milliseconds deadline = std::chrono::milliseconds(20000)) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testing::Eventually;
 
 // An audio client that reports a chosen mix format and forwards everything else.
 class FormatClient final : public AudioClient {

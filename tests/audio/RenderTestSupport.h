@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "detection/WaveData.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveData.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell::test {
 

@@ -15,11 +15,11 @@
 #include "audio/AudioEndpoint.h"
 #include "audio/AudioSessionControl.h"
 #include "audio/CaptureClient.h"
-#include "audio/Clock.h"
 #include "audio/EndpointVolume.h"
-#include "audio/Event.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedSignal.h"
+#include "base/Clock.h"
+#include "base/Event.h"
 
 namespace hushwell {
 namespace {

@@ -16,17 +16,17 @@
 #include <vector>
 
 #include "audio/CWASAPICaptureLoopback.h"
-#include "audio/Clock.h"
-#include "audio/Event.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
+#include "base/Event.h"
 #include "detection/ThreadEngineTimers.h"
-#include "detection/WaveFile.h"
 #include "persistence/TriggerListFile.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 namespace {

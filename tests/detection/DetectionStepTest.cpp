@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "detection/LevelMeter.h"
-#include "detection/MatchKernel.h"
-#include "detection/SoundReference.h"
-#include "detection/SpectralAnalyzer.h"
-#include "detection/TelephoneBandDetector.h"
-#include "detection/WaveData.h"
+#include "analysis/LevelMeter.h"
+#include "analysis/MatchKernel.h"
+#include "analysis/SoundReference.h"
+#include "analysis/SpectralAnalyzer.h"
+#include "analysis/TelephoneBandDetector.h"
 #include "tests/detection/DetectionTestSupport.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "wav/WaveData.h"
 
 namespace hushwell {
 namespace {

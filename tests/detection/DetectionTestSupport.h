@@ -17,15 +17,17 @@
 #include <thread>
 #include <vector>
 
-#include "audio/Clock.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
 #include "detection/FiringSink.h"
 #include "detection/RunnerList.h"
 #include "triggers/CControlRunner.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/CommandOpener.h"
+
+#include "tests/support/Eventually.h"
 
 namespace hushwell::testing {
 
@@ -34,18 +36,6 @@ using namespace std::chrono_literals;
 inline constexpr auto kGenerous = 20s;
 inline constexpr std::uint64_t kStartTick = 1000000;
 inline const char* const kSpeakers = "speakers";
-
-// Waits for a condition another thread makes true, up to a generous deadline.
-inline bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class RecordingOpener final : public CommandOpener {
 public:

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "detection/WaveFile.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CTriggerList.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 namespace {

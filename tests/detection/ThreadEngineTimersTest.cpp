@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/Event.h"
+#include "base/Event.h"
 
 namespace hushwell {
 namespace {

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "detection/SampleConversion.h"
-#include "detection/WaveFile.h"
+#include "wav/SampleConversion.h"
+#include "wav/WaveFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

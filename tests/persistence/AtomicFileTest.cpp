@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "persistence/AtomicFile.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace hushwell {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "persistence/ConfigFile.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "triggers/EventLog.h"
 
 namespace hushwell {

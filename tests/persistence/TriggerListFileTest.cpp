@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "persistence/TriggerListFile.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace hushwell {
 namespace {

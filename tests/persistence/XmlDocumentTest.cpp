@@ -4,7 +4,7 @@
 
 #include "persistence/NumberText.h"
 #include "persistence/XmlDocument.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace hushwell {
 namespace {

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "detection/WaveFile.h"
 #include "persistence/TriggerListFile.h"
-#include "tests/persistence/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "triggers/CTriggerList.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell {
 namespace {

@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "audio/Clock.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
+#include "tests/support/Eventually.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/CommandOpener.h"
@@ -31,30 +32,8 @@ constexpr std::chrono::milliseconds kControlsSettlePause{100};
 const char* const kSpeakers = "speakers";
 const char* const kHeadphones = "headphones";
 
-// Polls a condition that another thread makes true, up to a generous deadline.
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// True when the condition stays true for a short while: catches a worker that acts too
-// early, which would do so within a few milliseconds of being woken.
-bool HoldsFor(const std::function<bool()>& condition, std::chrono::milliseconds span = 150ms) {
-    const auto end = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < end) {
-        if (!condition()) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
+using testing::Eventually;
+using testing::HoldsFor;
 
 // Records what "exec" controls open; can hold the opening thread until released.
 class RecordingOpener final : public CommandOpener {

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "audio/Clock.h"
-#include "audio/Event.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
+#include "base/Event.h"
 
 namespace hushwell {
 namespace {

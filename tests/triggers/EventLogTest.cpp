@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "audio/Clock.h"
-#include "tests/persistence/TempFolder.h"
+#include "base/ApplicationDataFolder.h"
+#include "base/Clock.h"
+#include "tests/support/TempFolder.h"
 
 namespace hushwell {
 namespace {

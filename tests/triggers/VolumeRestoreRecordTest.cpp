@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "audio/Clock.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
 #include "triggers/CVolumeManager.h"
 
 namespace hushwell {

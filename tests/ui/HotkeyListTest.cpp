@@ -88,10 +88,10 @@ private slots:
 
     void actionsFollowRecordIds() {
         HotkeyList list;
-        QCOMPARE(list.ActionFor(3333), HotkeyAction::RecordSound);
-        QCOMPARE(list.ActionFor(3340), HotkeyAction::StopStartThis);
-        QCOMPARE(list.ActionFor(3400), HotkeyAction::RecordSave);
-        QCOMPARE(list.ActionFor(3500), HotkeyAction::Register);
+        QCOMPARE(list.ActionFor(HotkeyList::kRecordSoundId), HotkeyAction::RecordSound);
+        QCOMPARE(list.ActionFor(HotkeyList::kStopStartThisId), HotkeyAction::StopStartThis);
+        QCOMPARE(list.ActionFor(HotkeyList::kRecordSaveId), HotkeyAction::RecordSave);
+        QCOMPARE(list.ActionFor(HotkeyList::kRegisterId), HotkeyAction::Register);
         QCOMPARE(list.ActionFor(HotkeyList::kProbeId), HotkeyAction::None);
     }
 };

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "audio/FormatTimeStamp.h"
+#include "base/FormatTimeStamp.h"
 #include "ui/CLogDlg.h"
 #include "ui/LogPageFeed.h"
 

@@ -11,8 +11,8 @@
 #include <QToolButton>
 #include <memory>
 
-#include "audio/Clock.h"
 #include "audio/SimulatedBackend.h"
+#include "base/Clock.h"
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/CVolumeManager.h"
@@ -70,8 +70,8 @@ private slots:
 
     void startRegistersTheFourHotkeysAndShowsNothingChanged() {
         QCOMPARE(grabber_.registered.size(), std::size_t{4});
-        QCOMPARE(grabber_.registered[3333], Combination(7, 123));
-        QCOMPARE(grabber_.registered[3500], Combination(3, 40));
+        QCOMPARE(grabber_.registered[HotkeyList::kRecordSoundId], Combination(7, 123));
+        QCOMPARE(grabber_.registered[HotkeyList::kRegisterId], Combination(3, 40));
         QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
         QVERIFY(!Control<QToolButton>(*page_, "cancel").isEnabled());
         QCOMPARE(volume_.UpIntervalMs(), 200);  // no rates in the (missing) file
@@ -83,7 +83,8 @@ private slots:
         Control<QCheckBox>(*page_, "shift").click();
         QVERIFY(Control<QToolButton>(*page_, "apply").isEnabled());
         QVERIFY(Control<QToolButton>(*page_, "cancel").isEnabled());
-        QCOMPARE(grabber_.registered[3333], Combination(3, 123));  // registered at once
+        QCOMPARE(grabber_.registered[HotkeyList::kRecordSoundId],
+                 Combination(3, 123));  // registered at once
 
         Control<QToolButton>(*page_, "cancel").click();
         QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
@@ -91,8 +92,10 @@ private slots:
         QVERIFY(Control<QCheckBox>(*page_, "shift").isChecked());
         QCOMPARE(page_->Edited().hotkeys.Records()[Settings::kRecordSound].modifiers, 7);
         // All four hold their applied combinations again, not only the selected one.
-        const std::map<int, Combination> applied = {
-            {3333, {7, 123}}, {3340, {7, 122}}, {3400, {3, 38}}, {3500, {3, 40}}};
+        const std::map<int, Combination> applied = {{HotkeyList::kRecordSoundId, {7, 123}},
+                                                    {HotkeyList::kStopStartThisId, {7, 122}},
+                                                    {HotkeyList::kRecordSaveId, {3, 38}},
+                                                    {HotkeyList::kRegisterId, {3, 40}}};
         QCOMPARE(grabber_.registered, applied);
     }
 
@@ -114,7 +117,7 @@ private slots:
     void choosingNoKeyDisablesAHotkeyAcrossARestart() {
         Select(COptionsDlg::kRegisterItem);
         Choose(Control<QComboBox>(*page_, "keyList"), "---");
-        QCOMPARE(grabber_.registered.count(3500), std::size_t{0});
+        QCOMPARE(grabber_.registered.count(HotkeyList::kRegisterId), std::size_t{0});
         QCOMPARE(Control<QComboBox>(*page_, "keyList").itemText(0), QStringLiteral("---"));
         Control<QToolButton>(*page_, "apply").click();
         QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
@@ -123,13 +126,13 @@ private slots:
         grabber_ = FakeHotkeyGrabber{};
         MakePage();
         QCOMPARE(page_->Applied().hotkeys.Records()[Settings::kRegister].active, std::string("_"));
-        QCOMPARE(grabber_.registered.count(3500), std::size_t{0});
+        QCOMPARE(grabber_.registered.count(HotkeyList::kRegisterId), std::size_t{0});
         Select(COptionsDlg::kRegisterItem);
         QCOMPARE(Control<QComboBox>(*page_, "keyList").currentText(), QStringLiteral("---"));
 
         // Choosing a key switches it on again.
         Choose(Control<QComboBox>(*page_, "keyList"), "F5");
-        QCOMPARE(grabber_.registered[3500], Combination(3, 116));
+        QCOMPARE(grabber_.registered[HotkeyList::kRegisterId], Combination(3, 116));
         QCOMPARE(Control<QComboBox>(*page_, "keyList").itemText(0), QStringLiteral("F5"));
     }
 

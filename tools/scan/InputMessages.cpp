@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "detection/WaveFile.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell::scan {
 

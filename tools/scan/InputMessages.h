@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "detection/WaveData.h"
-#include "detection/WaveFormat.h"
+#include "wav/WaveData.h"
+#include "wav/WaveFormat.h"
 
 namespace hushwell::scan {
 

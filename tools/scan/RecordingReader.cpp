@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <bit>
 
-#include "detection/SampleConversion.h"
-#include "detection/WaveFile.h"
 #include "tools/scan/InputMessages.h"
+#include "wav/SampleConversion.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell::scan {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "detection/WaveData.h"
+#include "wav/WaveData.h"
 
 namespace hushwell::scan {
 

@@ -4,15 +4,15 @@
 #include <ostream>
 #include <vector>
 
-#include "audio/Clock.h"
+#include "analysis/LevelMeter.h"
+#include "analysis/SpectralAnalyzer.h"
+#include "analysis/TelephoneBandDetector.h"
+#include "base/Clock.h"
 #include "detection/DetectionStep.h"
-#include "detection/LevelMeter.h"
-#include "detection/SpectralAnalyzer.h"
-#include "detection/TelephoneBandDetector.h"
-#include "detection/WaveData.h"
 #include "tools/scan/ReportingLauncher.h"
 #include "tools/scan/ScanReport.h"
 #include "tools/scan/ScanTriggers.h"
+#include "wav/WaveData.h"
 
 namespace hushwell::scan {
 

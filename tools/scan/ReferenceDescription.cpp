@@ -4,11 +4,11 @@
 #include <fstream>
 #include <ostream>
 
+#include "analysis/SpectralAnalyzer.h"
 #include "detection/ReferenceSet.h"
-#include "detection/SampleConversion.h"
-#include "detection/SpectralAnalyzer.h"
-#include "detection/WaveFile.h"
 #include "tools/scan/ScanTriggers.h"
+#include "wav/SampleConversion.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell::scan {
 

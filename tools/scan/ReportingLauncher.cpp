@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "audio/Clock.h"
+#include "base/Clock.h"
 #include "triggers/CTrigger.h"
 
 namespace hushwell::scan {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <ostream>
 
-#include "audio/Clock.h"
-#include "detection/LevelMeter.h"
+#include "analysis/LevelMeter.h"
+#include "base/Clock.h"
 
 namespace hushwell::scan {
 

@@ -4,10 +4,11 @@
 #include <mutex>
 #include <ostream>
 
-#include "detection/WaveFile.h"
+#include "base/ApplicationDataFolder.h"
 #include "persistence/TriggerListFile.h"
 #include "tools/scan/InputMessages.h"
 #include "triggers/EventLog.h"
+#include "wav/WaveFile.h"
 
 namespace hushwell::scan {
 

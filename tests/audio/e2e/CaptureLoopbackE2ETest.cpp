@@ -14,7 +14,7 @@
 #include "audio/PulseBackend.h"
 #include "audio/SimulatedSignal.h"
 #include "tests/audio/CaptureTestSupport.h"
-#include "tests/audio/e2e/SandboxTools.h"
+#include "tests/support/SandboxTools.h"
 
 namespace hushwell {
 namespace {
@@ -139,7 +139,7 @@ TEST_F(CaptureLoopbackE2ETest, FollowsASwitchOfTheDefaultSink) {
     const std::string module = e2e::LoadNullSink(other);
     ASSERT_FALSE(module.empty());
     ASSERT_TRUE(e2e::SetDefaultSink(other));
-    const bool followed = test::WaitFor([&] {
+    const bool followed = test::Eventually([&] {
         return owner_->With([&](CWASAPICaptureLoopback* c) {
             return c != nullptr && !c->IsSwitching() && c->EndpointId() == other;
         });
@@ -158,7 +158,7 @@ TEST_F(CaptureLoopbackE2ETest, FollowsASwitchOfTheDefaultSink) {
     const std::uint64_t before = owner_->With(
         [](CWASAPICaptureLoopback* c) { return c != nullptr ? c->HistoryBytes() : 0; });
     e2e::UnloadModule(module);
-    EXPECT_TRUE(test::WaitFor([&] {
+    EXPECT_TRUE(test::Eventually([&] {
         return owner_->With([&](CWASAPICaptureLoopback* c) {
             return c != nullptr && !c->IsSwitching() && c->EndpointId() == sink_;
         });

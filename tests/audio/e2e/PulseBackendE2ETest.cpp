@@ -22,11 +22,11 @@
 #include "audio/CaptureClient.h"
 #include "audio/EndpointNotificationClient.h"
 #include "audio/EndpointVolume.h"
-#include "audio/Event.h"
 #include "audio/RenderClient.h"
 #include "audio/SimulatedSignal.h"
 #include "audio/SoundServerKind.h"
-#include "tests/audio/e2e/SandboxTools.h"
+#include "base/Event.h"
+#include "tests/support/SandboxTools.h"
 
 namespace hushwell {
 namespace {

@@ -18,7 +18,7 @@
 #include "audio/AudioSessionControl.h"
 #include "audio/EndpointVolume.h"
 #include "audio/PulseBackend.h"
-#include "tests/audio/e2e/SandboxTools.h"
+#include "tests/support/SandboxTools.h"
 
 extern char** environ;
 

@@ -12,8 +12,8 @@
 
 #include "audio/PulseBackend.h"
 #include "audio/SoundPlayer.h"
-#include "detection/WaveData.h"
-#include "tests/audio/e2e/SandboxTools.h"
+#include "tests/support/SandboxTools.h"
+#include "wav/WaveData.h"
 
 namespace hushwell {
 namespace {

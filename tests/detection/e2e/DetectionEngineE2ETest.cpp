@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "detection/WaveFile.h"
-#include "detection/WaveFormat.h"
-#include "tests/audio/e2e/SandboxTools.h"
+#include "tests/support/SandboxTools.h"
+#include "wav/WaveFile.h"
+#include "wav/WaveFormat.h"
 
 extern char** environ;
 

@@ -164,15 +164,8 @@ int Run(int argc, char** argv) {
     DetectionEngine engine;
     running = &engine;
 
-    DetectionEngine::Setup setup;
-    setup.backend = &backend;
-    setup.clock = &SystemClock::Instance();
-    setup.volume = &volume;
-    setup.opener = &opener;
-    setup.timers = &timers;
-    setup.applicationDataFolder = folder;
-    setup.firings = &firings;
-    engine.InitEngine(std::move(setup));
+    engine.InitEngine(
+        DetectionEngine::ProgramSetup(backend, volume, opener, timers, folder, &firings));
     std::printf("ready\n");
     std::fflush(stdout);
 

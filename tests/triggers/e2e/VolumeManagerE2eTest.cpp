@@ -18,8 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "audio/Event.h"
 #include "audio/PulseBackend.h"
+#include "base/Event.h"
+#include "tests/support/Eventually.h"
 #include "triggers/CVolumeManager.h"
 
 namespace hushwell {
@@ -76,23 +77,13 @@ std::optional<int> SinkPercent(const std::string& sink) {
     return largest;
 }
 
-bool WaitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds timeout = kDeadline) {
-    const auto end = SteadyClock::now() + timeout;
-    while (!condition()) {
-        if (SteadyClock::now() > end) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
+using testing::Eventually;
 
 // Sets the volume and waits until the sink reports it: the server acknowledges the request
 // before the sink's new volume is visible to other clients.
 bool SetSinkPercent(const std::string& sink, int percent) {
     return Pactl("set-sink-volume " + sink + " " + std::to_string(percent) + "%").has_value() &&
-           WaitFor([&] { return SinkPercent(sink) == percent; });
+           Eventually([&] { return SinkPercent(sink) == percent; });
 }
 
 double Median(std::vector<double> values) {
@@ -181,7 +172,7 @@ protected:
         ASSERT_TRUE(otherModule_);
         otherModule_->erase(otherModule_->find_last_not_of(" \n") + 1);
         ASSERT_TRUE(SetSinkPercent(kOtherSink, 50));
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(Eventually([&] {
             return Pactl("set-default-sink " + sink_) &&
                    Pactl("get-default-sink").value_or("") == sink_ + "\n";
         }));
@@ -199,9 +190,9 @@ TEST_F(VolumeManagerE2eTest, MuteAndOnePercentStepsAsPactlReadsThem) {
     manager_->SetDownRate(300);
 
     manager_->RequestMute(true);
-    EXPECT_TRUE(WaitFor([&] { return SinkMuted(sink_) == true; }));
+    EXPECT_TRUE(Eventually([&] { return SinkMuted(sink_) == true; }));
     manager_->RequestMute(false);
-    EXPECT_TRUE(WaitFor([&] { return SinkMuted(sink_) == false; }));
+    EXPECT_TRUE(Eventually([&] { return SinkMuted(sink_) == false; }));
 
     manager_->RequestVolumeSteps(-3);
     ASSERT_TRUE(manager_->WaitUntilIdle(kDeadline));
@@ -241,11 +232,11 @@ TEST_F(VolumeManagerE2eTest, FollowsADefaultSinkSwitch) {
     ThreadControl down(
         *manager_, [&] { manager_->RequestVolumeSteps(-5); },
         [&] { manager_->RequestVolumeSteps(+5); });
-    ASSERT_TRUE(WaitFor([&] { return SinkMuted(sink_) == true && SinkPercent(sink_) == 45; }));
+    ASSERT_TRUE(Eventually([&] { return SinkMuted(sink_) == true && SinkPercent(sink_) == 45; }));
 
     const auto switchStart = SteadyClock::now();
     ASSERT_TRUE(Pactl(std::string("set-default-sink ") + kOtherSink));
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(Eventually([&] {
         return SinkMuted(kOtherSink) == true && SinkPercent(kOtherSink) == 45 &&
                SinkMuted(sink_) == false && SinkPercent(sink_) == 50;
     })) << "old: muted "
@@ -260,7 +251,7 @@ TEST_F(VolumeManagerE2eTest, FollowsADefaultSinkSwitch) {
 
     mute.Undo();
     down.Undo();
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(Eventually([&] {
         return SinkMuted(kOtherSink) == false && SinkPercent(kOtherSink) == 50 &&
                SinkMuted(sink_) == false && SinkPercent(sink_) == 50;
     }));
@@ -272,17 +263,17 @@ TEST_F(VolumeManagerE2eTest, FollowsTheRemovalOfTheDefaultSink) {
     ThreadControl mute(
         *manager_, [&] { manager_->RequestMute(true); }, [&] { manager_->RequestMute(false); });
     ASSERT_TRUE(Pactl(std::string("set-default-sink ") + kOtherSink));
-    ASSERT_TRUE(WaitFor([&] { return SinkMuted(kOtherSink) == true; }));
+    ASSERT_TRUE(Eventually([&] { return SinkMuted(kOtherSink) == true; }));
 
     // Unplugged: the server falls back to the test sink, and the control follows.
     ASSERT_TRUE(Pactl("unload-module " + *otherModule_));
     otherModule_.reset();
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(Eventually([&] {
         return manager_->BoundDeviceId() == sink_ && SinkMuted(sink_) == true;
     })) << "bound to "
         << manager_->BoundDeviceId();
     mute.Undo();
-    EXPECT_TRUE(WaitFor([&] { return SinkMuted(sink_) == false; }));
+    EXPECT_TRUE(Eventually([&] { return SinkMuted(sink_) == false; }));
 }
 
 TEST_F(VolumeManagerE2eTest, MeasuresMuteLatencyAndRampPace) {
@@ -302,7 +293,7 @@ TEST_F(VolumeManagerE2eTest, MeasuresMuteLatencyAndRampPace) {
         muted = !muted;
         const auto start = SteadyClock::now();
         manager_->RequestMute(muted);
-        ASSERT_TRUE(WaitFor([&] { return SinkMuted(sink_) == muted; }));
+        ASSERT_TRUE(Eventually([&] { return SinkMuted(sink_) == muted; }));
         muteMs.push_back(MsSince(start));
     }
     std::printf(
@@ -321,7 +312,7 @@ TEST_F(VolumeManagerE2eTest, MeasuresMuteLatencyAndRampPace) {
         ASSERT_TRUE(manager_->WaitUntilIdle(kDeadline));
         const double doneMs = MsSince(start);
         const int expected = 50 + (direction > 0 ? kSteps : 0);
-        ASSERT_TRUE(WaitFor([&] { return SinkPercent(sink_) == expected; }));
+        ASSERT_TRUE(Eventually([&] { return SinkPercent(sink_) == expected; }));
         const double seenMs = MsSince(start);
         std::printf(
             "[ figures  ] rate 50, %+d steps: worker done after %.0f ms (%.1f ms per step),"

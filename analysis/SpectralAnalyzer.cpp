@@ -1,0 +1,272 @@
+#include "analysis/SpectralAnalyzer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <numbers>
+
+#include "analysis/MatchKernel.h"
+#include "analysis/ResamplerDesigns.h"
+#include "analysis/SoundReference.h"
+
+namespace hushwell {
+
+namespace {
+
+// Consecutive all-zero live blocks, shared by the whole process.
+std::atomic<int> silentBlockCount{0};
+
+// Reference thresholds: a short sound needs a closer match, so it is not mistaken for a
+// fragment of something longer.
+constexpr float kThresholdBase = 0.85f;
+constexpr float kThresholdPerSecondInverse = 0.03f;
+constexpr float kThresholdLimit = 0.98f;
+
+// Live band values are compressed powers; the offset keeps silence finite and non-zero.
+constexpr float kLivePowerOffset = 0.0001f;
+constexpr double kLivePowerExponent = 0.55;
+
+// The live band value of a frame with no energy: the offset alone, raised to the exponent.
+float SilentLiveBand() {
+    static const float value =
+        static_cast<float>(std::pow(static_cast<double>(kLivePowerOffset), kLivePowerExponent));
+    return value;
+}
+
+constexpr int kUpFactor44100 = 4;
+constexpr int kUpFactor22050 = 8;
+
+}  // namespace
+
+SpectralAnalyzer::SpectralAnalyzer() {
+    const ResamplerDesign* design = FindResamplerDesign(kInitialInputRate);
+    resampler_.Load(design->coefficients, design->upFactor, design->downFactor);
+    ComputeTwiddles();
+    ComputeBitReversal();
+    ComputeWindow();
+}
+
+void SpectralAnalyzer::ComputeTwiddles() {
+    const double step = 2.0 * std::numbers::pi / kFrameLength;
+    double angle = 0.0;
+    for (auto& w : twiddles_) {
+        w = Complex(static_cast<float>(std::cos(angle)), static_cast<float>(-std::sin(angle)));
+        angle += step;
+    }
+}
+
+void SpectralAnalyzer::ComputeBitReversal() {
+    for (std::uint32_t i = 0; i < kFrameLength; ++i) {
+        std::uint32_t r = 0;
+        for (std::uint32_t bit = 1; bit < kFrameLength; bit <<= 1) {
+            r = (r << 1) | ((i & bit) != 0 ? 1u : 0u);
+        }
+        bitReversal_[i] = r;
+    }
+}
+
+void SpectralAnalyzer::ComputeWindow() {
+    // Symmetric Hann window: zero at both ends.
+    for (int i = 0; i < kFrameLength; ++i) {
+        const double phase = 2.0 * std::numbers::pi * i / (kFrameLength - 1);
+        window_[i] = static_cast<float>((1.0 - std::cos(phase)) / 2.0);
+    }
+}
+
+int SpectralAnalyzer::SetInputRate(int rate) {
+    if (resampler_.DownFactor() * kInternalRate == rate) {
+        return 0;
+    }
+    const ResamplerDesign* design = FindResamplerDesign(rate);
+    if (design == nullptr ||
+        !resampler_.Load(design->coefficients, design->upFactor, design->downFactor)) {
+        return 1;
+    }
+    liveHistory_.clear();
+    return 0;
+}
+
+int SpectralAnalyzer::UpFactorForRate(int rate) {
+    if (rate == 44100) {
+        return kUpFactor44100;
+    }
+    if (rate == 22050) {
+        return kUpFactor22050;
+    }
+    return 1;
+}
+
+void SpectralAnalyzer::ConfigureFor(int rate) {
+    // An unsupported rate keeps the previous filter; the rate is stored all the same.
+    if (rate != inputRate_) {
+        SetInputRate(rate);
+    }
+    inputRate_ = rate;
+}
+
+void SpectralAnalyzer::TakeFirstChannel(int channels, std::span<const std::int16_t> samples,
+                                        int upFactor) {
+    const std::size_t stride = static_cast<std::size_t>(channels);
+    const std::size_t frames = samples.size() / stride;
+    input_.resize(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        // Multiplying by L makes up for the energy lost to zero-stuffing.
+        input_[f] = static_cast<float>(static_cast<int>(samples[f * stride]) * upFactor);
+    }
+}
+
+void SpectralAnalyzer::TransformFrame(const float* start) {
+    for (int j = 0; j < kFrameLength; ++j) {
+        spectrum_[j] = Complex(start[j] * window_[j], 0.0f);
+    }
+    ForwardFft(spectrum_);
+}
+
+int SpectralAnalyzer::ExtractReferenceFeatures(int rate, int channels,
+                                               std::span<const std::int16_t> samples) {
+    if (channels < 1 || samples.empty()) {
+        return 1;
+    }
+    ConfigureFor(rate);
+    TakeFirstChannel(channels, samples, UpFactorForRate(rate));
+    resampled_.clear();
+    const std::size_t n = resampler_.Process(input_, resampled_);
+
+    features_.clear();
+    for (std::size_t p = 0; p + kFrameLength <= n; p += kReferenceHop) {
+        TransformFrame(resampled_.data() + p);
+        for (int b = 0; b < kBandCount; ++b) {
+            const Complex bin = spectrum_[BandBin(b)];
+            features_.push_back(std::sqrt(bin.real() * bin.real() + bin.imag() * bin.imag()));
+        }
+    }
+
+    // min(0.98, 0.85 + 0.03 / duration in seconds); a sound of no whole input frame is
+    // as short as it gets.
+    const std::size_t frames = input_.size();
+    if (frames == 0) {
+        matchThreshold_ = kThresholdLimit;
+    } else {
+        const double perDuration =
+            kThresholdPerSecondInverse * static_cast<float>(rate) / static_cast<double>(frames);
+        matchThreshold_ =
+            std::min(kThresholdLimit, static_cast<float>(kThresholdBase + perDuration));
+    }
+    return 0;
+}
+
+int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
+                                          std::span<const std::int16_t> samples) {
+    if (channels < 1) {
+        return 0;
+    }
+    ConfigureFor(rate);
+    const int upFactor = UpFactorForRate(rate);
+    TakeFirstChannel(channels, samples, upFactor);
+
+    const bool silent =
+        std::all_of(input_.begin(), input_.end(), [](float x) { return x == 0.0f; });
+    const int silentBlocks = silent ? std::min(silentBlockCount.load(std::memory_order_relaxed) + 1,
+                                               kSilentBlockCountLimit)
+                                    : 0;
+    silentBlockCount.store(silentBlocks, std::memory_order_relaxed);
+
+    if (silentBlocks >= kSilentBlocksBeforeBypass) {
+        // Long silence: the filter output would be zeros anyway; its state stays as it was.
+        const std::size_t zeros = input_.size() * static_cast<std::size_t>(upFactor) /
+                                  static_cast<std::size_t>(resampler_.DownFactor());
+        liveHistory_.insert(liveHistory_.end(), zeros, 0.0f);
+    } else {
+        resampler_.Process(input_, liveHistory_);
+    }
+
+    // A frame is taken only when at least one sample follows it, so frame k always starts at
+    // stream sample 64 k however the stream is cut into blocks.
+    std::size_t p = 0;
+    for (; p + kFrameLength < liveHistory_.size(); p += kLiveHop) {
+        const float* start = liveHistory_.data() + p;
+        if (std::all_of(start, start + kFrameLength, [](float x) { return x == 0.0f; })) {
+            // The spectrum of silence is exactly zero: skip the transform, as an idle output
+            // otherwise costs 250 transforms a second for nothing.
+            features_.insert(features_.end(), kBandCount, SilentLiveBand());
+            continue;
+        }
+        TransformFrame(start);
+        for (int b = 0; b < kBandCount; ++b) {
+            const Complex bin = spectrum_[BandBin(b)];
+            const float power =
+                bin.real() * bin.real() + bin.imag() * bin.imag() + kLivePowerOffset;
+            features_.push_back(
+                static_cast<float>(std::pow(static_cast<double>(power), kLivePowerExponent)));
+        }
+    }
+    liveHistory_.erase(liveHistory_.begin(), liveHistory_.begin() + static_cast<std::ptrdiff_t>(p));
+    return 0;
+}
+
+void SpectralAnalyzer::TrimFrontFrames(std::size_t n) {
+    const std::size_t values = std::min(n, FrameCount()) * kBandCount;
+    features_.erase(features_.begin(), features_.begin() + static_cast<std::ptrdiff_t>(values));
+}
+
+float SpectralAnalyzer::Correlate(const SoundReference& reference) const {
+    return CorrelateReference(reference.Features(), features_);
+}
+
+void SpectralAnalyzer::ForwardFft(std::span<Complex, kFrameLength> data) const {
+    // Complex values are worked on as (re, im) float pairs, which std::complex guarantees.
+    float* x = reinterpret_cast<float*>(data.data());
+    const float* w = reinterpret_cast<const float*>(twiddles_.data());
+    // Decimation in frequency: butterflies of span s with twiddle stride N / s. Spans 4 and 2
+    // have the constant twiddles 1 and -i and are done without table look-ups.
+    int stride = 1;
+    for (int span = kFrameLength; span > 4; span /= 2, stride *= 2) {
+        const int half = span / 2;
+        for (int group = 0; group < kFrameLength; group += span) {
+            float* top = x + 2 * group;
+            float* bottom = top + 2 * half;
+            for (int j = 0; j < half; ++j) {
+                const float wr = w[2 * j * stride];
+                const float wi = w[2 * j * stride + 1];
+                const float ar = top[2 * j], ai = top[2 * j + 1];
+                const float cr = bottom[2 * j], ci = bottom[2 * j + 1];
+                top[2 * j] = ar + cr;
+                top[2 * j + 1] = ai + ci;
+                const float dr = ar - cr, di = ai - ci;
+                bottom[2 * j] = dr * wr - di * wi;
+                bottom[2 * j + 1] = dr * wi + di * wr;
+            }
+        }
+    }
+    for (float* q = x; q < x + 2 * kFrameLength; q += 8) {
+        // Span 4: (q0, q2) with twiddle 1, (q1, q3) with twiddle -i.
+        const float r0 = q[0] + q[4], i0 = q[1] + q[5];
+        const float r2 = q[0] - q[4], i2 = q[1] - q[5];
+        const float r1 = q[2] + q[6], i1 = q[3] + q[7];
+        const float r3 = q[3] - q[7], i3 = q[6] - q[2];
+        // Span 2: twiddle 1.
+        q[0] = r0 + r1;
+        q[1] = i0 + i1;
+        q[2] = r0 - r1;
+        q[3] = i0 - i1;
+        q[4] = r2 + r3;
+        q[5] = i2 + i3;
+        q[6] = r2 - r3;
+        q[7] = i2 - i3;
+    }
+    for (std::uint32_t i = 0; i < kFrameLength; ++i) {
+        if (i < bitReversal_[i]) {
+            std::swap(data[i], data[bitReversal_[i]]);
+        }
+    }
+}
+
+int SpectralAnalyzer::SilentBlockCount() {
+    return silentBlockCount.load(std::memory_order_relaxed);
+}
+
+void SpectralAnalyzer::ResetSilentBlockCount() {
+    silentBlockCount.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace hushwell

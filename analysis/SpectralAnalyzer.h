@@ -1,0 +1,124 @@
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "analysis/PolyphaseResampler.h"
+
+namespace hushwell {
+
+class SoundReference;
+
+// Turns 16-bit PCM at one of seven input rates into spectral feature frames on an internal
+// rate of about 16 kHz: each frame is 32 band magnitudes read from a 512-point FFT of a
+// Hann-windowed stretch of the resampled signal.
+//
+// Two modes:
+//  - reference mode analyses one whole sound per call with a hop of 512 samples, replaces the
+//    feature sequence and derives the sound's match threshold from its duration;
+//  - live mode analyses a stream block by block with a hop of 64 samples and appends frames;
+//    frame k of the stream always starts at internal sample 64 k, whatever the block sizes.
+//
+// Threads: no lock of its own. The engine's reference analyzer is used only while the
+// reference set is rebuilt with detection stopped; its live analyzer is used only by the
+// detection thread. Every method belongs to whichever of those threads owns the object.
+class SpectralAnalyzer {
+public:
+    static constexpr int kInternalRate = 16000;
+    static constexpr int kFrameLength = 512;  // N
+    static constexpr int kLog2FrameLength = 9;
+    static constexpr int kReferenceHop = 512;
+    static constexpr int kLiveHop = 64;
+    static constexpr int kBandCount = 32;  // B
+    static constexpr int kInitialInputRate = 48000;
+
+    // Live mode skips the resampler from this many consecutive all-zero blocks on.
+    static constexpr int kSilentBlocksBeforeBypass = 100;
+    static constexpr int kSilentBlockCountLimit = 1000;
+
+    using Complex = std::complex<float>;
+
+    // Configured for 48000 Hz input; twiddles, bit-reversal table and window computed.
+    SpectralAnalyzer();
+
+    // Loads the filter for rate unless the current decimation already matches it.
+    // Returns 0, or 1 for a rate the table does not list (nothing changes then).
+    int SetInputRate(int rate);
+
+    // Analyses one whole sound (interleaved; only the first channel is used; the frame count
+    // is samples.size() / channels). Replaces the feature sequence and sets the match
+    // threshold. Returns 0, or 1 when channels < 1 or there are no samples (nothing changes).
+    int ExtractReferenceFeatures(int rate, int channels, std::span<const std::int16_t> samples);
+
+    // Analyses the next block of the live stream and appends its frames. Returns 0. A block
+    // with channels < 1 is ignored.
+    int ExtractLiveFeatures(int rate, int channels, std::span<const std::int16_t> samples);
+
+    // The feature sequence: frame-major, kBandCount floats per frame.
+    const std::vector<float>& Features() const { return features_; }
+    std::size_t FrameCount() const { return features_.size() / kBandCount; }
+    // Drops the oldest n frames (all of them when n exceeds the count).
+    void TrimFrontFrames(std::size_t n);
+
+    float MatchThreshold() const { return matchThreshold_; }
+
+    // Live mode: the score of a reference against the newest live frames, the cosine
+    // similarity of their band patterns over bands 0..23 (CorrelateReference). The detection
+    // step scores many references at once through MatchKernel with the same result.
+    float Correlate(const SoundReference& reference) const;
+
+    // The rate passed with the last extraction (48000 before any).
+    int InputRate() const { return inputRate_; }
+    int DecimationFactor() const { return resampler_.DownFactor(); }
+    int FrameLength() const { return kFrameLength; }
+    int LiveHop() const { return kLiveHop; }
+    int BandCount() const { return kBandCount; }
+    const PolyphaseResampler& Resampler() const { return resampler_; }
+
+    // In-place forward DFT of kFrameLength values, X[k] = sum x[n] e^(-2 pi i k n / N).
+    void ForwardFft(std::span<Complex, kFrameLength> data) const;
+
+    // The FFT bin read for band b: 8 b + 5 for N = 512, B = 32 (about 156 Hz to 7.9 kHz).
+    static constexpr int BandBin(int band) {
+        return ((kFrameLength / (2 * kBandCount)) * (2 * band + 1) + 2) / 2;
+    }
+
+    // The process-wide count of consecutive all-zero live blocks (written only by live mode,
+    // hence only by the detection thread). Reset is for tests.
+    static int SilentBlockCount();
+    static void ResetSilentBlockCount();
+
+private:
+    // Upsampling factor L used for the samples of a given input rate.
+    static int UpFactorForRate(int rate);
+    void ConfigureFor(int rate);
+    // Converts the first channel, multiplied by L, into input_.
+    void TakeFirstChannel(int channels, std::span<const std::int16_t> samples, int upFactor);
+    // Windows and transforms the frame starting at start; fills spectrum_.
+    void TransformFrame(const float* start);
+    void ComputeTwiddles();
+    void ComputeBitReversal();
+    void ComputeWindow();
+
+    std::vector<float> features_;
+    PolyphaseResampler resampler_;
+    int inputRate_ = kInitialInputRate;
+    std::vector<float> liveHistory_;
+    float matchThreshold_ = 1.0f;
+
+    // Tables computed once at construction.
+    std::array<Complex, kFrameLength / 2 + 1> twiddles_{};
+    std::array<std::uint32_t, kFrameLength> bitReversal_{};
+    std::array<float, kFrameLength> window_{};
+
+    // Scratch buffers kept between calls so that the steady state allocates nothing.
+    std::vector<float> input_;
+    std::vector<float> resampled_;
+    std::array<Complex, kFrameLength> spectrum_{};
+};
+
+}  // namespace hushwell

@@ -1,0 +1,322 @@
+#include "analysis/MatchKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <vector>
+
+namespace hushwell {
+namespace {
+
+constexpr float kAgreement = 1e-5f;
+
+using Frames = std::vector<float>;
+
+Frames RandomFrames(std::size_t frames, std::mt19937& rng) {
+    // Non-negative like real band magnitudes, with a loudness that varies from frame to frame.
+    std::uniform_real_distribution<float> level(0.1f, 1000.0f);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    Frames values;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const float frameLevel = level(rng);
+        for (std::size_t b = 0; b < kFeatureBands; ++b) {
+            values.push_back(frameLevel * unit(rng));
+        }
+    }
+    return values;
+}
+
+// A frame whose energy sits in one band only, plus a large value in the uncompared bands.
+void PutPattern(Frames& values, std::size_t frame, std::size_t band, float level) {
+    float* f = values.data() + frame * kFeatureBands;
+    std::fill(f, f + kFeatureBands, 0.0f);
+    f[band % kComparedBands] = level;
+    f[kComparedBands + band % (kFeatureBands - kComparedBands)] = 1e6f;
+}
+
+std::span<const float> FirstFrames(const Frames& values, std::size_t frames) {
+    return std::span<const float>(values).first(frames * kFeatureBands);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The plain correlation
+
+TEST(CorrelateReferenceTest, MatchesPatternAtTheNewestFramesOnly) {
+    constexpr std::size_t kRefFrames = 5;
+    constexpr std::size_t kLiveFrames = 100;
+    Frames reference(kRefFrames * kFeatureBands);
+    Frames live(kLiveFrames * kFeatureBands, 0.0f);
+    for (std::size_t i = 0; i < kRefFrames; ++i) {
+        PutPattern(reference, i, i, 2.0f);
+        // Reference frame i meets live frame Lf - 8 (Rf - i).
+        PutPattern(live, kLiveFrames - 8 * (kRefFrames - i), i, 7.0f);
+    }
+    EXPECT_NEAR(CorrelateReference(reference, live), 1.0f, 1e-6f);
+    // One live frame more shifts every pairing off the pattern; one less does the same.
+    Frames longer = live;
+    longer.resize(longer.size() + kFeatureBands, 0.0f);
+    EXPECT_EQ(CorrelateReference(reference, longer), 0.0f);
+    EXPECT_EQ(CorrelateReference(reference, FirstFrames(live, kLiveFrames - 1)), 0.0f);
+}
+
+TEST(CorrelateReferenceTest, ShortHistoryPairsLeadingReferenceFramesFromFrameZero) {
+    // 20 live frames against 10 reference frames: only reference frames 0..2 meet a live frame
+    // (0, 8 and 16); the unpaired ones count neither in the products nor in the energy.
+    Frames reference(10 * kFeatureBands);
+    Frames live(20 * kFeatureBands, 0.0f);
+    for (std::size_t i = 0; i < 10; ++i) {
+        PutPattern(reference, i, i < 3 ? i : 20, i < 3 ? 1.0f : 50.0f);
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        PutPattern(live, 8 * i, i, 4.0f);
+    }
+    EXPECT_NEAR(CorrelateReference(reference, live), 1.0f, 1e-6f);
+}
+
+TEST(CorrelateReferenceTest, NoEnergyOrNoFramesScoresZero) {
+    std::mt19937 rng(1);
+    const Frames live = RandomFrames(300, rng);
+    const Frames silentReference(10 * kFeatureBands, 0.0f);
+    const Frames silentLive(300 * kFeatureBands, 0.0f);
+    const Frames reference = RandomFrames(10, rng);
+    EXPECT_EQ(CorrelateReference(silentReference, live), 0.0f);
+    EXPECT_EQ(CorrelateReference(reference, silentLive), 0.0f);
+    EXPECT_EQ(CorrelateReference(FirstFrames(reference, 1).first(kFeatureBands - 1), live), 0.0f);
+    EXPECT_EQ(CorrelateReference(reference, {}), 0.0f);
+}
+
+TEST(CorrelateReferenceTest, ExtremeMagnitudesStillGiveTheCosine) {
+    // The energies of such features are representable, but their single-precision product is
+    // not: it would overflow to infinity or underflow to zero.
+    for (const float level : {1e17f, 1e-15f}) {
+        Frames reference(4 * kFeatureBands, 0.0f);
+        Frames live(40 * kFeatureBands, 0.0f);
+        for (std::size_t i = 0; i < 4; ++i) {
+            PutPattern(reference, i, i, level);
+            PutPattern(live, 40 - 8 * (4 - i), i, level);
+        }
+        EXPECT_NEAR(CorrelateReference(reference, live), 1.0f, 1e-6f) << level;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fast path, on every instruction set this processor runs
+
+class MatchKernelTest : public testing::TestWithParam<MatchKernel::InstructionSet> {
+protected:
+    void SetUp() override {
+        if (GetParam() == MatchKernel::InstructionSet::Avx2Fma &&
+            MatchKernel::BestInstructionSet() != MatchKernel::InstructionSet::Avx2Fma) {
+            GTEST_SKIP() << "processor lacks AVX2/FMA";
+        }
+    }
+
+    // Compares every pass of `scores` with the plain correlation over the live prefix it saw.
+    void ExpectAgreement(const MatchKernel::Scores& scores, const std::vector<Frames>& references,
+                         const Frames& live, std::size_t firstPassEnd) {
+        const std::size_t liveFrames = live.size() / kFeatureBands;
+        ASSERT_EQ(scores.ReferenceCount(), references.size());
+        for (std::size_t p = 0; p < scores.PassCount(); ++p) {
+            const std::size_t end = std::min(firstPassEnd + p, liveFrames);
+            for (std::size_t r = 0; r < references.size(); ++r) {
+                const float expected = CorrelateReference(references[r], FirstFrames(live, end));
+                ASSERT_NEAR(scores.At(p, r), expected, kAgreement)
+                    << "pass end " << end << ", reference " << r << " of "
+                    << references[r].size() / kFeatureBands << " frames";
+                ++comparisons_;
+            }
+        }
+    }
+
+    std::size_t comparisons_ = 0;
+};
+
+TEST_P(MatchKernelTest, AgreesWithPlainCorrelationAlongAStream) {
+    // A live stream grows by a few frames per block, the passes of each block are scored
+    // together, and the oldest 128 frames are trimmed as the detection step does. The history
+    // starts shorter than every reference, so the early passes pair only leading frames.
+    std::mt19937 rng(42);
+    const std::vector<std::size_t> lengths{0, 1, 2, 3, 8, 40, 94, 217, 218};
+    std::vector<Frames> references;
+    MatchKernel kernel(GetParam());
+    for (const std::size_t frames : lengths) {
+        references.push_back(RandomFrames(frames, rng));
+        EXPECT_EQ(kernel.AddReference(references.back()), references.size() - 1);
+    }
+    const std::size_t trimAt = 8 * 218 + 127;
+    Frames live;
+    MatchKernel::Scores scores;
+    std::uniform_int_distribution<std::size_t> newFrames(1, 6);
+    std::uniform_int_distribution<std::size_t> extraPasses(0, 1);
+    std::size_t trims = 0;
+    while (comparisons_ < 25000) {
+        const std::size_t added = newFrames(rng);
+        const Frames block = RandomFrames(added, rng);
+        live.insert(live.end(), block.begin(), block.end());
+        const std::size_t frames = live.size() / kFeatureBands;
+        // One pass per new frame; now and then one more past the end of the history.
+        const std::size_t firstEnd = frames - added + 1;
+        kernel.Score(live, firstEnd, added + extraPasses(rng), scores);
+        ExpectAgreement(scores, references, live, firstEnd);
+        if (HasFatalFailure()) {
+            return;
+        }
+        if (frames >= trimAt) {
+            live.erase(live.begin(), live.begin() + 128 * kFeatureBands);
+            kernel.DropOldestLiveFrames(128);
+            ++trims;
+        }
+    }
+    EXPECT_GE(trims, 3u);
+}
+
+TEST_P(MatchKernelTest, AgreesWithPlainCorrelationForAnyPassGeometry) {
+    std::mt19937 rng(7);
+    std::vector<Frames> references;
+    MatchKernel kernel(GetParam());
+    for (const std::size_t frames : {1, 5, 30, 218}) {
+        references.push_back(RandomFrames(frames, rng));
+        kernel.AddReference(references.back());
+    }
+    const Frames live = RandomFrames(1900, rng);
+    MatchKernel::Scores scores;
+    // Ends at, below and past the history; single passes and groups wider than one sweep.
+    for (const std::size_t firstEnd :
+         {0, 1, 7, 8, 9, 239, 240, 241, 1744, 1890, 1899, 1900, 2500}) {
+        for (const std::size_t passes : {1, 2, 3, 4, 5, 9}) {
+            kernel.Score(live, firstEnd, passes, scores);
+            ASSERT_EQ(scores.PassCount(), passes);
+            ExpectAgreement(scores, references, live, firstEnd);
+        }
+    }
+    kernel.Score(live, 1800, 0, scores);
+    EXPECT_EQ(scores.PassCount(), 0u);
+}
+
+TEST_P(MatchKernelTest, ScoresOnlySelectedReferences) {
+    std::mt19937 rng(3);
+    MatchKernel kernel(GetParam());
+    for (int r = 0; r < 6; ++r) {
+        kernel.AddReference(RandomFrames(20 + 10 * r, rng));
+    }
+    const Frames live = RandomFrames(800, rng);
+    MatchKernel::Scores all;
+    MatchKernel::Scores some;
+    kernel.Score(live, 700, 3, all);
+    const std::vector<std::uint32_t> selected{1, 4, 99};
+    kernel.Score(live, 700, 3, selected, some);
+    for (std::size_t p = 0; p < 3; ++p) {
+        for (std::size_t r = 0; r < 6; ++r) {
+            const bool chosen = r == 1 || r == 4;
+            EXPECT_EQ(some.At(p, r), chosen ? all.At(p, r) : 0.0f) << p << " " << r;
+        }
+    }
+}
+
+TEST_P(MatchKernelTest, NewLiveSequenceAndRebuiltReferenceSet) {
+    std::mt19937 rng(11);
+    MatchKernel kernel(GetParam());
+    std::vector<Frames> references{RandomFrames(200, rng)};
+    kernel.AddReference(references[0]);
+    MatchKernel::Scores scores;
+    const Frames first = RandomFrames(1700, rng);
+    kernel.Score(first, 1690, 3, scores);
+    ExpectAgreement(scores, references, first, 1690);
+
+    // A new run after ResetLive, and a shorter sequence passed without it: both are new.
+    const Frames second = RandomFrames(1700, rng);
+    kernel.ResetLive();
+    kernel.Score(second, 1690, 3, scores);
+    ExpectAgreement(scores, references, second, 1690);
+    const Frames third = RandomFrames(1650, rng);
+    kernel.Score(third, 1640, 3, scores);
+    ExpectAgreement(scores, references, third, 1640);
+
+    // A rebuilt set starts its indices at 0 again; a silent reference scores 0.
+    kernel.ClearReferences();
+    references = {Frames(12 * kFeatureBands, 0.0f), RandomFrames(12, rng)};
+    EXPECT_EQ(kernel.AddReference(references[0]), 0u);
+    EXPECT_EQ(kernel.AddReference(references[1]), 1u);
+    kernel.Score(third, 1640, 2, scores);
+    ExpectAgreement(scores, references, third, 1640);
+    EXPECT_EQ(scores.At(0, 0), 0.0f);
+}
+
+TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
+    // Loud and quiet references (band values up to 4e7, beyond the half-precision range
+    // unless scaled) after a silent one that has nothing to estimate from; cutoffs spread
+    // around the exact scores.
+    std::mt19937 rng(5);
+    MatchKernel kernel(GetParam());
+    std::vector<Frames> references{Frames(30 * kFeatureBands, 0.0f)};
+    kernel.AddReference(references[0]);
+    for (const float loudness : {1e-3f, 1.0f, 4e4f, 1e6f}) {
+        for (const std::size_t frames : {1, 20, 93, 218}) {
+            Frames reference = RandomFrames(frames, rng);
+            for (float& v : reference) {
+                v *= loudness;
+            }
+            references.push_back(reference);
+            kernel.AddReference(reference);
+        }
+    }
+    std::vector<std::uint32_t> all(references.size());
+    for (std::size_t r = 0; r < all.size(); ++r) {
+        all[r] = static_cast<std::uint32_t>(r);
+    }
+    const Frames live = RandomFrames(1900, rng);
+    const std::vector<float> offsets{-0.1f, -2e-3f, -9e-4f, -5e-4f, -1e-4f, 0.0f,
+                                     1e-4f, 5e-4f,  9e-4f,  2e-3f,  0.1f};
+    std::size_t estimates = 0;
+    MatchKernel::Scores exact;
+    MatchKernel::Scores decisive;
+    for (const std::size_t firstEnd : {1850, 1897, 1898}) {
+        kernel.Score(live, firstEnd, 3, exact);
+        for (const float offset : offsets) {
+            std::vector<float> cutoffs(references.size());
+            for (std::size_t r = 0; r < cutoffs.size(); ++r) {
+                cutoffs[r] = exact.At(0, r) + offset;
+            }
+            kernel.ScoreAgainst(live, firstEnd, 3, all, cutoffs, decisive);
+            for (std::size_t p = 0; p < 3; ++p) {
+                for (std::size_t r = 0; r < references.size(); ++r) {
+                    const float value = decisive.At(p, r);
+                    const float truth = exact.At(p, r);
+                    EXPECT_EQ(value > cutoffs[r], truth > cutoffs[r]) << p << " " << r;
+                    if (value != truth) {
+                        ++estimates;
+                        EXPECT_LE(value, cutoffs[r] - MatchKernel::kEstimateMargin);
+                        EXPECT_NEAR(value, truth, 5e-4f + kAgreement);
+                    }
+                }
+            }
+        }
+    }
+    if (GetParam() == MatchKernel::InstructionSet::Portable) {
+        EXPECT_EQ(estimates, 0u);
+    } else {
+        EXPECT_GT(estimates, 0u);
+    }
+    // References without a cutoff are scored exactly.
+    kernel.Score(live, 1850, 3, exact);
+    const std::vector<float> lowCutoffs(references.size() / 2, 0.99f);
+    kernel.ScoreAgainst(live, 1850, 3, all, lowCutoffs, decisive);
+    for (std::size_t r = lowCutoffs.size(); r < references.size(); ++r) {
+        EXPECT_EQ(decisive.At(2, r), exact.At(2, r)) << r;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, MatchKernelTest,
+                         testing::Values(MatchKernel::InstructionSet::Portable,
+                                         MatchKernel::InstructionSet::Avx2Fma),
+                         [](const testing::TestParamInfo<MatchKernel::InstructionSet>& info) {
+                             return info.param == MatchKernel::InstructionSet::Portable ? "Portable"
+                                                                                        : "Avx2Fma";
+                         });
+
+}  // namespace
+}  // namespace hushwell
