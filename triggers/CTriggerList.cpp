@@ -56,6 +56,11 @@ std::uint32_t CTriggerList::SerialCounter() const {
     return serialCounter_;
 }
 
+std::uint32_t CTriggerList::NextSerialId() {
+    std::lock_guard guard(lock_);
+    return ++serialCounter_;
+}
+
 void CTriggerList::Add(const CTrigger& record) {
     std::lock_guard guard(lock_);
     const int slot = Slot(record.GetTriggerKind());

@@ -50,6 +50,9 @@ public:
     void SetBaseDir(std::string_view baseDir);
     std::string BaseDir() const;
     std::uint32_t SerialCounter() const;
+    // Advances the serial counter and returns the new value: a fresh serial id for a record
+    // that is changed in place (the editor's Apply).
+    std::uint32_t NextSerialId();
 
     // Appends a copy with the next serial id when the kind's active count is below its
     // limit; otherwise (limit reached, or not one of the three kinds) adds nothing.
