@@ -22,7 +22,6 @@ namespace {
 using LoadStatus = XmlDocument::LoadStatus;
 
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
-constexpr std::string_view kWhiteSpace = " \t\r\n";
 // A document that took at least this much memory hands it back to the system when it goes.
 constexpr std::size_t kTrimAfterBytes = std::size_t{1} << 20;
 
@@ -211,12 +210,7 @@ std::string XmlElement::Text() const {
             node = node.next_sibling();
         }
     }
-    const std::size_t first = text.find_first_not_of(kWhiteSpace);
-    if (first == std::string::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(kWhiteSpace);
-    return text.substr(first, last - first + 1);
+    return std::string(WithoutSurroundingSpace(text));
 }
 
 XmlDocument::XmlDocument()

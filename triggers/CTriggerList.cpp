@@ -43,7 +43,8 @@ std::int32_t CTriggerList::Limit(TriggerKind kind) const {
 
 void CTriggerList::SetBaseDir(std::string_view baseDir) {
     std::lock_guard guard(lock_);
-    baseDir_ = StorableText(baseDir);
+    const std::string storable = StorableText(baseDir);
+    baseDir_ = WithoutSurroundingSpace(storable);
 }
 
 std::string CTriggerList::BaseDir() const {

@@ -43,8 +43,9 @@ public:
     std::recursive_mutex& Mutex() const { return lock_; }
 
     // Start-up values: limits of active records per kind, and the base folder. The base
-    // folder text is kept as given (less what a file cannot hold, StorableText); LocalPath
-    // interprets it when sound files are looked up.
+    // folder text is kept as given, less what a file cannot hold: what StorableText drops,
+    // then the white space at either end, which a reader of the file takes for layout.
+    // LocalPath interprets the text when sound files are looked up.
     void SetLimits(std::int32_t maxSound, std::int32_t maxTime, std::int32_t maxLevel);
     std::int32_t Limit(TriggerKind kind) const;
     void SetBaseDir(std::string_view baseDir);

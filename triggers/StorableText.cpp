@@ -15,6 +15,7 @@ constexpr char32_t kLastSurrogate = 0xDFFF;
 constexpr char32_t kFirstNonCharacter = 0xFFFE;  // U+FFFE and U+FFFF
 constexpr char32_t kLastNonCharacter = 0xFFFF;
 constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr std::string_view kXmlWhiteSpace = " \t\n\r";
 
 // The characters XML 1.0 allows in a document.
 bool IsXmlCharacter(char32_t c) {
@@ -88,6 +89,15 @@ std::string StorableText(std::string_view text) {
         text.remove_prefix(length);
     }
     return out;
+}
+
+std::string_view WithoutSurroundingSpace(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kXmlWhiteSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(kXmlWhiteSpace);
+    return text.substr(first, last - first + 1);
 }
 
 std::string_view FirstCharacter(std::string_view text) {

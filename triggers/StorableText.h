@@ -12,6 +12,10 @@ namespace hushwell {
 // carriage return, and U+FFFE and U+FFFF. Everything else is kept as it is. Any thread.
 std::string StorableText(std::string_view text);
 
+// The text without the XML white space (space, tab, line feed, carriage return) at either
+// end, which readers of a document take for the layout around an element's text.
+std::string_view WithoutSurroundingSpace(std::string_view text);
+
 // The first character of a storable text (one whole UTF-8 sequence); empty for an empty text.
 std::string_view FirstCharacter(std::string_view text);
 

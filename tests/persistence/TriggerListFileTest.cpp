@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "persistence/TriggerListFile.h"
 #include "tests/support/TempFolder.h"
@@ -154,6 +155,28 @@ TEST_F(TriggerListFileTest, CharactersXmlCannotHoldNeverReachTheFile) {
                         "was not checked against XML 1.0";
     }
     EXPECT_TRUE(*wellFormed) << ReadFile(ListPath());
+}
+
+TEST_F(TriggerListFileTest, BaseFolderReadsBackAsItWasSaved) {
+    // White space that dropped characters kept away from either end is layout once they go.
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"<baseDir>\xFF\ts</baseDir>", "s"},
+        {"<baseDir>\t\xFF\xF9\t./t\r\n&#2;&#9;</baseDir>", "./t"},
+        {"<baseDir>&#9;./my sounds&#10;</baseDir>", "./my sounds"},
+    };
+    for (const auto& [element, expected] : cases) {
+        CTriggerList list;
+        ASSERT_EQ(TriggerListFile::LoadText(list, Document("", "", "", element)),
+                  TriggerListFile::kOk);
+        EXPECT_EQ(list.BaseDir(), expected);
+        const std::string saved = TriggerListFile::BuildText(list);
+        CTriggerList reloaded;
+        ASSERT_EQ(TriggerListFile::LoadText(reloaded, saved), TriggerListFile::kOk);
+        EXPECT_EQ(TriggerListFile::BuildText(reloaded), saved);
+    }
+    CTriggerList list;
+    list.SetBaseDir(" \t/srv/sounds\r\n");
+    EXPECT_EQ(list.BaseDir(), "/srv/sounds");
 }
 
 TEST_F(TriggerListFileTest, ProblemsWithAnExistingFileAreNamed) {
