@@ -560,6 +560,14 @@ void COptionsDlg::StoreLogColumnWidths(const std::array<std::int32_t, 2>& widths
     edited_.settings.logListColumnWidths = widths;
 }
 
+void COptionsDlg::StoreTriggerListView(const std::array<std::int32_t, 3>& widths, bool groupView) {
+    const std::lock_guard lock(configLock_);
+    for (Configuration* configuration : {&applied_, &edited_}) {
+        configuration->settings.triggerListColumnWidths = widths;
+        configuration->settings.groupView = groupView ? "v" : "";
+    }
+}
+
 void COptionsDlg::SaveConfiguration() const {
     const std::lock_guard lock(configLock_);
     applied_.Save(setup_.configPath);

@@ -62,6 +62,7 @@ public:
     int DateOrder() const;
 
     const Configuration& Applied() const { return applied_; }
+    const std::string& ConfigPath() const { return setup_.configPath; }
     const Configuration& Edited() const { return edited_; }
     // The action of a pressed hotkey id.
     HotkeyAction HotkeyActionFor(int id) const;
@@ -72,6 +73,8 @@ public:
     void StoreTab(int tab);
     void StorePlacement(const WindowPlacementSetting& placement);
     void StoreLogColumnWidths(const std::array<std::int32_t, 2>& widths);
+    // The controls page's three column widths and its group view ("v" on, empty off).
+    void StoreTriggerListView(const std::array<std::int32_t, 3>& widths, bool groupView);
     // Writes the applied configuration to the file.
     void SaveConfiguration() const;
 

@@ -6,8 +6,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <filesystem>
 
 #include "ui/CLogDlg.h"
+#include "ui/CtriggerRegEditDlg.h"
 
 namespace hushwell {
 
@@ -47,7 +49,7 @@ CSettingsDlg::CSettingsDlg(Setup setup, QWidget* parent) : QWidget(parent, Qt::W
 }
 
 CSettingsDlg::~CSettingsDlg() {
-    // The controls page will store its three column widths here as well.
+    options_->StoreTriggerListView(controls_->ColumnWidths(), controls_->GroupView());
     const std::array<int, 2> logWidths = logs_->ColumnWidths();
     options_->StoreLogColumnWidths({logWidths[0], logWidths[1]});
     options_->StorePlacement(CurrentPlacement());
@@ -55,10 +57,9 @@ CSettingsDlg::~CSettingsDlg() {
 }
 
 void CSettingsDlg::AddPages() {
-    // The capture page (sound editor) and the controls page (trigger list editor) come later;
-    // until then their tabs hold empty pages.
+    // The capture page (sound editor) comes later; until then its tab holds an empty page.
     QWidget* capture = MakePlaceholderPage(kPageNames[kCapturePage], tabs_);
-    QWidget* controls = MakePlaceholderPage(kPageNames[kControlsPage], tabs_);
+    QWidget* controls = MakeControlsPage();
     logs_ = new CLogDlg([options = options_] { return options->DateOrder(); }, tabs_);
     logs_->setAccessibleName(QString::fromLatin1(kPageNames[kLogsPage]));
     const std::array<std::int32_t, 2>& widths = options_->Applied().settings.logListColumnWidths;
@@ -67,6 +68,21 @@ void CSettingsDlg::AddPages() {
     for (std::size_t i = 0; i < pages.size(); ++i) {
         tabs_->addTab(pages[i], QString::fromLatin1(kPageNames[i]));
     }
+}
+
+// The trigger list editor saves "triggers.xml" beside the configuration file, in the
+// application data folder.
+QWidget* CSettingsDlg::MakeControlsPage() {
+    controls_ = new CtriggerRegEditDlg(tabs_);
+    const std::string& configPath = options_->ConfigPath();
+    if (!configPath.empty()) {
+        controls_->SetApplicationDataFolder(
+            std::filesystem::path(configPath).parent_path().string());
+    }
+    const Settings& settings = options_->Applied().settings;
+    controls_->SetColumnWidths(settings.triggerListColumnWidths);
+    controls_->SetGroupView(settings.groupView.starts_with('v'));
+    return controls_;
 }
 
 void CSettingsDlg::OnPageChanged(int page) {
@@ -107,7 +123,7 @@ void CSettingsDlg::ShowPage(int page) {
 }
 
 void CSettingsDlg::closeEvent(QCloseEvent* event) {
-    // The controls page will be asked here to save unsaved trigger changes.
+    controls_->SaveIfModified();
     event->accept();  // a window without WA_DeleteOnClose is only hidden
 }
 

@@ -9,6 +9,7 @@ class QTabWidget;
 namespace hushwell {
 
 class CLogDlg;
+class CtriggerRegEditDlg;
 
 // The program's one visible window, "Hushwell - Tools & Settings": four tabbed pages,
 // "Capture", "Controls", "Options" and "Logs". Created hidden at start-up; its creation builds
@@ -39,6 +40,7 @@ public:
     HotkeyAction HotkeyActionFor(int id) const { return options_->HotkeyActionFor(id); }
     COptionsDlg& Options() { return *options_; }
     CLogDlg& LogPage() { return *logs_; }
+    CtriggerRegEditDlg& ControlsPage() { return *controls_; }
     QTabWidget& Tabs() { return *tabs_; }
 
 protected:
@@ -46,6 +48,7 @@ protected:
 
 private:
     void AddPages();
+    QWidget* MakeControlsPage();
     void OnPageChanged(int page);
     void RestorePlacement(const WindowPlacementSetting& placement);
     WindowPlacementSetting CurrentPlacement() const;
@@ -53,6 +56,7 @@ private:
     QTabWidget* tabs_ = nullptr;
     COptionsDlg* options_ = nullptr;
     CLogDlg* logs_ = nullptr;
+    CtriggerRegEditDlg* controls_ = nullptr;
 };
 
 }  // namespace hushwell

@@ -1,0 +1,46 @@
+#include "ui/EngineListHandOff.h"
+
+#include <QTimer>
+
+#include "detection/DetectionEngine.h"
+#include "triggers/CTriggerList.h"
+
+namespace hushwell {
+
+EngineListHandOff::EngineListHandOff(DetectionEngine& engine, QObject* parent)
+    : QObject(parent), engine_(engine) {}
+
+EngineListHandOff::~EngineListHandOff() {
+    Flush();
+}
+
+void EngineListHandOff::Submit(const CTriggerList& list) {
+    const bool scheduled = pending_ != nullptr;
+    if (!scheduled) {
+        pending_ = std::make_unique<CTriggerList>();
+    }
+    {
+        std::lock_guard guard(list.Mutex());
+        pending_->SetLimits(list.Limit(TriggerKind::Sound), list.Limit(TriggerKind::Time),
+                            list.Limit(TriggerKind::Level));
+        pending_->SetBaseDir(list.BaseDir());
+    }
+    pending_->Assign(list);
+    if (!scheduled) {
+        QTimer::singleShot(0, this, &EngineListHandOff::Flush);
+    }
+}
+
+void EngineListHandOff::CancelRunnersOf(std::uint32_t serialId) {
+    engine_.CancelRunnersOf(serialId);
+}
+
+void EngineListHandOff::Flush() {
+    if (!pending_) {
+        return;
+    }
+    const std::unique_ptr<CTriggerList> list = std::move(pending_);
+    engine_.RebuildReferences(list.get());
+}
+
+}  // namespace hushwell
