@@ -67,9 +67,11 @@ private:
     int count_ = 0;
 };
 
+// Never destroyed: a worker that exit could not wait for may still count itself out while the
+// process runs its static destructors.
 WorkerCount& Workers() {
-    static WorkerCount workers;
-    return workers;
+    static WorkerCount* const workers = new WorkerCount;
+    return *workers;
 }
 
 std::int64_t SecondsOfDay(const LocalTime& t) {
