@@ -13,6 +13,7 @@
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
 #include "ui/CSettingsDlg.h"
+#include "ui/CtriggerRegEditDlg.h"
 
 namespace hushwell {
 
@@ -115,9 +116,9 @@ void CMyApplicationTrayWnd::OnCommand(int command) {
     }
     switch (command) {
         case kCommandToolsSettings:
-            // The trigger list editor's unsaved-changes flag will be cleared here as well.
             if (settingsWindow_) {
                 settingsWindow_->ShowInFront();
+                settingsWindow_->ControlsPage().ClearUnsavedFlag();
             }
             break;
         case kCommandStop:

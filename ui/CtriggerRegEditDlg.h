@@ -129,8 +129,10 @@ public:
     // Saves with rotation when there are unsaved changes (the settings window's close).
     void SaveIfModified();
     bool IsModified() const { return modified_; }
-    // The tray menu's "Tools & Settings": forgets the unsaved-changes flag.
-    void ClearUnsavedFlag() { modified_ = false; }
+    // The tray menu's "Tools & Settings" clears the unsaved-changes flag. Changes that are not
+    // on disk yet (a sort, a drag) are saved first rather than forgotten, so the flag is only
+    // cleared when the file holds the working list; a failed save leaves it set.
+    void ClearUnsavedFlag() { SaveIfModified(); }
 
     std::array<int, 3> ColumnWidths() const;
     // A width below 1 gives the column its default width.

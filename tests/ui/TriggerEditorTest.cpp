@@ -254,6 +254,11 @@ private slots:
         p.page.ClickHeader(TriggerListModel::kNameColumn);
         QCOMPARE(p.Names(), QStringList({"bell", "horn", "night", "noon", "loud"}));
         QCOMPARE(p.page.SortState(0), 1);
+        // "Tools & Settings" clears the unsaved flag without losing the sorted order.
+        QVERIFY(p.page.IsModified());
+        p.page.ClearUnsavedFlag();
+        QVERIFY(!p.page.IsModified());
+        QVERIFY(ReadAll(p.ListFile()).indexOf("night") < ReadAll(p.ListFile()).indexOf("noon"));
         // The trigger column sorts times by their value.
         p.page.ClickHeader(TriggerListModel::kTriggerColumn);
         p.page.ClickHeader(TriggerListModel::kTriggerColumn);
