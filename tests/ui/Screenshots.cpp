@@ -11,6 +11,46 @@
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "ui/CLogDlg.h"
 #include "ui/CSettingsDlg.h"
+#include "ui/CtriggerRegEditDlg.h"
+
+namespace {
+
+// A few triggers of each kind for the controls page.
+const hushwell::CTriggerList& SampleTriggers() {
+    static hushwell::CTriggerList list;
+    struct Sample {
+        const char* kind;
+        const char* name;
+        const char* trigger;
+        const char* control;
+    };
+    for (const Sample& sample :
+         {Sample{"sound", "doorbell", "doorbell.wav", "mute"},
+          Sample{"sound", "ad-jingle", "ad-jingle.wav", "down 50"},
+          Sample{"sound", "phone ring", "ring.wav", "down 30"},
+          Sample{"time", "night quiet", "22:30:00", "down 40"},
+          Sample{"time", "hourly chime", "01:00:00", "mute"},
+          Sample{"level", "too loud", "", "down 20"}, Sample{"level", "blast", "", "mute"}}) {
+        hushwell::CTrigger record;
+        record.SetActive(true);
+        record.triggerKind = sample.kind;
+        record.name = sample.name;
+        record.SetControl(sample.control);
+        record.duration = hushwell::TriggerTime(0, 1, 0);
+        if (record.triggerKind == "sound") {
+            record.triggerFile = sample.trigger;
+        } else if (record.triggerKind == "time") {
+            record.timeOfDay.Parse(sample.trigger);
+            record.every = record.name == "hourly chime";
+        } else {
+            record.level = record.name == "blast" ? 90 : 70;
+        }
+        list.Add(record);
+    }
+    return list;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -35,6 +75,9 @@ int main(int argc, char** argv) {
     for (const char* name : {"doorbell.wav", "ad-jingle.wav", "level 80%", "night quiet"}) {
         window.LogPage().AddLogEntry(QString::fromLatin1(name));
     }
+
+    window.ControlsPage().CopyList(SampleTriggers());
+    window.ControlsPage().SelectRows({0});
 
     int failures = 0;
     for (int page = 0; page < window.Tabs().count(); ++page) {

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -406,6 +407,22 @@ private slots:
         QCOMPARE(added->control, std::string("mute"));
         QVERIFY(added->duration.SameValue(duration));
         QVERIFY(!p.page.AddSoundTrigger(file, 1, &duration));  // the same again
+    }
+
+    // The page in a tab of the settings window at its default size, 480 x 465 (run at 100 %
+    // and 200 %): nothing is squeezed below its minimum.
+    void FitsTheDefaultWindow() {
+        QWidget window;
+        window.resize(480, 465);
+        auto* tabs = new QTabWidget(&window);
+        auto* page = new CtriggerRegEditDlg;
+        tabs->addTab(page, "Controls");
+        tabs->setGeometry(window.contentsRect().marginsRemoved(QMargins(9, 9, 9, 9)));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        qInfo() << "page" << page->size() << "needs" << page->minimumSizeHint();
+        QVERIFY(page->width() >= page->minimumSizeHint().width());
+        QVERIFY(page->height() >= page->minimumSizeHint().height());
     }
 
     void TheEngineTakesOverTheLatestList() {
