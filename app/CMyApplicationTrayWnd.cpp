@@ -12,6 +12,7 @@
 #include "app/X11HotkeyGrabber.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
+#include "ui/CBrindleDlg.h"
 #include "ui/CSettingsDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
 
@@ -86,6 +87,12 @@ void CMyApplicationTrayWnd::CreateSettingsWindow() {
     setup.programPath = setup_.programPath;
     setup.programName = setup_.programName;
     settingsWindow_ = std::make_unique<CSettingsDlg>(std::move(setup));
+    // The sound editor records from the engine's capture and plays on the program's backend.
+    CBrindleDlg& capture = settingsWindow_->CapturePage();
+    if (engine_ && engine_->Detection() != nullptr) {
+        capture.SetCaptureAccess(CBrindleDlg::AccessOf(*engine_->Detection()));
+    }
+    capture.SetBackend(setup_.backend);
 }
 
 void CMyApplicationTrayWnd::BuildMenu() {
@@ -202,6 +209,13 @@ void CMyApplicationTrayWnd::ShowSettingsPage(int page) {
     }
 }
 
+// The command reaches the capture page from the event loop, as a posted message would.
+void CMyApplicationTrayWnd::PostCaptureCommand(int command) {
+    CBrindleDlg* page = &settingsWindow_->CapturePage();
+    QMetaObject::invokeMethod(
+        page, [page, command] { page->OnCommand(command); }, Qt::QueuedConnection);
+}
+
 void CMyApplicationTrayWnd::OnHotkey(int id) {
     if (shutDown_) {
         return;
@@ -211,8 +225,8 @@ void CMyApplicationTrayWnd::OnHotkey(int id) {
     }
     switch (settingsWindow_->HotkeyActionFor(id)) {
         case HotkeyAction::RecordSound:
-            // The capture page will be sent its record command here.
             ShowSettingsPage(CSettingsDlg::kCapturePage);
+            PostCaptureCommand(CBrindleDlg::kRecord);
             break;
         case HotkeyAction::StopStartThis:
             if (runState_ == RunState::Running) {
@@ -222,9 +236,10 @@ void CMyApplicationTrayWnd::OnHotkey(int id) {
             }
             break;
         case HotkeyAction::RecordSave:
+            PostCaptureCommand(CBrindleDlg::kRecordAndSave);
+            break;
         case HotkeyAction::Register:
-            // The capture page will be sent its record-and-save or register command here.
-            ShowSettingsPage(CSettingsDlg::kCapturePage);
+            PostCaptureCommand(CBrindleDlg::kRegister);
             break;
         case HotkeyAction::None:
             break;

@@ -14,6 +14,7 @@ class QSocketNotifier;
 
 namespace hushwell {
 
+class AudioBackend;
 class CSettingsDlg;
 class CVolumeManager;
 class HotkeyGrabber;
@@ -36,6 +37,8 @@ public:
         HotkeyGrabber* grabber = nullptr;
         // The program-wide volume manager, given the ramp rates; may be null.
         CVolumeManager* volumeManager = nullptr;
+        // Plays the sound editor's sounds; may be null.
+        AudioBackend* backend = nullptr;
         std::string configPath;
         std::string manualPath;
         // For the launch-at-logon entry; either name empty means there is none.
@@ -90,6 +93,7 @@ private:
     void Start();
     void OpenHelp();
     void ShowSettingsPage(int page);
+    void PostCaptureCommand(int command);
     void MakeX11Grabber();
 
     Setup setup_;

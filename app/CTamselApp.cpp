@@ -101,6 +101,7 @@ bool CTamselApp::InitInstance() {
     CMyApplicationTrayWnd::Setup setup;
     setup.makeEngine = [this](QtEngineTimers& timers) { return MakeEngine(timers); };
     setup.volumeManager = volumeManager_.get();
+    setup.backend = backend_.get();
     setup.configPath = ConfigFile::PathIn(paths_.dataFolder);
     setup.manualPath = ProgramPaths::ManualPathOf(paths_.programPath);
     setup.startupFolder = paths_.startupFolder;

@@ -30,6 +30,7 @@ public:
     void Stop() override;
     void Shutdown() override;
     void OnEngineTimer(int id) override;
+    DetectionEngine* Detection() override { return &engine_; }
 
 private:
     AudioBackend& backend_;

@@ -2,6 +2,8 @@
 
 namespace hushwell {
 
+class DetectionEngine;
+
 // What the tray window needs of the detection engine it carries: start and stop detection,
 // and the ids of its numbered timers when they fall due. User-interface thread only.
 class TrayEngine {
@@ -17,6 +19,9 @@ public:
     virtual void Shutdown() = 0;
     // One of the engine's timers (ids 100, 200, 300) has fallen due.
     virtual void OnEngineTimer(int id) = 0;
+    // The detection engine, whose capture lock and slot the sound editor records through;
+    // null when there is none.
+    virtual DetectionEngine* Detection() { return nullptr; }
 };
 
 }  // namespace hushwell

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "ui/CBrindleDlg.h"
 #include "ui/CLogDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
 
@@ -18,13 +19,6 @@ namespace {
 constexpr const char* kCaption = "Hushwell - Tools & Settings";
 constexpr std::array<const char*, CSettingsDlg::kPageCount> kPageNames = {"Capture", "Controls",
                                                                           "Options", "Logs"};
-
-// A page still to come: an empty page with its tab's name for assistive technology.
-QWidget* MakePlaceholderPage(const char* name, QWidget* parent) {
-    auto* page = new QWidget(parent);
-    page->setAccessibleName(QString::fromLatin1(name));
-    return page;
-}
 
 }  // namespace
 
@@ -57,8 +51,7 @@ CSettingsDlg::~CSettingsDlg() {
 }
 
 void CSettingsDlg::AddPages() {
-    // The capture page (sound editor) comes later; until then its tab holds an empty page.
-    QWidget* capture = MakePlaceholderPage(kPageNames[kCapturePage], tabs_);
+    QWidget* capture = MakeCapturePage();
     QWidget* controls = MakeControlsPage();
     logs_ = new CLogDlg([options = options_] { return options->DateOrder(); }, tabs_);
     logs_->setAccessibleName(QString::fromLatin1(kPageNames[kLogsPage]));
@@ -68,6 +61,24 @@ void CSettingsDlg::AddPages() {
     for (std::size_t i = 0; i < pages.size(); ++i) {
         tabs_->addTab(pages[i], QString::fromLatin1(kPageNames[i]));
     }
+}
+
+// The sound editor records into the folder of the trigger list, beside the configuration
+// file; its recording settings are the applied ones at each command.
+QWidget* CSettingsDlg::MakeCapturePage() {
+    CBrindleDlg::Setup setup;
+    setup.settings = [options = options_] {
+        const Settings& applied = options->Applied().settings;
+        return CBrindleDlg::RecordingSettings{applied.preRecordingLengthInSec,
+                                              applied.triggerSoundLengthInSec,
+                                              applied.filenameFormatType};
+    };
+    setup.triggerFolder = [options = options_] {
+        return std::filesystem::path(options->ConfigPath()).parent_path();
+    };
+    capture_ = new CBrindleDlg(std::move(setup), tabs_);
+    capture_->setAccessibleName(QString::fromLatin1(kPageNames[kCapturePage]));
+    return capture_;
 }
 
 // The trigger list editor saves "triggers.xml" beside the configuration file, in the

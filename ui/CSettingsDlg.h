@@ -8,6 +8,7 @@ class QTabWidget;
 
 namespace hushwell {
 
+class CBrindleDlg;
 class CLogDlg;
 class CtriggerRegEditDlg;
 
@@ -38,6 +39,7 @@ public:
 
     // The action of a pressed hotkey id, from the applied configuration.
     HotkeyAction HotkeyActionFor(int id) const { return options_->HotkeyActionFor(id); }
+    CBrindleDlg& CapturePage() { return *capture_; }
     COptionsDlg& Options() { return *options_; }
     CLogDlg& LogPage() { return *logs_; }
     CtriggerRegEditDlg& ControlsPage() { return *controls_; }
@@ -48,12 +50,14 @@ protected:
 
 private:
     void AddPages();
+    QWidget* MakeCapturePage();
     QWidget* MakeControlsPage();
     void OnPageChanged(int page);
     void RestorePlacement(const WindowPlacementSetting& placement);
     WindowPlacementSetting CurrentPlacement() const;
 
     QTabWidget* tabs_ = nullptr;
+    CBrindleDlg* capture_ = nullptr;
     COptionsDlg* options_ = nullptr;
     CLogDlg* logs_ = nullptr;
     CtriggerRegEditDlg* controls_ = nullptr;

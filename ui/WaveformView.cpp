@@ -1,5 +1,7 @@
 #include "ui/WaveformView.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -75,6 +77,20 @@ void WaveformView::SetSound(std::shared_ptr<const WaveData> sound, const QString
 void WaveformView::SetFileName(const QString& fileName) {
     fileName_ = fileName;
     RedrawAll();
+}
+
+void WaveformView::SetSelection(float a, float b) {
+    if (frames_ <= 0 || playing_) {
+        return;
+    }
+    a_ = std::clamp(a, 0.0f, 1.0f);
+    b_ = std::clamp(b, 0.0f, 1.0f);
+    RecomputeSelection();
+    playPosition_ = selection_.first;
+    finished_ = true;
+    pressedInside_ = dragging_ = false;
+    RedrawOverlay();
+    emit SelectionChanged();
 }
 
 void WaveformView::Zoom() {

@@ -53,6 +53,11 @@ public:
     const PlotBox& Plot() const { return plot_.Plot(); }
     const AmplitudeRange& Range() const { return range_; }
 
+    // Selects [a, b] (fractions of the whole sound, in that order) as if the mouse had made it:
+    // the play position moves to its start. Ignored without a sound or while playing. Emits
+    // SelectionChanged.
+    void SetSelection(float a, float b);
+
     // Shows the selection with 3 % around it, unless that would show less than 0.02 s.
     void Zoom();
     // Widens the view by its own width on each side, within the sound.

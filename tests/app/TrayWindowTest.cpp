@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
+#include "ui/CBrindleDlg.h"
 #include "ui/CSettingsDlg.h"
 
 namespace hushwell {
@@ -172,6 +174,18 @@ private slots:
         window_->OnHotkey(HotkeyList::kRecordSoundId);
         QVERIFY(window_->SettingsDialog().isVisible());
         QCOMPARE(window_->SettingsDialog().CurrentPage(), int{CSettingsDlg::kCapturePage});
+        CBrindleDlg& capture = window_->SettingsDialog().CapturePage();
+        QTRY_VERIFY(capture.IsRecording());
+        capture.OnCommand(CBrindleDlg::kStop);
+
+        // Record-and-save and register reach the capture page without showing the window.
+        window_->SettingsDialog().hide();
+        window_->OnHotkey(HotkeyList::kRecordSaveId);
+        QTRY_VERIFY(capture.IsRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(capture.Button(CBrindleDlg::kRegister)->isEnabled(), 20000);
+        window_->OnHotkey(HotkeyList::kRegisterId);
+        QTRY_VERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
+        QVERIFY(!window_->SettingsDialog().isVisible());
 
         window_->OnHotkey(12345);
         QCOMPARE(window_->State(), RunState::Running);
