@@ -5,13 +5,20 @@
 #include <QListWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <memory>
+#include <numbers>
+#include <vector>
 
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
+#include "ui/CBrindleDlg.h"
 #include "ui/CLogDlg.h"
 #include "ui/CSettingsDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
+#include "ui/WaveformView.h"
 
 namespace {
 
@@ -50,6 +57,33 @@ const hushwell::CTriggerList& SampleTriggers() {
     return list;
 }
 
+// A recorded doorbell for the capture page: quiet room noise, then "ding" and "dong", two
+// decaying chords, 4 s of 48 kHz mono.
+std::shared_ptr<hushwell::WaveData> SampleRecording() {
+    constexpr int kRate = 48000;
+    constexpr int kFrames = 4 * kRate;
+    std::vector<std::int16_t> samples(kFrames);
+    unsigned noise = 12345;
+    for (int i = 0; i < kFrames; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        double value = 300.0 * (static_cast<double>((noise >> 16) & 0x7fff) / 16384.0 - 1.0);
+        const double t = static_cast<double>(i) / kRate;
+        for (const auto& [start, pitch] : {std::pair{1.0, 660.0}, std::pair{1.7, 523.0}}) {
+            if (t >= start) {
+                const double age = t - start;
+                const double envelope = 14000.0 * std::exp(-2.2 * age);
+                value += envelope * (std::sin(2.0 * std::numbers::pi * pitch * age) +
+                                     0.4 * std::sin(2.0 * std::numbers::pi * 2.0 * pitch * age));
+            }
+        }
+        samples[static_cast<std::size_t>(i)] =
+            static_cast<std::int16_t>(std::clamp(value, -32000.0, 32000.0));
+    }
+    auto sound = std::make_shared<hushwell::WaveData>();
+    sound->AssignPcm16(kRate, 1, kFrames, samples);
+    return sound;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +109,11 @@ int main(int argc, char** argv) {
     for (const char* name : {"doorbell.wav", "ad-jingle.wav", "level 80%", "night quiet"}) {
         window.LogPage().AddLogEntry(QString::fromLatin1(name));
     }
+
+    // The capture page shows a recording with the doorbell selected.
+    window.CapturePage().ShowSound(SampleRecording(),
+                                   data.filePath(QStringLiteral("doorbell.wav")));
+    window.CapturePage().View().SetSelection(0.22f, 0.68f);
 
     window.ControlsPage().CopyList(SampleTriggers());
     window.ControlsPage().SelectRows({0});
