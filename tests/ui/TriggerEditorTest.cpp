@@ -3,12 +3,14 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
+#include <QMimeData>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <csignal>
 #include <filesystem>
 #include <vector>
@@ -240,6 +242,42 @@ private slots:
         QVERIFY(!QFile::exists(p.ListFile()));
         p.page.SaveIfModified();  // the settings window's close
         QVERIFY(ReadAll(p.ListFile()).indexOf("night") < ReadAll(p.ListFile()).indexOf("noon"));
+    }
+
+    // What the list view does on a drop: rows and files arrive through the model and are
+    // carried out from the event loop, after the view has finished its drop.
+    void DropsOnTheList() {
+        Page p;
+        TriggerListModel& model = p.page.Model();
+        std::unique_ptr<QMimeData> row(model.mimeData({model.IndexOfPosition(4)}));
+        model.dropMimeData(row.get(), Qt::MoveAction, -1, 0, model.IndexOfPosition(3));
+        QCOMPARE(p.Names().size(), 5);
+        QCoreApplication::processEvents();  // the queued move runs, and changes nothing
+        QCOMPARE(p.Names(), QStringList({"bell", "horn", "noon", "night", "loud"}));  // level
+        row.reset(model.mimeData({model.IndexOfPosition(1)}));
+        model.dropMimeData(row.get(), Qt::MoveAction, -1, 0, model.IndexOfPosition(0));
+        QTRY_COMPARE_WITH_TIMEOUT(p.Names()[0], QString("horn"), 30000);
+
+        CTriggerList other;
+        other.Add(Level("quiet", 30));
+        const QString file = p.folder.filePath("more.xml");
+        QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
+        p.answer = CReplaceAddDialog::kMerge;
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(file)});
+        model.dropMimeData(&files, Qt::CopyAction, -1, 0, QModelIndex());
+        QTRY_COMPARE_WITH_TIMEOUT(p.Names().size(), 6, 30000);
+        QCOMPARE(p.Names().back(), QString("quiet"));
+    }
+
+    void EnterMovesTheFocusOn() {
+        Page p;
+        p.page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.page));
+        auto* name = p.Field<QLineEdit>("name");
+        name->setFocus();
+        QTest::keyClick(name, Qt::Key_Return);
+        QVERIFY(!name->hasFocus());
     }
 
     void TheHeadersThreeSortStates() {
