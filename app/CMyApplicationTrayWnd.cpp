@@ -93,6 +93,10 @@ void CMyApplicationTrayWnd::CreateSettingsWindow() {
         capture.SetCaptureAccess(CBrindleDlg::AccessOf(*engine_->Detection()));
     }
     capture.SetBackend(setup_.backend);
+    // The trigger list editor starts from the engine's live list and hands its edits back.
+    if (engine_ && engine_->Detection() != nullptr) {
+        settingsWindow_->ControlsPage().AttachEngine(*engine_->Detection());
+    }
 }
 
 void CMyApplicationTrayWnd::BuildMenu() {

@@ -10,9 +10,9 @@ namespace hushwell {
 EngineListHandOff::EngineListHandOff(DetectionEngine& engine, QObject* parent)
     : QObject(parent), engine_(engine) {}
 
-EngineListHandOff::~EngineListHandOff() {
-    Flush();
-}
+// A copy still pending is dropped: at exit the engine may already be gone, and the list file
+// holds the edits anyway.
+EngineListHandOff::~EngineListHandOff() = default;
 
 void EngineListHandOff::Submit(const CTriggerList& list) {
     const bool scheduled = pending_ != nullptr;

@@ -26,7 +26,7 @@ public:
     void Submit(const CTriggerList& list);
     // Destroys the running controls of one trigger, undoing them.
     void CancelRunnersOf(std::uint32_t serialId);
-    // Hands over a pending copy now (also done by the destructor).
+    // Hands over a pending copy now. A copy still pending when this is destroyed is dropped.
     void Flush();
     bool HasPending() const { return pending_ != nullptr; }
 
