@@ -359,7 +359,11 @@ void TriggerForm::NormaliseShownInterval() {
     const TriggerTime shown = TriggerTimeShown();
     const TriggerTime interval = NormaliseRepeatInterval(shown);
     if (!interval.SameValue(shown)) {
+        // The form's own correction is not an edit: ticking "every" changes no button.
+        const bool wasFilling = filling_;
+        filling_ = true;
         triggerTime_->setTime(ToQTime(interval));
+        filling_ = wasFilling;
     }
 }
 

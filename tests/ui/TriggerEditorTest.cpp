@@ -206,6 +206,20 @@ private slots:
             every->setChecked(true);  // ticking normalises
             QCOMPARE(picker->time(), interval);
         }
+        // Ticking "every" changes no button, even when it corrects the time.
+        p.page.SelectRows({0});
+        QVERIFY(!p.page.AddButton().isEnabled() && !p.page.ApplyButton().isEnabled());
+        p.page.Form().SetKind(TriggerKind::Time);  // a kind change is an edit
+        p.page.AddButton().setEnabled(false);
+        p.page.ApplyButton().setEnabled(false);
+        every->setChecked(false);
+        picker->setTime(QTime(0, 0, 20));
+        QVERIFY(p.page.AddButton().isEnabled());  // the user's own change of the time is one
+        p.page.AddButton().setEnabled(false);
+        p.page.ApplyButton().setEnabled(false);
+        every->setChecked(true);
+        QCOMPARE(picker->time(), QTime(1, 0));  // 00:00:20 corrected
+        QVERIFY(!p.page.AddButton().isEnabled() && !p.page.ApplyButton().isEnabled());
         // While ticked, every change of the picker is normalised at once.
         picker->setTime(QTime(0, 22));
         QCOMPARE(picker->time(), QTime(0, 25));
