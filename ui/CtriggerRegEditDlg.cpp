@@ -326,6 +326,7 @@ void CtriggerRegEditDlg::Rebuild(int select) {
         view_->scrollTo(index);
         view_->setFocus();
     }
+    delete_->setEnabled(index.isValid());
     rebuilding_ = false;
 }
 

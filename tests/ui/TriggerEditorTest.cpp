@@ -16,8 +16,11 @@
 #include <vector>
 
 #include "detection/DetectionEngine.h"
+#include "persistence/ConfigFile.h"
 #include "persistence/TriggerListFile.h"
+#include "tests/ui/FakeHotkeyGrabber.h"
 #include "ui/CReplaceAddDialog.h"
+#include "ui/CSettingsDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
 #include "ui/EngineListHandOff.h"
 #include "ui/TriggerForm.h"
@@ -475,6 +478,41 @@ private slots:
         qInfo() << "page" << page->size() << "needs" << page->minimumSizeHint();
         QVERIFY(page->width() >= page->minimumSizeHint().width());
         QVERIFY(page->height() >= page->minimumSizeHint().height());
+    }
+
+    // The settings window keeps the column widths and the group view in the configuration,
+    // and its close saves what sorting left unsaved.
+    void TheSettingsWindowKeepsTheViewAndSavesOnClose() {
+        QTemporaryDir folder;
+        FakeHotkeyGrabber grabber;
+        const std::string configPath = ConfigFile::PathIn(folder.path().toStdString());
+        auto makeWindow = [&] {
+            CSettingsDlg::Setup setup;
+            setup.grabber = &grabber;
+            setup.configPath = configPath;
+            return std::make_unique<CSettingsDlg>(std::move(setup));
+        };
+        auto window = makeWindow();
+        CtriggerRegEditDlg& page = window->ControlsPage();
+        QVERIFY(!page.GroupView());
+        page.SetColumnWidths({100, 90, 80});
+        page.GroupViewAction().trigger();
+        page.Form().ShowRecord(Sound("door", "door.wav"));
+        page.Add();
+        page.Form().ShowRecord(Sound("bell", "bell.wav"));
+        page.Add();
+        page.ClickHeader(0);
+        page.ClickHeader(0);
+        QVERIFY(page.IsModified());
+        window->close();
+        QVERIFY(!page.IsModified());
+        const QByteArray saved =
+            ReadAll(QString::fromStdString(TriggerListFile::PathIn(folder.path().toStdString())));
+        QVERIFY(saved.indexOf("door") < saved.indexOf("bell"));  // descending
+        window.reset();
+        window = makeWindow();
+        QVERIFY(window->ControlsPage().GroupView());
+        QCOMPARE(window->ControlsPage().ColumnWidths(), (std::array<int, 3>{100, 90, 80}));
     }
 
     void TheEngineTakesOverTheLatestList() {
