@@ -807,7 +807,18 @@ void CBrindleDlg::Pause() {
     if (!IsEnabled(kPause) || !player_) {
         return;
     }
-    player_->Pause();
+    if (player_->IsPlaying()) {
+        player_->Pause();
+    } else {
+        // The player ignores a pause before its stream has started; nothing has been heard
+        // yet, so the play is stopped (the next one starts at the selection start).
+        player_->Stop();
+        if (!player_->IsBusy()) {
+            playing_ = false;  // cancelled before it began: no end will be reported
+            playProgressTimer_.stop();
+            view_->StopPlayback();
+        }
+    }
     SetPressed(kPlay, false);
     SetPressed(kPause, true);
     SetButtons({{kPlay, true}, {kPause, false}, {kRecord, true}, {kOpen, true}});

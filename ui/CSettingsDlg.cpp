@@ -53,6 +53,7 @@ CSettingsDlg::~CSettingsDlg() {
 void CSettingsDlg::AddPages() {
     QWidget* capture = MakeCapturePage();
     QWidget* controls = MakeControlsPage();
+    connect(capture_, &CBrindleDlg::RegisterRequested, this, &CSettingsDlg::RegisterSound);
     logs_ = new CLogDlg([options = options_] { return options->DateOrder(); }, tabs_);
     logs_->setAccessibleName(QString::fromLatin1(kPageNames[kLogsPage]));
     const std::array<std::int32_t, 2>& widths = options_->Applied().settings.logListColumnWidths;
@@ -81,6 +82,17 @@ QWidget* CSettingsDlg::MakeCapturePage() {
     return capture_;
 }
 
+// The capture page's register: the controls page is brought up (taking the stopped clock's
+// time as the duration) and adds the sound with the configured default action.
+void CSettingsDlg::RegisterSound(const QString& path) {
+    if (tabs_->currentIndex() == kControlsPage) {
+        OnPageChanged(kControlsPage);
+    } else {
+        tabs_->setCurrentIndex(kControlsPage);
+    }
+    controls_->AddSoundTrigger(path, options_->Applied().settings.defaultAction);
+}
+
 // The trigger list editor saves "triggers.xml" beside the configuration file, in the
 // application data folder.
 QWidget* CSettingsDlg::MakeControlsPage() {
@@ -100,8 +112,12 @@ void CSettingsDlg::OnPageChanged(int page) {
     if (page == kCapturePage) {
         // The capture page will be told here to redraw when it holds unseen recorded data.
     } else if (page == kControlsPage) {
-        // A sound file and time just produced by the capture page will be handed here to the
-        // trigger list editor as the starting values of a new trigger.
+        // The time the capture page's clock was stopped at becomes the new trigger's duration.
+        const QString frozen = capture_->TakeFrozenClock();
+        TriggerTime duration;
+        if (!frozen.isEmpty() && duration.Parse(frozen.toStdString()) == TriggerTime::kParsed) {
+            controls_->SetStartingValues(QString(), &duration);
+        }
     }
     if (page >= 0) {
         options_->StoreTab(page);

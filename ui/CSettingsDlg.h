@@ -51,6 +51,7 @@ protected:
 private:
     void AddPages();
     QWidget* MakeCapturePage();
+    void RegisterSound(const QString& path);
     QWidget* MakeControlsPage();
     void OnPageChanged(int page);
     void RestorePlacement(const WindowPlacementSetting& placement);

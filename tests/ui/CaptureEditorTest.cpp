@@ -16,9 +16,14 @@
 #include "audio/SimulatedBackend.h"
 #include "audio/SoundPlayer.h"
 #include "base/Clock.h"
+#include "persistence/ConfigFile.h"
 #include "tests/audio/CaptureTestSupport.h"
+#include "tests/ui/FakeHotkeyGrabber.h"
+#include "triggers/CTriggerList.h"
 #include "ui/CBrindleDlg.h"
+#include "ui/CSettingsDlg.h"
 #include "ui/CaptureSelection.h"
+#include "ui/CtriggerRegEditDlg.h"
 #include "ui/WaveformGeometry.h"
 #include "ui/WaveformView.h"
 #include "wav/WaveFile.h"
@@ -73,6 +78,10 @@ std::shared_ptr<WaveData> MonoSound(double seconds, std::uint32_t rate = kRate) 
 // The editor's float conversion: x 32767, plus 0.5, truncated toward zero.
 std::int16_t Scaled(float sample) {
     return static_cast<std::int16_t>(sample * 32767.0f + 0.5f);
+}
+
+fs::path ToStd(const QString& path) {
+    return fs::path(path.toStdString());
 }
 
 bool WriteSound(const fs::path& path, const WaveData& sound) {
@@ -385,6 +394,27 @@ private slots:
         QCOMPARE(saved.at(1).at(0).toString(),
                  QString::fromStdString((Folder() / "261205_140312_2.wav").string()));
         QVERIFY(fs::exists(path));
+    }
+
+    // In the settings window, register brings up the controls page, which adds the sound.
+    void registerAddsTheSoundOnTheControlsPage() {
+        FakeHotkeyGrabber grabber;
+        CSettingsDlg::Setup setup;
+        setup.grabber = &grabber;
+        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
+        CSettingsDlg window(std::move(setup));
+        CBrindleDlg& capture = window.CapturePage();
+        const QString path = QString::fromStdString((Folder() / "doorbell.wav").string());
+        QVERIFY(WriteSound(ToStd(path), *MonoSound(1.0)));
+        QVERIFY(capture.LoadWaveFile(path));
+        QTRY_VERIFY(!capture.IsBusy());
+
+        emit capture.RegisterRequested(path, 1.0);
+        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kControlsPage});
+        const CTriggerList& list = window.ControlsPage().WorkingList();
+        QCOMPARE(list.CountSound(), 1);
+        QVERIFY(QString::fromStdString(list.Get(TriggerKind::Sound, 0)->triggerFile)
+                    .endsWith(QStringLiteral("doorbell.wav")));
     }
 
     // A hold that outgrows the snapshot buffer ends in a snapshot of the oldest 60 seconds;
