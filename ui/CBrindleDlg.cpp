@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
@@ -219,6 +220,11 @@ QHBoxLayout* CBrindleDlg::BuildButtons() {
     clockButton_->setFocusPolicy(Qt::TabFocus);
     connect(clockButton_, &QPushButton::clicked, this, [this] { OnCommand(kStopClock); });
     buttons_[kStopClock] = clockButton_;
+    for (const auto& [id, button] : buttons_) {
+        button->installEventFilter(this);
+    }
+    tipTimer_.setSingleShot(true);
+    connect(&tipTimer_, &QTimer::timeout, this, &CBrindleDlg::ShowPendingTip);
     row->addWidget(clockButton_);
     return row;
 }
@@ -281,6 +287,40 @@ void CBrindleDlg::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (window() != this) {
         window()->setMinimumSize(0, 0);
+    }
+}
+
+// Tool tips come up after the pointer has rested on a button for a while: longer on the four
+// transport buttons, which are pressed often, shorter on the others.
+bool CBrindleDlg::eventFilter(QObject* watched, QEvent* event) {
+    auto* button = qobject_cast<QAbstractButton*>(watched);
+    if (button == nullptr) {
+        return QWidget::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::Enter: {
+            tipButton_ = button;
+            const bool transport = button == Button(kRecord) || button == Button(kStop) ||
+                                   button == Button(kPlay) || button == Button(kPause);
+            tipTimer_.start(transport ? kTransportTipDelayMs : kOtherTipDelayMs);
+            break;
+        }
+        case QEvent::Leave:
+            tipButton_ = nullptr;
+            tipTimer_.stop();
+            break;
+        case QEvent::ToolTip:
+            return true;  // the page's own timing decides
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CBrindleDlg::ShowPendingTip() {
+    if (tipButton_ != nullptr) {
+        QToolTip::showText(tipButton_->mapToGlobal(QPoint(0, tipButton_->height())),
+                           tipButton_->toolTip(), tipButton_);
     }
 }
 

@@ -74,6 +74,9 @@ public:
     // While the page shows, its window is never smaller than this.
     static constexpr int kMinimumWidth = 480;
     static constexpr int kMinimumHeight = 465;
+    // How long the pointer rests on a button before its tool tip comes up.
+    static constexpr int kTransportTipDelayMs = 1000;
+    static constexpr int kOtherTipDelayMs = 200;
 
     // Runs the function with the capture object under the owner's capture lock (nullptr when
     // capture is not running).
@@ -158,6 +161,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
@@ -169,6 +173,7 @@ private:
     bool IsEnabled(int id) const;
     bool IsPressed(int id) const;
     void UpdateSave();
+    void ShowPendingTip();
     void ShowMessage(const QString& text, MessageIcon icon) const;
     RecordingSettings Settings() const;
     QString TriggerFolder() const;
@@ -228,6 +233,8 @@ private:
     QTimer snapshotPollTimer_;
     QTimer clockTimer_;
     QTimer recordAndSaveTimer_;
+    QTimer tipTimer_;
+    QAbstractButton* tipButton_ = nullptr;  // the button the pointer rests on
 
     UiWorker worker_;
 };

@@ -1,9 +1,11 @@
 // The sound editor page on the simulated sound system: button states through record, stop,
 // play and pause; selections and saving; refused files; record-and-save; the elapsed clock.
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -208,6 +210,12 @@ private slots:
         // Shown alone, the page is its own window and keeps the editor's minimum size.
         page_->show();
         QCOMPARE(page_->minimumSize(), QSize(Page::kMinimumWidth, Page::kMinimumHeight));
+
+        // A tip comes up when the pointer rests on a button.
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(page_->Button(Page::kOpen), &enter);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("open a wav file"));
     }
 
     // The table of button states from a recording through play, pause, play, stop and a play
