@@ -270,6 +270,32 @@ private slots:
         QCOMPARE(sim_->TakeRenderedBytes(kDevice).empty(), false);
     }
 
+    // Float samples beyond full scale saturate instead of wrapping round to the other sign.
+    void loudFloatSamplesSaturate() {
+        MakePage(true, MakeMixFormat(MixSampleType::Float32, kRate, 1));
+        QVERIFY(sim_->Play(kDevice, FloatBytes(std::vector<float>(kRate, 1.5f))));
+        AdvanceAudio(1000);
+        page_->OnCommand(Page::kRecord);
+        page_->OnCommand(Page::kStop);
+        WaitIdle();
+        QVERIFY(page_->Sound() != nullptr);
+        QCOMPARE(page_->Sound()->Samples16()[100], std::int16_t{32767});
+    }
+
+    // More than two channels make no editor sound: the previous one stays.
+    void sixChannelRecordingKeepsThePreviousSound() {
+        MakePage(true, MakeMixFormat(MixSampleType::Float32, kRate, 6));
+        page_->ShowSound(MonoSound(1.0), QString());
+        const auto before = page_->Sound();
+        QVERIFY(sim_->Play(kDevice, FloatBytes(std::vector<float>(6 * kRate, 0.25f))));
+        AdvanceAudio(1000);
+        page_->OnCommand(Page::kRecord);
+        page_->OnCommand(Page::kStop);
+        WaitIdle();
+        QCOMPARE(page_->Sound(), before);
+        ExpectRow({true, false, true, false, true, true, 0}, "six channels");
+    }
+
     // Without capture the record command still runs its clock; stop loads nothing.
     void recordWithoutCaptureKeepsTheSoundAndRunsTheClock() {
         MakePage(false, {});
