@@ -159,7 +159,6 @@ CBrindleDlg::CBrindleDlg(Setup setup, QWidget* parent)
     chooseFile_ = [this](FileDialog kind, const QString& folder) {
         QFileDialog dialog(this, QString(), folder, QString::fromLatin1(kWavFilter));
         dialog.setDefaultSuffix(QString::fromLatin1(kWavSuffix));
-        dialog.setOption(QFileDialog::ReadOnly, false);
         if (kind == FileDialog::Save) {
             dialog.setAcceptMode(QFileDialog::AcceptSave);
         } else {
