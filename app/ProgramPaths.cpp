@@ -2,10 +2,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 namespace hushwell {
 
 namespace {
+
+// Where an installed program's manual lies, from the prefix above the program's folder.
+constexpr std::string_view kInstalledDocFolder = "share/doc/hushwell";
 
 std::string HomeFolder() {
     const char* home = std::getenv("HOME");
@@ -52,7 +56,17 @@ std::string ProgramPaths::ManualPathOf(const std::string& programPath) {
     if (name.empty()) {
         return {};
     }
-    return programPath.substr(0, programPath.rfind('/') + 1) + name + ".html";
+    const std::filesystem::path programFolder = std::filesystem::path(programPath).parent_path();
+    const std::string fileName = name + ".html";
+    const std::filesystem::path beside = programFolder / fileName;
+    const std::filesystem::path installed =
+        programFolder.parent_path() / kInstalledDocFolder / fileName;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(beside, error) &&
+        std::filesystem::is_regular_file(installed, error)) {
+        return installed.string();
+    }
+    return beside.string();
 }
 
 bool ProgramPaths::EnsureFolder(const std::string& folder) {

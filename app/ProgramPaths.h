@@ -20,7 +20,9 @@ struct ProgramPaths {
     static std::string RunningProgramPath();
     // The file name without folder and without its last extension; empty without a "/".
     static std::string ProgramNameOf(const std::string& programPath);
-    // The manual: <program folder>/<program name>.html; empty when the path is unknown.
+    // The manual <program name>.html: beside the program when it is there (the build tree),
+    // else in <program folder>/../share/doc/hushwell when it is there (an installed program),
+    // else the path beside the program; empty when the program path is unknown.
     static std::string ManualPathOf(const std::string& programPath);
 
     // Creates a folder when missing; false when it neither exists nor could be made.

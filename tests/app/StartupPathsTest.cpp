@@ -9,6 +9,12 @@ namespace hushwell {
 
 class StartupPathsTest : public QObject {
     Q_OBJECT
+
+    static void Touch(const std::string& path) {
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
 private slots:
     void programNameAndManualFollowTheProgramPath() {
         QCOMPARE(ProgramPaths::ProgramNameOf("/usr/bin/hushwell"), std::string("hushwell"));
@@ -17,6 +23,21 @@ private slots:
         QCOMPARE(ProgramPaths::ManualPathOf("/usr/bin/hushwell"),
                  std::string("/usr/bin/hushwell.html"));
         QCOMPARE(ProgramPaths::ManualPathOf(""), std::string());
+    }
+
+    void anInstalledProgramFindsItsManualUnderShareDoc() {
+        QTemporaryDir prefix;
+        const std::string root = prefix.path().toStdString();
+        const std::string program = root + "/bin/hushwell";
+        const std::string installed = root + "/share/doc/hushwell/hushwell.html";
+        const std::string beside = root + "/bin/hushwell.html";
+        QVERIFY(ProgramPaths::EnsureFolder(root + "/bin"));
+        QVERIFY(ProgramPaths::EnsureFolder(root + "/share/doc/hushwell"));
+        QCOMPARE(ProgramPaths::ManualPathOf(program), beside);  // neither exists
+        Touch(installed);
+        QCOMPARE(ProgramPaths::ManualPathOf(program), installed);
+        Touch(beside);  // the build tree's copy comes first
+        QCOMPARE(ProgramPaths::ManualPathOf(program), beside);
     }
 
     void triggerFolderIsJoinedWithOneSlash() {
