@@ -64,8 +64,9 @@ void CSettingsDlg::AddPages() {
     }
 }
 
-// The sound editor records into the folder of the trigger list, beside the configuration
-// file; its recording settings are the applied ones at each command.
+// The sound editor records into the sound folder of the trigger list editor's list (where
+// registered sounds are looked for); its recording settings are the applied ones at each
+// command.
 QWidget* CSettingsDlg::MakeCapturePage() {
     CBrindleDlg::Setup setup;
     setup.settings = [options = options_] {
@@ -74,8 +75,8 @@ QWidget* CSettingsDlg::MakeCapturePage() {
                                               applied.triggerSoundLengthInSec,
                                               applied.filenameFormatType};
     };
-    setup.triggerFolder = [options = options_] {
-        return std::filesystem::path(options->ConfigPath()).parent_path();
+    setup.triggerFolder = [this] {
+        return std::filesystem::path(controls_->SoundFolder().toStdU16String());
     };
     capture_ = new CBrindleDlg(std::move(setup), tabs_);
     capture_->setAccessibleName(QString::fromLatin1(kPageNames[kCapturePage]));

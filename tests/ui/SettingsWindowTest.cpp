@@ -7,8 +7,10 @@
 
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
+#include "ui/CBrindleDlg.h"
 #include "ui/CLogDlg.h"
 #include "ui/CSettingsDlg.h"
+#include "ui/CtriggerRegEditDlg.h"
 
 namespace hushwell {
 
@@ -58,6 +60,17 @@ private slots:
         QCOMPARE(tabs.widget(CSettingsDlg::kLogsPage), &window_->LogPage());
         QCOMPARE(window_->size(), QSize(480, 465));  // the stored default
         QCOMPARE(grabber_.registered.size(), std::size_t{4});
+    }
+
+    // Recordings land where the trigger list's sounds are looked for, so a recorded sound
+    // is found again by its bare file name.
+    void recordingsGoToTheSoundFolderOfTheTriggerList() {
+        MakeWindow();
+        const std::filesystem::path recording = window_->CapturePage().BuildRecordingPath();
+        QCOMPARE(QString::fromStdU16String(recording.parent_path().u16string()),
+                 window_->ControlsPage().SoundFolder());
+        QCOMPARE(recording.parent_path(),
+                 std::filesystem::path(folder_->path().toStdString()) / "triggers");
     }
 
     void closingHidesAndTheWindowComesBackOnTheLastPage() {
