@@ -573,6 +573,11 @@ void CBrindleDlg::FinishStop() {
     SetPressed(kRecord, false);
     SetPressed(kPause, false);
     SetButtons({{kRecord, true}, {kStop, false}, {kPlay, true}, {kPause, false}, {kOpen, true}});
+    // The stop held record-and-save back until the snapshot was in; a record-and-save of its
+    // own gives it back when its file is written.
+    if (!saveAfterStop_ && !recordAndSaveTimer_.isActive()) {
+        SetButtons({{kRecordAndSave, true}});
+    }
     UpdateSave();
     if (saveAfterStop_) {
         saveAfterStop_ = false;

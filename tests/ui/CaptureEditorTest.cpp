@@ -234,6 +234,7 @@ private slots:
         page_->OnCommand(Page::kStop);
         WaitIdle();
         ExpectRow({true, false, true, false, true, true, 0}, "snapshot loaded");
+        QVERIFY(Enabled(Page::kRecordAndSave));  // held back only while the snapshot came in
         const std::shared_ptr<const WaveData> sound = page_->Sound();
         QVERIFY(sound != nullptr);
         QCOMPARE(sound->Format().channels, std::uint16_t{2});
