@@ -9,6 +9,10 @@ CTrayWnd::CTrayWnd(QObject* parent) : QObject(parent) {
     clickTimer_.setInterval(QApplication::doubleClickInterval());
     connect(&clickTimer_, &QTimer::timeout, this, &CTrayWnd::OnClickTimer);
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, &CTrayWnd::OnIconActivated);
+    notifierItem_.SetActivationHandler(
+        [this](QSystemTrayIcon::ActivationReason reason) { OnIconActivated(reason); });
+    connect(&notifierItem_, &StatusNotifierItem::Registered, this,
+            &CTrayWnd::OnNotifierItemRegistered);
 }
 
 CTrayWnd::~CTrayWnd() {
@@ -19,17 +23,26 @@ bool CTrayWnd::AddIcon(const QIcon& icon, const QString& tip, QMenu* menu) {
     trayIcon_.setIcon(icon);
     trayIcon_.setToolTip(tip);
     trayIcon_.setContextMenu(menu);
+    if (notifierItem_.Show(icon, tip, menu)) {
+        return true;
+    }
     trayIcon_.show();
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void CTrayWnd::RemoveIcon() {
     clickTimer_.stop();
+    notifierItem_.Hide();
     trayIcon_.hide();
 }
 
 bool CTrayWnd::IconShown() const {
-    return trayIcon_.isVisible();
+    return notifierItem_.IsRegistered() || trayIcon_.isVisible();
+}
+
+// Only one icon is shown: the item replaces Qt's icon once a host has it.
+void CTrayWnd::OnNotifierItemRegistered() {
+    trayIcon_.hide();
 }
 
 void CTrayWnd::SetDoubleClickIntervalMs(int ms) {

@@ -4,6 +4,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "app/StatusNotifierItem.h"
+
 class QMenu;
 
 namespace hushwell {
@@ -13,6 +15,10 @@ namespace hushwell {
 // (a double click arrives as two), so a single click is reported only when timer 4 (the
 // desktop's double-click time) has run out without a second one; a second activation before
 // then is a double click, and no single click precedes it.
+//
+// Where the desktop has a StatusNotifier host the icon is the window's own StatusNotifierItem,
+// whose exported menu carries the texts as the menu shows them; elsewhere it is Qt's tray icon.
+// A host that appears later (a desktop shell restarting) takes over the icon.
 //
 // User-interface thread only.
 class CTrayWnd : public QObject {
@@ -25,11 +31,12 @@ public:
     ~CTrayWnd() override;
 
     // Sets icon, tip and menu, then shows the icon. False when the desktop has no tray; the
-    // icon is then kept and shown should a tray appear.
+    // icon is then kept and shown should a tray or a StatusNotifier host appear.
     bool AddIcon(const QIcon& icon, const QString& tip, QMenu* menu);
     void RemoveIcon();
     bool IconShown() const;
     QSystemTrayIcon& TrayIcon() { return trayIcon_; }
+    StatusNotifierItem& NotifierItem() { return notifierItem_; }
 
     // The time that separates two single clicks from a double click.
     void SetDoubleClickIntervalMs(int ms);
@@ -45,8 +52,10 @@ protected:
 
 private:
     void OnClickTimer();
+    void OnNotifierItemRegistered();
 
     QSystemTrayIcon trayIcon_;
+    StatusNotifierItem notifierItem_;
     QTimer clickTimer_;  // timer 4
     bool doubleClickSeen_ = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,5 +28,10 @@ struct TrayMenuEntry {
 // The entries of the menu shown in a run state: the running menu offers Stop, the paused
 // one Start. Any thread.
 std::vector<TrayMenuEntry> TrayMenuEntries(RunState state);
+
+// A menu text as a D-Bus menu host shows it: the menu marks its mnemonic with "&" and writes a
+// literal "&" as "&&"; the host marks the mnemonic with "_" and writes a literal "_" as "__".
+// Only the first mnemonic mark is kept. Works on UTF-8 bytes. Any thread.
+std::string DBusMenuLabel(std::string_view menuText);
 
 }  // namespace hushwell
