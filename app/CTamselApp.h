@@ -38,6 +38,9 @@ public:
     int Run();
 
     const ProgramPaths& Paths() const { return paths_; }
+    // The tray window with the engine and the settings window; exists after a successful
+    // InitInstance.
+    CMyApplicationTrayWnd& TrayWindow() { return *trayWnd_; }
 
 private:
     // Qt needs a display unless told otherwise; without any, run headless.
