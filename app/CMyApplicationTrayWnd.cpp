@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
+#include "app/PortalHotkeyGrabber.h"
 #include "app/ProgramIcon.h"
 #include "app/TrayEngine.h"
 #include "app/X11HotkeyGrabber.h"
@@ -38,7 +39,7 @@ CMyApplicationTrayWnd::CMyApplicationTrayWnd(Setup setup, QObject* parent)
     engine_ = setup_.makeEngine(timers_);
     grabber_ = setup_.grabber;
     if (grabber_ == nullptr) {
-        MakeX11Grabber();
+        MakeGrabber();
     }
     BuildMenu();
 }
@@ -48,6 +49,19 @@ CMyApplicationTrayWnd::~CMyApplicationTrayWnd() {
     engine_.reset();
     timers_.StopAll();
     settingsWindow_.reset();
+}
+
+// The desktop portal where the session offers one (the only way to hotkeys under Wayland),
+// else X11 grabs; without either, every registration fails.
+void CMyApplicationTrayWnd::MakeGrabber() {
+    auto portal = std::make_unique<PortalHotkeyGrabber>(
+        [this](int id) { OnHotkey(id); }, [](std::string_view line) { WriteLogLine(line); });
+    if (portal->Available()) {
+        grabber_ = portal.get();
+        ownGrabber_ = std::move(portal);
+        return;
+    }
+    MakeX11Grabber();
 }
 
 void CMyApplicationTrayWnd::MakeX11Grabber() {

@@ -33,7 +33,7 @@ public:
 
     struct Setup {
         EngineFactory makeEngine;
-        // The hotkey service; when null the window makes an X11 one.
+        // The hotkey service; when null the window makes one (desktop portal, else X11).
         HotkeyGrabber* grabber = nullptr;
         // The program-wide volume manager, given the ramp rates; may be null.
         CVolumeManager* volumeManager = nullptr;
@@ -94,6 +94,7 @@ private:
     void OpenHelp();
     void ShowSettingsPage(int page);
     void PostCaptureCommand(int command);
+    void MakeGrabber();
     void MakeX11Grabber();
 
     Setup setup_;

@@ -309,6 +309,7 @@ void COptionsDlg::ShowAppliedValues() {
     if (item >= 0) {
         OnHotkeySelected(item);
     }
+    ShowBoundTriggers();
 }
 
 void COptionsDlg::UpdateButtons() {
@@ -391,6 +392,20 @@ void COptionsDlg::FillKeyList(int item) {
     }
     for (const KeyChoice& key : HotkeyList::BuildKeyList(*setup_.grabber, record.modifiers)) {
         keyList_->addItem(QString::fromStdString(key.name), key.code);
+    }
+    ShowBoundTriggers();
+}
+
+// Where the desktop binds the hotkeys itself (the portal), each row's tool tip says what it
+// bound: the user may have chosen another trigger than the one configured here.
+void COptionsDlg::ShowBoundTriggers() {
+    for (int item = 0; item < kHotkeyItemCount; ++item) {
+        const HotkeyRecord& record = edited_.hotkeys.Records()[RecordOfItem(item)];
+        const std::string bound = setup_.grabber->BoundTrigger(record.id);
+        hotkeyList_->item(item)->setToolTip(
+            bound.empty() ? QString()
+                          : QStringLiteral("%1: %2").arg(QLatin1String(kBoundTriggerLabel),
+                                                         QString::fromStdString(bound)));
     }
 }
 

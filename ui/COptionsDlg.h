@@ -37,6 +37,8 @@ public:
     static constexpr int kHotkeyItemCount = 4;
     // The entry of the key list that switches a hotkey off.
     static constexpr const char* kNoKey = "---";
+    // Opens the tool tip of a hotkey row that the desktop reports bound.
+    static constexpr const char* kBoundTriggerLabel = "Bound by the desktop";
 
     struct Setup {
         HotkeyGrabber* grabber = nullptr;         // required; outlives the page
@@ -94,6 +96,7 @@ private:
     void OnHotkeySelected(int item);
     void EnableShortcutGroups(int item);
     void FillKeyList(int item);
+    void ShowBoundTriggers();
     void OnModifierToggled(int bit, bool checked);
     void OnKeyChosen(int index);
     void OnRateEdited(QLineEdit& box, std::string& rate);

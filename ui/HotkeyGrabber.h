@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace hushwell {
 
 // A desktop's global hotkey service: registers a key combination under an id and reports
@@ -20,6 +22,9 @@ public:
     virtual bool Register(int id, int modifiers, int virtualKey) = 0;
     // Releases the id; an id that is not registered is ignored.
     virtual void Unregister(int id) = 0;
+    // How the desktop says the id's combination is triggered, where it reports that (a
+    // portal binding); empty otherwise.
+    virtual std::string BoundTrigger(int /*id*/) const { return {}; }
 };
 
 }  // namespace hushwell

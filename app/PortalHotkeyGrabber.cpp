@@ -1,0 +1,300 @@
+#include "app/PortalHotkeyGrabber.h"
+
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QStringList>
+
+#include "app/PortalShortcut.h"
+#include "app/X11HotkeyGrabber.h"
+#include "ui/HotkeyList.h"
+
+// Last: Xlib's macros would clash with the Qt headers.
+#include <X11/Xlib.h>
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kShortcutsInterface = "org.freedesktop.portal.GlobalShortcuts";
+constexpr const char* kRegistryInterface = "org.freedesktop.host.portal.Registry";
+constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
+constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char* kAppId = "hushwell";
+constexpr const char* kTokenPrefix = "hushwell";
+// Method replies come at once; the first call may start the portal service, which takes
+// longer.
+constexpr int kCallTimeoutMs = 1000;
+constexpr int kStartTimeoutMs = 3000;
+constexpr unsigned int kResponseOther = 2;
+constexpr const char* kGoneMessage =
+    "The desktop portal left the session; global hotkeys are unavailable.";
+
+QDBusMessage PortalCall(const char* interface, const char* method) {
+    return QDBusMessage::createMethodCall(QLatin1String(kPortalService), QLatin1String(kPortalPath),
+                                          QLatin1String(interface), QLatin1String(method));
+}
+
+QString PathText(const QVariant& value) {
+    return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path()
+                                               : value.toString();
+}
+
+const HotkeyRecord* DefaultRecordOf(int id) {
+    static const HotkeyList kDefaults;
+    for (const HotkeyRecord& record : kDefaults.Records()) {
+        if (record.id == id) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+// The portal knows a shortcut by a stable text id: the record's name.
+QString ShortcutIdOf(int id) {
+    const HotkeyRecord* record = DefaultRecordOf(id);
+    return record != nullptr ? QString::fromStdString(record->name) : QString::number(id);
+}
+
+QString DescriptionOf(int id) {
+    const HotkeyRecord* record = DefaultRecordOf(id);
+    return record != nullptr ? QString::fromStdString(record->label) : QString::number(id);
+}
+
+}  // namespace
+
+PortalHotkeyGrabber::PortalHotkeyGrabber(PressedFunction pressed, LogFunction log,
+                                         const QDBusConnection& bus)
+    : pressed_(std::move(pressed)), log_(std::move(log)), bus_(bus) {
+    RegisterPortalShortcutTypes();
+    if (!bus_.isConnected()) {
+        return;
+    }
+    RegisterWithHostRegistry();
+    available_ = OfferedByBus();
+    if (!available_) {
+        return;
+    }
+    waiter_ = new PortalResponseWaiter(bus_);
+    waiter_->moveToThread(&waiterThread_);
+    connect(&waiterThread_, &QThread::finished, waiter_, &QObject::deleteLater);
+    waiterThread_.start();
+    bus_.connect(QLatin1String(kPortalService), QLatin1String(kPortalPath),
+                 QLatin1String(kShortcutsInterface), QStringLiteral("Activated"), this,
+                 SLOT(OnActivated(QDBusMessage)));
+    portalWatcher_ = new QDBusServiceWatcher(QLatin1String(kPortalService), bus_,
+                                             QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(portalWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+            &PortalHotkeyGrabber::OnPortalGone);
+}
+
+PortalHotkeyGrabber::~PortalHotkeyGrabber() {
+    CloseSession();
+    waiterThread_.quit();
+    waiterThread_.wait();
+}
+
+// The registry must hear from the program before any portal call; older portals lack it.
+void PortalHotkeyGrabber::RegisterWithHostRegistry() {
+    QDBusMessage call = PortalCall(kRegistryInterface, "Register");
+    call << QString::fromLatin1(kAppId) << QVariantMap();
+    bus_.call(call, QDBus::Block, kStartTimeoutMs);
+}
+
+bool PortalHotkeyGrabber::OfferedByBus() {
+    QDBusMessage call = PortalCall(kPropertiesInterface, "Get");
+    call << QString::fromLatin1(kShortcutsInterface) << QStringLiteral("version");
+    return bus_.call(call, QDBus::Block, kStartTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
+
+QString PortalHotkeyGrabber::TriggerOf(int modifiers, int virtualKey) {
+    const unsigned long keysym = X11HotkeyGrabber::KeySymOf(virtualKey);
+    const char* keyName = keysym != 0 ? XKeysymToString(keysym) : nullptr;
+    if (keyName == nullptr) {
+        return {};
+    }
+    QStringList parts;
+    if ((modifiers & kControl) != 0) {
+        parts << QStringLiteral("CTRL");
+    }
+    if ((modifiers & kAlt) != 0) {
+        parts << QStringLiteral("ALT");
+    }
+    if ((modifiers & kShift) != 0) {
+        parts << QStringLiteral("SHIFT");
+    }
+    if ((modifiers & kWindows) != 0) {
+        parts << QStringLiteral("LOGO");
+    }
+    parts << QString::fromLatin1(keyName);
+    return parts.join(QLatin1Char('+'));
+}
+
+bool PortalHotkeyGrabber::HoldsTrigger(const QString& trigger, int exceptId) const {
+    for (const auto& [id, binding] : bindings_) {
+        if (id != exceptId && binding.trigger == trigger) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PortalHotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
+    const QString trigger = TriggerOf(modifiers, virtualKey);
+    if (!available_ || trigger.isEmpty() || HoldsTrigger(trigger, id)) {
+        return false;
+    }
+    if (id == HotkeyList::kProbeId) {
+        return true;
+    }
+    Bindings wanted = bindings_;
+    wanted[id] = Binding{trigger, {}};
+    if (Bind(wanted)) {
+        bindings_ = std::move(wanted);
+        return bindings_.count(id) != 0;
+    }
+    // The desktop turned the whole set down: the hotkeys bound before are bound again.
+    Bindings previous = bindings_;
+    previous.erase(id);
+    bindings_.clear();
+    if (!previous.empty() && Bind(previous)) {
+        bindings_ = std::move(previous);
+    }
+    return false;
+}
+
+// Nothing is sent: the portal cannot release one shortcut of a session, and binding the
+// rest again could ask the user. Presses of the id are no longer reported.
+void PortalHotkeyGrabber::Unregister(int id) {
+    bindings_.erase(id);
+}
+
+std::string PortalHotkeyGrabber::BoundTrigger(int id) const {
+    const auto found = bindings_.find(id);
+    return found != bindings_.end() ? found->second.bound : std::string();
+}
+
+// Binds the set in a new session; false when the desktop refuses the binding as a whole.
+// Shortcuts left out of the answer are removed from the set; without an answer in time the
+// set is kept as asked.
+bool PortalHotkeyGrabber::Bind(Bindings& bindings) {
+    if (!OpenSession()) {
+        return false;
+    }
+    PortalShortcutList shortcuts;
+    for (const auto& [id, binding] : bindings) {
+        shortcuts.append({ShortcutIdOf(id),
+                          {{QStringLiteral("description"), DescriptionOf(id)},
+                           {QStringLiteral("preferred_trigger"), binding.trigger}}});
+    }
+    const QString token = NextToken();
+    QDBusMessage call = PortalCall(kShortcutsInterface, "BindShortcuts");
+    call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariant::fromValue(shortcuts)
+         << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
+    const std::optional<PortalResponse> response = Ask(call, token);
+    if (!response) {
+        return true;
+    }
+    if (response->code != PortalResponse::kSuccess) {
+        return false;
+    }
+    const auto bound =
+        response->results.value(QStringLiteral("shortcuts")).value<PortalShortcutList>();
+    Bindings kept;
+    for (auto& [id, binding] : bindings) {
+        for (const PortalShortcut& shortcut : bound) {
+            if (shortcut.id == ShortcutIdOf(id)) {
+                binding.bound = shortcut.properties.value(QStringLiteral("trigger_description"))
+                                    .toString()
+                                    .toStdString();
+                kept.emplace(id, binding);
+            }
+        }
+    }
+    bindings = std::move(kept);
+    return true;
+}
+
+bool PortalHotkeyGrabber::OpenSession() {
+    CloseSession();
+    const QString token = NextToken();
+    QDBusMessage call = PortalCall(kShortcutsInterface, "CreateSession");
+    call << QVariantMap{{QStringLiteral("handle_token"), token},
+                        {QStringLiteral("session_handle_token"), token}};
+    const std::optional<PortalResponse> response = Ask(call, token);
+    if (!response || response->code != PortalResponse::kSuccess) {
+        return false;
+    }
+    session_ = PathText(response->results.value(QStringLiteral("session_handle")));
+    return !session_.isEmpty();
+}
+
+void PortalHotkeyGrabber::CloseSession() {
+    if (session_.isEmpty()) {
+        return;
+    }
+    if (available_) {
+        bus_.call(QDBusMessage::createMethodCall(QLatin1String(kPortalService), session_,
+                                                 QLatin1String(kSessionInterface),
+                                                 QStringLiteral("Close")),
+                  QDBus::NoBlock);
+    }
+    session_.clear();
+}
+
+// Sends a request and waits for its Response; nothing when none came in time, "other" when
+// the call itself failed.
+std::optional<PortalResponse> PortalHotkeyGrabber::Ask(QDBusMessage call, const QString& token) {
+    const QString expected = RequestPath(token);
+    waiter_->Expect(expected);
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        waiter_->Wait(std::chrono::milliseconds(0));
+        return PortalResponse{kResponseOther, {}};
+    }
+    // Portals before the handle_token convention answer on a path of their own choosing.
+    const QString handle = PathText(reply.arguments().constFirst());
+    if (handle != expected) {
+        waiter_->Wait(std::chrono::milliseconds(0));
+        waiter_->Expect(handle);
+    }
+    return waiter_->Wait(kResponseTimeout);
+}
+
+// The portal's request objects are named after the caller's unique bus name and the token.
+QString PortalHotkeyGrabber::RequestPath(const QString& token) const {
+    QString sender = bus_.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
+
+QString PortalHotkeyGrabber::NextToken() {
+    return QStringLiteral("%1%2").arg(QLatin1String(kTokenPrefix)).arg(++tokenCount_);
+}
+
+void PortalHotkeyGrabber::OnActivated(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2 || PathText(arguments[0]) != session_) {
+        return;
+    }
+    const QString shortcutId = arguments[1].toString();
+    for (const auto& [id, binding] : bindings_) {
+        if (ShortcutIdOf(id) == shortcutId) {
+            pressed_(id);
+            return;
+        }
+    }
+}
+
+void PortalHotkeyGrabber::OnPortalGone() {
+    if (!available_) {
+        return;
+    }
+    available_ = false;
+    bindings_.clear();
+    session_.clear();
+    log_(kGoneMessage);
+}
+
+}  // namespace hushwell

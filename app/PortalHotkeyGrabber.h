@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/PortalResponseWaiter.h"
+#include "ui/HotkeyGrabber.h"
+
+class QDBusServiceWatcher;
+
+namespace hushwell {
+
+// Global hotkeys through the desktop portal's GlobalShortcuts interface, the way to them
+// under Wayland. Each registration binds the whole set of registered hotkeys again in a fresh
+// portal session (desktops accept one binding per session), every shortcut with its hotkey
+// label as description and its combination as preferred trigger ("CTRL+ALT+SHIFT+F12").
+//
+// Registration waits for the portal's answer, at most kResponseTimeout, on a thread of the
+// waiter's own (no event of the program runs meanwhile), so a shortcut the desktop refuses
+// is a failed registration exactly like a refused X11 grab. A desktop that asks the user
+// first (a dialog) does not answer in time; such a registration counts as made, and
+// BoundTrigger stays empty until the desktop reports the shortcut bound.
+//
+// Key probes (HotkeyList::kProbeId) are answered without the portal: the desktop decides a
+// shortcut's trigger only when it is bound, and binding every key of the list in turn would
+// put a dialog up per key on some desktops.
+//
+// "Activated" reports the press by id. When the portal leaves the bus every hotkey is gone,
+// later registrations fail, and that is logged once.
+//
+// User-interface thread only (the waiter's thread aside).
+class PortalHotkeyGrabber final : public QObject, public HotkeyGrabber {
+    Q_OBJECT
+public:
+    using PressedFunction = std::function<void(int id)>;
+    using LogFunction = std::function<void(std::string_view line)>;
+
+    static constexpr std::chrono::milliseconds kResponseTimeout{400};
+
+    // Looks for the GlobalShortcuts portal on the bus; Available() tells whether it is there.
+    PortalHotkeyGrabber(PressedFunction pressed, LogFunction log,
+                        const QDBusConnection& bus = QDBusConnection::sessionBus());
+    ~PortalHotkeyGrabber() override;
+    PortalHotkeyGrabber(const PortalHotkeyGrabber&) = delete;
+    PortalHotkeyGrabber& operator=(const PortalHotkeyGrabber&) = delete;
+
+    bool Available() const { return available_; }
+
+    bool Register(int id, int modifiers, int virtualKey) override;
+    void Unregister(int id) override;
+    std::string BoundTrigger(int id) const override;
+
+    // The combination in the freedesktop shortcuts notation ("CTRL+ALT+Up"); empty for a key
+    // outside the hotkey table.
+    static QString TriggerOf(int modifiers, int virtualKey);
+
+private slots:
+    void OnActivated(const QDBusMessage& message);
+    void OnPortalGone();
+
+private:
+    struct Binding {
+        QString trigger;
+        std::string bound;  // what the desktop reports it bound; empty when unknown
+    };
+    using Bindings = std::map<int, Binding>;
+
+    bool OfferedByBus();
+    void RegisterWithHostRegistry();
+    bool HoldsTrigger(const QString& trigger, int exceptId) const;
+    bool Bind(Bindings& bindings);
+    bool OpenSession();
+    void CloseSession();
+    std::optional<PortalResponse> Ask(QDBusMessage call, const QString& token);
+    QString RequestPath(const QString& token) const;
+    QString NextToken();
+
+    PressedFunction pressed_;
+    LogFunction log_;
+    QDBusConnection bus_;
+    bool available_ = false;
+    QString session_;
+    Bindings bindings_;
+    unsigned int tokenCount_ = 0;
+    QThread waiterThread_;
+    PortalResponseWaiter* waiter_ = nullptr;  // lives on waiterThread_, deleted when it ends
+    QDBusServiceWatcher* portalWatcher_ = nullptr;
+};
+
+}  // namespace hushwell

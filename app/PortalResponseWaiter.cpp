@@ -1,0 +1,75 @@
+#include "app/PortalResponseWaiter.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+
+#include "app/PortalShortcut.h"
+
+namespace hushwell {
+
+namespace {
+
+constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
+constexpr const char* kResponseSignal = "Response";
+constexpr const char* kShortcutsKey = "shortcuts";
+
+// Nested containers arrive as unread D-Bus arguments; the shortcut list is the only one the
+// program reads.
+QVariantMap ResultsOf(const QVariant& argument) {
+    QVariantMap results = qdbus_cast<QVariantMap>(argument);
+    const auto shortcuts = results.find(QLatin1String(kShortcutsKey));
+    if (shortcuts != results.end() && shortcuts->canConvert<QDBusArgument>()) {
+        *shortcuts = QVariant::fromValue(qdbus_cast<PortalShortcutList>(*shortcuts));
+    }
+    return results;
+}
+
+}  // namespace
+
+PortalResponseWaiter::PortalResponseWaiter(const QDBusConnection& bus) : bus_(bus) {}
+
+bool PortalResponseWaiter::Listen(const QString& path, bool on) {
+    const QString interface = QLatin1String(kRequestInterface);
+    const QString name = QLatin1String(kResponseSignal);
+    if (on) {
+        return bus_.connect(QString(), path, interface, name, this, SLOT(OnResponse(QDBusMessage)));
+    }
+    return bus_.disconnect(QString(), path, interface, name, this, SLOT(OnResponse(QDBusMessage)));
+}
+
+bool PortalResponseWaiter::Expect(const QString& path) {
+    {
+        const std::lock_guard lock(mutex_);
+        path_ = path;
+        response_.reset();
+    }
+    return Listen(path, true);
+}
+
+std::optional<PortalResponse> PortalResponseWaiter::Wait(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, timeout, [this] { return response_.has_value(); });
+    const QString path = std::exchange(path_, QString());
+    std::optional<PortalResponse> response = std::exchange(response_, std::nullopt);
+    lock.unlock();
+    Listen(path, false);
+    return response;
+}
+
+void PortalResponseWaiter::OnResponse(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2) {
+        return;
+    }
+    PortalResponse response{arguments[0].toUInt(), ResultsOf(arguments[1])};
+    {
+        const std::lock_guard lock(mutex_);
+        if (message.path() != path_ || response_.has_value()) {
+            return;
+        }
+        response_ = std::move(response);
+    }
+    arrived_.notify_all();
+}
+
+}  // namespace hushwell
