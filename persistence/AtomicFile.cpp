@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "base/DurableWrite.h"
+
 namespace hushwell {
 
 namespace {
@@ -17,29 +19,6 @@ constexpr int kMaxLinkHops = 40;       // as the kernel follows at most 40 links
 constexpr mode_t kNewFileMode = 0644;  // narrowed further by the process's umask
 
 std::atomic<unsigned> tempCounter{0};
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-// Makes the rename itself durable; a folder that cannot be synced is not an error.
-void SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 
 bool IsLink(const std::string& path) {
     struct stat info {};
@@ -55,11 +34,7 @@ AtomicFile::~AtomicFile() {
 }
 
 std::string AtomicFile::FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return hushwell::FolderOf(path);
 }
 
 std::string AtomicFile::ResolveLinks(const std::string& path) {

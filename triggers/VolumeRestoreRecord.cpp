@@ -15,6 +15,7 @@
 #include "audio/AudioBackend.h"
 #include "audio/AudioEndpoint.h"
 #include "audio/EndpointVolume.h"
+#include "base/DurableWrite.h"
 #include "triggers/CVolumeManager.h"
 
 namespace hushwell {
@@ -48,36 +49,6 @@ public:
 private:
     int fd_;
 };
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-// Makes a rename or removal in the folder durable; a folder that cannot be synced is no error.
-void SyncFolder(const std::string& folder) {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid()) {
-        ::fsync(dir.Get());
-    }
-}
 
 // Writes the content to a temporary file beside the target, flushes it to the disk and renames
 // it over the target, so the target is always either the old or the new file.
