@@ -2,16 +2,12 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <functional>
+
+#include "ui/IconCanvas.h"
 
 namespace hushwell {
 
 namespace {
-
-// Faces are drawn on a 16 x 16 grid and scaled to each pixmap size.
-constexpr double kDesignSize = 16.0;
-constexpr int kPixmapSizes[] = {16, 20, 24, 32, 40, 48, 64};
 
 const QColor kRecordRed(0xd0, 0x30, 0x30);
 const QColor kTransport(0x30, 0x30, 0x38);
@@ -19,23 +15,6 @@ const QColor kPlayGreen(0x2e, 0x8b, 0x3e);
 const QColor kDiskBlue(0x2f, 0x6d, 0xb5);
 const QColor kFolderYellow(0xe0, 0xb0, 0x40);
 const QColor kLens(0xdd, 0xe8, 0xf4);
-
-using DrawFunction = std::function<void(QPainter&)>;
-
-QIcon Draw(const DrawFunction& draw) {
-    QIcon icon;
-    for (int size : kPixmapSizes) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / kDesignSize, size / kDesignSize);
-        draw(painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 void Fill(QPainter& painter, const QColor& colour) {
     painter.setPen(QPen(colour.darker(140), 0.7));
@@ -143,7 +122,7 @@ void DrawFace(QPainter& painter, CaptureIcons::Face face) {
 }  // namespace
 
 QIcon CaptureIcons::For(Face face) {
-    return Draw([face](QPainter& painter) { DrawFace(painter, face); });
+    return IconCanvas::Draw([face](QPainter& painter) { DrawFace(painter, face); });
 }
 
 }  // namespace hushwell

@@ -2,39 +2,18 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <functional>
+
+#include "ui/IconCanvas.h"
 
 namespace hushwell {
 
 namespace {
-
-// Icons are drawn on a 16 x 16 grid and scaled to each pixmap size.
-constexpr double kDesignSize = 16.0;
-constexpr int kPixmapSizes[] = {16, 20, 24, 32, 40, 48, 64};
 
 const QColor kRecordRed(0xd0, 0x30, 0x30);
 const QColor kApplyGreen(0x2e, 0x8b, 0x3e);
 const QColor kCancelRed(0xc0, 0x39, 0x2b);
 const QColor kDiskBlue(0x2f, 0x6d, 0xb5);
 const QColor kOutline(0x40, 0x40, 0x40);
-
-using DrawFunction = std::function<void(QPainter&)>;
-
-QIcon Draw(const DrawFunction& draw) {
-    QIcon icon;
-    for (int size : kPixmapSizes) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / kDesignSize, size / kDesignSize);
-        draw(painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 void RecordDot(QPainter& painter, const QRectF& box) {
     painter.setPen(QPen(kRecordRed.darker(130), 0.8));
@@ -79,7 +58,7 @@ void StopAndStart(QPainter& painter) {
 }  // namespace
 
 QIcon OptionIcons::Apply() {
-    return Draw([](QPainter& painter) {
+    return IconCanvas::Draw([](QPainter& painter) {
         QPainterPath check;
         check.moveTo(2.5, 8.5);
         check.lineTo(6.5, 12.5);
@@ -90,7 +69,7 @@ QIcon OptionIcons::Apply() {
 }
 
 QIcon OptionIcons::Cancel() {
-    return Draw([](QPainter& painter) {
+    return IconCanvas::Draw([](QPainter& painter) {
         painter.setPen(QPen(kCancelRed, 2.6, Qt::SolidLine, Qt::RoundCap));
         painter.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
         painter.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
@@ -100,19 +79,20 @@ QIcon OptionIcons::Cancel() {
 QIcon OptionIcons::ForHotkey(Hotkey hotkey) {
     switch (hotkey) {
         case kRecordAndSave:
-            return Draw([](QPainter& painter) {
+            return IconCanvas::Draw([](QPainter& painter) {
                 RecordDot(painter, QRectF(1, 1, 9, 9));
                 Disk(painter, QRectF(7.5, 7.5, 7.5, 7.5));
             });
         case kRegister:
-            return Draw([](QPainter& painter) {
+            return IconCanvas::Draw([](QPainter& painter) {
                 RecordDot(painter, QRectF(1, 1, 9, 9));
                 Plus(painter, QPointF(11.5, 11.5), 3.2);
             });
         case kRecord:
-            return Draw([](QPainter& painter) { RecordDot(painter, QRectF(2.5, 2.5, 11, 11)); });
+            return IconCanvas::Draw(
+                [](QPainter& painter) { RecordDot(painter, QRectF(2.5, 2.5, 11, 11)); });
         case kStopStart:
-            return Draw(StopAndStart);
+            return IconCanvas::Draw(StopAndStart);
     }
     return {};
 }
