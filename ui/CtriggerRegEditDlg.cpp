@@ -51,29 +51,30 @@ constexpr const char* kListStyle =
     "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); "
     "}";
 
-struct ButtonSpec {
+struct ButtonFace {
     const char* text;
     const char* tip;
     const char* objectName;
     QStyle::StandardPixmap icon;
 };
-constexpr ButtonSpec kOpenSpec = {"OPEN", "open a control list", "open",
-                                  QStyle::SP_DialogOpenButton};
-constexpr ButtonSpec kSaveSpec = {"SAVE", "save the control list", "save",
-                                  QStyle::SP_DialogSaveButton};
-constexpr ButtonSpec kAddSpec = {"Add", "append to the control list", "add", QStyle::SP_FileIcon};
-constexpr ButtonSpec kDeleteSpec = {"Delete", "delete the control(s)", "delete",
-                                    QStyle::SP_TrashIcon};
-constexpr ButtonSpec kApplySpec = {"Apply", "apply changes", "apply", QStyle::SP_DialogApplyButton};
+constexpr ButtonFace kOpenButton = {"OPEN", "open a control list", "open",
+                                    QStyle::SP_DialogOpenButton};
+constexpr ButtonFace kSaveButton = {"SAVE", "save the control list", "save",
+                                    QStyle::SP_DialogSaveButton};
+constexpr ButtonFace kAddButton = {"Add", "append to the control list", "add", QStyle::SP_FileIcon};
+constexpr ButtonFace kDeleteButton = {"Delete", "delete the control(s)", "delete",
+                                      QStyle::SP_TrashIcon};
+constexpr ButtonFace kApplyButton = {"Apply", "apply changes", "apply",
+                                     QStyle::SP_DialogApplyButton};
 
-QToolButton* MakeButton(const ButtonSpec& spec, QWidget* parent) {
+QToolButton* MakeButton(const ButtonFace& face, QWidget* parent) {
     auto* button = new QToolButton(parent);
-    button->setText(QString::fromLatin1(spec.text));
-    button->setToolTip(QString::fromLatin1(spec.tip));
-    button->setAccessibleName(QString::fromLatin1(spec.text));
-    button->setAccessibleDescription(QString::fromLatin1(spec.tip));
-    button->setObjectName(QString::fromLatin1(spec.objectName));
-    button->setIcon(parent->style()->standardIcon(spec.icon));
+    button->setText(QString::fromLatin1(face.text));
+    button->setToolTip(QString::fromLatin1(face.tip));
+    button->setAccessibleName(QString::fromLatin1(face.text));
+    button->setAccessibleDescription(QString::fromLatin1(face.tip));
+    button->setObjectName(QString::fromLatin1(face.objectName));
+    button->setIcon(parent->style()->standardIcon(face.icon));
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     return button;
 }
@@ -197,11 +198,11 @@ void CtriggerRegEditDlg::BuildList() {
 }
 
 void CtriggerRegEditDlg::BuildButtons() {
-    open_ = MakeButton(kOpenSpec, this);
-    save_ = MakeButton(kSaveSpec, this);
-    add_ = MakeButton(kAddSpec, this);
-    delete_ = MakeButton(kDeleteSpec, this);
-    apply_ = MakeButton(kApplySpec, this);
+    open_ = MakeButton(kOpenButton, this);
+    save_ = MakeButton(kSaveButton, this);
+    add_ = MakeButton(kAddButton, this);
+    delete_ = MakeButton(kDeleteButton, this);
+    apply_ = MakeButton(kApplyButton, this);
 }
 
 void CtriggerRegEditDlg::ConnectControls() {
