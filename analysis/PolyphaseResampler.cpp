@@ -1,9 +1,51 @@
 #include "analysis/PolyphaseResampler.h"
 
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
 namespace hushwell {
 
 namespace {
+
 constexpr double kIdentity[] = {1.0};
+
+// Four floats worked on together; lane i holds partial sum i.
+using Float4 = float __attribute__((vector_size(16)));
+constexpr int kLanes = 4;
+// Outputs computed side by side, so that their additions do not wait on each other.
+constexpr std::size_t kOutputsPerGroup = 4;
+
+Float4 Load4(const float* values) {
+    Float4 v;
+    std::memcpy(&v, values, sizeof v);
+    return v;
+}
+
+// The sum over k of coef[k] samples[k] for each of the Count windows, as four partial sums:
+// partial sum i takes the products k = i, i + 4, ... of the whole blocks of four, partial sum 0
+// also the products after them; the result is (s0 + s1) + (s2 + s3). The windows share one
+// coefficient run, which is loaded once for all of them.
+template <std::size_t Count>
+void DotProducts(const float* coef, const float* const (&samples)[Count], int length,
+                 float* const (&out)[Count]) {
+    Float4 sums[Count] = {};
+    int k = 0;
+    for (; k + kLanes <= length; k += kLanes) {
+        const Float4 c = Load4(coef + k);
+        for (std::size_t j = 0; j < Count; ++j) {
+            sums[j] += c * Load4(samples[j] + k);
+        }
+    }
+    for (std::size_t j = 0; j < Count; ++j) {
+        float s0 = sums[j][0];
+        for (int t = k; t < length; ++t) {
+            s0 += coef[t] * samples[j][t];
+        }
+        *out[j] = (s0 + sums[j][1]) + (sums[j][2] + sums[j][3]);
+    }
+}
+
 }  // namespace
 
 PolyphaseResampler::PolyphaseResampler() {
@@ -30,52 +72,98 @@ bool PolyphaseResampler::Load(std::span<const double> design, int upFactor, int 
             phaseCoefficients_[r * (padded / phases) + k] = coefficients_[r + k * phases];
         }
     }
-    delay_.assign(2 * static_cast<std::size_t>(tapsPerPhase_), 0.0f);
-    writeIndex_ = 0;
+    line_.assign(static_cast<std::size_t>(tapsPerPhase_ - 1), 0.0f);
     upFactor_ = upFactor;
     downFactor_ = downFactor;
     // The decimation phase is deliberately kept: it counts upsampled positions of the stream.
     return true;
 }
 
-float PolyphaseResampler::PhaseOutput(int phase) const {
-    // delay_[writeIndex_ + 1] is the oldest of the P newest samples, delay_[writeIndex_ + P]
-    // the newest; coefficient phase + k L weighs the k-th of them. Four partial sums keep the
-    // additions from waiting on each other.
-    const float* samples = delay_.data() + writeIndex_ + 1;
-    const float* coef = phaseCoefficients_.data() + static_cast<std::size_t>(phase) * tapsPerPhase_;
-    float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    int k = 0;
-    for (; k + 4 <= tapsPerPhase_; k += 4) {
-        sum[0] += coef[k] * samples[k];
-        sum[1] += coef[k + 1] * samples[k + 1];
-        sum[2] += coef[k + 2] * samples[k + 2];
-        sum[3] += coef[k + 3] * samples[k + 3];
-    }
-    for (; k < tapsPerPhase_; ++k) {
-        sum[0] += coef[k] * samples[k];
-    }
-    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
+std::size_t PolyphaseResampler::Process(std::span<const float> input, std::vector<float>& output) {
+    line_.insert(line_.end(), input.begin(), input.end());
+    return Drain(input.size(), output);
 }
 
-std::size_t PolyphaseResampler::Process(std::span<const float> input, std::vector<float>& output) {
+std::size_t PolyphaseResampler::ProcessPcm16(std::span<const std::int16_t> samples, int channels,
+                                             int gain, std::vector<float>& output) {
+    const std::size_t stride = static_cast<std::size_t>(std::max(channels, 1));
+    const std::size_t frames = samples.size() / stride;
+    const std::size_t history = line_.size();
+    line_.resize(history + frames);
+    float* in = line_.data() + history;
+    for (std::size_t f = 0; f < frames; ++f) {
+        in[f] = static_cast<float>(static_cast<int>(samples[f * stride]) * gain);
+    }
+    return Drain(frames, output);
+}
+
+std::size_t PolyphaseResampler::ProcessSilence(std::size_t count, std::vector<float>& output) {
+    if (!MemoryIsSilent()) {
+        line_.insert(line_.end(), count, 0.0f);
+        return Drain(count, output);
+    }
+    // Every window of these outputs holds only zeros, and so does the memory afterwards.
+    const std::size_t outputs = OutputsFor(count);
+    output.insert(output.end(), outputs, 0.0f);
+    const std::size_t positions = count * static_cast<std::size_t>(upFactor_);
+    decimationPhase_ = static_cast<int>((static_cast<std::size_t>(decimationPhase_) + positions) %
+                                        static_cast<std::size_t>(downFactor_));
+    return outputs;
+}
+
+bool PolyphaseResampler::MemoryIsSilent() const {
+    return std::all_of(line_.begin(), line_.end(), [](float x) { return x == 0.0f; });
+}
+
+std::size_t PolyphaseResampler::OutputsFor(std::size_t count) const {
+    // Upsampled position u of the call (0 for the newest phase of its first sample) is kept
+    // when (decimation phase + u) is a multiple of M.
+    const std::size_t down = static_cast<std::size_t>(downFactor_);
+    const std::size_t positions = count * static_cast<std::size_t>(upFactor_);
+    const std::size_t first = (down - static_cast<std::size_t>(decimationPhase_)) % down;
+    return first < positions ? (positions - first - 1) / down + 1 : 0;
+}
+
+std::size_t PolyphaseResampler::Drain(std::size_t count, std::vector<float>& output) {
+    const std::size_t up = static_cast<std::size_t>(upFactor_);
+    const std::size_t down = static_cast<std::size_t>(downFactor_);
+    const std::size_t taps = static_cast<std::size_t>(tapsPerPhase_);
+    const std::size_t outputs = OutputsFor(count);
+    const std::size_t first = (down - static_cast<std::size_t>(decimationPhase_)) % down;
+
+    // Output j sits at upsampled position u = first + j M. Position u belongs to input sample
+    // u / L, whose window starts at line_[u / L]; its L positions use the phases L - 1 down to 0.
+    // Outputs j and j + period use the same phase, so they are computed in groups that share it.
+    const std::size_t period = up / std::gcd(up, down);
     const std::size_t before = output.size();
-    for (const float x : input) {
-        delay_[writeIndex_] = x;
-        delay_[writeIndex_ + tapsPerPhase_] = x;
-        // The L upsampled positions of this input sample, oldest first; only every M-th
-        // position of the stream is computed.
-        for (int phase = upFactor_ - 1; phase >= 0; --phase) {
-            if (decimationPhase_ == 0) {
-                output.push_back(PhaseOutput(phase));
-            }
-            decimationPhase_ = (decimationPhase_ + 1) % downFactor_;
-        }
-        if (++writeIndex_ == tapsPerPhase_) {
-            writeIndex_ = 0;
+    output.resize(before + outputs);
+    float* out = output.data() + before;
+    auto window = [&](std::size_t j) { return line_.data() + (first + j * down) / up; };
+    auto phaseRun = [&](std::size_t j) {
+        const std::size_t phase = up - 1 - (first + j * down) % up;
+        return phaseCoefficients_.data() + phase * taps;
+    };
+    constexpr std::size_t kGroup = kOutputsPerGroup;
+    std::size_t done = 0;
+    for (; done + kGroup * period <= outputs; done += kGroup * period) {
+        for (std::size_t j = done; j < done + period; ++j) {
+            const float* const windows[kGroup] = {window(j), window(j + period),
+                                                  window(j + 2 * period), window(j + 3 * period)};
+            float* const results[kGroup] = {out + j, out + j + period, out + j + 2 * period,
+                                            out + j + 3 * period};
+            DotProducts(phaseRun(j), windows, tapsPerPhase_, results);
         }
     }
-    return output.size() - before;
+    for (std::size_t j = done; j < outputs; ++j) {
+        const float* const windows[1] = {window(j)};
+        float* const results[1] = {out + j};
+        DotProducts(phaseRun(j), windows, tapsPerPhase_, results);
+    }
+
+    decimationPhase_ =
+        static_cast<int>((static_cast<std::size_t>(decimationPhase_) + count * up) % down);
+    line_.erase(line_.begin(), line_.begin() + static_cast<std::ptrdiff_t>(count));
+    return outputs;
 }
 
 }  // namespace hushwell

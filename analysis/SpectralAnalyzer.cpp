@@ -44,6 +44,7 @@ SpectralAnalyzer::SpectralAnalyzer() {
     ComputeTwiddles();
     ComputeBitReversal();
     ComputeWindow();
+    ComputeBandTables();
 }
 
 void SpectralAnalyzer::ComputeTwiddles() {
@@ -73,6 +74,29 @@ void SpectralAnalyzer::ComputeWindow() {
     }
 }
 
+void SpectralAnalyzer::ComputeBandTables() {
+    for (int m = 0; m < kFrameLength / 2; ++m) {
+        firstTwiddleRe_[m] = twiddles_[m].real();
+        firstTwiddleIm_[m] = twiddles_[m].imag();
+    }
+    for (int j = 0; j < kBandSpan; ++j) {
+        thirdTwiddleRe_[j] = twiddles_[4 * j].real();
+        thirdTwiddleIm_[j] = twiddles_[4 * j].imag();
+    }
+    int at = 0;
+    for (int span = kBandSpan, stride = kFrameLength / kBandSpan; span > 4;
+         span /= 2, stride *= 2) {
+        for (int j = 0; j < span / 2; ++j, ++at) {
+            innerTwiddleRe_[at] = twiddles_[j * stride].real();
+            innerTwiddleIm_[at] = twiddles_[j * stride].imag();
+        }
+    }
+    // The transform leaves bin k at position bitReversal_[k]; bins 5 mod 8 fill the band block.
+    for (int b = 0; b < kBandCount; ++b) {
+        bandSlot_[b] = static_cast<int>(bitReversal_[BandBin(b)]) - kBandBlock;
+    }
+}
+
 int SpectralAnalyzer::SetInputRate(int rate) {
     if (resampler_.DownFactor() * kInternalRate == rate) {
         return 0;
@@ -83,6 +107,7 @@ int SpectralAnalyzer::SetInputRate(int rate) {
         return 1;
     }
     liveHistory_.clear();
+    historyZerosFrom_ = 0;
     return 0;
 }
 
@@ -104,22 +129,74 @@ void SpectralAnalyzer::ConfigureFor(int rate) {
     inputRate_ = rate;
 }
 
-void SpectralAnalyzer::TakeFirstChannel(int channels, std::span<const std::int16_t> samples,
-                                        int upFactor) {
-    const std::size_t stride = static_cast<std::size_t>(channels);
-    const std::size_t frames = samples.size() / stride;
-    input_.resize(frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-        // Multiplying by L makes up for the energy lost to zero-stuffing.
-        input_[f] = static_cast<float>(static_cast<int>(samples[f * stride]) * upFactor);
+void SpectralAnalyzer::TransformBands(const float* start) {
+    // The windowed frame is real. Stage span N: the bottom half (odd bins) is
+    // (x[m] - x[m + N/2]) w^m; with no imaginary part the products with it are left out, which
+    // changes at most the sign of a zero. Stage span N/2 keeps its top half (bins 1 mod 4):
+    // sums of values m and m + N/4. Stage span N/4 keeps its bottom half (bins 5 mod 8):
+    // differences of the sums j and j + N/8, times w^(4 j).
+    constexpr int kHalf = kFrameLength / 2;
+    constexpr int kQuarter = kFrameLength / 4;
+    const float* win = window_.data();
+    auto firstStage = [&](int m, float& re, float& im) {
+        const float d = start[m] * win[m] - start[m + kHalf] * win[m + kHalf];
+        re = d * firstTwiddleRe_[m];
+        im = d * firstTwiddleIm_[m];
+    };
+    for (int j = 0; j < kBandSpan; ++j) {
+        float ar, ai, br, bi, cr, ci, er, ei;
+        firstStage(j, ar, ai);
+        firstStage(j + kQuarter, br, bi);
+        firstStage(j + kBandSpan, cr, ci);
+        firstStage(j + kQuarter + kBandSpan, er, ei);
+        const float topR = ar + br, topI = ai + bi;
+        const float bottomR = cr + er, bottomI = ci + ei;
+        const float dr = topR - bottomR, di = topI - bottomI;
+        const float wr = thirdTwiddleRe_[j], wi = thirdTwiddleIm_[j];
+        bandRe_[j] = dr * wr - di * wi;
+        bandIm_[j] = dr * wi + di * wr;
+    }
+
+    // The remaining stages on the band block, as ForwardFft does them.
+    float* re = bandRe_.data();
+    float* im = bandIm_.data();
+    const float* twiddleRe = innerTwiddleRe_.data();
+    const float* twiddleIm = innerTwiddleIm_.data();
+    for (int span = kBandSpan; span > 4; span /= 2) {
+        const int half = span / 2;
+        for (int group = 0; group < kBandSpan; group += span) {
+            for (int j = 0; j < half; ++j) {
+                const int t = group + j, b = t + half;
+                const float ar = re[t], ai = im[t], cr = re[b], ci = im[b];
+                re[t] = ar + cr;
+                im[t] = ai + ci;
+                const float dr = ar - cr, di = ai - ci;
+                re[b] = dr * twiddleRe[j] - di * twiddleIm[j];
+                im[b] = dr * twiddleIm[j] + di * twiddleRe[j];
+            }
+        }
+        twiddleRe += half;
+        twiddleIm += half;
+    }
+    for (int q = 0; q < kBandSpan; q += 4) {
+        const float r0 = re[q] + re[q + 2], i0 = im[q] + im[q + 2];
+        const float r2 = re[q] - re[q + 2], i2 = im[q] - im[q + 2];
+        const float r1 = re[q + 1] + re[q + 3], i1 = im[q + 1] + im[q + 3];
+        const float r3 = im[q + 1] - im[q + 3], i3 = re[q + 3] - re[q + 1];
+        re[q] = r0 + r1;
+        im[q] = i0 + i1;
+        re[q + 1] = r0 - r1;
+        im[q + 1] = i0 - i1;
+        re[q + 2] = r2 + r3;
+        im[q + 2] = i2 + i3;
+        re[q + 3] = r2 - r3;
+        im[q + 3] = i2 - i3;
     }
 }
 
-void SpectralAnalyzer::TransformFrame(const float* start) {
-    for (int j = 0; j < kFrameLength; ++j) {
-        spectrum_[j] = Complex(start[j] * window_[j], 0.0f);
-    }
-    ForwardFft(spectrum_);
+float SpectralAnalyzer::BandPower(int band) const {
+    const int slot = bandSlot_[band];
+    return bandRe_[slot] * bandRe_[slot] + bandIm_[slot] * bandIm_[slot];
 }
 
 int SpectralAnalyzer::ExtractReferenceFeatures(int rate, int channels,
@@ -128,22 +205,21 @@ int SpectralAnalyzer::ExtractReferenceFeatures(int rate, int channels,
         return 1;
     }
     ConfigureFor(rate);
-    TakeFirstChannel(channels, samples, UpFactorForRate(rate));
     resampled_.clear();
-    const std::size_t n = resampler_.Process(input_, resampled_);
+    const std::size_t n =
+        resampler_.ProcessPcm16(samples, channels, UpFactorForRate(rate), resampled_);
 
     features_.clear();
     for (std::size_t p = 0; p + kFrameLength <= n; p += kReferenceHop) {
-        TransformFrame(resampled_.data() + p);
+        TransformBands(resampled_.data() + p);
         for (int b = 0; b < kBandCount; ++b) {
-            const Complex bin = spectrum_[BandBin(b)];
-            features_.push_back(std::sqrt(bin.real() * bin.real() + bin.imag() * bin.imag()));
+            features_.push_back(std::sqrt(BandPower(b)));
         }
     }
 
     // min(0.98, 0.85 + 0.03 / duration in seconds); a sound of no whole input frame is
     // as short as it gets.
-    const std::size_t frames = input_.size();
+    const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
     if (frames == 0) {
         matchThreshold_ = kThresholdLimit;
     } else {
@@ -155,52 +231,70 @@ int SpectralAnalyzer::ExtractReferenceFeatures(int rate, int channels,
     return 0;
 }
 
-int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
-                                          std::span<const std::int16_t> samples) {
-    if (channels < 1) {
-        return 0;
+void SpectralAnalyzer::ResampleLiveBlock(int channels, std::span<const std::int16_t> samples,
+                                         int upFactor) {
+    const std::size_t stride = static_cast<std::size_t>(channels);
+    const std::size_t frames = samples.size() / stride;
+    bool silent = true;
+    for (std::size_t f = 0; f < frames && silent; ++f) {
+        silent = samples[f * stride] == 0;
     }
-    ConfigureFor(rate);
-    const int upFactor = UpFactorForRate(rate);
-    TakeFirstChannel(channels, samples, upFactor);
-
-    const bool silent =
-        std::all_of(input_.begin(), input_.end(), [](float x) { return x == 0.0f; });
     const int silentBlocks = silent ? std::min(silentBlockCount.load(std::memory_order_relaxed) + 1,
                                                kSilentBlockCountLimit)
                                     : 0;
     silentBlockCount.store(silentBlocks, std::memory_order_relaxed);
 
     if (silentBlocks >= kSilentBlocksBeforeBypass) {
-        // Long silence: the filter output would be zeros anyway; its state stays as it was.
-        const std::size_t zeros = input_.size() * static_cast<std::size_t>(upFactor) /
+        // Long silence: the filter is bypassed and its state stays as it was.
+        const std::size_t zeros = frames * static_cast<std::size_t>(upFactor) /
                                   static_cast<std::size_t>(resampler_.DownFactor());
         liveHistory_.insert(liveHistory_.end(), zeros, 0.0f);
-    } else {
-        resampler_.Process(input_, liveHistory_);
+        return;
     }
+    const std::size_t before = liveHistory_.size();
+    if (silent) {
+        resampler_.ProcessSilence(frames, liveHistory_);
+    } else {
+        resampler_.ProcessPcm16(samples, channels, upFactor, liveHistory_);
+    }
+    // Note where the zeros at the end now begin.
+    const auto newest = liveHistory_.rbegin();
+    const auto oldestNew = liveHistory_.rend() - static_cast<std::ptrdiff_t>(before);
+    const auto last = std::find_if(newest, oldestNew, [](float x) { return x != 0.0f; });
+    if (last != oldestNew) {
+        historyZerosFrom_ = static_cast<std::size_t>(liveHistory_.rend() - last);
+    }
+}
+
+int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
+                                          std::span<const std::int16_t> samples) {
+    if (channels < 1) {
+        return 0;
+    }
+    ConfigureFor(rate);
+    ResampleLiveBlock(channels, samples, UpFactorForRate(rate));
 
     // A frame is taken only when at least one sample follows it, so frame k always starts at
     // stream sample 64 k however the stream is cut into blocks.
     std::size_t p = 0;
     for (; p + kFrameLength < liveHistory_.size(); p += kLiveHop) {
         const float* start = liveHistory_.data() + p;
-        if (std::all_of(start, start + kFrameLength, [](float x) { return x == 0.0f; })) {
+        if (p >= historyZerosFrom_ ||
+            std::all_of(start, start + kFrameLength, [](float x) { return x == 0.0f; })) {
             // The spectrum of silence is exactly zero: skip the transform, as an idle output
             // otherwise costs 250 transforms a second for nothing.
             features_.insert(features_.end(), kBandCount, SilentLiveBand());
             continue;
         }
-        TransformFrame(start);
+        TransformBands(start);
         for (int b = 0; b < kBandCount; ++b) {
-            const Complex bin = spectrum_[BandBin(b)];
-            const float power =
-                bin.real() * bin.real() + bin.imag() * bin.imag() + kLivePowerOffset;
+            const float power = BandPower(b) + kLivePowerOffset;
             features_.push_back(
                 static_cast<float>(std::pow(static_cast<double>(power), kLivePowerExponent)));
         }
     }
     liveHistory_.erase(liveHistory_.begin(), liveHistory_.begin() + static_cast<std::ptrdiff_t>(p));
+    historyZerosFrom_ -= std::min(historyZerosFrom_, p);
     return 0;
 }
 

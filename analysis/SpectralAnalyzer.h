@@ -23,6 +23,12 @@ class SoundReference;
 //  - live mode analyses a stream block by block with a hop of 64 samples and appends frames;
 //    frame k of the stream always starts at internal sample 64 k, whatever the block sizes.
 //
+// Only the 32 band bins of each transform are read, so a frame computes just the part of the
+// transform that leads to them (bins 5 mod 8), with the same operations in the same order as
+// the whole transform. Silence is cheap in live mode: an all-zero block whose filter memory is
+// all zero too yields zeros without filtering, and frames of zeros take the band value of
+// silence without a transform; both give exactly what the full path gives.
+//
 // Threads: no lock of its own. The engine's reference analyzer is used only while the
 // reference set is rebuilt with detection stopped; its live analyzer is used only by the
 // detection thread. Every method belongs to whichever of those threads owns the object.
@@ -36,7 +42,8 @@ public:
     static constexpr int kBandCount = 32;  // B
     static constexpr int kInitialInputRate = 48000;
 
-    // Live mode skips the resampler from this many consecutive all-zero blocks on.
+    // Silence gate: live mode skips the resampler from this many consecutive all-zero blocks on,
+    // appending frames x L / M zeros and leaving the filter state as it was.
     static constexpr int kSilentBlocksBeforeBypass = 100;
     static constexpr int kSilentBlockCountLimit = 1000;
 
@@ -96,18 +103,23 @@ private:
     // Upsampling factor L used for the samples of a given input rate.
     static int UpFactorForRate(int rate);
     void ConfigureFor(int rate);
-    // Converts the first channel, multiplied by L, into input_.
-    void TakeFirstChannel(int channels, std::span<const std::int16_t> samples, int upFactor);
-    // Windows and transforms the frame starting at start; fills spectrum_.
-    void TransformFrame(const float* start);
+    // Resamples the block onto the end of liveHistory_.
+    void ResampleLiveBlock(int channels, std::span<const std::int16_t> samples, int upFactor);
+    // Windows the frame starting at start and computes its band bins into bandRe_, bandIm_.
+    void TransformBands(const float* start);
+    // The squared magnitude of band b's bin after TransformBands.
+    float BandPower(int band) const;
     void ComputeTwiddles();
     void ComputeBitReversal();
     void ComputeWindow();
+    void ComputeBandTables();
 
     std::vector<float> features_;
     PolyphaseResampler resampler_;
     int inputRate_ = kInitialInputRate;
     std::vector<float> liveHistory_;
+    // liveHistory_ holds only zeros from this index on.
+    std::size_t historyZerosFrom_ = 0;
     float matchThreshold_ = 1.0f;
 
     // Tables computed once at construction.
@@ -115,10 +127,21 @@ private:
     std::array<std::uint32_t, kFrameLength> bitReversal_{};
     std::array<float, kFrameLength> window_{};
 
-    // Scratch buffers kept between calls so that the steady state allocates nothing.
-    std::vector<float> input_;
+    // The band part of the transform: after the first three stages (spans N, N / 2, N / 8)
+    // only the kBandSpan values at kBandBlock lead to bins 5 mod 8, which hold the band bins.
+    static constexpr int kBandSpan = kFrameLength / 8;
+    static constexpr int kBandBlock = kFrameLength / 2 + kFrameLength / 8;
+    // Twiddles as separate real and imaginary runs: the first stage's (w^m, m < N / 2), the
+    // third stage's (w^(4 j), j < N / 8) and then those of spans N / 8 down to 8, each from j = 0.
+    std::array<float, kFrameLength / 2> firstTwiddleRe_{}, firstTwiddleIm_{};
+    std::array<float, kBandSpan> thirdTwiddleRe_{}, thirdTwiddleIm_{};
+    std::array<float, kBandSpan> innerTwiddleRe_{}, innerTwiddleIm_{};
+    // Where band b's bin lies within the band block after the last stage.
+    std::array<int, kBandCount> bandSlot_{};
+
+    // Scratch kept between calls so that the steady state allocates nothing.
     std::vector<float> resampled_;
-    std::array<Complex, kFrameLength> spectrum_{};
+    std::array<float, kBandSpan> bandRe_{}, bandIm_{};
 };
 
 }  // namespace hushwell
