@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -169,6 +170,57 @@ TEST(PolyphaseResamplerTest, DecimationPhaseSurvivesALoad) {
     const float two[] = {1.0f, 1.0f};
     EXPECT_EQ(r.Process(two, out), 0u);  // positions 1 and 2
     EXPECT_EQ(r.Process(one, out), 1u);  // position 3
+}
+
+// Sound, then zeros, then sound again, through two resamplers: one is given the zeros as
+// samples, the other as silence (in odd counts). Both must give the same outputs, and the
+// memory reads as silent exactly once P - 1 zeros have gone in.
+TEST(PolyphaseResamplerTest, SilenceGivesTheFilteredOutputsAndKeepsThePhase) {
+    std::vector<float> sound(700);
+    std::uint32_t seed = 777;
+    for (float& v : sound) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(static_cast<std::int32_t>(seed >> 16) - 32768);
+    }
+    for (int rate : {48000, 44100, 22050, 192000}) {
+        SCOPED_TRACE(rate);
+        const ResamplerDesign* d = FindResamplerDesign(rate);
+        PolyphaseResampler filtered, skipped;
+        ASSERT_TRUE(filtered.Load(d->coefficients, d->upFactor, d->downFactor));
+        ASSERT_TRUE(skipped.Load(d->coefficients, d->upFactor, d->downFactor));
+        EXPECT_TRUE(skipped.MemoryIsSilent());
+        std::vector<float> want, got;
+        const auto memory = static_cast<std::size_t>(filtered.TapsPerPhase() - 1);
+        for (std::size_t zeros : {memory - 1, std::size_t{1}, memory + 13, std::size_t{2}}) {
+            filtered.Process(sound, want);
+            skipped.Process(sound, got);
+            EXPECT_FALSE(skipped.MemoryIsSilent());
+            const std::vector<float> silence(zeros, 0.0f);
+            filtered.Process(silence, want);
+            for (std::size_t done = 0; done < zeros; done += 5) {
+                skipped.ProcessSilence(std::min<std::size_t>(5, zeros - done), got);
+            }
+            EXPECT_EQ(skipped.MemoryIsSilent(), zeros >= memory) << zeros;
+        }
+        filtered.Process(sound, want);
+        skipped.Process(sound, got);
+        EXPECT_EQ(got, want);
+    }
+}
+
+TEST(PolyphaseResamplerTest, SixteenBitInputIsTheFirstChannelTimesTheGain) {
+    const ResamplerDesign* d = FindResamplerDesign(44100);
+    const std::vector<std::int16_t> stereo = {1000, -5, -32768, 7, 32767, 0, 3, 3, -2, 9};
+    std::vector<float> left;
+    for (std::size_t f = 0; f < stereo.size(); f += 2) {
+        left.push_back(static_cast<float>(stereo[f] * 4));
+    }
+    PolyphaseResampler a, b;
+    a.Load(d->coefficients, d->upFactor, d->downFactor);
+    b.Load(d->coefficients, d->upFactor, d->downFactor);
+    std::vector<float> fromPcm, fromFloat;
+    EXPECT_EQ(a.ProcessPcm16(stereo, 2, 4, fromPcm), b.Process(left, fromFloat));
+    EXPECT_EQ(fromPcm, fromFloat);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -147,6 +148,67 @@ TEST_F(SpectralAnalyzerTest, LiveFramesDoNotDependOnBlockSizes) {
         FeedLive(blocks, rate, 2, s, {tenMs, 1, 37, 513, 2, 4096, 0, 64});
         ASSERT_GT(whole.FrameCount(), 300u);
         EXPECT_EQ(blocks.Features(), whole.Features());
+    }
+}
+
+TEST_F(SpectralAnalyzerTest, BandBinsAreThoseOfTheWholeTransform) {
+    // At 16 kHz the filter is the identity, so reference frame k is the window times samples
+    // 512 k onwards; its bands must be exactly the magnitudes of the whole transform's bins.
+    constexpr int N = SpectralAnalyzer::kFrameLength;
+    const Samples s = Sound::Make(16000, 1, 0.2, {440, 3100, 7000}, 20000);
+    SpectralAnalyzer a;
+    a.ExtractReferenceFeatures(16000, 1, s);
+    ASSERT_EQ(a.FrameCount(), 6u);
+    for (std::size_t k = 0; k < a.FrameCount(); ++k) {
+        std::array<SpectralAnalyzer::Complex, N> x;
+        for (int i = 0; i < N; ++i) {
+            const float window =
+                static_cast<float>((1.0 - std::cos(2.0 * std::numbers::pi * i / (N - 1))) / 2.0);
+            x[i] = {static_cast<float>(s[k * N + i]) * window, 0.0f};
+        }
+        a.ForwardFft(x);
+        for (int b = 0; b < B; ++b) {
+            const SpectralAnalyzer::Complex bin = x[SpectralAnalyzer::BandBin(b)];
+            ASSERT_EQ(a.Features()[k * B + b],
+                      std::sqrt(bin.real() * bin.real() + bin.imag() * bin.imag()))
+                << k << "," << b;
+        }
+    }
+}
+
+// Silent blocks after a silent filter memory skip the filter and the transform; they must give
+// exactly the frames of the filtered path. The reference is the whole stream in one call, which
+// holds sound and so filters every sample. The streams keep silent stretches short of the gate
+// (100 blocks).
+TEST_F(SpectralAnalyzerTest, SilentBlocksGiveExactlyTheFramesOfTheFilteredPath) {
+    for (int rate : {48000, 44100}) {
+        for (int channels : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, " << channels << " channels");
+            auto zeros = [&](std::size_t frames) { return Samples(frames * channels, 0); };
+            // Silence before sound, a stretch of about 0.3 s after it, one shorter than the
+            // filter memory (20 frames) and a silent end.
+            const std::vector<Samples> parts = {
+                zeros(rate / 10),
+                Sound::Make(rate, channels, 0.3, {500, 4000}),
+                zeros(rate * 3 / 10),
+                Sound::Make(rate, channels, 0.2, {1500}),
+                zeros(20),
+                Sound::Make(rate, channels, 0.1, {2500}),
+                zeros(rate / 5),
+            };
+            Samples stream;
+            SpectralAnalyzer blocks;
+            for (const Samples& part : parts) {
+                stream.insert(stream.end(), part.begin(), part.end());
+                // Odd block sizes, so silent blocks start and end anywhere in the filter's phase.
+                FeedLive(blocks, rate, channels, part, {37, 441, 7, 960, 1});
+            }
+            SpectralAnalyzer whole;
+            whole.ExtractLiveFeatures(rate, channels, stream);
+            ASSERT_GT(whole.FrameCount(), 250u);
+            EXPECT_EQ(blocks.Features(), whole.Features());
+            EXPECT_TRUE(blocks.Resampler().MemoryIsSilent());
+        }
     }
 }
 
