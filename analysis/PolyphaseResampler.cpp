@@ -46,6 +46,19 @@ void DotProducts(const float* coef, const float* const (&samples)[Count], int le
     }
 }
 
+// out[f] = samples[f stride] gain, for frames values.
+void ConvertFirstChannel(const std::int16_t* samples, std::size_t frames, std::size_t stride,
+                         int gain, float* out) {
+    for (std::size_t f = 0; f < frames; ++f) {
+        out[f] = static_cast<float>(static_cast<int>(samples[f * stride]) * gain);
+    }
+}
+
+template <std::size_t Stride>
+void ConvertFirstChannel(const std::int16_t* samples, std::size_t frames, int gain, float* out) {
+    ConvertFirstChannel(samples, frames, Stride, gain, out);
+}
+
 }  // namespace
 
 PolyphaseResampler::PolyphaseResampler() {
@@ -91,8 +104,17 @@ std::size_t PolyphaseResampler::ProcessPcm16(std::span<const std::int16_t> sampl
     const std::size_t history = line_.size();
     line_.resize(history + frames);
     float* in = line_.data() + history;
-    for (std::size_t f = 0; f < frames; ++f) {
-        in[f] = static_cast<float>(static_cast<int>(samples[f * stride]) * gain);
+    // Mono and stereo get loops of a fixed stride, which the compiler turns into vector code.
+    switch (stride) {
+        case 1:
+            ConvertFirstChannel<1>(samples.data(), frames, gain, in);
+            break;
+        case 2:
+            ConvertFirstChannel<2>(samples.data(), frames, gain, in);
+            break;
+        default:
+            ConvertFirstChannel(samples.data(), frames, stride, gain, in);
+            break;
     }
     return Drain(frames, output);
 }
@@ -131,33 +153,46 @@ std::size_t PolyphaseResampler::Drain(std::size_t count, std::vector<float>& out
     const std::size_t outputs = OutputsFor(count);
     const std::size_t first = (down - static_cast<std::size_t>(decimationPhase_)) % down;
 
-    // Output j sits at upsampled position u = first + j M. Position u belongs to input sample
-    // u / L, whose window starts at line_[u / L]; its L positions use the phases L - 1 down to 0.
-    // Outputs j and j + period use the same phase, so they are computed in groups that share it.
+    // Output j sits at upsampled position u = first + j M = L sample + offset: its window
+    // starts at line_[sample] and it uses phase L - 1 - offset. Outputs j and j + period are
+    // spacing samples apart with the same phase, so they are computed in groups that share it.
     const std::size_t period = up / std::gcd(up, down);
+    const std::size_t spacing = period * down / up;
     const std::size_t before = output.size();
     output.resize(before + outputs);
     float* out = output.data() + before;
-    auto window = [&](std::size_t j) { return line_.data() + (first + j * down) / up; };
-    auto phaseRun = [&](std::size_t j) {
-        const std::size_t phase = up - 1 - (first + j * down) % up;
-        return phaseCoefficients_.data() + phase * taps;
+    const float* line = line_.data();
+    std::size_t sample = first / up;
+    std::size_t offset = first % up;
+    auto phaseRun = [&] { return phaseCoefficients_.data() + (up - 1 - offset) * taps; };
+    auto nextOutput = [&] {
+        sample += down / up;
+        offset += down % up;
+        if (offset >= up) {
+            offset -= up;
+            ++sample;
+        }
     };
     constexpr std::size_t kGroup = kOutputsPerGroup;
     std::size_t done = 0;
     for (; done + kGroup * period <= outputs; done += kGroup * period) {
         for (std::size_t j = done; j < done + period; ++j) {
-            const float* const windows[kGroup] = {window(j), window(j + period),
-                                                  window(j + 2 * period), window(j + 3 * period)};
+            const float* const windows[kGroup] = {line + sample, line + sample + spacing,
+                                                  line + sample + 2 * spacing,
+                                                  line + sample + 3 * spacing};
             float* const results[kGroup] = {out + j, out + j + period, out + j + 2 * period,
                                             out + j + 3 * period};
-            DotProducts(phaseRun(j), windows, tapsPerPhase_, results);
+            DotProducts(phaseRun(), windows, tapsPerPhase_, results);
+            nextOutput();
         }
+        // From output done + period on to done + 4 period.
+        sample += (kGroup - 1) * spacing;
     }
     for (std::size_t j = done; j < outputs; ++j) {
-        const float* const windows[1] = {window(j)};
+        const float* const windows[1] = {line + sample};
         float* const results[1] = {out + j};
-        DotProducts(phaseRun(j), windows, tapsPerPhase_, results);
+        DotProducts(phaseRun(), windows, tapsPerPhase_, results);
+        nextOutput();
     }
 
     decimationPhase_ =

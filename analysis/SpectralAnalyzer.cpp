@@ -33,6 +33,34 @@ float SilentLiveBand() {
     return value;
 }
 
+// One decimation-in-frequency stage over length complex values held as separate real and
+// imaginary runs: butterflies of span 2 half, twiddle j for the j-th pair of every group.
+template <int Half, int Length>
+void ButterflyStage(float* __restrict re, float* __restrict im, const float* twiddleRe,
+                    const float* twiddleIm) {
+    for (int group = 0; group < Length; group += 2 * Half) {
+        for (int j = 0; j < Half; ++j) {
+            const int t = group + j, b = t + Half;
+            const float ar = re[t], ai = im[t], cr = re[b], ci = im[b];
+            re[t] = ar + cr;
+            im[t] = ai + ci;
+            const float dr = ar - cr, di = ai - ci;
+            re[b] = dr * twiddleRe[j] - di * twiddleIm[j];
+            im[b] = dr * twiddleIm[j] + di * twiddleRe[j];
+        }
+    }
+}
+
+// The stages of halves Half, Half / 2, ... down to 4 (span 8), their twiddles one run after
+// the other; spans 4 and 2 are left to the caller.
+template <int Half, int Length>
+void ButterflyStages(float* re, float* im, const float* twiddleRe, const float* twiddleIm) {
+    ButterflyStage<Half, Length>(re, im, twiddleRe, twiddleIm);
+    if constexpr (Half > 4) {
+        ButterflyStages<Half / 2, Length>(re, im, twiddleRe + Half, twiddleIm + Half);
+    }
+}
+
 constexpr int kUpFactor44100 = 4;
 constexpr int kUpFactor22050 = 8;
 
@@ -162,22 +190,7 @@ void SpectralAnalyzer::TransformBands(const float* start) {
     float* im = bandIm_.data();
     const float* twiddleRe = innerTwiddleRe_.data();
     const float* twiddleIm = innerTwiddleIm_.data();
-    for (int span = kBandSpan; span > 4; span /= 2) {
-        const int half = span / 2;
-        for (int group = 0; group < kBandSpan; group += span) {
-            for (int j = 0; j < half; ++j) {
-                const int t = group + j, b = t + half;
-                const float ar = re[t], ai = im[t], cr = re[b], ci = im[b];
-                re[t] = ar + cr;
-                im[t] = ai + ci;
-                const float dr = ar - cr, di = ai - ci;
-                re[b] = dr * twiddleRe[j] - di * twiddleIm[j];
-                im[b] = dr * twiddleIm[j] + di * twiddleRe[j];
-            }
-        }
-        twiddleRe += half;
-        twiddleIm += half;
-    }
+    ButterflyStages<kBandSpan / 2, kBandSpan>(re, im, twiddleRe, twiddleIm);
     for (int q = 0; q < kBandSpan; q += 4) {
         const float r0 = re[q] + re[q + 2], i0 = im[q] + im[q + 2];
         const float r2 = re[q] - re[q + 2], i2 = im[q] - im[q + 2];
