@@ -10,7 +10,8 @@ namespace hushwell {
 // score a live correlation must exceed for the sound to count as heard.
 //
 // Built on the user-interface thread while the reference set is rebuilt; afterwards read only
-// (by the detection thread), so it needs no lock.
+// (by the detection thread), so it needs no lock. Once the detection step has prepared its own
+// copy of the features, ReleaseFeatures frees them; the counts and the threshold stay.
 class SoundReference {
 public:
     static constexpr std::size_t kBandsPerFrame = 32;
@@ -18,14 +19,21 @@ public:
     SoundReference() = default;
     SoundReference(std::vector<float> features, float matchThreshold);
 
+    // Empty once released.
     const std::vector<float>& Features() const { return features_; }
     float MatchThreshold() const { return matchThreshold_; }
+    // Feature values as analysed, also after a release.
+    std::size_t FeatureCount() const { return featureCount_; }
     // Whole frames held; a sound shorter than one frame has none and never matches.
-    std::size_t FrameCount() const { return features_.size() / kBandsPerFrame; }
-    bool IsEmpty() const { return features_.empty(); }
+    std::size_t FrameCount() const { return featureCount_ / kBandsPerFrame; }
+    bool IsEmpty() const { return featureCount_ == 0; }
+
+    void ReleaseFeatures();
+    bool FeaturesReleased() const { return features_.size() != featureCount_; }
 
 private:
     std::vector<float> features_;
+    std::size_t featureCount_ = 0;
     float matchThreshold_ = 1.0f;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -20,6 +21,8 @@ namespace hushwell {
 namespace {
 
 constexpr char kSeparator = '/';
+
+std::atomic<std::uint64_t> nextGeneration{0};
 
 bool IsRegularFile(const std::string& path) {
     struct stat info {};
@@ -116,6 +119,7 @@ int ReferenceSet::RebuildReferences(CTriggerList& list) {
     // 1.-2. Base folder, then an empty set.
     effectiveBaseFolder_ = EffectiveBase(list.BaseDir(), triggersFolder_);
     Clear();
+    analyzer_ = std::make_unique<SpectralAnalyzer>();
 
     // 3. Every active sound trigger, in list order. The list lock keeps the record in place
     // while its files are attached.
@@ -127,7 +131,21 @@ int ReferenceSet::RebuildReferences(CTriggerList& list) {
         }
         AttachFiles(*trigger);
     }
+    analyzer_.reset();
     return list.CountSound() + list.CountTime();
+}
+
+void ReferenceSet::ReleaseFeaturesOf(std::size_t index) {
+    if (index < references_.size()) {
+        references_[index].ReleaseFeatures();
+    }
+}
+
+void ReferenceSet::ReleaseAllFeatures() {
+    for (SoundReference& reference : references_) {
+        reference.ReleaseFeatures();
+    }
+    featuresReleased_ = true;
 }
 
 void ReferenceSet::Clear() {
@@ -136,6 +154,8 @@ void ReferenceSet::Clear() {
     indexByPath_.clear();
     rejectedPaths_.clear();
     maxReferenceLength_ = kInitialMaxReferenceLength;
+    featuresReleased_ = false;
+    generation_ = nextGeneration.fetch_add(1) + 1;
 }
 
 void ReferenceSet::AttachFiles(CTrigger& trigger) {
@@ -164,7 +184,7 @@ std::int64_t ReferenceSet::IndexOf(const std::string& path) {
     const auto index = static_cast<std::uint32_t>(paths_.size());
     paths_.push_back(path);
     indexByPath_.emplace(path, index);
-    const auto length = static_cast<std::uint32_t>(references_.back().Features().size());
+    const auto length = static_cast<std::uint32_t>(references_.back().FeatureCount());
     maxReferenceLength_ = std::max(maxReferenceLength_, length);
     return index;
 }
@@ -185,11 +205,11 @@ bool ReferenceSet::Analyse(const std::string& path) {
     }
     const int rate = static_cast<int>(format.sampleRate);
     const int channels = format.channels;
-    analyzer_.SetInputRate(rate);
-    if (analyzer_.ExtractReferenceFeatures(rate, channels, samples) != 0) {
+    analyzer_->SetInputRate(rate);
+    if (analyzer_->ExtractReferenceFeatures(rate, channels, samples) != 0) {
         return false;
     }
-    references_.emplace_back(analyzer_.Features(), analyzer_.MatchThreshold());
+    references_.emplace_back(analyzer_->Features(), analyzer_->MatchThreshold());
     return true;
 }
 

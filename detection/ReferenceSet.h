@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -58,6 +59,15 @@ public:
     std::uint32_t MaxReferenceLength() const { return maxReferenceLength_; }
     // The base folder of the last rebuild.
     const std::string& EffectiveBaseFolder() const { return effectiveBaseFolder_; }
+    // Tells rebuilds apart: a new value for every rebuild of any set.
+    std::uint64_t Generation() const { return generation_; }
+
+    // Once the detection step holds its own copy of the features, the references give theirs
+    // up (their counts and thresholds stay): one reference, or all of them.
+    void ReleaseFeaturesOf(std::size_t index);
+    void ReleaseAllFeatures();
+    // True from ReleaseAllFeatures to the next rebuild.
+    bool FeaturesReleased() const { return featuresReleased_; }
 
     // The base folder trigger names without a folder are looked up in: baseDir when it is
     // absolute here (LocalPath::BaseFolder), otherwise the triggers folder.
@@ -88,7 +98,10 @@ private:
     // Files found unusable in this rebuild, so that other triggers naming them skip the read.
     std::unordered_set<std::string> rejectedPaths_;
     std::uint32_t maxReferenceLength_ = kInitialMaxReferenceLength;
-    SpectralAnalyzer analyzer_;
+    std::uint64_t generation_ = 0;
+    bool featuresReleased_ = false;
+    // Only while a rebuild runs: its buffers grow with the longest sound.
+    std::unique_ptr<SpectralAnalyzer> analyzer_;
 };
 
 }  // namespace hushwell
