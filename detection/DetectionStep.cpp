@@ -46,14 +46,36 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
     kernel_.ClearReferences();
     thresholds_.clear();
     for (const SoundReference& reference : references) {
-        kernel_.AddReference(reference.Features());
-        thresholds_.push_back(reference.MatchThreshold());
+        AddReference(reference);
     }
     maxReferenceLength_ = maxReferenceLength;
 }
 
 void DetectionStep::PrepareReferences(const ReferenceSet& set) {
     PrepareReferences(set.References(), set.MaxReferenceLength());
+    preparedGeneration_ = set.Generation();
+}
+
+// Each reference gives up its features as soon as the kernel has its own copy, so that the
+// two copies of the whole set are never held at once.
+void DetectionStep::PrepareReferences(ReferenceSet& set) {
+    if (set.FeaturesReleased() && set.Generation() == preparedGeneration_) {
+        return;  // the kernel holds this rebuild's references already
+    }
+    kernel_.ClearReferences();
+    thresholds_.clear();
+    for (std::size_t index = 0; index < set.Size(); ++index) {
+        AddReference(set.References()[index]);
+        set.ReleaseFeaturesOf(index);
+    }
+    set.ReleaseAllFeatures();
+    maxReferenceLength_ = set.MaxReferenceLength();
+    preparedGeneration_ = set.Generation();
+}
+
+void DetectionStep::AddReference(const SoundReference& reference) {
+    kernel_.AddReference(reference.Features());
+    thresholds_.push_back(reference.MatchThreshold());
 }
 
 void DetectionStep::ClearHoldOffs(CTriggerList& triggers) {
@@ -86,36 +108,87 @@ void DetectionStep::WakeUp() {
 // --- The block step --------------------------------------------------------------------------
 
 void DetectionStep::ProcessBlock(const WaveData& block) {
-    const int channels = block.Format().channels;
-    const auto samples = block.Samples16();
-    if (block.Kind() != SampleKind::Pcm16 || channels < 1 || channels > kMaxBlockChannels ||
-        samples.empty()) {
+    if (!IsUsable(block)) {
         return;
     }
-    const int rate = static_cast<int>(block.Format().sampleRate);
-
+    run_.clear();
     // Live features first, then the block tick that every comparison of this block uses.
-    live_.ExtractLiveFeatures(rate, channels, samples);
-    const std::uint64_t now = clock_.TickMs();
+    live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
+                              block.Samples16());
+    run_.push_back({&block, clock_.TickMs(), static_cast<std::int64_t>(live_.Features().size())});
+    DecideRun();
+}
+
+void DetectionStep::ProcessBlocks(std::span<const HeardBlock> blocks) {
+    run_.clear();
+    for (const HeardBlock& heard : blocks) {
+        if (heard.block == nullptr || !IsUsable(*heard.block)) {
+            continue;
+        }
+        Analyse(*heard.block, heard.tick);
+        if (run_.size() == kMaxBlocksPerScoring) {
+            DecideRun();
+            run_.clear();
+        }
+    }
+    if (!run_.empty()) {
+        DecideRun();
+    }
+}
+
+bool DetectionStep::IsUsable(const WaveData& block) {
+    const int channels = block.Format().channels;
+    return block.Kind() == SampleKind::Pcm16 && channels >= 1 && channels <= kMaxBlockChannels &&
+           !block.Samples16().empty();
+}
+
+void DetectionStep::Analyse(const WaveData& block, std::uint64_t tick) {
+    live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
+                              block.Samples16());
+    run_.push_back({&block, tick, static_cast<std::int64_t>(live_.Features().size())});
+}
+
+// The blocks of the run in order, as if each had been processed on its own. Live frames are
+// only appended while the run is decided, so pass ends stay valid; the trims the blocks would
+// have made one by one happen together at the end.
+void DetectionStep::DecideRun() {
+    runScored_ = false;
+    scoredTriggers_.clear();
+    runTrims_ = 0;
+    for (const RunBlock& block : run_) {
+        DecideBlock(block);
+    }
+    TrimLiveHistory();
+}
+
+void DetectionStep::DecideBlock(const RunBlock& block) {
+    const WaveData& wave = *block.block;
+    const std::uint64_t now = block.tick;
+    blockTick_ = now;
 
     // The level, whether anything was heard, the level triggers.
-    if (level_.Update(rate, channels, samples)) {
+    if (level_.Update(static_cast<int>(wave.Format().sampleRate), wave.Format().channels,
+                      wave.Samples16())) {
         lastSoundTick_ = now;
     }
     levelStep_.Evaluate(level_, now);
 
     // The block itself stays with the caller.
-    RunMatchingPasses(now);
-    TrimLiveHistory();
+    RunMatchingPasses(block.liveValues, now);
+    CountTrim(block.liveValues);
+}
+
+// Live feature values the first pass needs: the longest reference's span of live frames.
+std::int64_t DetectionStep::NeededValues() const {
+    return std::max<std::int64_t>(kBands,
+                                  std::int64_t{maxReferenceLength_} * framesPerReferenceHop_);
 }
 
 // One pass for every live frame beyond the history the longest reference needs: the pass for
 // done frame D covers the live frames [0, D + M·S/B), so the last pass of a block ends at the
-// newest frame and every frame ends exactly one pass.
-void DetectionStep::RunMatchingPasses(std::uint64_t now) {
-    const std::int64_t liveValues = static_cast<std::int64_t>(live_.Features().size());
-    const std::int64_t neededValues =
-        std::max<std::int64_t>(kBands, std::int64_t{maxReferenceLength_} * framesPerReferenceHop_);
+// block's newest frame and every frame ends exactly one pass.
+void DetectionStep::RunMatchingPasses(std::int64_t liveValues, std::uint64_t now) {
+    const std::int64_t neededValues = NeededValues();
     const std::int64_t pending = std::max<std::int64_t>(0, liveValues - doneFrames_ * kBands);
     if (pending < neededValues) {
         return;
@@ -125,16 +198,19 @@ void DetectionStep::RunMatchingPasses(std::uint64_t now) {
         static_cast<std::size_t>(doneFrames_ + (neededValues + kBands - 1) / kBands);
 
     SelectCandidates(now);
-    ScorePasses(firstPassEnd, passCount);
+    if (!runScored_ && (scoreObserver_ != nullptr || !candidates_.empty())) {
+        ScoreRun(firstPassEnd);
+    }
     for (std::size_t pass = 0; pass < passCount; ++pass) {
         if (StopRequested()) {
             break;
         }
         const std::size_t passEnd = firstPassEnd + pass;
+        const std::size_t row = runScored_ ? passEnd - scoredFirstPassEnd_ : 0;
         if (scoreObserver_ != nullptr) {
-            scoreObserver_->OnPassScores(passEnd, scores_.Pass(pass));
+            scoreObserver_->OnPassScores(passEnd, scores_.Pass(row));
         }
-        MatchPass(pass, now);
+        MatchPass(row, now);
         UpdateTelephone(passEnd);
         ++doneFrames_;
         ++passesRun_;
@@ -143,15 +219,19 @@ void DetectionStep::RunMatchingPasses(std::uint64_t now) {
 
 // The sound triggers that may fire in this block. Only this thread writes their hold-offs and
 // the block tick is fixed, so a trigger passed over here stays so for the block, and one
-// chosen here is held off only by its own firings.
+// chosen here is held off only by its own firings. Once the run is scored only the triggers
+// scored for it qualify (others could only appear through a change of the list from another
+// thread, which a later run takes up).
 void DetectionStep::SelectCandidates(std::uint64_t now) {
     candidates_.clear();
     candidateIndices_.clear();
-    selected_.clear();
     if (now >= lastSoundTick_ + kSilenceRestMs) {
         return;  // no audible sample for a while: matching rests
     }
     for (const CTrigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
+        if (runScored_ && !IsScoredInRun(listed)) {
+            continue;
+        }
         // The list hands out records for reading; this thread is the one that writes a sound
         // trigger's hold-off, under the record's lock.
         auto* trigger = const_cast<CTrigger*>(listed);
@@ -163,14 +243,55 @@ void DetectionStep::SelectCandidates(std::uint64_t now) {
         for (const std::uint32_t reference : trigger->referenceIndices) {
             if (reference < thresholds_.size()) {  // the set and the list agree by construction
                 candidateIndices_.push_back(reference);
-                selected_.push_back(reference);
                 ++candidate.indexCount;
             }
         }
         candidates_.push_back(candidate);
     }
+}
+
+bool DetectionStep::IsScoredInRun(const CTrigger* trigger) const {
+    return std::binary_search(scoredTriggers_.begin(), scoredTriggers_.end(), trigger);
+}
+
+// Scores every pass from firstPassEnd to the end of the run in one call. The references are
+// those of every trigger eligible at the run's latest tick: hold-offs only grow within a run
+// (firings set them) and ticks only move on, so every candidate of a later block is among
+// them. Exact for every reference when an observer watches; otherwise only the listed
+// references, exact wherever the threshold could be exceeded.
+void DetectionStep::ScoreRun(std::size_t firstPassEnd) {
+    std::uint64_t latestTick = 0;
+    for (const RunBlock& block : run_) {
+        latestTick = std::max(latestTick, block.tick);
+    }
+    selected_.clear();
+    for (const CTrigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
+        if (!IsEligible(*listed, latestTick)) {
+            continue;
+        }
+        scoredTriggers_.push_back(listed);
+        std::lock_guard lock(listed->Mutex());
+        for (const std::uint32_t reference : listed->referenceIndices) {
+            if (reference < thresholds_.size()) {
+                selected_.push_back(reference);
+            }
+        }
+    }
+    std::sort(scoredTriggers_.begin(), scoredTriggers_.end());
     std::sort(selected_.begin(), selected_.end());
     selected_.erase(std::unique(selected_.begin(), selected_.end()), selected_.end());
+
+    // The run's last block ends the last pass.
+    const std::int64_t pending = run_.back().liveValues - doneFrames_ * kBands;
+    const auto passCount = static_cast<std::size_t>((pending - NeededValues()) / kBands + 1);
+    const std::span<const float> features = live_.Features();
+    if (scoreObserver_ != nullptr) {
+        kernel_.Score(features, firstPassEnd, passCount, scores_);
+    } else if (!selected_.empty()) {
+        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, thresholds_, scores_);
+    }
+    scoredFirstPassEnd_ = firstPassEnd;
+    runScored_ = true;
 }
 
 bool DetectionStep::IsEligible(const CTrigger& trigger, std::uint64_t now) const {
@@ -187,18 +308,7 @@ bool DetectionStep::IsEligible(const CTrigger& trigger, std::uint64_t now) const
     return IsOnText(trigger.active);
 }
 
-// Scores of the passes of this block: exact for every reference when an observer watches;
-// otherwise only the candidates' references, exact wherever the threshold could be exceeded.
-void DetectionStep::ScorePasses(std::size_t firstPassEnd, std::size_t passCount) {
-    const std::span<const float> features = live_.Features();
-    if (scoreObserver_ != nullptr) {
-        kernel_.Score(features, firstPassEnd, passCount, scores_);
-    } else if (!selected_.empty()) {
-        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, thresholds_, scores_);
-    }
-}
-
-void DetectionStep::MatchPass(std::size_t pass, std::uint64_t now) {
+void DetectionStep::MatchPass(std::size_t row, std::uint64_t now) {
     for (Candidate& candidate : candidates_) {
         if (StopRequested()) {
             return;
@@ -208,7 +318,7 @@ void DetectionStep::MatchPass(std::size_t pass, std::uint64_t now) {
         }
         for (std::size_t k = 0; k < candidate.indexCount; ++k) {
             const std::uint32_t reference = candidateIndices_[candidate.firstIndex + k];
-            const float score = scores_.At(pass, reference);
+            const float score = scores_.At(row, reference);
             if (score > thresholds_[reference]) {
                 Fire(candidate, reference, score, now);
             }
@@ -260,17 +370,25 @@ void DetectionStep::UpdateTelephone(std::size_t passEnd) {
     launcher_.PostTelephoneVerdict(static_cast<int>(verdict));
 }
 
-// Once the history holds 127 frames more than the passes need, its 128 oldest frames go.
-void DetectionStep::TrimLiveHistory() {
-    const std::int64_t liveValues = static_cast<std::int64_t>(live_.Features().size());
+// Once the history holds 127 frames more than the passes need, its 128 oldest frames go: one
+// trim at most after each block, counted here and made at the end of the run.
+void DetectionStep::CountTrim(std::int64_t liveValues) {
     const std::int64_t keepValues =
         std::int64_t{maxReferenceLength_} * framesPerReferenceHop_ + (kTrimFrames - 1) * kBands;
-    if (liveValues < keepValues) {
+    if (liveValues - runTrims_ * kTrimFrames * kBands >= keepValues) {
+        ++runTrims_;
+    }
+}
+
+void DetectionStep::TrimLiveHistory() {
+    if (runTrims_ == 0) {
         return;
     }
-    live_.TrimFrontFrames(static_cast<std::size_t>(kTrimFrames));
-    kernel_.DropOldestLiveFrames(static_cast<std::size_t>(kTrimFrames));
-    doneFrames_ -= kTrimFrames;
+    const auto frames = static_cast<std::size_t>(runTrims_ * kTrimFrames);
+    live_.TrimFrontFrames(frames);
+    kernel_.DropOldestLiveFrames(frames);
+    doneFrames_ -= runTrims_ * kTrimFrames;
+    runTrims_ = 0;
 }
 
 }  // namespace hushwell

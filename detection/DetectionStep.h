@@ -36,13 +36,17 @@ class WaveData;
 // each. After each pass the telephone-band detector takes the pass's frame and its verdict is
 // posted to the controls.
 //
-// The passes of one block are scored together by the match kernel (each reference is read
-// once per block); the decisions are those of the plain correlation.
+// The passes of a run of blocks (one transfer from the capture, up to kMaxBlocksPerScoring
+// blocks) are scored together by the match kernel, so each reference is read once per run;
+// the decisions are still taken block by block and pass by pass, each block at its own tick,
+// exactly as if the blocks had been processed one at a time: scores do not depend on
+// decisions, so the run scores the references of every trigger that could be a candidate in
+// any of its blocks, and the trimming of the live history waits until the run is decided.
 //
-// Threads: Begin, WakeUp and ProcessBlock are the detection thread's; PrepareReferences runs
-// while that thread is stopped; RequestStop may be called from any thread. The collaborators
-// (list, live analyzer, level meter, telephone detector, launcher, clock, sink) must outlive
-// the step.
+// Threads: Begin, WakeUp, ProcessBlock and ProcessBlocks are the detection thread's;
+// PrepareReferences runs while that thread is stopped; RequestStop may be called from any
+// thread. The collaborators (list, live analyzer, level meter, telephone detector, launcher,
+// clock, sink) must outlive the step.
 class DetectionStep {
 public:
     // Sound triggers rest after this long without a non-zero sample.
@@ -52,6 +56,15 @@ public:
     static constexpr std::uint64_t kExecHoldOffMs = 4000;
     // The live history is trimmed by this many frames at a time.
     static constexpr std::int64_t kTrimFrames = 128;
+    // Blocks scored in one call of the match kernel at most; a longer batch (a backlog after a
+    // stall) is processed in runs of this many, which bounds the live history a run adds.
+    static constexpr std::size_t kMaxBlocksPerScoring = 32;
+
+    // A block of captured audio and the tick at which it counts as heard.
+    struct HeardBlock {
+        const WaveData* block = nullptr;
+        std::uint64_t tick = 0;
+    };
 
     // Receives the scores of every reference in each matching pass (for tools that show how
     // close a reference came). Detection thread.
@@ -75,6 +88,10 @@ public:
     void PrepareReferences(std::span<const SoundReference> references,
                            std::uint32_t maxReferenceLength);
     void PrepareReferences(const ReferenceSet& set);
+    // The same, the set's references giving up their feature values as the kernel takes them,
+    // so that the kernel's copy is the only one held. Preparing again from the same rebuild
+    // keeps the kernel as it is; a set whose features another step took must be rebuilt.
+    void PrepareReferences(ReferenceSet& set);
     // With an observer every reference is scored in every pass, exactly. Null removes it.
     void SetScoreObserver(ScoreObserver* observer) { scoreObserver_ = observer; }
 
@@ -89,8 +106,13 @@ public:
     // Once per wake-up: the local time the time windows are tested against until the next.
     void WakeUp();
     // The step for one block: interleaved 16-bit samples, one or two channels. Other blocks
-    // are ignored.
+    // are ignored. The block tick is read from the clock once the block is analysed.
     void ProcessBlock(const WaveData& block);
+    // The step for several blocks in order, each at its own tick: the same decisions, firings
+    // and scores as ProcessBlock on each block in turn with the clock at that block's tick, with
+    // one scoring call for every kMaxBlocksPerScoring blocks. Null or unusable blocks are
+    // ignored.
+    void ProcessBlocks(std::span<const HeardBlock> blocks);
 
     // --- Any thread ---
 
@@ -103,6 +125,9 @@ public:
     std::uint64_t LastSoundTick() const { return lastSoundTick_; }
     std::uint64_t PassesRun() const { return passesRun_; }
     std::uint32_t MaxReferenceLength() const { return maxReferenceLength_; }
+    // The tick of the block being decided, or of the last one decided: the tick firings and
+    // pass scores belong to.
+    std::uint64_t BlockTick() const { return blockTick_; }
 
 private:
     // An active sound trigger that may fire in this block, with its reference indices.
@@ -113,13 +138,28 @@ private:
         bool fired = false;  // held off by a firing earlier in this block
     };
 
-    void RunMatchingPasses(std::uint64_t now);
+    // A block of the run being decided, already analysed.
+    struct RunBlock {
+        const WaveData* block = nullptr;
+        std::uint64_t tick = 0;
+        std::int64_t liveValues = 0;  // live feature values once this block was analysed
+    };
+
+    void AddReference(const SoundReference& reference);
+    static bool IsUsable(const WaveData& block);
+    void Analyse(const WaveData& block, std::uint64_t tick);
+    void DecideRun();
+    void DecideBlock(const RunBlock& block);
+    std::int64_t NeededValues() const;
+    void RunMatchingPasses(std::int64_t liveValues, std::uint64_t now);
     void SelectCandidates(std::uint64_t now);
     bool IsEligible(const CTrigger& trigger, std::uint64_t now) const;
-    void ScorePasses(std::size_t firstPassEnd, std::size_t passCount);
-    void MatchPass(std::size_t pass, std::uint64_t now);
+    bool IsScoredInRun(const CTrigger* trigger) const;
+    void ScoreRun(std::size_t firstPassEnd);
+    void MatchPass(std::size_t row, std::uint64_t now);
     void Fire(Candidate& candidate, std::uint32_t reference, float score, std::uint64_t now);
     void UpdateTelephone(std::size_t passEnd);
+    void CountTrim(std::int64_t liveValues);
     void TrimLiveHistory();
 
     CTriggerList& triggers_;
@@ -136,6 +176,7 @@ private:
     MatchKernel kernel_;
     std::vector<float> thresholds_;
     std::uint32_t maxReferenceLength_ = 0;  // feature values, M
+    std::uint64_t preparedGeneration_ = 0;  // of the reference set the kernel was prepared from
 
     // Detection thread state, reset by Begin.
     std::atomic<bool> stopRequested_{false};
@@ -145,7 +186,17 @@ private:
     LocalTime wakeUpTime_;
     std::uint64_t passesRun_ = 0;
 
-    // Scratch of one block.
+    std::uint64_t blockTick_ = 0;
+
+    // The run being decided: its blocks, whether its passes are scored, from which pass end,
+    // the triggers whose references were scored (sorted), and the trims it has put off.
+    std::vector<RunBlock> run_;
+    bool runScored_ = false;
+    std::size_t scoredFirstPassEnd_ = 0;
+    std::vector<const CTrigger*> scoredTriggers_;
+    std::int64_t runTrims_ = 0;
+
+    // Scratch of one block (candidates) and of one run (references to score, scores).
     std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> candidateIndices_;
     std::vector<std::uint32_t> selected_;  // the references to score, increasing

@@ -388,5 +388,262 @@ TEST_F(DetectionStepTest, LevelTriggersFireAboveTheirLevelAndExtendTheirControl)
     EXPECT_TRUE(firings_.Firings().empty());
 }
 
+// --- Runs of blocks ------------------------------------------------------------------------
+
+// Everything a run of detection decides, in order: firings, telephone verdicts, and with an
+// observer every pass's scores with the tick of its block.
+struct Decisions {
+    struct Pass {
+        std::uint64_t tick = 0;
+        std::vector<float> scores;
+    };
+    std::vector<Firing> firings;
+    std::vector<int> verdicts;
+    std::vector<Pass> passes;
+    std::uint64_t passesRun = 0;
+    std::int64_t doneFrames = 0;
+};
+
+class DecisionRecorder final : public FiringSink, public DetectionStep::ScoreObserver {
+public:
+    explicit DecisionRecorder(Decisions& decisions) : decisions_(decisions) {}
+    void Watch(DetectionStep& step, std::size_t stopAfterSoundFirings) {
+        step_ = &step;
+        stopAfter_ = stopAfterSoundFirings;
+    }
+    void OnFiring(const Firing& firing) override {
+        decisions_.firings.push_back(firing);
+        sound_ += firing.kind == TriggerKind::Sound ? 1 : 0;
+        if (stopAfter_ != 0 && sound_ == stopAfter_) {
+            step_->RequestStop();  // in the middle of a pass's candidates
+        }
+    }
+    void OnPassScores(std::size_t, std::span<const float> scores) override {
+        decisions_.passes.push_back({step_->BlockTick(), {scores.begin(), scores.end()}});
+    }
+
+private:
+    Decisions& decisions_;
+    DetectionStep* step_ = nullptr;
+    std::size_t stopAfter_ = 0;
+    std::size_t sound_ = 0;
+};
+
+// Level firings start a control every time, so a level trigger fires every 200 ms.
+class VerdictLauncher final : public ControlLauncher {
+public:
+    explicit VerdictLauncher(Decisions& decisions) : decisions_(decisions) {}
+    bool StartSoundControl(const CTrigger&, bool) override { return true; }
+    bool StartTimeControl(const CTrigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+        return LevelOutcome::Started;
+    }
+    void PostTelephoneVerdict(int verdict) override { decisions_.verdicts.push_back(verdict); }
+
+private:
+    Decisions& decisions_;
+};
+
+// The kernel sums a pass's products in tiles whose size follows the number of passes scored
+// together, so a score may differ in its last bits between groupings of the same passes.
+constexpr float kScoreRounding = 1e-6f;
+
+std::string Describe(const Firing& f) {
+    return f.triggerName + " at " + std::to_string(f.tick) + " ref " + std::to_string(f.reference) +
+           " score " + std::to_string(f.score);
+}
+
+// The first firing that differs, or "" when both runs fired alike.
+std::string FirstDifference(const std::vector<Firing>& a, const std::vector<Firing>& b) {
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i >= a.size() || i >= b.size()) {
+            return "firing " + std::to_string(i) + ": " +
+                   (i < a.size() ? Describe(a[i]) + " / none" : "none / " + Describe(b[i]));
+        }
+        const Firing& x = a[i];
+        const Firing& y = b[i];
+        if (x.kind != y.kind || x.triggerName != y.triggerName || x.tick != y.tick ||
+            x.reference != y.reference || std::abs(x.score - y.score) > kScoreRounding ||
+            x.threshold != y.threshold) {
+            return "firing " + std::to_string(i) + ": " + Describe(x) + " / " + Describe(y);
+        }
+    }
+    return {};
+}
+
+std::string FirstDifference(const std::vector<Decisions::Pass>& a,
+                            const std::vector<Decisions::Pass>& b) {
+    if (a.size() != b.size()) {
+        return std::to_string(a.size()) + " / " + std::to_string(b.size()) + " passes";
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        bool same = a[i].tick == b[i].tick && a[i].scores.size() == b[i].scores.size();
+        for (std::size_t r = 0; same && r < a[i].scores.size(); ++r) {
+            same = std::abs(a[i].scores[r] - b[i].scores[r]) <= kScoreRounding;
+        }
+        if (!same) {
+            return "pass " + std::to_string(i) + " at " + std::to_string(a[i].tick) + " / " +
+                   std::to_string(b[i].tick);
+        }
+    }
+    return {};
+}
+
+class DetectionStepRunTest : public ::testing::Test {
+protected:
+    DetectionStepRunTest() {
+        const auto chirp = Chirp();
+        references_ = {ReferenceOf(chirp), FlatReference(0.5f), ReferenceOf(Chirp(0.6, 7000))};
+        // A reference in two triggers and twice in one; hold-offs of 0.3 s (twice within a
+        // long transfer), 1.3 s and 4 s.
+        AddSound("chirp", "mute", 1, {0, 2});
+        AddSound("twice", "mute", 0, {2, 2, 0});
+        AddSound("flat", "mute", 0, {1});
+        AddSound("exec", "exec", 0, {1, 0});
+        CTrigger level = MakeTrigger("level", "any", "mute", 1);
+        level.level = 0;
+        triggers_.Add(level);
+
+        // Noise with the sounds in it, a rest of more than 10 s of silence, and noise again.
+        track_ = Noise(9.0, 2500, 21);
+        MixInto(track_, chirp, 4.5);
+        MixInto(track_, Chirp(0.6, 7000), 6.3);
+        MixInto(track_, chirp, 7.4);
+        track_.resize(track_.size() + static_cast<std::size_t>(kRate * 10.5), 0);
+        const auto again = Noise(1.5, 2500, 22);
+        track_.insert(track_.end(), again.begin(), again.end());
+    }
+
+    void AddSound(const std::string& name, const std::string& control, int seconds,
+                  std::vector<std::uint32_t> references) {
+        CTrigger trigger = MakeTrigger("sound", name, control, seconds);
+        trigger.referenceIndices = std::move(references);
+        triggers_.Add(trigger);
+    }
+
+    // Plays the track in transfers of the given sizes (repeated), each block with the tick of
+    // its end; one by one through ProcessBlock with the clock at that tick, or a transfer at a
+    // time through ProcessBlocks. Either way the thread wakes before each transfer.
+    Decisions Run(const std::vector<std::size_t>& transferSizes, bool batched, bool observe,
+                  std::size_t stopAfterSoundFirings = 0) {
+        Decisions decisions;
+        DecisionRecorder recorder(decisions);
+        VerdictLauncher launcher(decisions);
+        ManualClock clock(kStartTick, RunnerHarness::Monday(12, 0, 0));
+        Detection detection(triggers_, launcher, clock, &recorder);
+        DetectionStep& step = detection.step;
+        recorder.Watch(step, stopAfterSoundFirings);
+        step.PrepareReferences(references_, 4096);
+        if (observe) {
+            step.SetScoreObserver(&recorder);
+        }
+        step.Begin();
+
+        std::vector<WaveData> blocks;
+        for (std::size_t at = 0; at < track_.size(); at += kBlockFrames) {
+            const std::size_t frames = std::min(kBlockFrames, track_.size() - at);
+            blocks.emplace_back().AssignPcm16(kRate, 1, static_cast<int>(frames),
+                                              std::span(track_.data() + at, frames));
+        }
+        std::vector<DetectionStep::HeardBlock> transfer;
+        for (std::size_t first = 0, n = 0; first < blocks.size(); ++n) {
+            const std::size_t count =
+                std::min(transferSizes[n % transferSizes.size()], blocks.size() - first);
+            transfer.clear();
+            for (std::size_t b = first; b < first + count; ++b) {
+                transfer.push_back({&blocks[b], kStartTick + 10 * (b + 1)});
+            }
+            clock.AdvanceMs(transfer.front().tick - clock.TickMs());
+            step.WakeUp();
+            for (const auto& heard : transfer) {
+                if (!batched) {
+                    clock.AdvanceMs(heard.tick - clock.TickMs());
+                    step.ProcessBlock(*heard.block);
+                }
+            }
+            if (batched) {
+                step.ProcessBlocks(transfer);
+            }
+            first += count;
+        }
+        decisions.passesRun = step.PassesRun();
+        decisions.doneFrames = step.DoneFrames();
+        return decisions;
+    }
+
+    void ExpectSameDecisions(const std::vector<std::size_t>& transferSizes, bool observe,
+                             std::size_t stopAfterSoundFirings = 0) {
+        const Decisions single = Run(transferSizes, false, observe, stopAfterSoundFirings);
+        const Decisions batched = Run(transferSizes, true, observe, stopAfterSoundFirings);
+        EXPECT_EQ(FirstDifference(single.firings, batched.firings), "");
+        EXPECT_EQ(single.verdicts, batched.verdicts);
+        EXPECT_EQ(FirstDifference(single.passes, batched.passes), "");
+        EXPECT_EQ(single.passesRun, batched.passesRun);
+        EXPECT_EQ(single.doneFrames, batched.doneFrames);
+    }
+
+    std::size_t Count(const Decisions& decisions, const std::string& name) {
+        return static_cast<std::size_t>(
+            std::count_if(decisions.firings.begin(), decisions.firings.end(),
+                          [&](const Firing& firing) { return firing.triggerName == name; }));
+    }
+
+    CTriggerList triggers_;
+    std::vector<SoundReference> references_;
+    std::vector<std::int16_t> track_;
+};
+
+TEST_F(DetectionStepRunTest, TheRecordingExercisesEveryKindOfDecision) {
+    const Decisions one = Run({1}, false, false);
+    for (const std::string name : {"chirp", "twice", "flat", "exec", "any"}) {
+        EXPECT_GT(Count(one, name), 1u) << name;
+    }
+    // The silence rests matching: no sound firing for most of it.
+    const std::uint64_t restFrom = kStartTick + 9000 + DetectionStep::kSilenceRestMs + 100;
+    const std::uint64_t restTo = kStartTick + 19500;
+    EXPECT_TRUE(std::none_of(one.firings.begin(), one.firings.end(), [&](const Firing& firing) {
+        return firing.kind == TriggerKind::Sound && firing.tick > restFrom && firing.tick < restTo;
+    }));
+    // A transfer of 32 blocks holds two firings of a trigger held off for 0.3 s.
+    const Decisions runs = Run({32}, true, false);
+    std::size_t twiceInOne = 0;
+    for (std::size_t i = 1; i < runs.firings.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            const Firing& a = runs.firings[j];
+            const Firing& b = runs.firings[i];
+            const bool sameTransfer =
+                (a.tick - kStartTick - 1) / 320 == (b.tick - kStartTick - 1) / 320;
+            twiceInOne +=
+                a.triggerName == "flat" && b.triggerName == "flat" && sameTransfer ? 1 : 0;
+        }
+    }
+    EXPECT_GT(twiceInOne, 0u);
+}
+
+TEST_F(DetectionStepRunTest, TransfersDecideAsTheirBlocksOneByOne) {
+    // Even and uneven transfers (hold-offs end anywhere in them), the cap of one scoring call,
+    // and a backlog several times the cap.
+    for (const auto& sizes : std::vector<std::vector<std::size_t>>{
+             {5}, {1, 3, 7, 5, 2, 9, 4}, {DetectionStep::kMaxBlocksPerScoring}, {100, 5, 77}}) {
+        SCOPED_TRACE(sizes.front());
+        ExpectSameDecisions(sizes, false);
+        ExpectSameDecisions(sizes, true);
+    }
+}
+
+TEST_F(DetectionStepRunTest, AStopInTheMiddleOfATransferEndsThePassesAlike) {
+    for (const std::size_t stopAfter : {3u, 8u}) {
+        SCOPED_TRACE(stopAfter);
+        ExpectSameDecisions({5}, false, stopAfter);
+        ExpectSameDecisions({100}, true, stopAfter);
+    }
+    // After the stop no sound firing; level triggers go on.
+    const Decisions stopped = Run({5}, true, false, 3);
+    EXPECT_EQ(std::count_if(stopped.firings.begin(), stopped.firings.end(),
+                            [](const Firing& f) { return f.kind == TriggerKind::Sound; }),
+              3);
+    EXPECT_EQ(stopped.firings.back().kind, TriggerKind::Level);
+}
+
 }  // namespace
 }  // namespace hushwell

@@ -11,8 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "analysis/LevelMeter.h"
+#include "analysis/TelephoneBandDetector.h"
+#include "base/Clock.h"
+#include "detection/ControlLauncher.h"
+#include "detection/DetectionStep.h"
+#include "detection/FiringSink.h"
 #include "triggers/CTrigger.h"
 #include "triggers/CTriggerList.h"
+#include "wav/WaveData.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -265,6 +272,71 @@ TEST_F(ReferenceSetTest, AtMostTwoThousandFilesAreAnalysed) {
         ASSERT_EQ(all[i], i);
     }
     EXPECT_EQ(Indices(2), Idx({}));
+}
+
+// A step prepared from the set: the kernel's copy of the features becomes the only one.
+class CountingSink final : public FiringSink, public ControlLauncher {
+public:
+    void OnFiring(const Firing&) override { ++firings; }
+    bool StartSoundControl(const CTrigger&, bool) override { return true; }
+    bool StartTimeControl(const CTrigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+        return LevelOutcome::Started;
+    }
+    void PostTelephoneVerdict(int) override {}
+    int firings = 0;
+};
+
+TEST_F(ReferenceSetTest, APreparedStepHoldsTheOnlyCopyOfTheFeaturesUntilTheNextRebuild) {
+    WriteSound(triggers_ / "a.wav", 1.0);
+    WriteSound(triggers_ / "b.wav", 0.5);
+    AddTrigger("*.wav");
+    set_.RebuildReferences(list_);
+    ASSERT_EQ(set_.Size(), 2u);
+    const std::uint64_t firstRebuild = set_.Generation();
+    const std::vector<float> features = set_.References()[0].Features();
+    const std::size_t frames = set_.References()[0].FrameCount();
+    const float threshold = set_.References()[0].MatchThreshold();
+
+    ManualClock clock;
+    SpectralAnalyzer live;
+    LevelMeter level;
+    TelephoneBandDetector telephone;
+    CountingSink sink;
+    DetectionStep step(list_, live, level, telephone, sink, clock, &sink);
+    step.PrepareReferences(set_);
+    step.PrepareReferences(set_);  // again from the same rebuild: the kernel keeps them
+    EXPECT_TRUE(set_.FeaturesReleased());
+    for (const SoundReference& reference : set_.References()) {
+        EXPECT_TRUE(reference.Features().empty());
+        EXPECT_TRUE(reference.FeaturesReleased());
+    }
+    EXPECT_EQ(set_.References()[0].FrameCount(), frames);
+    EXPECT_EQ(set_.References()[0].FeatureCount(), features.size());
+    EXPECT_EQ(set_.References()[0].MatchThreshold(), threshold);
+    EXPECT_EQ(step.MaxReferenceLength(), set_.MaxReferenceLength());
+
+    // The sound itself, played for 5 s, is recognised from the kernel's copy.
+    const fs::path played = root_ / "played.wav";
+    WriteSound(played, 5.0);
+    WaveData sound;
+    ASSERT_EQ(ReadWaveFile(sound, played, 10.0f), kWaveOk);
+    const auto samples = sound.Samples16();
+    constexpr std::size_t kBlock = 160;
+    step.Begin();
+    for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock) {
+        WaveData block;
+        block.AssignPcm16(16000, 1, static_cast<int>(kBlock), samples.subspan(at, kBlock));
+        clock.AdvanceMs(10);
+        step.ProcessBlock(block);
+    }
+    EXPECT_GT(sink.firings, 0);
+
+    // A rebuild brings the features back, under a new generation.
+    set_.RebuildReferences(list_);
+    EXPECT_NE(set_.Generation(), firstRebuild);
+    EXPECT_FALSE(set_.FeaturesReleased());
+    EXPECT_EQ(set_.References()[0].Features(), features);
 }
 
 }  // namespace

@@ -32,6 +32,23 @@ LocalTime StartTime(std::optional<int> secondOfDay) {
     return now;
 }
 
+// The clock the report and the stand-in launcher read while the step decides a block: the
+// tick of that block, as the program's clock would show it then, and the local time of the
+// simulated clock.
+class BlockClock final : public Clock {
+public:
+    explicit BlockClock(const ManualClock& clock) : clock_(clock) {}
+    void Follow(const DetectionStep& step) { step_ = &step; }
+    std::uint64_t TickMs() const override {
+        return step_ != nullptr ? step_->BlockTick() : clock_.TickMs();
+    }
+    LocalTime Now() const override { return clock_.Now(); }
+
+private:
+    const ManualClock& clock_;
+    const DetectionStep* step_ = nullptr;
+};
+
 }  // namespace
 
 RecordingScanner::RecordingScanner(ScanTriggers& triggers, bool printScores,
@@ -40,14 +57,16 @@ RecordingScanner::RecordingScanner(ScanTriggers& triggers, bool printScores,
 
 int RecordingScanner::Scan(RecordingReader& recording, std::ostream& out) {
     ManualClock clock(kStartTick, StartTime(startSecondOfDay_));
+    BlockClock blockClock(clock);
     SpectralAnalyzer live;
     LevelMeter level;
     TelephoneBandDetector telephone;
-    ReportingLauncher launcher(clock);
-    ScanReport report(out, clock, kStartTick, triggers_.References().Paths(),
+    ReportingLauncher launcher(blockClock);
+    ScanReport report(out, blockClock, kStartTick, triggers_.References().Paths(),
                       triggers_.Thresholds());
 
     DetectionStep step(triggers_.Triggers(), live, level, telephone, launcher, clock, &report);
+    blockClock.Follow(step);
     step.PrepareReferences(triggers_.References());
     if (printScores_) {
         step.SetScoreObserver(&report);
@@ -60,24 +79,31 @@ int RecordingScanner::Scan(RecordingReader& recording, std::ostream& out) {
     const int channels = recording.Channels();
     const auto blockFrames = static_cast<std::size_t>(std::max(1, rate / kBlocksPerSecond));
     std::vector<std::int16_t> samples;
-    WaveData block;
+    std::vector<WaveData> blocks(kBlocksPerWakeUp);
+    std::vector<DetectionStep::HeardBlock> heard;
     std::uint64_t framesFed = 0;
-    std::uint64_t elapsedMs = 0;
-    for (std::uint64_t n = 0;; ++n) {
-        const std::size_t frames = recording.ReadBlock(blockFrames, samples);
-        if (frames == 0) {
+    for (bool more = true; more;) {
+        // The blocks of one wake-up, each heard when the clock stands at its end.
+        heard.clear();
+        for (WaveData& block : blocks) {
+            const std::size_t frames = recording.ReadBlock(blockFrames, samples);
+            if (frames == 0) {
+                more = false;
+                break;
+            }
+            framesFed += frames;
+            block.AssignPcm16(rate, channels, static_cast<int>(frames), samples);
+            heard.push_back(
+                {&block, kStartTick + framesFed * kMsPerSecond / static_cast<std::uint64_t>(rate)});
+        }
+        if (heard.empty()) {
             break;
         }
-        // The block is handed over once it has been heard: the clock stands at its end.
-        framesFed += frames;
-        const std::uint64_t endMs = framesFed * kMsPerSecond / static_cast<std::uint64_t>(rate);
-        clock.AdvanceMs(endMs - elapsedMs);
-        elapsedMs = endMs;
-        if (n % kBlocksPerWakeUp == 0) {
-            step.WakeUp();
-        }
-        block.AssignPcm16(rate, channels, static_cast<int>(frames), samples);
-        step.ProcessBlock(block);
+        // The thread wakes once its first block is there and takes them all in one go.
+        clock.AdvanceMs(heard.front().tick - clock.TickMs());
+        step.WakeUp();
+        step.ProcessBlocks(heard);
+        clock.AdvanceMs(heard.back().tick - clock.TickMs());
     }
     report.Finish();
     return report.Firings();

@@ -13,7 +13,7 @@ class ScanTriggers;
 // Runs the program's detection step over one recording as fast as it can: 10 ms blocks at
 // the recording's own rate and channel count, a simulated clock that follows the recording,
 // fresh live analysis and hold-offs for each recording; controls are reported, not carried
-// out.
+// out. The blocks of each wake-up reach the step together, as the program's transfers do.
 //
 // Threads: the scanning thread only.
 class RecordingScanner {
