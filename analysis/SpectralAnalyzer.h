@@ -127,7 +127,7 @@ private:
     std::array<std::uint32_t, kFrameLength> bitReversal_{};
     std::array<float, kFrameLength> window_{};
 
-    // The band part of the transform: after the first three stages (spans N, N / 2, N / 8)
+    // The band part of the transform: after the first three stages (spans N, N / 2, N / 4)
     // only the kBandSpan values at kBandBlock lead to bins 5 mod 8, which hold the band bins.
     static constexpr int kBandSpan = kFrameLength / 8;
     static constexpr int kBandBlock = kFrameLength / 2 + kFrameLength / 8;
