@@ -152,8 +152,8 @@ void DetectionStep::Analyse(const WaveData& block, std::uint64_t tick) {
 // only appended while the run is decided, so pass ends stay valid; the trims the blocks would
 // have made one by one happen together at the end.
 void DetectionStep::DecideRun() {
+    runTriggersListed_ = false;
     runScored_ = false;
-    scoredTriggers_.clear();
     runTrims_ = 0;
     for (const RunBlock& block : run_) {
         DecideBlock(block);
@@ -217,67 +217,76 @@ void DetectionStep::RunMatchingPasses(std::int64_t liveValues, std::uint64_t now
     }
 }
 
-// The sound triggers that may fire in this block. Only this thread writes their hold-offs and
-// the block tick is fixed, so a trigger passed over here stays so for the block, and one
-// chosen here is held off only by its own firings. Once the run is scored only the triggers
-// scored for it qualify (others could only appear through a change of the list from another
-// thread, which a later run takes up).
+// The sound triggers of this run that may fire in this block: those not held off at the block
+// tick. Only this thread writes their hold-offs, so a trigger passed over here stays so for
+// the block, and one chosen here is held off only by its own firings.
 void DetectionStep::SelectCandidates(std::uint64_t now) {
     candidates_.clear();
-    candidateIndices_.clear();
     if (now >= lastSoundTick_ + kSilenceRestMs) {
         return;  // no audible sample for a while: matching rests
     }
+    ListRunTriggers();
+    for (RunTrigger& trigger : runTriggers_) {
+        if (now >= trigger.holdUntil && (!runScored_ || trigger.scored)) {
+            candidates_.push_back({&trigger, false});
+        }
+    }
+}
+
+// Once per run, on first need: the active sound triggers in their time window at the last
+// wake-up, in list order, with their hold-offs and references. The window and the active flag
+// are read once per run (a change from another thread is taken up by the next run); the
+// hold-offs are this thread's to write, so the copies stay true while the run lasts.
+void DetectionStep::ListRunTriggers() {
+    if (runTriggersListed_) {
+        return;
+    }
+    runTriggersListed_ = true;
+    runTriggers_.clear();
+    runIndices_.clear();
     for (const CTrigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
-        if (runScored_ && !IsScoredInRun(listed)) {
+        if (!IsInTimeWindow(*listed, wakeUpTime_)) {
             continue;
         }
         // The list hands out records for reading; this thread is the one that writes a sound
         // trigger's hold-off, under the record's lock.
         auto* trigger = const_cast<CTrigger*>(listed);
-        if (!IsEligible(*trigger, now)) {
+        std::lock_guard lock(trigger->Mutex());
+        if (!IsOnText(trigger->active)) {
             continue;
         }
-        std::lock_guard lock(trigger->Mutex());
-        Candidate candidate{trigger, candidateIndices_.size(), 0, false};
+        RunTrigger entry{trigger, trigger->holdUntil, runIndices_.size(), 0, false};
         for (const std::uint32_t reference : trigger->referenceIndices) {
             if (reference < thresholds_.size()) {  // the set and the list agree by construction
-                candidateIndices_.push_back(reference);
-                ++candidate.indexCount;
+                runIndices_.push_back(reference);
+                ++entry.indexCount;
             }
         }
-        candidates_.push_back(candidate);
+        runTriggers_.push_back(entry);
     }
 }
 
-bool DetectionStep::IsScoredInRun(const CTrigger* trigger) const {
-    return std::binary_search(scoredTriggers_.begin(), scoredTriggers_.end(), trigger);
-}
-
-// Scores every pass from firstPassEnd to the end of the run in one call. The references are
-// those of every trigger eligible at the run's latest tick: hold-offs only grow within a run
-// (firings set them) and ticks only move on, so every candidate of a later block is among
-// them. Exact for every reference when an observer watches; otherwise only the listed
-// references, exact wherever the threshold could be exceeded.
+// Scores every pass from firstPassEnd to the end of the run in one call, for the references of
+// every trigger not held off at the run's latest tick: hold-offs only grow within a run (a
+// firing sets one past the block tick) and ticks only move on, so every candidate of a later
+// block is among them. Exact for every reference when an observer watches; otherwise only
+// the listed references, exact wherever the threshold could be exceeded.
 void DetectionStep::ScoreRun(std::size_t firstPassEnd) {
     std::uint64_t latestTick = 0;
     for (const RunBlock& block : run_) {
         latestTick = std::max(latestTick, block.tick);
     }
+    ListRunTriggers();
     selected_.clear();
-    for (const CTrigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
-        if (!IsEligible(*listed, latestTick)) {
-            continue;
-        }
-        scoredTriggers_.push_back(listed);
-        std::lock_guard lock(listed->Mutex());
-        for (const std::uint32_t reference : listed->referenceIndices) {
-            if (reference < thresholds_.size()) {
-                selected_.push_back(reference);
-            }
+    for (RunTrigger& trigger : runTriggers_) {
+        trigger.scored = latestTick >= trigger.holdUntil;
+        if (trigger.scored) {
+            const auto first =
+                runIndices_.begin() + static_cast<std::ptrdiff_t>(trigger.firstIndex);
+            selected_.insert(selected_.end(), first,
+                             first + static_cast<std::ptrdiff_t>(trigger.indexCount));
         }
     }
-    std::sort(scoredTriggers_.begin(), scoredTriggers_.end());
     std::sort(selected_.begin(), selected_.end());
     selected_.erase(std::unique(selected_.begin(), selected_.end()), selected_.end());
 
@@ -294,20 +303,6 @@ void DetectionStep::ScoreRun(std::size_t firstPassEnd) {
     runScored_ = true;
 }
 
-bool DetectionStep::IsEligible(const CTrigger& trigger, std::uint64_t now) const {
-    {
-        std::lock_guard lock(trigger.Mutex());
-        if (now < trigger.holdUntil) {
-            return false;
-        }
-    }
-    if (!IsInTimeWindow(trigger, wakeUpTime_)) {
-        return false;
-    }
-    std::lock_guard lock(trigger.Mutex());
-    return IsOnText(trigger.active);
-}
-
 void DetectionStep::MatchPass(std::size_t row, std::uint64_t now) {
     for (Candidate& candidate : candidates_) {
         if (StopRequested()) {
@@ -316,8 +311,9 @@ void DetectionStep::MatchPass(std::size_t row, std::uint64_t now) {
         if (candidate.fired) {
             continue;
         }
-        for (std::size_t k = 0; k < candidate.indexCount; ++k) {
-            const std::uint32_t reference = candidateIndices_[candidate.firstIndex + k];
+        const RunTrigger& trigger = *candidate.trigger;
+        for (std::size_t k = 0; k < trigger.indexCount; ++k) {
+            const std::uint32_t reference = runIndices_[trigger.firstIndex + k];
             const float score = scores_.At(row, reference);
             if (score > thresholds_[reference]) {
                 Fire(candidate, reference, score, now);
@@ -328,7 +324,7 @@ void DetectionStep::MatchPass(std::size_t row, std::uint64_t now) {
 
 void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float score,
                          std::uint64_t now) {
-    CTrigger& trigger = *candidate.trigger;
+    CTrigger& trigger = *candidate.trigger->trigger;
     std::int64_t seconds = 0;
     bool idle = false;
     Firing firing;
@@ -340,6 +336,7 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
             exec ? kExecHoldOffMs
                  : static_cast<std::uint64_t>(seconds) * kMsPerSecond + kHoldOffSlackMs;
         trigger.holdUntil = now + holdOff;
+        candidate.trigger->holdUntil = trigger.holdUntil;
         idle = trigger.GetTargetCode() == TargetCode::Telephone;
         firing = Firing{.kind = TriggerKind::Sound,
                         .triggerName = trigger.name,

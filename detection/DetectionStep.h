@@ -130,11 +130,19 @@ public:
     std::uint64_t BlockTick() const { return blockTick_; }
 
 private:
-    // An active sound trigger that may fire in this block, with its reference indices.
-    struct Candidate {
+    // An active sound trigger in its time window for the run being decided: its hold-off (kept
+    // in step with the record's, which only this thread writes), its reference indices, and
+    // whether they are among the run's scored references.
+    struct RunTrigger {
         CTrigger* trigger = nullptr;
-        std::size_t firstIndex = 0;  // into candidateIndices_
+        std::uint64_t holdUntil = 0;
+        std::size_t firstIndex = 0;  // into runIndices_
         std::size_t indexCount = 0;
+        bool scored = false;
+    };
+    // A run trigger that may fire in this block.
+    struct Candidate {
+        RunTrigger* trigger = nullptr;
         bool fired = false;  // held off by a firing earlier in this block
     };
 
@@ -153,8 +161,7 @@ private:
     std::int64_t NeededValues() const;
     void RunMatchingPasses(std::int64_t liveValues, std::uint64_t now);
     void SelectCandidates(std::uint64_t now);
-    bool IsEligible(const CTrigger& trigger, std::uint64_t now) const;
-    bool IsScoredInRun(const CTrigger* trigger) const;
+    void ListRunTriggers();
     void ScoreRun(std::size_t firstPassEnd);
     void MatchPass(std::size_t row, std::uint64_t now);
     void Fire(Candidate& candidate, std::uint32_t reference, float score, std::uint64_t now);
@@ -188,17 +195,18 @@ private:
 
     std::uint64_t blockTick_ = 0;
 
-    // The run being decided: its blocks, whether its passes are scored, from which pass end,
-    // the triggers whose references were scored (sorted), and the trims it has put off.
+    // The run being decided: its blocks, its sound triggers (listed on first need), whether
+    // its passes are scored and from which pass end, and the trims it has put off.
     std::vector<RunBlock> run_;
+    std::vector<RunTrigger> runTriggers_;
+    std::vector<std::uint32_t> runIndices_;
+    bool runTriggersListed_ = false;
     bool runScored_ = false;
     std::size_t scoredFirstPassEnd_ = 0;
-    std::vector<const CTrigger*> scoredTriggers_;
     std::int64_t runTrims_ = 0;
 
     // Scratch of one block (candidates) and of one run (references to score, scores).
     std::vector<Candidate> candidates_;
-    std::vector<std::uint32_t> candidateIndices_;
     std::vector<std::uint32_t> selected_;  // the references to score, increasing
     MatchKernel::Scores scores_;
 };
