@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "audio/ThreadName.h"
+
 namespace hushwell {
 
 NotificationDispatcher::NotificationDispatcher()
@@ -58,6 +60,7 @@ bool NotificationDispatcher::IsNotificationThread() const {
 }
 
 void NotificationDispatcher::Run(std::shared_ptr<State> state) {
+    NameThisThread("notifications");
     std::unique_lock lock(state->mutex);
     for (;;) {
         state->changed.wait(lock, [&] { return state->quit || !state->tasks.empty(); });
