@@ -26,7 +26,10 @@ inline constexpr std::int64_t kHundredNsPerSecond = 10000000;
 //
 // Initialize decides what the client is:
 // - with kStreamFlagLoopback: a loopback capture of everything the endpoint plays, read through
-//   GetCaptureClient; the stream is polled, no event is needed.
+//   GetCaptureClient. With kStreamFlagEventCallback as well it is event-driven: the event given
+//   to SetEventHandle is signalled whenever packets have arrived (once for several that arrive
+//   together), so that its reader sleeps until there is something to read. Without the flag,
+//   or without an event, the stream is polled.
 // - with kStreamFlagEventCallback: a render stream paced by the event given to
 //   SetEventHandle, written through GetRenderClient; the event is signalled whenever the
 //   stream can take more data (at least once per device period while started).
@@ -56,7 +59,8 @@ public:
     // that Initialize asked for).
     virtual AudioResult GetBufferSize(std::uint32_t& frames) = 0;
 
-    // The event that paces an event-callback render stream. Kept until the client is gone.
+    // The event that paces an event-callback render stream, or tells an event-driven capture
+    // that packets have arrived. Kept until the client is gone.
     virtual AudioResult SetEventHandle(std::shared_ptr<Event> event) = 0;
 
     // The default device period, in 100 ns units.

@@ -11,13 +11,16 @@
 #include "audio/AudioThreadPriority.h"
 #include "audio/CaptureClient.h"
 #include "audio/MixFormat.h"
+#include "audio/ThreadName.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
 
 namespace {
 
-constexpr std::uint32_t kLoopbackStreamFlags = kStreamFlagLoopback | kStreamFlagNoPersist;
+// An event-driven loopback: the stream signals the packet event when packets have arrived.
+constexpr std::uint32_t kLoopbackStreamFlags =
+    kStreamFlagLoopback | kStreamFlagEventCallback | kStreamFlagNoPersist;
 constexpr std::int64_t kEngineBufferDuration100ns =
     CWASAPICaptureLoopback::kEngineLatency.count() * kHundredNsPerMs;
 
@@ -98,6 +101,10 @@ bool CWASAPICaptureLoopback::OpenStream() {
     return true;
 }
 
+void CWASAPICaptureLoopback::SetFeedListener(std::function<void()> listener) {
+    feedListener_ = std::move(listener);
+}
+
 bool CWASAPICaptureLoopback::BeginCapture(std::span<std::uint8_t> snapshotBuffer) {
     {
         std::lock_guard lock(queueMutex_);
@@ -146,7 +153,8 @@ bool CWASAPICaptureLoopback::ConfigureEngine() {
             audioClient_->Initialize(kLoopbackStreamFlags, kEngineBufferDuration100ns, format))) {
         return false;
     }
-    if (!Succeeded(audioClient_->GetBufferSize(engineBufferFrames_))) {
+    if (!Succeeded(audioClient_->GetBufferSize(engineBufferFrames_)) ||
+        !Succeeded(audioClient_->SetEventHandle(packetEvent_))) {
         return false;
     }
     std::unique_ptr<CaptureClient> capture;
@@ -244,23 +252,34 @@ void CWASAPICaptureLoopback::SignalSwitch() {
 // ---- capture thread
 
 void CWASAPICaptureLoopback::CaptureThread() {
+    NameThisThread("capture");
     {
         std::lock_guard lock(queueMutex_);
         ClearQueuesLocked();
     }
     {
         AudioThreadPriority priority;
-        std::vector<Event*> events{&shutdownEvent_, &switchEvent_};
+        // In priority order: the shutdown ends the thread even with packets waiting.
+        enum Wake : std::size_t { kShutdown, kSwitch, kPackets, kSnapshot };
+        std::vector<Event*> events{&shutdownEvent_, &switchEvent_, packetEvent_.get(),
+                                   &snapshotEvent_};
         for (;;) {
-            const auto woken = WaitForAny(events, kPollInterval);
-            if (!woken) {
-                DrainPackets();
-            } else if (*woken == 0) {
+            const auto woken = WaitForAny(events, kWaitForever);
+            if (!woken || *woken == kShutdown) {
                 endReason_.store(EndReason::Shutdown);
                 break;
-            } else if (!SwitchToDefaultEndpoint()) {
-                endReason_.store(EndReason::SwitchFailed);
-                break;
+            }
+            if (*woken == kSwitch) {
+                if (!SwitchToDefaultEndpoint()) {
+                    endReason_.store(EndReason::SwitchFailed);
+                    break;
+                }
+            } else if (*woken == kPackets && DrainPackets()) {
+                if (feedListener_) {
+                    feedListener_();
+                }
+            } else {
+                ServeIdleSnapshotRequest();
             }
         }
     }
@@ -268,24 +287,26 @@ void CWASAPICaptureLoopback::CaptureThread() {
     ClearQueuesLocked();
 }
 
-void CWASAPICaptureLoopback::DrainPackets() {
-    std::uint32_t waiting = 0;
-    if (!Succeeded(captureClient_->GetNextPacketSize(waiting)) || waiting == 0) {
-        ServeIdleSnapshotRequest();
-        return;
-    }
+bool CWASAPICaptureLoopback::DrainPackets() {
+    bool added = false;
     for (;;) {
         const std::uint8_t* data = nullptr;
         std::uint32_t frames = 0;
         std::uint32_t flags = 0;
         // A failing call ends the drain until the next wake instead of spinning on it.
         if (!Succeeded(captureClient_->GetBuffer(data, frames, flags)) || frames == 0) {
-            return;
+            break;
         }
+        added = true;
         if (!ProcessPacket(data, frames, flags)) {
-            return;
+            break;
         }
     }
+    if (!added) {
+        // A wake without packets (a stream left behind by a switch) still serves a request.
+        ServeIdleSnapshotRequest();
+    }
+    return added;
 }
 
 bool CWASAPICaptureLoopback::ProcessPacket(const std::uint8_t* data, std::uint32_t frames,
@@ -318,8 +339,7 @@ bool CWASAPICaptureLoopback::ProcessPacket(const std::uint8_t* data, std::uint32
 }
 
 void CWASAPICaptureLoopback::ServeIdleSnapshotRequest() {
-    // An output that delivers no packets (a paused or suspended device) still answers a
-    // snapshot request with the history it has.
+    // Answers a snapshot request with the history there is, without waiting for a packet.
     std::lock_guard lock(queueMutex_);
     const std::uint64_t bytesCopied = CopySnapshotIfRequested();
     TrimHistory();
@@ -481,7 +501,7 @@ void CWASAPICaptureLoopback::PublishSnapshot(std::uint64_t bytesCopied) {
     snapshotReady_ = true;
 }
 
-// ---- user-interface thread: the detection engine
+// ---- the feed's reader
 
 CaptureBlock CWASAPICaptureLoopback::PopFeedBlock() {
     WaveFormat unused;
@@ -544,17 +564,21 @@ void CWASAPICaptureLoopback::SetHold(bool on) {
 }
 
 void CWASAPICaptureLoopback::RequestSnapshot(bool on) {
-    std::lock_guard request(requestMutex_);
-    snapshotRequest_ = on;
-    if (!on) {
-        return;
-    }
     {
-        std::lock_guard ready(readyMutex_);
-        snapshotReady_ = false;
+        std::lock_guard request(requestMutex_);
+        snapshotRequest_ = on;
+        if (!on) {
+            return;
+        }
+        {
+            std::lock_guard ready(readyMutex_);
+            snapshotReady_ = false;
+        }
+        std::lock_guard frameCount(frameCountMutex_);
+        snapshotFrameCount_ = 0;
     }
-    std::lock_guard frameCount(frameCountMutex_);
-    snapshotFrameCount_ = 0;
+    // Served at once, also when the output delivers no packets (a suspended device).
+    snapshotEvent_.Set();
 }
 
 void CWASAPICaptureLoopback::SetSnapshotReady(bool ready) {

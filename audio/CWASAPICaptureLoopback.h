@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -26,14 +27,17 @@ class CaptureClient;
 
 // Records everything the default output plays, through a loopback stream on it, and keeps it
 // in two first-in first-out queues of CaptureBlocks:
-// - the detector feed, which the detection engine drains every 50 ms (PopFeedBlock), and
+// - the detector feed, which the owner drains (PopFeedBlock), told by the feed listener
+//   whenever packets were added to it, and
 // - the history, a rolling window of the last 40 seconds that the sound editor freezes (hold)
 //   and copies out into the owner's snapshot buffer (snapshot request).
-// Its own capture thread polls the stream every 50 ms and drains every packet waiting. When
-// the output is removed, changes its format or another output becomes the default, the thread
-// reopens the stream on the default output; the queues survive the switch (unless the new
-// output's format differs, in which case audio in the old format is dropped so that every
-// block in the queues is in the current mix format).
+// Its own capture thread sleeps until the stream signals that packets have arrived (an
+// event-driven stream), then drains every packet waiting; it wakes for nothing else than
+// packets, a snapshot request, a switch and the shutdown. When the output is removed, changes
+// its format or another output becomes the default, the thread reopens the stream on the
+// default output; the queues survive the switch (unless the new output's format differs, in
+// which case audio in the old format is dropped so that every block in the queues is in the
+// current mix format).
 //
 // Calling order (the owner's runner thread; RunCaptureSession in CaptureOwnerSequence.h runs
 // the whole sequence): constructor, OpenStream, BeginCapture, WaitForCaptureEnd (returns once
@@ -48,9 +52,8 @@ public:
     // The history window, and the snapshot buffer the owner allocates (in seconds of audio).
     static constexpr std::uint32_t kHistorySeconds = 40;
     static constexpr std::uint32_t kSnapshotSeconds = 60;
-    // The stream's requested latency; the capture thread polls at half of it.
+    // The stream's requested buffer.
     static constexpr std::chrono::milliseconds kEngineLatency{100};
-    static constexpr std::chrono::milliseconds kPollInterval = kEngineLatency / 2;
     // How long a switch waits for the default output to settle after the first switch.
     static constexpr std::chrono::milliseconds kSwitchCompleteTimeout{500};
 
@@ -77,10 +80,14 @@ public:
     CWASAPICaptureLoopback(const CWASAPICaptureLoopback&) = delete;
     CWASAPICaptureLoopback& operator=(const CWASAPICaptureLoopback&) = delete;
 
-    // Opens the loopback stream (100 ms buffer, the endpoint's mix format) and, with stream
-    // switching, registers for session and default-output notifications. Clears hold, request
-    // and ready. False at the first failing step.
+    // Opens the loopback stream (event-driven, 100 ms buffer, the endpoint's mix format) and,
+    // with stream switching, registers for session and default-output notifications. Clears
+    // hold, request and ready. False at the first failing step.
     bool OpenStream();
+    // Called on the capture thread after each wake-up that added packets to the detector feed,
+    // once for all of them, outside the object's locks. It may pop the feed (PopFeedBlock) and
+    // must not wait for anything that waits for capture. Set it before BeginCapture.
+    void SetFeedListener(std::function<void()> listener);
     // Starts the stream and the capture thread. The snapshot buffer stays the owner's; it must
     // outlive the capture thread and hold at least the history cap (40 s of the mix format),
     // otherwise BeginCapture fails. The owner allocates kSnapshotSeconds of the mix format.
@@ -102,7 +109,7 @@ public:
     // The id of the output being captured (it changes with a switch).
     std::string EndpointId() const;
 
-    // --- User-interface thread (the detection engine's 50 ms timer), under the owner's lock ---
+    // --- The feed's reader: the feed listener, or the owner under its capture lock ---
 
     // Removes and returns the oldest block of the detector feed; a null block when it is empty.
     // The caller owns the block. The second form also gives the mix format the block is in,
@@ -122,8 +129,8 @@ public:
     int SampleType() const;
 
     // Snapshot handshake. Hold stops the trimming of the history, so it grows while the user
-    // records; a request makes the capture thread copy the whole history (oldest first, as
-    // much as fits) into the snapshot buffer at its next packet, clear request and hold, and
+    // records; a request wakes the capture thread, which copies the whole history (oldest
+    // first, as much as fits) into the snapshot buffer, clears request and hold, and
     // then publish the frame count and the ready flag. A history that outgrows the snapshot
     // buffer forces a snapshot by itself.
     // SetHold(true) also clears the frame count and then the ready flag; RequestSnapshot(true)
@@ -165,7 +172,7 @@ private:
 
     // --- Capture thread ---
     void CaptureThread();
-    void DrainPackets();
+    bool DrainPackets();
     bool ProcessPacket(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
     void ServeIdleSnapshotRequest();
     bool SwitchToDefaultEndpoint();
@@ -199,8 +206,14 @@ private:
     std::uint32_t engineBufferFrames_ = 0;  // as the stream reported it; informational
 
     std::thread captureThread_;
+    std::function<void()> feedListener_;  // set before the thread starts, read by it only
     Event shutdownEvent_{Event::Mode::AutoReset};
     Event switchEvent_{Event::Mode::AutoReset};
+    // Signalled by the stream when packets have arrived; shared with every stream the object
+    // opens (a stream left behind by a switch may still signal it, which costs one empty drain).
+    const std::shared_ptr<Event> packetEvent_ = std::make_shared<Event>(Event::Mode::AutoReset);
+    // Signalled by RequestSnapshot(true), so that a request is served without new packets.
+    Event snapshotEvent_{Event::Mode::AutoReset};
     // Set when the default output has settled; the first switch of an object never waits.
     Event switchCompleteEvent_{Event::Mode::ManualReset, true};
     // Set by the notification callbacks while a switch is pending, cleared when it ends.

@@ -15,8 +15,9 @@ inline constexpr std::uint32_t kBufferFlagSilent = 0x2;  // treat the packet's d
 // since the last read, up to its buffer (at least two seconds); older ones are dropped and the
 // next packet carries kBufferFlagDataDiscontinuity.
 //
-// Threads: meant for one polling thread. Calls are serialised inside the layer, so the owner
-// may Stop the audio client from another thread while the poller runs.
+// Threads: meant for one reading thread (polling, or woken by the stream's event). Calls are
+// serialised inside the layer, so the owner may Stop the audio client from another thread while the
+// poller runs.
 class CaptureClient {
 public:
     virtual ~CaptureClient() = default;

@@ -17,8 +17,9 @@ namespace {
 
 // The device period the layer reports and paces render events by.
 constexpr std::chrono::milliseconds kDevicePeriod{10};
-// The size of the packets a loopback capture asks the server for.
-constexpr std::chrono::milliseconds kCaptureFragment{15};
+// The size of the packets a loopback capture asks the server for: one transfer, and one
+// wake-up of the capture thread, per fragment. Larger fragments would cost reaction time.
+constexpr std::chrono::milliseconds kCaptureFragment{50};
 // The buffer a client gets when Initialize asks for none.
 constexpr std::chrono::milliseconds kDefaultBuffer{100};
 // A render stream holds at least this many periods.
@@ -352,13 +353,21 @@ void PulseClientState::ArmPeriodTimerLocked() {
 
 // ---- capture
 
-AudioResult PulseClientState::NextPacketSize(std::uint32_t& frames) {
-    PulseLock lock(connection_->Mainloop());
-    frames = 0;
-    if (kind_ != Kind::Capture) {
-        return kind_ == Kind::Uninitialized ? AudioResult::WrongState : AudioResult::Unsupported;
+// The reads of a capture take only the packet queue's own lock, never the main loop's: the
+// loop thread holds that while it signals the packet event, and the woken reader would
+// otherwise go back to sleep at once for it. The queue exists from before the kind says
+// Capture on, and both the kind and the invalid flag are atomic.
+AudioResult PulseClientState::CaptureUsable() const {
+    const Kind kind = kind_.load();
+    if (kind != Kind::Capture) {
+        return kind == Kind::Uninitialized ? AudioResult::WrongState : AudioResult::Unsupported;
     }
-    if (AudioResult usable = UsableLocked(); usable != AudioResult::Ok) {
+    return UsableLocked();
+}
+
+AudioResult PulseClientState::NextPacketSize(std::uint32_t& frames) {
+    frames = 0;
+    if (AudioResult usable = CaptureUsable(); usable != AudioResult::Ok) {
         return usable;
     }
     return packets_->GetNextPacketSize(frames);
@@ -366,44 +375,49 @@ AudioResult PulseClientState::NextPacketSize(std::uint32_t& frames) {
 
 AudioResult PulseClientState::GetCaptureBuffer(const std::uint8_t*& data, std::uint32_t& frames,
                                                std::uint32_t& flags) {
-    PulseLock lock(connection_->Mainloop());
     data = nullptr;
     frames = 0;
     flags = 0;
-    if (kind_ != Kind::Capture) {
-        return kind_ == Kind::Uninitialized ? AudioResult::WrongState : AudioResult::Unsupported;
-    }
-    if (AudioResult usable = UsableLocked(); usable != AudioResult::Ok) {
+    if (AudioResult usable = CaptureUsable(); usable != AudioResult::Ok) {
         return usable;
     }
     return packets_->GetBuffer(data, frames, flags);
 }
 
 AudioResult PulseClientState::ReleaseCaptureBuffer(std::uint32_t frames) {
-    PulseLock lock(connection_->Mainloop());
-    if (kind_ != Kind::Capture) {
-        return kind_ == Kind::Uninitialized ? AudioResult::WrongState : AudioResult::Unsupported;
-    }
     // Releasing stays possible on a dead stream, so that its reader can finish cleanly.
+    if (AudioResult usable = CaptureUsable();
+        usable != AudioResult::Ok && usable != AudioResult::DeviceInvalidated) {
+        return usable;
+    }
     return packets_->ReleaseBuffer(frames);
 }
 
 void PulseClientState::OnReadable() {
+    if (PushReadableLocked() && event_ != nullptr) {
+        event_->Set();  // once for everything that arrived in this transfer
+    }
+}
+
+bool PulseClientState::PushReadableLocked() {
     pa_stream* stream = stream_.get();
     const std::uint32_t blockAlign = streamFormat_.format.blockAlign;
+    bool pushed = false;
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0) {
             connection_->Warn("pa_stream_peek failed: " + connection_->ErrorTextLocked());
-            return;
+            break;
         }
         if (bytes == 0) {
-            return;
+            break;
         }
         if (data == nullptr) {
             // A hole in the recording: as much silence.
-            packets_->Push(nullptr, static_cast<std::uint32_t>(bytes / blockAlign), true);
+            const auto frames = static_cast<std::uint32_t>(bytes / blockAlign);
+            packets_->Push(nullptr, frames, true);
+            pushed = pushed || frames > 0;
         } else {
             const auto* begin = static_cast<const std::uint8_t*>(data);
             partialFrame_.insert(partialFrame_.end(), begin, begin + bytes);
@@ -412,9 +426,11 @@ void PulseClientState::OnReadable() {
                            false);
             partialFrame_.erase(partialFrame_.begin(),
                                 partialFrame_.begin() + static_cast<std::ptrdiff_t>(whole));
+            pushed = pushed || whole > 0;
         }
         pa_stream_drop(stream);
     }
+    return pushed;
 }
 
 // ---- render

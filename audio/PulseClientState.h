@@ -4,6 +4,7 @@
 #include <pulse/sample.h>
 #include <pulse/stream.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,8 +30,9 @@ class Event;
 // the render buffer, and the session listeners. Registered with the connection, which tells
 // it when its sink goes away or changes format, or the server is lost.
 //
-// Threads: the public operations from any thread (each takes the main loop's lock); the
-// *Locked ones with the lock held; the stream callbacks run on the loop thread.
+// Threads: the public operations from any thread (each takes the main loop's lock, except the
+// capture reads, which take only the packet queue's); the *Locked ones with the lock held; the
+// stream callbacks run on the loop thread.
 class PulseClientState : public std::enable_shared_from_this<PulseClientState> {
 public:
     enum class Kind { Uninitialized, Capture, Render, SessionOnly };
@@ -76,6 +78,7 @@ private:
     using Listener = std::pair<const void*, AudioSessionEvents*>;
 
     AudioResult UsableLocked() const;
+    AudioResult CaptureUsable() const;
     AudioResult ConnectRecordLocked(std::int64_t bufferDuration100ns);
     AudioResult ConnectPlaybackLocked(std::int64_t bufferDuration100ns);
     AudioResult AwaitStreamReadyLocked(const char* call);
@@ -84,6 +87,7 @@ private:
     void ArmPeriodTimerLocked();
     void OnStreamState();
     void OnReadable();
+    bool PushReadableLocked();
     void OnWritable();
     bool IsListener(const Listener& listener);
 
@@ -100,15 +104,17 @@ private:
     const std::string monitorName_;
     const PulseStreamFormat streamFormat_;
 
+    // Changed under the main loop's lock; atomic, so that the capture reads may look at them
+    // without it (see CaptureUsable).
+    std::atomic<Kind> kind_{Kind::Uninitialized};
+    std::atomic<bool> invalid_{false};
     // Under the main loop's lock.
-    Kind kind_ = Kind::Uninitialized;
-    bool invalid_ = false;
     bool started_ = false;
     const char* connectCall_ = "";  // the pa_ call that connected the stream, for warnings
     PulseStream stream_;
     std::uint32_t bufferFrames_ = 0;
-    std::shared_ptr<Event> event_;
-    PulseTimer periodTimer_;  // render: signals the event every device period
+    std::shared_ptr<Event> event_;  // render: paces the writer; capture: packets arrived
+    PulseTimer periodTimer_;        // render: signals the event every device period
     std::unique_ptr<CapturePacketQueue> packets_;
     std::vector<std::uint8_t> partialFrame_;  // captured bytes short of a whole frame
     std::vector<std::uint8_t> renderScratch_;

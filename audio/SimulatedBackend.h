@@ -31,6 +31,10 @@ class SimulatedCore;
 //   what a render client writes is recorded (TakeRenderedBytes) and, as it is written, also
 //   goes to the captures of its device. Its event is signalled at Start and by Pump whenever at
 //   least one period has passed since the last signal.
+// - an event-driven capture (loopback with kStreamFlagEventCallback and an event) has its event
+//   signalled whenever packets became due: by a pacer thread that looks at the clock every few
+//   milliseconds once such a capture has started (so a reader wakes as a ManualClock moves on,
+//   with exactly the packets the clock says), and at once by Pump and Play.
 // - the up to date state is computed when a client asks, and by Pump; a test that moves a
 //   ManualClock calls Pump so that render threads waiting on their events wake.
 // Notifications arrive on the layer's notification thread as on a real server;

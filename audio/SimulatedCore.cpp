@@ -19,8 +19,9 @@ constexpr std::uint64_t kPeriodMs = 10;
 constexpr std::uint64_t kDefaultBufferMs = 100;
 // A render stream holds at least this many periods.
 constexpr std::uint64_t kMinRenderPeriods = 2;
-// How often the real-time pump runs.
+// How often the real-time pump runs, and how often the capture pacer looks at the clock.
 constexpr std::chrono::milliseconds kRealTimePumpInterval{5};
+constexpr std::chrono::milliseconds kCapturePacerInterval{5};
 
 std::uint64_t FramesIn(std::uint64_t ms, std::uint32_t rate) {
     return ms * rate / 1000;
@@ -36,6 +37,7 @@ SimulatedCore::SimulatedCore(const Clock& clock) : clock_(clock) {}
 
 SimulatedCore::~SimulatedCore() {
     StopRealTimePump();
+    StopCapturePacer();
 }
 
 // ---- devices and notifications
@@ -394,6 +396,8 @@ AudioResult SimulatedCore::Start(SimulatedStream& stream) {
     if (stream.kind == SimulatedStream::Kind::Render) {
         stream.framesAtSignal = stream.framesBeforeRun;
         stream.event->Set();
+    } else if (stream.event != nullptr) {
+        StartCapturePacerLocked();
     }
     return AudioResult::Ok;
 }
@@ -425,9 +429,9 @@ std::uint64_t SimulatedCore::FramesDueLocked(const SimulatedStream& stream,
     return stream.framesBeforeRun + FramesIn(now - stream.runStartTick, stream.format.sampleRate);
 }
 
-void SimulatedCore::CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t now) {
+bool SimulatedCore::CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t now) {
     if (!stream.started || ValidLocked(stream) != AudioResult::Ok) {
-        return;
+        return false;
     }
     const std::uint64_t packetFrames = PeriodFrames(stream.format);
     const std::size_t packetBytes = packetFrames * stream.format.blockAlign;
@@ -448,6 +452,9 @@ void SimulatedCore::CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t 
         stream.packets->Clear();
         stream.packets->MarkGap();
     }
+    if (due - stream.framesDone < packetFrames) {
+        return false;
+    }
     std::vector<std::uint8_t> packet(packetBytes);
     while (due - stream.framesDone >= packetFrames) {
         stream.framesDone += packetFrames;
@@ -461,6 +468,13 @@ void SimulatedCore::CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t 
         stream.pendingInput.erase(stream.pendingInput.begin(),
                                   stream.pendingInput.begin() + static_cast<std::ptrdiff_t>(taken));
         stream.packets->Push(packet.data(), static_cast<std::uint32_t>(packetFrames), false);
+    }
+    return true;
+}
+
+void SimulatedCore::SignalCaptureLocked(SimulatedStream& stream, std::uint64_t now) {
+    if (CatchUpCaptureLocked(stream, now) && stream.event != nullptr) {
+        stream.event->Set();
     }
 }
 
@@ -639,7 +653,7 @@ void SimulatedCore::PlayLocked(Device& device, const std::uint8_t* bytes, std::s
             DeviceOfLocked(*stream) != &device) {
             continue;
         }
-        CatchUpCaptureLocked(*stream, now);
+        SignalCaptureLocked(*stream, now);
         stream->pendingInput.insert(stream->pendingInput.end(), bytes, bytes + size);
     }
 }
@@ -733,7 +747,7 @@ void SimulatedCore::Pump() {
                 continue;
             }
             if (stream->kind == SimulatedStream::Kind::Capture) {
-                CatchUpCaptureLocked(*stream, now);
+                SignalCaptureLocked(*stream, now);
                 continue;
             }
             UpdateRenderLocked(*stream, now);
@@ -757,6 +771,42 @@ void SimulatedCore::StartRealTimePump() {
             std::this_thread::sleep_for(kRealTimePumpInterval);
         }
     });
+}
+
+void SimulatedCore::StartCapturePacerLocked() {
+    if (pacerThread_.joinable()) {
+        return;
+    }
+    pacerThread_ = std::thread([this] {
+        std::unique_lock lock(mutex_);
+        while (!pacerQuit_) {
+            PaceCapturesLocked();
+            pacerWake_.wait_for(lock, kCapturePacerInterval);
+        }
+    });
+}
+
+void SimulatedCore::PaceCapturesLocked() {
+    const std::uint64_t now = clock_.TickMs();
+    for (auto& [id, device] : devices_) {
+        for (const auto& stream : LiveStreamsLocked(device)) {
+            if (stream->kind == SimulatedStream::Kind::Capture && stream->started &&
+                DeviceOfLocked(*stream) == &device) {
+                SignalCaptureLocked(*stream, now);
+            }
+        }
+    }
+}
+
+void SimulatedCore::StopCapturePacer() {
+    {
+        std::lock_guard lock(mutex_);
+        pacerQuit_ = true;
+    }
+    pacerWake_.notify_all();
+    if (pacerThread_.joinable()) {
+        pacerThread_.join();
+    }
 }
 
 void SimulatedCore::StopRealTimePump() {

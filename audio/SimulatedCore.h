@@ -123,7 +123,13 @@ private:
     Device* DeviceOfLocked(const SimulatedStream& stream);
     AudioResult ValidLocked(const SimulatedStream& stream);
     std::uint64_t FramesDueLocked(const SimulatedStream& stream, std::uint64_t now) const;
-    void CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t now);
+    // Packetises what the clock says has played; true when packets were added.
+    bool CatchUpCaptureLocked(SimulatedStream& stream, std::uint64_t now);
+    // The same, and signals an event-driven capture's event when packets were added.
+    void SignalCaptureLocked(SimulatedStream& stream, std::uint64_t now);
+    void StartCapturePacerLocked();
+    void PaceCapturesLocked();
+    void StopCapturePacer();
     void UpdateRenderLocked(SimulatedStream& stream, std::uint64_t now);
     void PlayLocked(Device& device, const std::uint8_t* bytes, std::size_t size);
     std::vector<std::shared_ptr<SimulatedStream>> LiveStreamsLocked(Device& device);
@@ -148,6 +154,13 @@ private:
 
     std::atomic<bool> pumpQuit_{false};
     std::thread pumpThread_;
+
+    // The capture pacer: while an event-driven capture has been started, it looks at the clock
+    // every few milliseconds and signals the event of each capture that packets became due for,
+    // as a device delivers them, whether the clock is real or moved by a test. Under the lock.
+    bool pacerQuit_ = false;
+    std::condition_variable pacerWake_;
+    std::thread pacerThread_;
 
     // Last, so it is destroyed first: no task runs once the state above is gone.
     NotificationDispatcher dispatcher_;

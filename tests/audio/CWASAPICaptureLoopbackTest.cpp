@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,11 +32,12 @@ std::uint64_t FramesIn(std::uint64_t ms, const WaveFormat& format) {
 // The simulated sound system with the capture owner running on it.
 class CaptureTest : public ::testing::Test {
 protected:
-    void StartCapture(std::initializer_list<const char*> ids, const WaveFormat& format) {
+    void StartCapture(std::initializer_list<const char*> ids, const WaveFormat& format,
+                      std::function<void(Capture&)> onFeed = {}) {
         for (const char* id : ids) {
             ASSERT_TRUE(sim_.AddDevice(id, format));
         }
-        owner_ = std::make_unique<CaptureOwner>(spy_);
+        owner_ = std::make_unique<CaptureOwner>(spy_, std::move(onFeed));
         ASSERT_TRUE(owner_->WaitStarted());
     }
 
@@ -174,6 +177,67 @@ TEST_F(CaptureTest, UndrainedFeedAndHistoryKeepTheNewestFortySeconds) {
     EXPECT_EQ(DrainFeed(), CounterBytes(format, FramesIn(5000, format), FramesIn(40000, format)));
     EXPECT_EQ(Get(&Capture::FeedBytes), 0u);
     EXPECT_EQ(Get(&Capture::HistoryBytes), cap);  // popping the feed leaves the history
+}
+
+// ---- the event-driven capture thread
+
+TEST_F(CaptureTest, EachDeliveryReachesTheFeedListenerOnceWithEveryPacketExactlyOnce) {
+    const WaveFormat format = MakeMixFormat(MixSampleType::Pcm16, 48000, 2);
+    std::mutex mutex;
+    Bytes received;
+    std::vector<int> blocksPerCall;
+    StartCapture({"out"}, format, [&](Capture& capture) {
+        std::lock_guard lock(mutex);
+        int blocks = 0;
+        while (CaptureBlock block = capture.PopFeedBlock()) {
+            received.insert(received.end(), block.Payload(), block.Payload() + block.PayloadSize());
+            ++blocks;
+        }
+        blocksPerCall.push_back(blocks);
+    });
+    const Bytes played = CounterBytes(format, 0, FramesIn(3000, format));
+    sim_.Play("out", played);
+    const auto receivedSize = [&] {
+        std::lock_guard lock(mutex);
+        return received.size();
+    };
+    const std::size_t packetBytes = FramesIn(10, format) * format.blockAlign;
+    // Steps that end inside a packet, on its edge, and many packets on.
+    std::uint64_t elapsed = 0;
+    for (const std::uint64_t step : {5, 5, 500, 3, 7, 1000, 480, 1000}) {
+        std::size_t callsBefore = 0;
+        {
+            std::lock_guard lock(mutex);
+            callsBefore = blocksPerCall.size();
+        }
+        clock_.AdvanceMs(step);
+        sim_.Pump();
+        elapsed += step;
+        ASSERT_TRUE(Eventually([&] { return receivedSize() == elapsed / 10 * packetBytes; }));
+        if (step == 500) {
+            // Fifty packets that arrived together: one wake-up, one call.
+            std::lock_guard lock(mutex);
+            EXPECT_EQ(std::vector<int>(blocksPerCall.begin() + callsBefore, blocksPerCall.end()),
+                      std::vector<int>{50});
+        }
+    }
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(received, played);
+    // The listener hears of deliveries only: never a call without packets.
+    for (int blocks : blocksPerCall) {
+        EXPECT_GT(blocks, 0);
+    }
+}
+
+TEST_F(CaptureTest, WithNoPacketsComingASwitchAndAStopStillEndPromptly) {
+    StartCapture({"a", "b"}, MakeMixFormat(MixSampleType::Float32, 48000, 2));
+    // The clock stands still: the capture thread sleeps, and only the events wake it.
+    sim_.SetDefaultDevice("b");
+    WaitSwitched("b");
+    With([](Capture& c) { c.RequestSnapshot(true); });
+    ASSERT_TRUE(Eventually([&] { return !Get(&Capture::IsSnapshotRequested); }));
+    EXPECT_EQ(Get(&Capture::CapturedFrames), 0u);
+    EXPECT_EQ(owner_->Stop(), CaptureSessionEnd::Stopped);
 }
 
 // ---- following the default output

@@ -155,16 +155,21 @@ private:
 };
 
 // The owner's side as the detection engine plays it: a capture slot under a capture lock, a
-// runner thread that runs one capture session, and the stop request.
+// runner thread that runs one capture session, and the stop request. With `onFeed`, it is the
+// feed listener of the capture object (called on the capture thread, outside the lock).
 class CaptureOwner {
 public:
-    explicit CaptureOwner(AudioBackend& backend) {
-        runner_ = std::thread([this, &backend] {
+    explicit CaptureOwner(AudioBackend& backend,
+                          std::function<void(CWASAPICaptureLoopback&)> onFeed = {}) {
+        runner_ = std::thread([this, &backend, onFeed = std::move(onFeed)] {
             CaptureOwnerHooks hooks;
-            hooks.publish = [this](CWASAPICaptureLoopback* capture) {
+            hooks.publish = [this, &onFeed](CWASAPICaptureLoopback* capture) {
                 std::lock_guard lock(mutex_);
                 if (capture != nullptr && stopping_) {
                     return false;
+                }
+                if (capture != nullptr && onFeed) {
+                    capture->SetFeedListener([capture, &onFeed] { onFeed(*capture); });
                 }
                 slot_ = capture;
                 return true;
