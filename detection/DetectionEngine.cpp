@@ -9,6 +9,7 @@
 #include "audio/CWASAPICaptureLoopback.h"
 #include "audio/CaptureOwnerSequence.h"
 #include "audio/MixFormat.h"
+#include "audio/ThreadName.h"
 #include "base/Clock.h"
 #include "detection/DetectionStep.h"
 #include "detection/EngineTimers.h"
@@ -138,6 +139,10 @@ void DetectionEngine::StartDetection() {
     detectionThread_ = std::thread([this] { DetectionThread(); });
     detectionStarted_.Wait();
     detectionRunning_.store(true);
+    {
+        std::lock_guard lock(feedMutex_);
+        feedToDetection_ = true;
+    }
     StartEngineTimers();
 }
 
@@ -146,6 +151,11 @@ void DetectionEngine::StopDetection() {
         return;
     }
     StopEngineTimers();
+    {
+        // From here on the feed keeps what arrives; a move in progress ends first.
+        std::lock_guard lock(feedMutex_);
+        feedToDetection_ = false;
+    }
     step_->RequestStop();
     stopEvent_.Set();
     detectionThread_.join();
@@ -156,7 +166,6 @@ void DetectionEngine::StartEngineTimers() {
     std::lock_guard lock(timerMutex_);
     timersEnabled_ = true;
     setup_.timers->Start(kTimeTriggerTimerId, kTimeTriggerPeriod);
-    setup_.timers->Start(kQueueFeedTimerId, kQueueFeedPeriod);
     setup_.timers->Start(kRunnerTimerId, kRunnerPeriod);
 }
 
@@ -164,7 +173,6 @@ void DetectionEngine::StopEngineTimers() {
     std::lock_guard lock(timerMutex_);
     timersEnabled_ = false;
     setup_.timers->Stop(kTimeTriggerTimerId);
-    setup_.timers->Stop(kQueueFeedTimerId);
     setup_.timers->Stop(kRunnerTimerId);
 }
 
@@ -200,8 +208,8 @@ void DetectionEngine::Resume() {
 }
 
 void DetectionEngine::DiscardCaptureFeed() {
-    // What played while paused is not detected later: the first queue feed after resuming
-    // would otherwise hand the oldest seconds of it to detection.
+    // What played while paused is not detected later: the first delivery after resuming would
+    // otherwise hand the oldest seconds of it to detection.
     std::lock_guard lock(captureMutex_);
     if (capture_ == nullptr) {
         return;
@@ -306,9 +314,6 @@ void DetectionEngine::OnEngineTimer(int id) {
         case kTimeTriggerTimerId:
             RunTimeTriggerStep();
             break;
-        case kQueueFeedTimerId:
-            MoveCaptureFeed();
-            break;
         case kRunnerTimerId:
             HouseKeepRunners();
             break;
@@ -323,24 +328,6 @@ void DetectionEngine::RunTimeTriggerStep() {
     RestartTimer(kTimeTriggerTimerId, kTimeTriggerPeriod);
 }
 
-void DetectionEngine::MoveCaptureFeed() {
-    setup_.timers->Stop(kQueueFeedTimerId);
-    // Every packet that accumulated since the last run, each with the format it was captured in.
-    for (;;) {
-        std::lock_guard lock(captureMutex_);
-        if (capture_ == nullptr) {
-            break;
-        }
-        WaveFormat format;
-        CaptureBlock block = capture_->PopFeedBlock(format);
-        if (!block) {
-            break;
-        }
-        EnqueueCaptureBlock(std::move(block), format);
-    }
-    RestartTimer(kQueueFeedTimerId, kQueueFeedPeriod);
-}
-
 void DetectionEngine::HouseKeepRunners() {
     setup_.timers->Stop(kRunnerTimerId);
     runners_->DestroyFinishedAndRecheck();
@@ -349,29 +336,49 @@ void DetectionEngine::HouseKeepRunners() {
 
 // --- Capture packets into detection blocks ------------------------------------------------------
 
+void DetectionEngine::OnCaptureFeed(CWASAPICaptureLoopback& capture) {
+    std::lock_guard lock(feedMutex_);
+    if (!feedToDetection_) {
+        return;  // paused or stopped: the feed keeps the audio, up to its own cap
+    }
+    bool queued = false;
+    WaveFormat format;
+    while (CaptureBlock block = capture.PopFeedBlock(format)) {
+        queued = QueueCaptureBlock(std::move(block), format) || queued;
+    }
+    // One wake-up for the whole delivery.
+    if (queued) {
+        dataEvent_.Set();
+    }
+}
+
 void DetectionEngine::EnqueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat) {
+    if (QueueCaptureBlock(std::move(block), mixFormat)) {
+        dataEvent_.Set();
+    }
+}
+
+bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat) {
     if (!block) {
-        return;
+        return false;
     }
     {
         std::lock_guard lock(queueMutex_);
         if (queue_.size() >= kMaxQueuedBlocks) {
             // The detection thread is behind: the audio is dropped and nobody is woken.
             droppedBlocks_.fetch_add(1);
-            return;
+            return false;
         }
     }
     std::unique_ptr<WaveData> data = ConvertPacket(block, mixFormat);
     block = CaptureBlock();
-    {
-        std::lock_guard lock(queueMutex_);
-        if (data && data->SampleCount() > 0) {
-            queue_.push_back(std::move(data));
-        } else {
-            discardedPackets_.fetch_add(1);
-        }
+    std::lock_guard lock(queueMutex_);
+    if (!data || data->SampleCount() == 0) {
+        discardedPackets_.fetch_add(1);
+        return false;
     }
-    dataEvent_.Set();
+    queue_.push_back(std::move(data));
+    return true;
 }
 
 std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& block,
@@ -410,6 +417,7 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
 // --- DetectionThread ---------------------------------------------------------------------------
 
 void DetectionEngine::DetectionThread() {
+    NameThisThread("detection");
     step_->Begin();
     detectionStarted_.Set();
     for (;;) {
@@ -424,9 +432,10 @@ void DetectionEngine::DetectionThread() {
 }
 
 void DetectionEngine::DrainQueue() {
-    while (!step_->StopRequested()) {
-        std::unique_ptr<WaveData> block = TakeOldestBlock();
-        if (!block) {
+    // Every block waiting, taken at once: a delivery is worked through in one go.
+    const std::deque<std::unique_ptr<WaveData>> blocks = TakeQueuedBlocks();
+    for (const std::unique_ptr<WaveData>& block : blocks) {
+        if (step_->StopRequested()) {
             return;
         }
         if (setup_.blockHook) {
@@ -438,19 +447,15 @@ void DetectionEngine::DrainQueue() {
     }
 }
 
-std::unique_ptr<WaveData> DetectionEngine::TakeOldestBlock() {
+std::deque<std::unique_ptr<WaveData>> DetectionEngine::TakeQueuedBlocks() {
     std::lock_guard lock(queueMutex_);
-    if (queue_.empty()) {
-        return nullptr;
-    }
-    std::unique_ptr<WaveData> block = std::move(queue_.front());
-    queue_.pop_front();
-    return block;
+    return std::exchange(queue_, {});
 }
 
 // --- CaptureRunner -----------------------------------------------------------------------------
 
 void DetectionEngine::CaptureRunner() {
+    NameThisThread("capture-runner");
     CaptureOwnerHooks hooks;
     hooks.publish = [this](CWASAPICaptureLoopback* capture) { return PublishCapture(capture); };
     hooks.started = [this] { OnCaptureStarted(); };
@@ -482,6 +487,10 @@ bool DetectionEngine::PublishCapture(CWASAPICaptureLoopback* capture) {
     std::lock_guard lock(captureMutex_);
     if (capture != nullptr && captureQuit_) {
         return false;
+    }
+    if (capture != nullptr) {
+        // Before BeginCapture: the capture thread hands every delivery straight over.
+        capture->SetFeedListener([this, capture] { OnCaptureFeed(*capture); });
     }
     capture_ = capture;
     captureRunning_ = false;

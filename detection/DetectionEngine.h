@@ -35,14 +35,16 @@ class RunnerList;
 class TimeTriggerStep;
 
 // Ties detection together: the live trigger list and its reference set, the loopback capture
-// (driven by the CaptureRunner thread), the detection queue that the 50 ms timer fills from
-// the capture's feed, the DetectionThread that runs the block step on every queued block, the
-// control runners the steps start, and the timers of the time-trigger step and the runner
-// housekeeping.
+// (driven by the CaptureRunner thread), the detection queue that the capture thread fills from
+// its feed as packets arrive, the DetectionThread that runs the block step on the queued
+// blocks, the control runners the steps start, and the timers of the time-trigger step and the
+// runner housekeeping. Nothing runs on a clock while nothing happens: the capture thread wakes
+// when the sound server delivers audio and wakes the detection thread once per delivery.
 //
-// States: running (detection thread alive, timers 100, 200 and 300 active, controls allowed)
-// and paused (no detection thread, no timers, no runners, controls blocked). Capture runs in
-// both; while paused its feed fills up to its own 40-second cap.
+// States: running (detection thread alive, feed moved into the queue, timers 100 and 300
+// active, controls allowed) and paused (no detection thread, no timers, no runners, controls
+// blocked). Capture runs in both; while paused (and while detection is stopped for a rebuild)
+// its feed fills up to its own 40-second cap.
 //
 // Capture keeps itself alive: when there is no default output, when following a new default
 // output failed, or when the sound server went away, the CaptureRunner runs the capture
@@ -50,8 +52,10 @@ class TimeTriggerStep;
 // one when it runs again, however many attempts lie between.
 //
 // Lock order where two are held: the capture lock before the capture object's queue lock and
-// before the queue lock; the runner-list lock before the program-wide runner lock; the
-// trigger list's lock before a trigger's lock.
+// before the queue lock; the feed lock before the capture object's queue lock and before the
+// queue lock; the runner-list lock before the program-wide runner lock; the trigger list's
+// lock before a trigger's lock. The detection and capture threads never take the capture
+// lock, which the user interface holds while it works with the capture object.
 //
 // Threads: the methods under "control thread" belong to the thread that owns the engine (the
 // user-interface thread in the program; one test thread in tests) and must not be called
@@ -63,8 +67,6 @@ public:
     // Timer ids and periods.
     static constexpr int kTimeTriggerTimerId = 100;
     static constexpr std::chrono::milliseconds kTimeTriggerPeriod{3000};
-    static constexpr int kQueueFeedTimerId = 200;
-    static constexpr std::chrono::milliseconds kQueueFeedPeriod{50};
     static constexpr int kRunnerTimerId = 300;
     static constexpr std::chrono::milliseconds kRunnerPeriod{1000};
 
@@ -161,16 +163,19 @@ public:
     // every timer and command.
     void ShutdownEngine();
 
-    // The host's timers: 100 runs the time-trigger step, 200 moves the capture feed into the
-    // detection queue, 300 destroys finished runners and rechecks the others. Any other id,
-    // and every id once the engine is shut down, changes nothing.
+    // The host's timers: 100 runs the time-trigger step, 300 destroys finished runners and
+    // rechecks the others. Any other id, and every id once the engine is shut down, changes
+    // nothing.
     void OnEngineTimer(int id);
+
+    // --- Capture thread (and tests) ---
 
     // Converts one capture packet in the given mix format to a 16-bit block and queues it for
     // the detection thread, then wakes that thread. 16-bit integer and 32-bit float samples
     // (plain tags or the extensible tag with the matching sub-format) of one or two channels
     // are taken; any other format delivers nothing. With kMaxQueuedBlocks waiting the packet is
-    // dropped and the thread is not woken. Called by timer 200 under the capture lock.
+    // dropped and the thread is not woken. The capture's feed listener queues every packet of
+    // a delivery this way and wakes the thread once for all of them.
     void EnqueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat);
 
     // --- Any thread ---
@@ -203,14 +208,17 @@ private:
 
     // --- Timer handlers ---
     void RunTimeTriggerStep();
-    void MoveCaptureFeed();
     void HouseKeepRunners();
     void RestartTimer(int id, std::chrono::milliseconds period);
 
     // --- DetectionThread ---
     void DetectionThread();
     void DrainQueue();
-    std::unique_ptr<WaveData> TakeOldestBlock();
+    std::deque<std::unique_ptr<WaveData>> TakeQueuedBlocks();
+
+    // --- Capture thread: the capture object's feed listener ---
+    void OnCaptureFeed(CWASAPICaptureLoopback& capture);
+    bool QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat);
 
     // --- CaptureRunner thread ---
     void CaptureRunner();
@@ -254,6 +262,12 @@ private:
     Event detectionStarted_;
     Event dataEvent_;
     Event stopEvent_;
+
+    // Feed lock: whether the capture thread moves its feed into the detection queue (while the
+    // detection thread runs). StopDetection clears it before ending the thread, and so waits for
+    // a move in progress.
+    std::mutex feedMutex_;
+    bool feedToDetection_ = false;
 
     // DetectionQueue with its lock; oldest first.
     mutable std::mutex queueMutex_;

@@ -302,7 +302,10 @@ TEST_F(DetectionEngineTest, StalledDetectionThreadStopsQueueingAt257Blocks) {
     stall_ = true;
     followDetection_ = false;
     Play(Noise(4000));
-    AdvanceAudio(4000);
+    // One packet first, which the thread takes alone and stalls on.
+    AdvanceAudio(10);
+    ASSERT_TRUE(Eventually([&] { return !stall_; }));
+    AdvanceAudio(3990);
     const std::uint64_t packets = CapturedFrames() / kPacketFrames;
     ASSERT_GT(packets, DetectionEngine::kMaxQueuedBlocks + 1);
 
@@ -325,6 +328,16 @@ TEST_F(DetectionEngineTest, StalledDetectionThreadStopsQueueingAt257Blocks) {
         return engine_.GetStats().processedBlocks == DetectionEngine::kMaxQueuedBlocks + 51;
     }));
     EXPECT_EQ(engine_.GetStats().droppedBlocks, dropped);
+}
+
+TEST_F(DetectionEngineTest, AudioReachesDetectionWhileTheUserInterfaceHoldsTheCaptureLock) {
+    Start(kStereoFloat);
+    // The sound editor works with the capture object under the capture lock; detection goes on.
+    std::lock_guard editor(engine_.CaptureMutex());
+    const std::uint64_t before = engine_.GetStats().processedBlocks;
+    Play(Noise(1000));
+    AdvanceAudio(1000);
+    EXPECT_EQ(engine_.GetStats().processedBlocks, before + 100);
 }
 
 // Packets handed to the queue directly, without an output (capture keeps retrying meanwhile).
@@ -487,7 +500,7 @@ TEST_F(DetectionEngineTest, RebuildWithAReplacementListRestartsDetectionUnlessPa
     // Timers of other ids, and every timer once shut down, change nothing.
     engine_.OnEngineTimer(4);
     engine_.ShutdownEngine();
-    engine_.OnEngineTimer(DetectionEngine::kQueueFeedTimerId);
+    engine_.OnEngineTimer(DetectionEngine::kRunnerTimerId);
     engine_.Resume();
     EXPECT_FALSE(engine_.IsDetectionRunning());
 }
