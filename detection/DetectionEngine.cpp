@@ -432,19 +432,25 @@ void DetectionEngine::DetectionThread() {
 }
 
 void DetectionEngine::DrainQueue() {
-    // Every block waiting, taken at once: a delivery is worked through in one go.
+    // Every block waiting, taken at once and heard now: a delivery is scored in one call.
     const std::deque<std::unique_ptr<WaveData>> blocks = TakeQueuedBlocks();
+    if (blocks.empty() || step_->StopRequested()) {
+        return;
+    }
+    const std::uint64_t tick = setup_.clock->TickMs();
+    std::vector<DetectionStep::HeardBlock> heard;
+    heard.reserve(blocks.size());
+    std::uint64_t samples = 0;
     for (const std::unique_ptr<WaveData>& block : blocks) {
-        if (step_->StopRequested()) {
-            return;
-        }
         if (setup_.blockHook) {
             setup_.blockHook(*block);
         }
-        step_->ProcessBlock(*block);
-        processedSamples_.fetch_add(static_cast<std::uint64_t>(block->SampleCount()));
-        processedBlocks_.fetch_add(1);
+        heard.push_back({block.get(), tick});
+        samples += static_cast<std::uint64_t>(block->SampleCount());
     }
+    step_->ProcessBlocks(heard);
+    processedSamples_.fetch_add(samples);
+    processedBlocks_.fetch_add(blocks.size());
 }
 
 std::deque<std::unique_ptr<WaveData>> DetectionEngine::TakeQueuedBlocks() {
