@@ -1,7 +1,9 @@
 #include "analysis/MatchKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "analysis/MatchKernelSweeps.h"
@@ -13,8 +15,16 @@ namespace {
 constexpr std::ptrdiff_t kLiveValuesPerReferenceFrame =
     static_cast<std::ptrdiff_t>(kLiveFramesPerReferenceFrame * kFeatureBands);
 
+// Estimates from the high halves are scaled by the middle of the range of v / h, see
+// EstimateStandsIn.
+constexpr float kEstimateScale = 1.0f + 0x1p-8f;
+
 std::size_t WholeFrames(std::span<const float> values) {
     return values.size() / kFeatureBands;
+}
+
+float JoinHalves(std::uint16_t high, std::uint16_t low) {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(high) << 16 | low);
 }
 
 double FrameEnergy(const float* frame) {
@@ -84,9 +94,10 @@ MatchKernel::MatchKernel(InstructionSet set)
     : set_(set == InstructionSet::Avx2Fma && match_sweeps::Avx2FmaAvailable()
                ? InstructionSet::Avx2Fma
                : InstructionSet::Portable),
-      sweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepAvx2Fma
-                                             : &match_sweeps::SweepPortable),
-      halfSweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepHalvesAvx2Fma : nullptr) {}
+      sweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepExactAvx2Fma
+                                             : &match_sweeps::SweepExactPortable),
+      estimateSweep_(set_ == InstructionSet::Avx2Fma ? &match_sweeps::SweepEstimateAvx2Fma
+                                                     : nullptr) {}
 
 void MatchKernel::Scores::Reset(std::size_t passes, std::size_t references) {
     passes_ = passes;
@@ -99,58 +110,41 @@ void MatchKernel::Scores::Reset(std::size_t passes, std::size_t references) {
 
 void MatchKernel::ClearReferences() {
     references_.clear();
-    referenceBands_.clear();
-    referenceHalves_.clear();
-    energyPrefix_.clear();
+    referenceHigh_.clear();
+    referenceLow_.clear();
     longestReference_ = 0;
 }
 
+// Splits every compared value into its high and low 16 bits. A reference is estimable when its
+// energy is finite and not extremely small: its values are then finite, and truncating the
+// subnormal ones among them (the only ones whose high halves are not within 2^-7 of them) costs
+// nothing that matters against its norm.
 std::size_t MatchKernel::AddReference(std::span<const float> features) {
+    constexpr double kSmallestEstimableEnergy = 0x1p-200;
     PreparedReference prepared;
-    prepared.firstValue = referenceBands_.size();
+    prepared.firstValue = referenceHigh_.size();
     prepared.frames = WholeFrames(features);
-    prepared.firstEnergy = energyPrefix_.size();
-
     double energy = 0.0;
-    energyPrefix_.push_back(energy);
     for (std::size_t i = 0; i < prepared.frames; ++i) {
         const float* frame = features.data() + i * kFeatureBands;
-        referenceBands_.insert(referenceBands_.end(), frame, frame + kComparedBands);
+        for (std::size_t k = 0; k < kComparedBands; ++k) {
+            const auto bits = std::bit_cast<std::uint32_t>(frame[k]);
+            referenceHigh_.push_back(static_cast<std::uint16_t>(bits >> 16));
+            referenceLow_.push_back(static_cast<std::uint16_t>(bits & 0xFFFFu));
+        }
         energy += FrameEnergy(frame);
-        energyPrefix_.push_back(energy);
     }
-    StoreHalves(referenceBands_.data() + prepared.firstValue, prepared.frames, prepared);
+    prepared.energy = energy;
+    prepared.estimable =
+        estimateSweep_ != nullptr && std::isfinite(energy) && energy >= kSmallestEstimableEnergy;
     longestReference_ = std::max(longestReference_, prepared.frames);
     references_.push_back(prepared);
     return references_.size() - 1;
 }
 
-// The half-precision copy for estimates, scaled by a power of two so that the largest magnitude
-// lies just below 2^15: every value keeps a relative precision of 2^-11, or is so small against
-// the largest that its absolute error does not matter. References whose values are all zero,
-// not finite or extremely small get no copy (halfScale 0) and are always scored exactly.
-void MatchKernel::StoreHalves(const float* bands, std::size_t frames, PreparedReference& prepared) {
-    constexpr int kLargestHalfExponent = 15;
-    constexpr int kSmallestExponent = -100;
-    const std::size_t count = frames * kComparedBands;
-    referenceHalves_.resize(prepared.firstValue + count, 0);
-    prepared.halfScale = 0.0f;
-    if (halfSweep_ == nullptr || count == 0) {
-        return;
-    }
-    float largest = 0.0f;
-    for (std::size_t n = 0; n < count; ++n) {
-        largest = std::max(largest, std::fabs(bands[n]));  // NaN compares false: caught below
-    }
-    int exponent = 0;
-    std::frexp(largest, &exponent);  // largest < 2^exponent
-    if (!(largest > 0.0f) || !std::isfinite(largest) || exponent < kSmallestExponent ||
-        std::any_of(bands, bands + count, [](float v) { return std::isnan(v); })) {
-        return;
-    }
-    const float factor = std::ldexp(1.0f, kLargestHalfExponent - exponent);
-    match_sweeps::ToHalvesAvx2(bands, count, factor, referenceHalves_.data() + prepared.firstValue);
-    prepared.halfScale = std::ldexp(1.0f, exponent - kLargestHalfExponent);
+std::size_t MatchKernel::ReferenceBytes() const {
+    return (referenceHigh_.size() + referenceLow_.size()) * sizeof(std::uint16_t) +
+           references_.size() * sizeof(PreparedReference);
 }
 
 std::size_t MatchKernel::ReferenceFrames(std::size_t reference) const {
@@ -198,12 +192,12 @@ void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
     const PassPlan plan = PlanPasses(WholeFrames(live), firstPassEnd, passCount);
     GatherNewestFrames(live, plan);
     ListSweptReferences(live, plan, selected, selectedCount, scores);
-    if (!cutoffs.empty() && halfSweep_ != nullptr) {
+    if (!cutoffs.empty() && estimateSweep_ != nullptr) {
         EstimateSwept(plan, cutoffs, scores);
     } else {
         exactReferences_ = sweptReferences_;
     }
-    SweepTiled(plan, exactReferences_, Precision::Single);
+    SweepTiled(plan, exactReferences_, Precision::Exact);
     for (std::size_t k = 0; k < exactReferences_.size(); ++k) {
         const std::uint32_t r = exactReferences_[k];
         for (std::size_t p = 0; p < plan.count; ++p) {
@@ -249,20 +243,18 @@ void MatchKernel::ListSweptReferences(std::span<const float> live, const PassPla
     }
 }
 
-// Estimates from the half-precision copies; an estimate stands for the score when every pass's
-// estimate lies at least kEstimateMargin below the cutoff, and the reference is listed for
-// exact scoring otherwise. A copy differs from its reference by at most 2^-11 of the
-// reference's norm, so by Cauchy-Schwarz an estimate differs from the exact score by at most
-// about 4.9e-4 plus single-precision rounding: less than the margin.
+// Estimates from the high halves; an estimate stands for the score when every pass's estimate
+// lies at least kEstimateMargin below the cutoff, and the reference is listed for exact scoring
+// otherwise.
 void MatchKernel::EstimateSwept(const PassPlan& plan, std::span<const float> cutoffs,
                                 Scores& scores) {
     estimatedReferences_.clear();
     for (const std::uint32_t r : sweptReferences_) {
-        if (r < cutoffs.size() && references_[r].halfScale > 0.0f) {
+        if (r < cutoffs.size() && references_[r].estimable) {
             estimatedReferences_.push_back(r);
         }
     }
-    SweepTiled(plan, estimatedReferences_, Precision::Half);
+    SweepTiled(plan, estimatedReferences_, Precision::Estimate);
     exactReferences_.clear();
     std::size_t k = 0;  // position in estimatedReferences_, which keeps the order
     for (const std::uint32_t r : sweptReferences_) {
@@ -270,19 +262,37 @@ void MatchKernel::EstimateSwept(const PassPlan& plan, std::span<const float> cut
             exactReferences_.push_back(r);
             continue;
         }
-        const float highestEstimate = cutoffs[r] - kEstimateMargin;
         bool standsIn = true;
         for (std::size_t p = 0; p < plan.count; ++p) {
-            const float estimate =
-                SweptScore(plan, references_[r], p, tileSums_[k * plan.count + p]);
+            const float ll = SweptLiveEnergy(plan, references_[r], p);
+            const auto rr = static_cast<float>(references_[r].energy);
+            const float estimate = FinishScore(tileSums_[k * plan.count + p], ll, rr);
             scores.Row(p)[r] = estimate;
-            standsIn = standsIn && estimate <= highestEstimate;
+            standsIn = standsIn && EstimateStandsIn(estimate, ll, rr, cutoffs[r]);
         }
         if (!standsIn) {
             exactReferences_.push_back(r);
         }
         ++k;
     }
+}
+
+// Why an estimate may stand in. The high half h of a value v is v truncated towards zero to 8
+// significant bits: v = h (1 + d) with 0 <= d < 2^-7 (subnormal values aside, see AddReference).
+// The estimating sweeps multiply the dot product of the high halves by 1 + 2^-8, the middle of
+// that range, so that the rest, sum of (d - 2^-8) h l, is at most 2^-8 |h| |l| <= 2^-8 |v| |l| by
+// Cauchy-Schwarz: 3.9e-3 of the score's denominator. The single-precision sums of both the
+// estimate and the exact score (chains of fewer than 1000 additions, each product at most
+// |v| |l| in sum) add at most 6e-5 each; the denominator is the same for both. An estimate is
+// thus within kEstimateError of the exact score, and the margin leaves room to spare. The bound
+// needs sums that neither overflow nor lose their value to underflow: live and reference
+// energies whose product lies within 2^-200 .. 2^200.
+bool MatchKernel::EstimateStandsIn(float estimate, float ll, float rr, float cutoff) {
+    constexpr double kSmallestProduct = 0x1p-200;
+    constexpr double kLargestProduct = 0x1p200;
+    const double product = static_cast<double>(ll) * rr;
+    return product >= kSmallestProduct && product <= kLargestProduct &&
+           estimate <= cutoff - kEstimateMargin;
 }
 
 // Energies of live frames not seen before; a sequence shorter than what was seen is new.
@@ -336,70 +346,127 @@ void MatchKernel::GatherNewestFrames(std::span<const float> live, const PassPlan
 }
 
 // Dot products of the listed references with the gathered frames of every pass, into
-// tileSums_ (pass-minor). The gathered rows are taken a tile at a time, small enough to stay in
-// the first-level cache while every listed reference's frames that meet those rows stream past
-// them; across all tiles each reference is read once.
+// tileSums_ (pass-minor); estimates come scaled by kEstimateScale. The references are taken a
+// block at a time, small enough to stay in the second-level cache, and each block meets the
+// gathered rows a tile at a time, small enough to stay in the first-level cache; two references
+// share each sweep over a tile. Each reference is read from memory once, front to back.
 void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t> list,
                              Precision precision) {
-    constexpr std::size_t kTileBytes = 24 * 1024;
-    const std::size_t rowValues = plan.count * kComparedBands;
-    const std::size_t rowsPerTile =
-        std::max<std::size_t>(1, kTileBytes / (rowValues * sizeof(float)));
+    constexpr std::size_t kTileBytes = 32 * 1024;
+    constexpr std::size_t kBlockBytes = 192 * 1024;
+    const std::size_t rowBytes = plan.count * kComparedBands * sizeof(float);
+    const std::size_t rowsPerTile = std::max<std::size_t>(1, kTileBytes / rowBytes);
+    const std::size_t valueBytes = precision == Precision::Estimate ? 2 : 4;
     tileSums_.assign(list.size() * plan.count, 0.0f);
-    for (std::size_t tileStart = 0; tileStart < plan.gathered; tileStart += rowsPerTile) {
-        const std::size_t tileEnd = std::min(plan.gathered, tileStart + rowsPerTile);
-        for (std::size_t k = 0; k < list.size(); ++k) {
-            const PreparedReference& ref = references_[list[k]];
-            const std::size_t firstRow = plan.gathered - ref.frames;
-            const std::size_t from = std::max(tileStart, firstRow);
-            if (from >= tileEnd) {
-                continue;
+    const auto firstRowIn = [&](std::uint32_t r, std::size_t tileStart) {
+        return std::max(tileStart, plan.gathered - references_[r].frames);
+    };
+    for (std::size_t blockStart = 0; blockStart < list.size();) {
+        std::size_t blockEnd = blockStart;
+        for (std::size_t bytes = 0; blockEnd < list.size() && bytes < kBlockBytes; ++blockEnd) {
+            bytes += references_[list[blockEnd]].frames * kComparedBands * valueBytes;
+        }
+        if ((blockEnd - blockStart) % 2 != 0 && blockEnd < list.size()) {
+            ++blockEnd;  // an even count, for pairs
+        }
+        for (std::size_t tileStart = 0; tileStart < plan.gathered; tileStart += rowsPerTile) {
+            const std::size_t tileEnd = std::min(plan.gathered, tileStart + rowsPerTile);
+            for (std::size_t k = blockStart; k < blockEnd;) {
+                // Two references go together when they start at the same row of this tile.
+                const std::size_t from = firstRowIn(list[k], tileStart);
+                const bool paired = k + 1 < blockEnd && firstRowIn(list[k + 1], tileStart) == from;
+                const std::size_t count = paired ? 2 : 1;
+                SweepTileRows(plan, from, tileEnd, list.data() + k, count,
+                              tileSums_.data() + k * plan.count, precision);
+                k += count;
             }
-            const std::size_t firstValue = ref.firstValue + (from - firstRow) * kComparedBands;
-            const float* rows = gathered_.data() + from * rowValues;
-            float* sums = tileSums_.data() + k * plan.count;
-            for (std::size_t p = 0; p < plan.count; p += match_sweeps::kMaxPasses) {
-                const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - p);
-                float dots[match_sweeps::kMaxPasses];
-                if (precision == Precision::Half) {
-                    halfSweep_(referenceHalves_.data() + firstValue, tileEnd - from,
-                               rows + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
-                               kComparedBands, passes, dots);
-                } else {
-                    sweep_(referenceBands_.data() + firstValue, tileEnd - from,
-                           rows + p * kComparedBands, static_cast<std::ptrdiff_t>(rowValues),
-                           kComparedBands, passes, dots);
-                }
-                const float scale = precision == Precision::Half ? ref.halfScale : 1.0f;
-                for (std::size_t j = 0; j < passes; ++j) {
-                    sums[p + j] += dots[j] * scale;
-                }
+        }
+        blockStart = blockEnd;
+    }
+    if (precision == Precision::Estimate) {
+        for (float& sum : tileSums_) {
+            sum *= kEstimateScale;
+        }
+    }
+}
+
+// Rows from .. tileEnd - 1 of one or two listed references (adjacent in the list), added to
+// their sums, kMaxPasses passes at a time. A reference's sums come out
+// the same whether it is swept alone or with another.
+void MatchKernel::SweepTileRows(const PassPlan& plan, std::size_t from, std::size_t tileEnd,
+                                const std::uint32_t* listed, std::size_t count, float* sums,
+                                Precision precision) {
+    if (from >= tileEnd) {
+        return;  // the references start in a later tile
+    }
+    const match_sweeps::SweepFunction sweep =
+        precision == Precision::Estimate ? estimateSweep_ : sweep_;
+    const std::size_t rowValues = plan.count * kComparedBands;
+    match_sweeps::SplitValues values[match_sweeps::kMaxReferences];
+    for (std::size_t c = 0; c < count; ++c) {
+        const PreparedReference& ref = references_[listed[c]];
+        values[c] = ValuesFrom(ref, from - (plan.gathered - ref.frames));
+    }
+    const float* rows = gathered_.data() + from * rowValues;
+    float dots[match_sweeps::kMaxReferences * match_sweeps::kMaxPasses];
+    for (std::size_t first = 0; first < plan.count; first += match_sweeps::kMaxPasses) {
+        const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - first);
+        sweep(values, count, tileEnd - from, rows + first * kComparedBands,
+              static_cast<std::ptrdiff_t>(rowValues), passes, dots);
+        for (std::size_t c = 0; c < count; ++c) {
+            for (std::size_t j = 0; j < passes; ++j) {
+                sums[c * plan.count + first + j] += dots[c * passes + j];
             }
         }
     }
 }
 
+float MatchKernel::SweptLiveEnergy(const PassPlan& plan, const PreparedReference& ref,
+                                   std::size_t pass) const {
+    return static_cast<float>(gatheredEnergies_[pass * (plan.gathered + 1) + ref.frames]);
+}
+
 float MatchKernel::SweptScore(const PassPlan& plan, const PreparedReference& ref, std::size_t pass,
                               float dot) const {
-    const float rr = static_cast<float>(energyPrefix_[ref.firstEnergy + ref.frames]);
-    const float ll = static_cast<float>(gatheredEnergies_[pass * (plan.gathered + 1) + ref.frames]);
-    return FinishScore(dot, ll, rr);
+    return FinishScore(dot, SweptLiveEnergy(plan, ref, pass), static_cast<float>(ref.energy));
+}
+
+match_sweeps::SplitValues MatchKernel::ValuesFrom(const PreparedReference& ref,
+                                                  std::size_t frame) const {
+    const std::size_t first = ref.firstValue + frame * kComparedBands;
+    return {referenceHigh_.data() + first, referenceLow_.data() + first};
+}
+
+// The energy of the first frames of a reference, summed as AddReference sums the whole.
+double MatchKernel::LeadingEnergy(const PreparedReference& ref, std::size_t frames) const {
+    double energy = 0.0;
+    float frame[kComparedBands];
+    for (std::size_t i = 0; i < frames; ++i) {
+        const match_sweeps::SplitValues values = ValuesFrom(ref, i);
+        for (std::size_t k = 0; k < kComparedBands; ++k) {
+            frame[k] = JoinHalves(values.high[k], values.low[k]);
+        }
+        energy += FrameEnergy(frame);
+    }
+    return energy;
 }
 
 // One pass straight from the live sequence: for references longer than the history, whose
-// first frames meet live frames 0, 8, 16, ... and whose later frames find no partner.
+// first frames meet live frames 0, 8, 16, ... and whose later frames find no partner. This
+// happens only while a new live sequence is shorter than the longest reference.
 float MatchKernel::ScoreOnePass(std::span<const float> live, std::size_t passEnd,
                                 const PreparedReference& ref) const {
     const std::size_t first = FirstLiveFrame(passEnd, ref.frames);
     const std::size_t paired = PairedFrames(passEnd, first, ref.frames);
+    const match_sweeps::SplitValues values = ValuesFrom(ref, 0);
     float rl = 0.0f;
-    sweep_(referenceBands_.data() + ref.firstValue, paired, live.data() + first * kFeatureBands,
-           kLiveValuesPerReferenceFrame, 0, 1, &rl);
+    sweep_(&values, 1, paired, live.data() + first * kFeatureBands, kLiveValuesPerReferenceFrame, 1,
+           &rl);
     double ll = 0.0;
     for (std::size_t i = 0; i < paired; ++i) {
         ll += liveEnergies_[first + i * kLiveFramesPerReferenceFrame];
     }
-    const double rr = energyPrefix_[ref.firstEnergy + paired];
+    const double rr = LeadingEnergy(ref, paired);
     return FinishScore(rl, static_cast<float>(ll), static_cast<float>(rr));
 }
 
@@ -407,25 +474,30 @@ float MatchKernel::ScoreOnePass(std::span<const float> live, std::size_t passEnd
 
 namespace hushwell::match_sweeps {
 
-void SweepPortable(const float* reference, std::size_t frames, const float* live,
-                   std::ptrdiff_t liveStep, std::size_t passStep, std::size_t passes, float* out) {
+void SweepExactPortable(const SplitValues* references, std::size_t count, std::size_t frames,
+                        const float* live, std::ptrdiff_t liveStep, std::size_t passes,
+                        float* out) {
     passes = std::min(passes, kMaxPasses);
-    float sums[kMaxPasses][kComparedBands] = {};
-    for (std::size_t i = 0; i < frames; ++i) {
-        const float* r = reference + i * kComparedBands;
-        const float* l = live + static_cast<std::ptrdiff_t>(i) * liveStep;
-        for (std::size_t p = 0; p < passes; ++p) {
+    for (std::size_t c = 0; c < std::min(count, kMaxReferences); ++c) {
+        float sums[kMaxPasses][kComparedBands] = {};
+        for (std::size_t i = 0; i < frames; ++i) {
+            const std::uint16_t* high = references[c].high + i * kComparedBands;
+            const std::uint16_t* low = references[c].low + i * kComparedBands;
+            const float* l = live + static_cast<std::ptrdiff_t>(i) * liveStep;
             for (std::size_t k = 0; k < kComparedBands; ++k) {
-                sums[p][k] += r[k] * l[p * passStep + k];
+                const float r = JoinHalves(high[k], low[k]);
+                for (std::size_t p = 0; p < passes; ++p) {
+                    sums[p][k] += r * l[p * kComparedBands + k];
+                }
             }
         }
-    }
-    for (std::size_t p = 0; p < passes; ++p) {
-        float total = 0.0f;
-        for (float lane : sums[p]) {
-            total += lane;
+        for (std::size_t p = 0; p < passes; ++p) {
+            float total = 0.0f;
+            for (float lane : sums[p]) {
+                total += lane;
+            }
+            out[c * passes + p] = total;
         }
-        out[p] = total;
     }
 }
 

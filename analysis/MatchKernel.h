@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/MatchKernelSweeps.h"
+
 namespace hushwell {
 
 // Feature layout shared by the reference and live sequences: frame-major, 32 band values per
@@ -24,16 +26,20 @@ inline constexpr std::size_t kLiveFramesPerReferenceFrame = 8;
 float CorrelateReference(std::span<const float> reference, std::span<const float> live);
 
 // Scores prepared references against a live feature sequence, several matching passes at a
-// time. Pass p of one call sees the live frames [0, firstPassEnd + p), so the passes of one
-// block (consecutive pass ends) are evaluated per reference in one sweep and each reference is
-// read from memory once per call. Scores equal those of CorrelateReference up to the rounding
-// of differently ordered single-precision sums (well within 1e-5).
+// time. Pass p of one call sees the live frames [0, firstPassEnd + p), so the passes of one call
+// (consecutive pass ends) are evaluated per reference in one sweep and each reference is read
+// from memory once per call. Scores equal those of CorrelateReference up to the rounding of
+// differently ordered single-precision sums (well within 1e-5).
+//
+// Storage: each reference value is kept as its high and its low 16 bits in two arrays (4 bytes
+// per value). Exact scoring rebuilds the values bit for bit; estimates read the high halves
+// only (bfloat16 by truncation), half the memory traffic.
 //
 // Work saved over the plain correlation: each reference's energy is summed once when it is
 // added; each live frame's energy once when it is first seen; the newest live frames the passes
 // meet are gathered once per call into a compact table, which the references sweep a tile at a
-// time so that it stays in the first-level cache; the remaining dot products run on AVX2/FMA
-// when the processor has them.
+// time so that it stays in the first-level cache, two references sharing every live load; the
+// dot products run on AVX2/FMA when the processor has them.
 //
 // The kernel only computes scores; firing order and hold-offs are the caller's.
 class MatchKernel {
@@ -79,6 +85,8 @@ public:
     std::size_t AddReference(std::span<const float> features);
     std::size_t ReferenceCount() const { return references_.size(); }
     std::size_t ReferenceFrames(std::size_t reference) const;
+    // Bytes the prepared references occupy: their values and the bookkeeping per reference.
+    std::size_t ReferenceBytes() const;
 
     // --- Detection thread. ---
 
@@ -101,12 +109,13 @@ public:
 
     // For firing decisions, where only "score > cutoff" matters: as the selected Score, except
     // that a score which certainly stays at or below its reference's cutoff (cutoffs[index])
-    // may be an estimate from a half-precision copy of the reference, which halves the memory
-    // read. An estimate is given only when it lies at least kEstimateMargin below the cutoff;
-    // it is then within 5e-4 of the exact score. A score that might exceed its cutoff is
-    // computed exactly, so "score > cutoff" decides exactly as with Score. References without
-    // a cutoff (index past cutoffs.size()) and all references on portable code are exact.
-    static constexpr float kEstimateMargin = 1e-3f;
+    // may be an estimate from the high halves of the reference values. An estimate is given
+    // only when it lies at least kEstimateMargin below the cutoff; it is then within
+    // kEstimateError of the exact score. A score that might exceed its cutoff is computed
+    // exactly, so "score > cutoff" decides exactly as with Score. References without a cutoff
+    // (index past cutoffs.size()) and all references on portable code are exact.
+    static constexpr float kEstimateError = 4.1e-3f;
+    static constexpr float kEstimateMargin = 5e-3f;
     void ScoreAgainst(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
                       std::span<const std::uint32_t> selected, std::span<const float> cutoffs,
                       Scores& scores);
@@ -129,12 +138,13 @@ private:
         }
     };
     using AlignedFloats = std::vector<float, CacheLineAllocator<float>>;
+    using AlignedHalves = std::vector<std::uint16_t, CacheLineAllocator<std::uint16_t>>;
 
     struct PreparedReference {
-        std::size_t firstValue = 0;   // into referenceBands_ and referenceHalves_
-        float halfScale = 1.0f;       // power of two: value = half value * halfScale
-        std::size_t frames = 0;       // Rf
-        std::size_t firstEnergy = 0;  // into energyPrefix_, frames + 1 entries
+        std::size_t firstValue = 0;  // into referenceHigh_ and referenceLow_, 24 per frame
+        std::size_t frames = 0;      // Rf
+        bool estimable = false;      // its high halves may stand in for it, see AddReference
+        double energy = 0.0;         // sum of the squares of its values
     };
 
     // Geometry of the passes of one call after clamping to the frames available.
@@ -145,28 +155,26 @@ private:
         std::size_t gathered = 0;   // reference frames covered by the gathered table
     };
 
-    // Signature of the dot-product sweep: out[p] = sum over frames i of the 24-band dot
-    // product of reference frame i with the live frame at live + i * liveStep + p * passStep.
-    using SweepFunction = void (*)(const float* reference, std::size_t frames, const float* live,
-                                   std::ptrdiff_t liveStep, std::size_t passStep,
-                                   std::size_t passes, float* out);
-    using HalfSweepFunction = void (*)(const std::uint16_t* reference, std::size_t frames,
-                                       const float* live, std::ptrdiff_t liveStep,
-                                       std::size_t passStep, std::size_t passes, float* out);
-
     void UpdateLiveEnergies(std::span<const float> live);
     PassPlan PlanPasses(std::size_t liveFrames, std::size_t firstPassEnd,
                         std::size_t passCount) const;
     void GatherNewestFrames(std::span<const float> live, const PassPlan& plan);
-    void StoreHalves(const float* bands, std::size_t frames, PreparedReference& prepared);
     void ListSweptReferences(std::span<const float> live, const PassPlan& plan,
                              const std::uint32_t* selected, std::size_t selectedCount,
                              Scores& scores);
     void EstimateSwept(const PassPlan& plan, std::span<const float> cutoffs, Scores& scores);
-    enum class Precision { Single, Half };
+    enum class Precision { Exact, Estimate };
     void SweepTiled(const PassPlan& plan, std::span<const std::uint32_t> list, Precision precision);
+    void SweepTileRows(const PassPlan& plan, std::size_t from, std::size_t tileEnd,
+                       const std::uint32_t* listed, std::size_t count, float* sums,
+                       Precision precision);
     float SweptScore(const PassPlan& plan, const PreparedReference& ref, std::size_t pass,
                      float dot) const;
+    float SweptLiveEnergy(const PassPlan& plan, const PreparedReference& ref,
+                          std::size_t pass) const;
+    static bool EstimateStandsIn(float estimate, float ll, float rr, float cutoff);
+    match_sweeps::SplitValues ValuesFrom(const PreparedReference& ref, std::size_t frame) const;
+    double LeadingEnergy(const PreparedReference& ref, std::size_t frames) const;
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
                        const PreparedReference& ref) const;
     void Score(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
@@ -174,14 +182,13 @@ private:
                std::span<const float> cutoffs, Scores& scores);
 
     InstructionSet set_;
-    SweepFunction sweep_;
-    HalfSweepFunction halfSweep_;  // null on portable code: no estimates
+    match_sweeps::SweepFunction sweep_;
+    match_sweeps::SweepFunction estimateSweep_;  // null on portable code: no estimates
 
     // Reference set.
     std::vector<PreparedReference> references_;
-    AlignedFloats referenceBands_;  // 24 bands per frame, references back to back
-    std::vector<std::uint16_t, CacheLineAllocator<std::uint16_t>> referenceHalves_;  // as bands
-    std::vector<double> energyPrefix_;  // per reference: sums of frame energies 0..n-1
+    AlignedHalves referenceHigh_;  // high 16 bits of 24 bands per frame, references back to back
+    AlignedHalves referenceLow_;   // their low 16 bits
     std::size_t longestReference_ = 0;  // frames
 
     // Live side (detection thread).
