@@ -39,9 +39,10 @@ class WaveData;
 // The passes of a run of blocks (one transfer from the capture, up to kMaxBlocksPerScoring
 // blocks) are scored together by the match kernel, so each reference is read once per run;
 // the decisions are still taken block by block and pass by pass, each block at its own tick,
-// exactly as if the blocks had been processed one at a time: scores do not depend on
-// decisions, so the run scores the references of every trigger that could be a candidate in
-// any of its blocks, and the trimming of the live history waits until the run is decided.
+// as if the blocks had been processed one at a time: scores do not depend on decisions, so
+// the run scores the references of every trigger that could be a candidate in any of its
+// blocks, and the trimming of the live history waits until the run is decided. A sound
+// trigger's active flag and time window are read once per run.
 //
 // Threads: Begin, WakeUp, ProcessBlock and ProcessBlocks are the detection thread's;
 // PrepareReferences runs while that thread is stopped; RequestStop may be called from any
@@ -108,10 +109,11 @@ public:
     // The step for one block: interleaved 16-bit samples, one or two channels. Other blocks
     // are ignored. The block tick is read from the clock once the block is analysed.
     void ProcessBlock(const WaveData& block);
-    // The step for several blocks in order, each at its own tick: the same decisions, firings
-    // and scores as ProcessBlock on each block in turn with the clock at that block's tick, with
-    // one scoring call for every kMaxBlocksPerScoring blocks. Null or unusable blocks are
-    // ignored.
+    // The step for several blocks in order, each at its own tick: the same decisions and
+    // firings as ProcessBlock on each block in turn with the clock at that block's tick, with
+    // one scoring call for every kMaxBlocksPerScoring blocks. A score may differ in its last
+    // bits, as the kernel may sum a pass's products in another order when it scores more
+    // passes at once. Null or unusable blocks are ignored; the blocks stay the caller's.
     void ProcessBlocks(std::span<const HeardBlock> blocks);
 
     // --- Any thread ---
