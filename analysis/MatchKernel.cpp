@@ -19,6 +19,16 @@ constexpr std::ptrdiff_t kLiveValuesPerReferenceFrame =
 // EstimateStandsIn.
 constexpr float kEstimateScale = 1.0f + 0x1p-8f;
 
+// Passes of the next sweep when `remaining` passes are left: kMaxPasses where possible, but 7
+// as 4 + 3 rather than 6 + 1, since a sweep of one pass costs about as much as one of three.
+std::size_t NextPassGroup(std::size_t remaining) {
+    constexpr std::size_t kSplitPasses = match_sweeps::kMaxPasses + 1;
+    if (remaining == kSplitPasses) {
+        return kSplitPasses / 2 + 1;
+    }
+    return std::min(remaining, match_sweeps::kMaxPasses);
+}
+
 std::size_t WholeFrames(std::span<const float> values) {
     return values.size() / kFeatureBands;
 }
@@ -391,7 +401,7 @@ void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t
 }
 
 // Rows from .. tileEnd - 1 of one or two listed references (adjacent in the list), added to
-// their sums, kMaxPasses passes at a time. A reference's sums come out
+// their sums, in groups of passes as NextPassGroup makes them. A reference's sums come out
 // the same whether it is swept alone or with another.
 void MatchKernel::SweepTileRows(const PassPlan& plan, std::size_t from, std::size_t tileEnd,
                                 const std::uint32_t* listed, std::size_t count, float* sums,
@@ -409,8 +419,8 @@ void MatchKernel::SweepTileRows(const PassPlan& plan, std::size_t from, std::siz
     }
     const float* rows = gathered_.data() + from * rowValues;
     float dots[match_sweeps::kMaxReferences * match_sweeps::kMaxPasses];
-    for (std::size_t first = 0; first < plan.count; first += match_sweeps::kMaxPasses) {
-        const std::size_t passes = std::min(match_sweeps::kMaxPasses, plan.count - first);
+    for (std::size_t first = 0; first < plan.count;) {
+        const std::size_t passes = NextPassGroup(plan.count - first);
         sweep(values, count, tileEnd - from, rows + first * kComparedBands,
               static_cast<std::ptrdiff_t>(rowValues), passes, dots);
         for (std::size_t c = 0; c < count; ++c) {
@@ -418,6 +428,7 @@ void MatchKernel::SweepTileRows(const PassPlan& plan, std::size_t from, std::siz
                 sums[c * plan.count + first + j] += dots[c * passes + j];
             }
         }
+        first += passes;
     }
 }
 
