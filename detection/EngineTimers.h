@@ -4,8 +4,9 @@
 
 namespace hushwell {
 
-// The numbered periodic timers the detection engine runs on its host: the time-trigger step,
-// the 50 ms queue feed and the 1-second runner housekeeping. The tray window implements them
+// The numbered periodic timers the detection engine runs on its host: the 3-second
+// time-trigger step and the 1-second runner housekeeping (audio needs no timer: it reaches
+// detection as the sound server delivers it). The tray window implements them
 // with one QTimer per id; ThreadEngineTimers serves tests and headless hosts. Whenever a
 // started timer's period has passed, the host calls DetectionEngine::OnEngineTimer(id), one
 // call at a time, and keeps doing so every period until the timer is stopped.
