@@ -37,9 +37,10 @@ float CorrelateReference(std::span<const float> reference, std::span<const float
 //
 // Work saved over the plain correlation: each reference's energy is summed once when it is
 // added; each live frame's energy once when it is first seen; the newest live frames the passes
-// meet are gathered once per call into a compact table, which the references sweep a tile at a
-// time so that it stays in the first-level cache, two references sharing every live load; the
-// dot products run on AVX2/FMA when the processor has them.
+// meet are gathered once per call into a compact table, which blocks of references (sized for
+// the second-level cache) sweep a tile at a time so that it stays in the first-level cache, two
+// references sharing every live load; the dot products run on AVX2/FMA when the processor has
+// them.
 //
 // The kernel only computes scores; firing order and hold-offs are the caller's.
 class MatchKernel {
@@ -85,7 +86,8 @@ public:
     std::size_t AddReference(std::span<const float> features);
     std::size_t ReferenceCount() const { return references_.size(); }
     std::size_t ReferenceFrames(std::size_t reference) const;
-    // Bytes the prepared references occupy: their values and the bookkeeping per reference.
+    // Bytes the prepared references occupy: their values (4 bytes each) and the bookkeeping per
+    // reference.
     std::size_t ReferenceBytes() const;
 
     // --- Detection thread. ---
