@@ -191,6 +191,23 @@ void MatchKernel::ScoreAgainst(std::span<const float> live, std::size_t firstPas
     Score(live, firstPassEnd, passCount, selected.data(), selected.size(), cutoffs, scores);
 }
 
+float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
+                              std::size_t reference) {
+    if (reference >= references_.size()) {
+        return 0.0f;
+    }
+    const PreparedReference& ref = references_[reference];
+    plainFrames_.assign(ref.frames * kFeatureBands, 0.0f);
+    for (std::size_t i = 0; i < ref.frames; ++i) {
+        const match_sweeps::SplitValues values = ValuesFrom(ref, i);
+        for (std::size_t k = 0; k < kComparedBands; ++k) {
+            plainFrames_[i * kFeatureBands + k] = JoinHalves(values.high[k], values.low[k]);
+        }
+    }
+    const std::size_t liveValues = std::min(live.size(), passEnd * kFeatureBands);
+    return CorrelateReference(plainFrames_, live.first(liveValues));
+}
+
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, const std::uint32_t* selected,
                         std::size_t selectedCount, std::span<const float> cutoffs, Scores& scores) {

@@ -122,6 +122,12 @@ public:
                       std::span<const std::uint32_t> selected, std::span<const float> cutoffs,
                       Scores& scores);
 
+    // The score of one reference in the pass over live frames [0, passEnd) computed as
+    // CorrelateReference computes it, from the same values in the same order: bit for bit the
+    // plain correlation's result. For decisions that must be the plain correlation's where a
+    // score lies within rounding of a threshold; it costs one plain correlation.
+    float PlainScore(std::span<const float> live, std::size_t passEnd, std::size_t reference);
+
 private:
     template <class T>
     struct CacheLineAllocator {
@@ -200,7 +206,8 @@ private:
     std::vector<std::uint32_t> sweptReferences_;      // scored from the gathered table
     std::vector<std::uint32_t> estimatedReferences_;  // of those, the ones with an estimate
     std::vector<std::uint32_t> exactReferences_;      // of those, the ones scored exactly
-    std::vector<float> tileSums_;                     // per listed reference and pass: dot products
+    std::vector<float> plainFrames_;  // one reference as whole frames, for PlainScore
+    std::vector<float> tileSums_;     // per listed reference and pass: dot products
 };
 
 }  // namespace hushwell

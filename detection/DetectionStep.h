@@ -57,6 +57,8 @@ public:
     static constexpr std::uint64_t kExecHoldOffMs = 4000;
     // The live history is trimmed by this many frames at a time.
     static constexpr std::int64_t kTrimFrames = 128;
+    // Scores this close below a threshold, or above it, are decided by the plain correlation.
+    static constexpr float kPlainRecheckBand = 1e-3f;
     // Blocks scored in one call of the match kernel at most; a longer batch (a backlog after a
     // stall) is processed in runs of this many, which bounds the live history a run adds.
     static constexpr std::size_t kMaxBlocksPerScoring = 32;
@@ -165,7 +167,8 @@ private:
     void SelectCandidates(std::uint64_t now);
     void ListRunTriggers();
     void ScoreRun(std::size_t firstPassEnd);
-    void MatchPass(std::size_t row, std::uint64_t now);
+    void MatchPass(std::size_t row, std::size_t passEnd, std::uint64_t now);
+    float DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference);
     void Fire(Candidate& candidate, std::uint32_t reference, float score, std::uint64_t now);
     void UpdateTelephone(std::size_t passEnd);
     void CountTrim(std::int64_t liveValues);

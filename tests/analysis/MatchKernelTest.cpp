@@ -176,6 +176,36 @@ TEST_P(MatchKernelTest, AgreesWithPlainCorrelationAlongAStream) {
     EXPECT_GE(trims, 3u);
 }
 
+TEST_P(MatchKernelTest, PlainScoreIsThePlainCorrelationBitForBit) {
+    // The values kept in halves give back the reference exactly, and the plain order of the
+    // sums gives the plain result, whatever the history length, the pass end, or a frame the
+    // compared bands leave out; indices past the set score 0.
+    std::mt19937 rng(11);
+    std::vector<Frames> references{RandomFrames(0, rng), RandomFrames(1, rng),
+                                   RandomFrames(37, rng), RandomFrames(218, rng)};
+    Frames extreme = RandomFrames(20, rng);
+    for (std::size_t n = 0; n < extreme.size(); n += 3) {
+        extreme[n] = n % 2 == 0 ? -extreme[n] * 1e20f : extreme[n] * 1e-30f;
+    }
+    references.push_back(extreme);
+    MatchKernel kernel(GetParam());
+    for (const Frames& reference : references) {
+        kernel.AddReference(reference);
+    }
+    const Frames live = RandomFrames(8 * 218 + 40, rng);
+    const std::size_t liveFrames = live.size() / kFeatureBands;
+    for (const std::size_t end : {std::size_t{1}, std::size_t{9}, std::size_t{300}, liveFrames - 1,
+                                  liveFrames, liveFrames + 5}) {
+        for (std::size_t r = 0; r < references.size(); ++r) {
+            const float plain =
+                CorrelateReference(references[r], FirstFrames(live, std::min(end, liveFrames)));
+            EXPECT_EQ(kernel.PlainScore(live, end, r), plain)
+                << "pass end " << end << ", ref " << r;
+        }
+    }
+    EXPECT_EQ(kernel.PlainScore(live, liveFrames, references.size()), 0.0f);
+}
+
 TEST_P(MatchKernelTest, AgreesWithPlainCorrelationForAnyPassGeometry) {
     std::mt19937 rng(7);
     std::vector<Frames> references;
