@@ -17,7 +17,7 @@ public:
     // At exit: stops capture and detection and undoes every running control; the engine then
     // ignores every later call.
     virtual void Shutdown() = 0;
-    // One of the engine's timers (ids 100, 200, 300) has fallen due.
+    // One of the engine's timers (ids 100, 300) has fallen due.
     virtual void OnEngineTimer(int id) = 0;
     // The detection engine, whose capture lock and slot the sound editor records through;
     // null when there is none.

@@ -16,8 +16,8 @@ inline constexpr std::uint32_t kBufferFlagSilent = 0x2;  // treat the packet's d
 // next packet carries kBufferFlagDataDiscontinuity.
 //
 // Threads: meant for one reading thread (polling, or woken by the stream's event). Calls are
-// serialised inside the layer, so the owner may Stop the audio client from another thread while the
-// poller runs.
+// serialised inside the layer, so the owner may Stop the audio client from another thread
+// while the reader runs.
 class CaptureClient {
 public:
     virtual ~CaptureClient() = default;

@@ -9,11 +9,11 @@
 
 namespace hushwell {
 
-// Every capture stream keeps at least this much audio for a late poller before dropping.
+// Every capture stream keeps at least this much audio for a late reader before dropping.
 inline constexpr std::uint32_t kMinCaptureBacklogMs = 2000;
 
 // The packets of one capture stream between the backend that receives them and the thread
-// that polls them (GetNextPacketSize / GetBuffer / ReleaseBuffer, as CaptureClient describes).
+// that reads them (GetNextPacketSize / GetBuffer / ReleaseBuffer, as CaptureClient describes).
 // It holds at most `capacityFrames` frames: when more arrive, the oldest packets that are not
 // being read are dropped, and the packet that follows the gap is flagged as a discontinuity.
 //

@@ -418,6 +418,11 @@ bool PulseClientState::PushReadableLocked() {
             const auto frames = static_cast<std::uint32_t>(bytes / blockAlign);
             packets_->Push(nullptr, frames, true);
             pushed = pushed || frames > 0;
+        } else if (partialFrame_.empty() && bytes % blockAlign == 0) {
+            // Whole frames, as the server sends them: queued straight from its memory.
+            const auto frames = static_cast<std::uint32_t>(bytes / blockAlign);
+            packets_->Push(static_cast<const std::uint8_t*>(data), frames, false);
+            pushed = true;
         } else {
             const auto* begin = static_cast<const std::uint8_t*>(data);
             partialFrame_.insert(partialFrame_.end(), begin, begin + bytes);

@@ -57,7 +57,7 @@ private:
     std::vector<std::string> ids_;
 };
 
-// Captured audio, polled like the capture thread polls it, as mono samples of channel 0.
+// Captured audio, read through the capture client by polling it, as mono samples of channel 0.
 struct Recording {
     std::vector<float> mono;
     std::uint32_t packets = 0;
