@@ -17,7 +17,6 @@
 #include "detection/TimeTriggerStep.h"
 #include "persistence/TriggerListFile.h"
 #include "triggers/EventLog.h"
-#include "wav/SampleConversion.h"
 
 namespace hushwell {
 
@@ -400,19 +399,18 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
     const int channels = format.channels;
 
     auto data = std::make_unique<WaveData>();
-    std::vector<std::int16_t> pcm(count);
     if (samples == MixSampleType::Pcm16) {
+        std::vector<std::int16_t> pcm(count);
         std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
+        data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
     } else {
-        // One pass from the packet's bytes, through the program's one float conversion rule.
-        const std::uint8_t* bytes = block.Payload();
-        for (std::size_t i = 0; i < count; ++i, bytes += sampleBytes) {
-            float value = 0.0f;
-            std::memcpy(&value, bytes, sizeof value);
-            pcm[i] = ScaledFloatToPcm16(value * kFloatToPcm16Scale);
+        std::vector<float> scaled(count);
+        std::memcpy(scaled.data(), block.Payload(), count * sampleBytes);
+        for (float& value : scaled) {
+            value *= kFloatToPcm16Scale;
         }
+        data->AssignScaledFloat(rate, channels, static_cast<int>(frames), scaled);
     }
-    data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
     return data;
 }
 
