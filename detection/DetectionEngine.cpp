@@ -32,6 +32,11 @@ constexpr std::uint16_t kMaxBlockChannels = 2;
 // Captured float samples are scaled to the 16-bit range before the saturating conversion.
 constexpr float kFloatToPcm16Scale = 32767.0f;
 
+// Every byte zero: silence in any sample format (the output plays nothing, or zeros).
+bool IsDigitalSilence(const std::uint8_t* bytes, std::size_t size) {
+    return size == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0);
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') {
         return folder + name;
@@ -403,6 +408,10 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
         std::vector<std::int16_t> pcm(count);
         std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
         data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
+    } else if (IsDigitalSilence(block.Payload(), count * sampleBytes)) {
+        // Zero bytes are 0.0f, which converts to 0: nothing to scale or round.
+        data->AssignPcm16(rate, channels, static_cast<int>(frames),
+                          std::vector<std::int16_t>(count));
     } else {
         std::vector<float> scaled(count);
         std::memcpy(scaled.data(), block.Payload(), count * sampleBytes);

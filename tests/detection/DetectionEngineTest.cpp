@@ -398,6 +398,13 @@ TEST_F(PacketConversionTest, SixteenBitAndFloatPacketsBecome16BitBlocks) {
     extensibleFloat.subFormat = kSubFormatIeeeFloat;
     EXPECT_EQ(Convert(extensibleFloat, Bytes(floats)).SampleCount(), 6);
 
+    // Digital silence gives zeros of the same length and format.
+    WaveData silent =
+        Convert(MakeMixFormat(MixSampleType::Float32, 44100, 2), Bytes(std::vector<float>(8)));
+    EXPECT_EQ(silent.Format().sampleRate, 44100u);
+    EXPECT_EQ(std::vector<std::int16_t>(silent.Samples16().begin(), silent.Samples16().end()),
+              std::vector<std::int16_t>(8, 0));
+
     // A trailing partial frame is left out.
     std::vector<std::uint8_t> ragged = Bytes(pcm);
     ragged.push_back(7);
