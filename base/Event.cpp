@@ -86,19 +86,20 @@ std::optional<std::size_t> WaitForAny(const std::vector<Event*>& events,
         fds.push_back(pollfd{e->Fd(), POLLIN, 0});
     }
     for (;;) {
-        // Take the first set event in priority order; another waiter may have taken an
-        // auto-reset one between poll and read, in which case we poll again.
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            if (events[i]->TryTake()) {
+        // One poll shows every set event; the first of them in priority order is taken. Only
+        // that one is read, so a wait costs one poll and one read. Another waiter may have
+        // taken an auto-reset one between poll and read, in which case we poll again.
+        const int left = PollTimeout(deadline);
+        const int rc = poll(fds.data(), fds.size(), left);
+        if (rc < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; rc > 0 && i < events.size(); ++i) {
+            if ((fds[i].revents & POLLIN) != 0 && events[i]->TryTake()) {
                 return i;
             }
         }
-        int left = PollTimeout(deadline);
-        if (deadline && left == 0) {
-            return std::nullopt;
-        }
-        int rc = poll(fds.data(), fds.size(), left);
-        if (rc < 0 && errno != EINTR) {
+        if (rc == 0 && left >= 0 && PollTimeout(deadline) == 0) {
             return std::nullopt;
         }
     }
