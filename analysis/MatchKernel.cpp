@@ -125,6 +125,19 @@ void MatchKernel::ClearReferences() {
     longestReference_ = 0;
 }
 
+void MatchKernel::ReleaseReferences() {
+    ClearReferences();
+    references_.shrink_to_fit();
+    referenceHigh_.shrink_to_fit();
+    referenceLow_.shrink_to_fit();
+}
+
+void MatchKernel::ReserveReferences(std::size_t references, std::size_t frames) {
+    references_.reserve(references);
+    referenceHigh_.reserve(frames * kComparedBands);
+    referenceLow_.reserve(frames * kComparedBands);
+}
+
 // Splits every compared value into its high and low 16 bits. A reference is estimable when its
 // energy is finite and not extremely small: its values are then finite, and truncating the
 // subnormal ones among them (the only ones whose high halves are not within 2^-7 of them) costs

@@ -81,6 +81,11 @@ public:
     // --- Reference set: the thread that rebuilds references, while no scoring runs. ---
 
     void ClearReferences();
+    // Clears the references and gives their memory back, as before a rebuild.
+    void ReleaseReferences();
+    // Room for this many references of this many frames in all, so that adding them neither
+    // copies the set while it grows nor keeps unused room afterwards.
+    void ReserveReferences(std::size_t references, std::size_t frames);
     // Prepares one reference from its feature sequence (32 values per frame; a partial trailing
     // frame is ignored) and returns its index: indices count up from 0 in the order of adding.
     std::size_t AddReference(std::span<const float> features);

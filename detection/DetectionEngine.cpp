@@ -242,6 +242,9 @@ int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
         if (replacement != nullptr && replacement != &triggers_) {
             triggers_.Assign(*replacement);
         }
+        if (step_) {
+            step_->ReleaseReferences();  // the old references go before the new ones come
+        }
         count = references_.RebuildReferences(triggers_);
     }
     if (step_) {

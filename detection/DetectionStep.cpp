@@ -64,6 +64,12 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
     }
     kernel_.ClearReferences();
     thresholds_.clear();
+    std::size_t frames = 0;
+    for (const SoundReference& reference : set.References()) {
+        frames += reference.FrameCount();
+    }
+    kernel_.ReserveReferences(set.Size(), frames);
+    thresholds_.reserve(set.Size());
     for (std::size_t index = 0; index < set.Size(); ++index) {
         AddReference(set.References()[index]);
         set.ReleaseFeaturesOf(index);
@@ -71,6 +77,13 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
     set.ReleaseAllFeatures();
     maxReferenceLength_ = set.MaxReferenceLength();
     preparedGeneration_ = set.Generation();
+}
+
+void DetectionStep::ReleaseReferences() {
+    kernel_.ReleaseReferences();
+    thresholds_.clear();
+    thresholds_.shrink_to_fit();
+    preparedGeneration_ = kNoGeneration;
 }
 
 void DetectionStep::AddReference(const SoundReference& reference) {

@@ -95,6 +95,9 @@ public:
     // so that the kernel's copy is the only one held. Preparing again from the same rebuild
     // keeps the kernel as it is; a set whose features another step took must be rebuilt.
     void PrepareReferences(ReferenceSet& set);
+    // Gives the prepared references' memory back, before the set is rebuilt, so that the old
+    // references and the new set's features are not held at once. PrepareReferences follows.
+    void ReleaseReferences();
     // With an observer every reference is scored in every pass, exactly. Null removes it.
     void SetScoreObserver(ScoreObserver* observer) { scoreObserver_ = observer; }
 
@@ -188,7 +191,9 @@ private:
     MatchKernel kernel_;
     std::vector<float> thresholds_;
     std::uint32_t maxReferenceLength_ = 0;  // feature values, M
-    std::uint64_t preparedGeneration_ = 0;  // of the reference set the kernel was prepared from
+    // The reference set rebuild the kernel was prepared from; kNoGeneration after a release.
+    static constexpr std::uint64_t kNoGeneration = ~std::uint64_t{0};
+    std::uint64_t preparedGeneration_ = kNoGeneration;
 
     // Detection thread state, reset by Begin.
     std::atomic<bool> stopRequested_{false};
