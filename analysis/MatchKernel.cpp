@@ -122,6 +122,7 @@ void MatchKernel::ClearReferences() {
     references_.clear();
     referenceHigh_.clear();
     referenceLow_.clear();
+    energyCheckpoints_.clear();
     longestReference_ = 0;
 }
 
@@ -130,12 +131,14 @@ void MatchKernel::ReleaseReferences() {
     references_.shrink_to_fit();
     referenceHigh_.shrink_to_fit();
     referenceLow_.shrink_to_fit();
+    energyCheckpoints_.shrink_to_fit();
 }
 
 void MatchKernel::ReserveReferences(std::size_t references, std::size_t frames) {
     references_.reserve(references);
     referenceHigh_.reserve(frames * kComparedBands);
     referenceLow_.reserve(frames * kComparedBands);
+    energyCheckpoints_.reserve(frames / kCheckpointFrames + references);
 }
 
 // Splits every compared value into its high and low 16 bits. A reference is estimable when its
@@ -147,8 +150,12 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
     PreparedReference prepared;
     prepared.firstValue = referenceHigh_.size();
     prepared.frames = WholeFrames(features);
+    prepared.firstCheckpoint = energyCheckpoints_.size();
     double energy = 0.0;
     for (std::size_t i = 0; i < prepared.frames; ++i) {
+        if (i % kCheckpointFrames == 0) {
+            energyCheckpoints_.push_back(energy);
+        }
         const float* frame = features.data() + i * kFeatureBands;
         for (std::size_t k = 0; k < kComparedBands; ++k) {
             const auto bits = std::bit_cast<std::uint32_t>(frame[k]);
@@ -158,6 +165,7 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
         energy += FrameEnergy(frame);
     }
     prepared.energy = energy;
+    prepared.norm = std::sqrt(energy);
     prepared.estimable =
         estimateSweep_ != nullptr && std::isfinite(energy) && energy >= kSmallestEstimableEnergy;
     longestReference_ = std::max(longestReference_, prepared.frames);
@@ -167,6 +175,7 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
 
 std::size_t MatchKernel::ReferenceBytes() const {
     return (referenceHigh_.size() + referenceLow_.size()) * sizeof(std::uint16_t) +
+           energyCheckpoints_.size() * sizeof(double) +
            references_.size() * sizeof(PreparedReference);
 }
 
@@ -294,7 +303,12 @@ void MatchKernel::EstimateSwept(const PassPlan& plan, std::span<const float> cut
             estimatedReferences_.push_back(r);
         }
     }
+    gatheredNorms_.resize(gatheredEnergies_.size());
+    std::transform(gatheredEnergies_.begin(), gatheredEnergies_.end(), gatheredNorms_.begin(),
+                   [](double energy) { return std::sqrt(energy); });
+    sweepCutoffs_ = cutoffs;
     SweepTiled(plan, estimatedReferences_, Precision::Estimate);
+    sweepCutoffs_ = {};
     exactReferences_.clear();
     std::size_t k = 0;  // position in estimatedReferences_, which keeps the order
     for (const std::uint32_t r : sweptReferences_) {
@@ -306,7 +320,9 @@ void MatchKernel::EstimateSwept(const PassPlan& plan, std::span<const float> cut
         for (std::size_t p = 0; p < plan.count; ++p) {
             const float ll = SweptLiveEnergy(plan, references_[r], p);
             const auto rr = static_cast<float>(references_[r].energy);
-            const float estimate = FinishScore(tileSums_[k * plan.count + p], ll, rr);
+            const float estimate = cutShort_[k] != 0
+                                       ? cutBounds_[k * plan.count + p]
+                                       : FinishScore(tileSums_[k * plan.count + p], ll, rr);
             scores.Row(p)[r] = estimate;
             standsIn = standsIn && EstimateStandsIn(estimate, ll, rr, cutoffs[r]);
         }
@@ -398,6 +414,11 @@ void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t
     const std::size_t rowsPerTile = std::max<std::size_t>(1, kTileBytes / rowBytes);
     const std::size_t valueBytes = precision == Precision::Estimate ? 2 : 4;
     tileSums_.assign(list.size() * plan.count, 0.0f);
+    cutShort_.assign(list.size(), 0);
+    const bool mayCutShort = precision == Precision::Estimate && !sweepCutoffs_.empty();
+    if (mayCutShort) {
+        cutBounds_.assign(list.size() * plan.count, 0.0f);
+    }
     const auto firstRowIn = [&](std::uint32_t r, std::size_t tileStart) {
         return std::max(tileStart, plan.gathered - references_[r].frames);
     };
@@ -412,13 +433,21 @@ void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t
         for (std::size_t tileStart = 0; tileStart < plan.gathered; tileStart += rowsPerTile) {
             const std::size_t tileEnd = std::min(plan.gathered, tileStart + rowsPerTile);
             for (std::size_t k = blockStart; k < blockEnd;) {
+                if (cutShort_[k] != 0) {
+                    ++k;
+                    continue;
+                }
                 // Two references go together when they start at the same row of this tile.
                 const std::size_t from = firstRowIn(list[k], tileStart);
-                const bool paired = k + 1 < blockEnd && firstRowIn(list[k + 1], tileStart) == from;
+                const bool paired = k + 1 < blockEnd && cutShort_[k + 1] == 0 &&
+                                    firstRowIn(list[k + 1], tileStart) == from;
                 const std::size_t count = paired ? 2 : 1;
                 SweepTileRows(plan, from, tileEnd, list.data() + k, count,
                               tileSums_.data() + k * plan.count, precision);
                 k += count;
+            }
+            if (mayCutShort) {
+                CutShortBelowCutoffs(plan, list, blockStart, blockEnd, tileEnd);
             }
         }
         blockStart = blockEnd;
@@ -427,6 +456,57 @@ void MatchKernel::SweepTiled(const PassPlan& plan, std::span<const std::uint32_t
         for (float& sum : tileSums_) {
             sum *= kEstimateScale;
         }
+    }
+}
+
+// Ends the estimating sweep of a listed reference early when no pass can reach its cutoff any
+// more. After the frames i < n of a reference, the sum over the rest is at most
+// |rest of the reference| |rest of the live frames it meets| (Cauchy-Schwarz), and the
+// estimated part differs from the exact one as the whole estimate does (EstimateStandsIn), so
+//   score <= (estimated part + |reference rest| |live rest|) / (|reference| |live|) + error.
+// The reference's rest is bounded through its energy before the last checkpoint at or below n.
+// Checked after each tile once a third of a reference has been swept (before that the rest
+// bounds too much to find anything out); a reference so found out keeps the bound without the error
+// term as its estimate, which is then at least its exact score less kEstimateError: all that a
+// decision needs.
+void MatchKernel::CutShortBelowCutoffs(const PassPlan& plan, std::span<const std::uint32_t> list,
+                                       std::size_t first, std::size_t end, std::size_t tileEnd) {
+    const std::size_t normsPerPass = plan.gathered + 1;
+    for (std::size_t k = first; k < end; ++k) {
+        const PreparedReference& ref = references_[list[k]];
+        const std::size_t firstRow = plan.gathered - ref.frames;
+        if (cutShort_[k] != 0 || tileEnd <= firstRow) {
+            continue;
+        }
+        const std::size_t done = tileEnd - firstRow;
+        if (done >= ref.frames || 3 * done < ref.frames) {
+            continue;
+        }
+        const double leading = energyCheckpoints_[ref.firstCheckpoint + done / kCheckpointFrames];
+        const double restNorm = std::sqrt(std::max(0.0, ref.energy - leading));
+        const double highest = static_cast<double>(sweepCutoffs_[list[k]]) - kEstimateMargin;
+        // First whether every pass stays below, without a division; then the bounds.
+        const auto boundOf = [&](std::size_t p, double& numerator, double& denominator) {
+            const double* norms = gatheredNorms_.data() + p * normsPerPass;
+            denominator = ref.norm * norms[ref.frames];
+            numerator = static_cast<double>(tileSums_[k * plan.count + p]) * kEstimateScale +
+                        restNorm * norms[ref.frames - done];
+        };
+        bool below = true;
+        for (std::size_t p = 0; below && p < plan.count; ++p) {
+            double numerator = 0.0;
+            double denominator = 0.0;
+            boundOf(p, numerator, denominator);
+            below = denominator > 0.0 && std::isfinite(denominator) &&
+                    numerator <= highest * denominator;
+        }
+        for (std::size_t p = 0; below && p < plan.count; ++p) {
+            double numerator = 0.0;
+            double denominator = 0.0;
+            boundOf(p, numerator, denominator);
+            cutBounds_[k * plan.count + p] = static_cast<float>(numerator / denominator);
+        }
+        cutShort_[k] = below ? 1 : 0;
     }
 }
 

@@ -118,9 +118,11 @@ public:
     // that a score which certainly stays at or below its reference's cutoff (cutoffs[index])
     // may be an estimate from the high halves of the reference values. An estimate is given
     // only when it lies at least kEstimateMargin below the cutoff; it is then within
-    // kEstimateError of the exact score. A score that might exceed its cutoff is computed
-    // exactly, so "score > cutoff" decides exactly as with Score. References without a cutoff
-    // (index past cutoffs.size()) and all references on portable code are exact.
+    // kEstimateError of the exact score, or, for a reference whose sweep ended early because
+    // the rest of it could not lift any pass to the cutoff, an upper bound of the exact score
+    // (at least the exact score less kEstimateError). A score that might exceed its cutoff is
+    // computed exactly, so "score > cutoff" decides exactly as with Score. References without a
+    // cutoff (index past cutoffs.size()) and all references on portable code are exact.
     static constexpr float kEstimateError = 4.1e-3f;
     static constexpr float kEstimateMargin = 5e-3f;
     void ScoreAgainst(std::span<const float> live, std::size_t firstPassEnd, std::size_t passCount,
@@ -154,11 +156,18 @@ private:
     using AlignedHalves = std::vector<std::uint16_t, CacheLineAllocator<std::uint16_t>>;
 
     struct PreparedReference {
-        std::size_t firstValue = 0;  // into referenceHigh_ and referenceLow_, 24 per frame
-        std::size_t frames = 0;      // Rf
-        bool estimable = false;      // its high halves may stand in for it, see AddReference
-        double energy = 0.0;         // sum of the squares of its values
+        std::size_t firstValue = 0;       // into referenceHigh_ and referenceLow_, 24 per frame
+        std::size_t frames = 0;           // Rf
+        bool estimable = false;           // its high halves may stand in for it, see AddReference
+        double energy = 0.0;              // sum of the squares of its values
+        double norm = 0.0;                // the square root of energy
+        std::size_t firstCheckpoint = 0;  // into energyCheckpoints_
     };
+
+    // An estimating sweep checks, once a third of a reference is swept, whether the rest of
+    // the reference can still lift any pass to its cutoff; see CutShortBelowCutoffs. The energy
+    // of a reference's leading frames is kept every kCheckpointFrames frames for that.
+    static constexpr std::size_t kCheckpointFrames = 8;
 
     // Geometry of the passes of one call after clamping to the frames available.
     struct PassPlan {
@@ -178,6 +187,8 @@ private:
     void EstimateSwept(const PassPlan& plan, std::span<const float> cutoffs, Scores& scores);
     enum class Precision { Exact, Estimate };
     void SweepTiled(const PassPlan& plan, std::span<const std::uint32_t> list, Precision precision);
+    void CutShortBelowCutoffs(const PassPlan& plan, std::span<const std::uint32_t> list,
+                              std::size_t first, std::size_t end, std::size_t tileEnd);
     void SweepTileRows(const PassPlan& plan, std::size_t from, std::size_t tileEnd,
                        const std::uint32_t* listed, std::size_t count, float* sums,
                        Precision precision);
@@ -202,12 +213,17 @@ private:
     std::vector<PreparedReference> references_;
     AlignedHalves referenceHigh_;  // high 16 bits of 24 bands per frame, references back to back
     AlignedHalves referenceLow_;   // their low 16 bits
-    std::size_t longestReference_ = 0;  // frames
+    std::vector<double> energyCheckpoints_;  // per reference: energy before frames 0, 8, 16, ...
+    std::size_t longestReference_ = 0;       // frames
 
     // Live side (detection thread).
     std::vector<double> liveEnergies_;  // per live frame, bands 0..23
     AlignedFloats gathered_;            // newest frames met by the passes, see GatherNewestFrames
     std::vector<double> gatheredEnergies_;  // per pass: cumulative energies by reference length
+    std::vector<double> gatheredNorms_;     // their square roots, while estimating
+    std::span<const float> sweepCutoffs_;   // while an estimating sweep may cut references short
+    std::vector<std::uint8_t> cutShort_;    // per listed reference: its sweep ended early
+    std::vector<float> cutBounds_;          // per listed reference and pass: upper score bounds
     std::vector<std::uint32_t> sweptReferences_;      // scored from the gathered table
     std::vector<std::uint32_t> estimatedReferences_;  // of those, the ones with an estimate
     std::vector<std::uint32_t> exactReferences_;      // of those, the ones scored exactly

@@ -313,7 +313,8 @@ std::vector<Frames> DecisionReferences(std::mt19937& rng, bool withNonFinite) {
 
 TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
     // Cutoffs around each reference's exact score, from well below to well above, with steps at
-    // the estimate margin and error; 13 passes as for the blocks of one 50 ms transfer.
+    // the estimate margin and error; 13 passes as for the blocks of one 50 ms transfer. Far
+    // above, sweeps end early and the scores are upper bounds instead of estimates.
     std::mt19937 rng(5);
     MatchKernel kernel(GetParam());
     const std::vector<Frames> references = DecisionReferences(rng, true);
@@ -328,9 +329,10 @@ TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
     constexpr float kMargin = MatchKernel::kEstimateMargin;
     constexpr float kError = MatchKernel::kEstimateError;
     const std::vector<float> offsets{
-        -0.1f, -2 * kMargin, -kMargin - 1e-4f, -kMargin, -kError,     -1e-4f,
-        0.0f,  1e-4f,        kError,           kMargin,  2 * kMargin, 0.1f};
+        -0.1f, -2 * kMargin, -kMargin - 1e-4f, -kMargin,    -kError, -1e-4f, 0.0f,
+        1e-4f, kError,       kMargin,          2 * kMargin, 0.1f,    0.4f,   1.0f};
     std::size_t estimates = 0;
+    std::size_t bounds = 0;
     MatchKernel::Scores exact;
     MatchKernel::Scores decisive;
     for (const std::size_t firstEnd : {1850, 1887, 1898}) {
@@ -352,7 +354,8 @@ TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
                         if (value != truth && !(std::isnan(value) && std::isnan(truth))) {
                             ++estimates;
                             EXPECT_LE(value, cutoffs[r] - kMargin);
-                            EXPECT_NEAR(value, truth, kError + kAgreement);
+                            EXPECT_GE(value, truth - kError - kAgreement);
+                            bounds += value > truth + kError + kAgreement ? 1 : 0;
                         }
                     }
                 }
@@ -363,6 +366,7 @@ TEST_P(MatchKernelTest, DecisionScoresFireExactlyWhenExactScoresWould) {
         EXPECT_EQ(estimates, 0u);
     } else {
         EXPECT_GT(estimates, 0u);
+        EXPECT_GT(bounds, 0u);
     }
     // References without a cutoff are scored exactly.
     kernel.Score(live, 1850, 3, exact);
@@ -379,7 +383,7 @@ TEST_P(MatchKernelTest, SplitStorageKeepsEveryValueBitForBit) {
     // Reference and live frames whose dot product cancels exactly: even bands v (in [1, 2),
     // low 16 bits all set) against 1, odd bands 1 against -v. Exact values score 0; their high
     // halves alone (v less almost 2^-7) would score about -2.6e-3. Storage is 4 bytes per
-    // compared value plus a little per reference.
+    // compared value plus a little per frame and per reference.
     constexpr std::size_t kFrames = 50;
     constexpr std::size_t kLiveFrames = 2000;
     Frames live(kLiveFrames * kFeatureBands, 0.0f);
@@ -403,7 +407,8 @@ TEST_P(MatchKernelTest, SplitStorageKeepsEveryValueBitForBit) {
     EXPECT_NEAR(CorrelateReference(reference, live), 0.0f, kAgreement);
     EXPECT_NEAR(scores.At(0, 0), 0.0f, kAgreement);
     EXPECT_GE(kernel.ReferenceBytes(), kFrames * kComparedBands * 4);
-    EXPECT_LE(kernel.ReferenceBytes(), kFrames * kComparedBands * 4 + 64);
+    // Besides the values: a double per 8 frames (energy checkpoints) and the record.
+    EXPECT_LE(kernel.ReferenceBytes(), kFrames * kComparedBands * 4 + kFrames + 64);
     kernel.ClearReferences();
     EXPECT_EQ(kernel.ReferenceBytes(), 0u);
 }
