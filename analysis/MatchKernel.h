@@ -40,7 +40,8 @@ float CorrelateReference(std::span<const float> reference, std::span<const float
 // meet are gathered once per call into a compact table, which blocks of references (sized for
 // the second-level cache) sweep a tile at a time so that it stays in the first-level cache, two
 // references sharing every live load; the dot products run on AVX2/FMA when the processor has
-// them.
+// them. For firing decisions (ScoreAgainst), estimates read half the memory, and a reference
+// that can no longer reach its cutoff is left once that is certain.
 //
 // The kernel only computes scores; firing order and hold-offs are the caller's.
 class MatchKernel {
