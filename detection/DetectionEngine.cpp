@@ -147,6 +147,7 @@ void DetectionEngine::StartDetection() {
     {
         std::lock_guard lock(feedMutex_);
         feedToDetection_ = true;
+        silenceWakeUps_.Restart();
     }
     StartEngineTimers();
 }
@@ -349,13 +350,15 @@ void DetectionEngine::OnCaptureFeed(CWASAPICaptureLoopback& capture) {
     if (!feedToDetection_) {
         return;  // paused or stopped: the feed keeps the audio, up to its own cap
     }
-    bool queued = false;
+    std::size_t queued = 0;
+    bool heard = false;
     WaveFormat format;
     while (CaptureBlock block = capture.PopFeedBlock(format)) {
-        queued = QueueCaptureBlock(std::move(block), format) || queued;
+        heard = heard || !IsDigitalSilence(block.Payload(), block.PayloadSize());
+        queued += QueueCaptureBlock(std::move(block), format) ? 1 : 0;
     }
-    // One wake-up for the whole delivery.
-    if (queued) {
+    // One wake-up for the whole delivery, fewer during long digital silence.
+    if (silenceWakeUps_.OnDelivery(queued, heard)) {
         dataEvent_.Set();
     }
 }

@@ -18,6 +18,7 @@
 #include "base/Event.h"
 #include "detection/ReferenceSet.h"
 #include "detection/RunState.h"
+#include "detection/SilenceWakeUps.h"
 #include "triggers/CTriggerList.h"
 #include "wav/WaveData.h"
 
@@ -268,6 +269,7 @@ private:
     // a move in progress.
     std::mutex feedMutex_;
     bool feedToDetection_ = false;
+    SilenceWakeUps silenceWakeUps_;
 
     // DetectionQueue with its lock; oldest first.
     mutable std::mutex queueMutex_;
