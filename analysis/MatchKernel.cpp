@@ -221,10 +221,7 @@ float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
     const PreparedReference& ref = references_[reference];
     plainFrames_.assign(ref.frames * kFeatureBands, 0.0f);
     for (std::size_t i = 0; i < ref.frames; ++i) {
-        const match_sweeps::SplitValues values = ValuesFrom(ref, i);
-        for (std::size_t k = 0; k < kComparedBands; ++k) {
-            plainFrames_[i * kFeatureBands + k] = JoinHalves(values.high[k], values.low[k]);
-        }
+        RebuildFrame(ref, i, plainFrames_.data() + i * kFeatureBands);
     }
     const std::size_t liveValues = std::min(live.size(), passEnd * kFeatureBands);
     return CorrelateReference(plainFrames_, live.first(liveValues));
@@ -558,15 +555,26 @@ match_sweeps::SplitValues MatchKernel::ValuesFrom(const PreparedReference& ref,
     return {referenceHigh_.data() + first, referenceLow_.data() + first};
 }
 
-// The energy of the first frames of a reference, summed as AddReference sums the whole.
+// The 24 compared values of one reference frame, rebuilt bit for bit from their halves.
+void MatchKernel::RebuildFrame(const PreparedReference& ref, std::size_t frame, float* out) const {
+    const match_sweeps::SplitValues values = ValuesFrom(ref, frame);
+    for (std::size_t k = 0; k < kComparedBands; ++k) {
+        out[k] = JoinHalves(values.high[k], values.low[k]);
+    }
+}
+
+// The energy of the first frames of a reference, summed as AddReference sums the whole: on
+// from the last energy checkpoint it passed on the way (the same partial sum, bit for bit).
 double MatchKernel::LeadingEnergy(const PreparedReference& ref, std::size_t frames) const {
-    double energy = 0.0;
+    if (frames == 0) {
+        return 0.0;
+    }
+    const std::size_t checkpoint =
+        std::min(frames, ref.frames - 1) / kCheckpointFrames;  // frames <= ref.frames
+    double energy = energyCheckpoints_[ref.firstCheckpoint + checkpoint];
     float frame[kComparedBands];
-    for (std::size_t i = 0; i < frames; ++i) {
-        const match_sweeps::SplitValues values = ValuesFrom(ref, i);
-        for (std::size_t k = 0; k < kComparedBands; ++k) {
-            frame[k] = JoinHalves(values.high[k], values.low[k]);
-        }
+    for (std::size_t i = checkpoint * kCheckpointFrames; i < frames; ++i) {
+        RebuildFrame(ref, i, frame);
         energy += FrameEnergy(frame);
     }
     return energy;

@@ -199,6 +199,7 @@ private:
                           std::size_t pass) const;
     static bool EstimateStandsIn(float estimate, float ll, float rr, float cutoff);
     match_sweeps::SplitValues ValuesFrom(const PreparedReference& ref, std::size_t frame) const;
+    void RebuildFrame(const PreparedReference& ref, std::size_t frame, float* out) const;
     double LeadingEnergy(const PreparedReference& ref, std::size_t frames) const;
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
                        const PreparedReference& ref) const;

@@ -159,7 +159,7 @@ void SpectralAnalyzer::ConfigureFor(int rate) {
 
 void SpectralAnalyzer::TransformBands(const float* start) {
     // The windowed frame is real. Stage span N: the bottom half (odd bins) is
-    // (x[m] - x[m + N/2]) w^m; with no imaginary part the products with it are left out, which
+    // (x[m] - x[m + N/2]) w^m; with no imaginary component the products with it are left out, which
     // changes at most the sign of a zero. Stage span N/2 keeps its top half (bins 1 mod 4):
     // sums of values m and m + N/4. Stage span N/4 keeps its bottom half (bins 5 mod 8):
     // differences of the sums j and j + N/8, times w^(4 j).

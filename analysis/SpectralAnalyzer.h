@@ -23,8 +23,8 @@ class SoundReference;
 //  - live mode analyses a stream block by block with a hop of 64 samples and appends frames;
 //    frame k of the stream always starts at internal sample 64 k, whatever the block sizes.
 //
-// Only the 32 band bins of each transform are read, so a frame computes just the part of the
-// transform that leads to them (bins 5 mod 8), with the same operations in the same order as
+// Only the 32 band bins of each transform are read, so a frame computes just the butterflies
+// of the transform that lead to them (bins 5 mod 8), with the same operations in the same order as
 // the whole transform. Silence is cheap in live mode: an all-zero block whose filter memory is
 // all zero too yields zeros without filtering, and frames of zeros take the band value of
 // silence without a transform; both give exactly what the full path gives.
@@ -127,7 +127,7 @@ private:
     std::array<std::uint32_t, kFrameLength> bitReversal_{};
     std::array<float, kFrameLength> window_{};
 
-    // The band part of the transform: after the first three stages (spans N, N / 2, N / 4)
+    // The band stages of the transform: after the first three stages (spans N, N / 2, N / 4)
     // only the kBandSpan values at kBandBlock lead to bins 5 mod 8, which hold the band bins.
     static constexpr int kBandSpan = kFrameLength / 8;
     static constexpr int kBandBlock = kFrameLength / 2 + kFrameLength / 8;

@@ -354,8 +354,9 @@ void DetectionEngine::OnCaptureFeed(CWASAPICaptureLoopback& capture) {
     bool heard = false;
     WaveFormat format;
     while (CaptureBlock block = capture.PopFeedBlock(format)) {
-        heard = heard || !IsDigitalSilence(block.Payload(), block.PayloadSize());
-        queued += QueueCaptureBlock(std::move(block), format) ? 1 : 0;
+        const bool silent = IsDigitalSilence(block.Payload(), block.PayloadSize());
+        heard = heard || !silent;
+        queued += QueueCaptureBlock(std::move(block), format, silent) ? 1 : 0;
     }
     // One wake-up for the whole delivery, fewer during long digital silence.
     if (silenceWakeUps_.OnDelivery(queued, heard)) {
@@ -364,12 +365,14 @@ void DetectionEngine::OnCaptureFeed(CWASAPICaptureLoopback& capture) {
 }
 
 void DetectionEngine::EnqueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat) {
-    if (QueueCaptureBlock(std::move(block), mixFormat)) {
+    const bool silent = block && IsDigitalSilence(block.Payload(), block.PayloadSize());
+    if (QueueCaptureBlock(std::move(block), mixFormat, silent)) {
         dataEvent_.Set();
     }
 }
 
-bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat) {
+bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat,
+                                        bool silent) {
     if (!block) {
         return false;
     }
@@ -381,7 +384,7 @@ bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mi
             return false;
         }
     }
-    std::unique_ptr<WaveData> data = ConvertPacket(block, mixFormat);
+    std::unique_ptr<WaveData> data = ConvertPacket(block, mixFormat, silent);
     block = CaptureBlock();
     std::lock_guard lock(queueMutex_);
     if (!data || data->SampleCount() == 0) {
@@ -393,7 +396,7 @@ bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mi
 }
 
 std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& block,
-                                                         const WaveFormat& format) {
+                                                         const WaveFormat& format, bool silent) {
     MixSampleType samples;
     if (!MixSampleTypeOf(format, samples) || format.channels < 1 ||
         format.channels > kMaxBlockChannels) {
@@ -414,7 +417,7 @@ std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& blo
         std::vector<std::int16_t> pcm(count);
         std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
         data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
-    } else if (IsDigitalSilence(block.Payload(), count * sampleBytes)) {
+    } else if (silent) {
         // Zero bytes are 0.0f, which converts to 0: nothing to scale or round.
         data->AssignPcm16(rate, channels, static_cast<int>(frames),
                           std::vector<std::int16_t>(count));

@@ -219,7 +219,8 @@ private:
 
     // --- Capture thread: the capture object's feed listener ---
     void OnCaptureFeed(CWASAPICaptureLoopback& capture);
-    bool QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat);
+    // `silent`: every byte of the block is zero (IsDigitalSilence), found once by the caller.
+    bool QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat, bool silent);
 
     // --- CaptureRunner thread ---
     void CaptureRunner();
@@ -228,7 +229,8 @@ private:
     bool WaitBeforeRetry();
 
     // Converts a packet; an empty block when the format cannot be taken.
-    std::unique_ptr<WaveData> ConvertPacket(const CaptureBlock& block, const WaveFormat& format);
+    std::unique_ptr<WaveData> ConvertPacket(const CaptureBlock& block, const WaveFormat& format,
+                                            bool silent);
 
     Setup setup_;
     std::atomic<bool> initialised_{false};

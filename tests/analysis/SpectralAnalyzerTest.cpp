@@ -187,7 +187,7 @@ TEST_F(SpectralAnalyzerTest, SilentBlocksGiveExactlyTheFramesOfTheFilteredPath) 
             auto zeros = [&](std::size_t frames) { return Samples(frames * channels, 0); };
             // Silence before sound, a stretch of about 0.3 s after it, one shorter than the
             // filter memory (20 frames) and a silent end.
-            const std::vector<Samples> parts = {
+            const std::vector<Samples> pieces = {
                 zeros(rate / 10),
                 Sound::Make(rate, channels, 0.3, {500, 4000}),
                 zeros(rate * 3 / 10),
@@ -198,10 +198,10 @@ TEST_F(SpectralAnalyzerTest, SilentBlocksGiveExactlyTheFramesOfTheFilteredPath) 
             };
             Samples stream;
             SpectralAnalyzer blocks;
-            for (const Samples& part : parts) {
-                stream.insert(stream.end(), part.begin(), part.end());
+            for (const Samples& piece : pieces) {
+                stream.insert(stream.end(), piece.begin(), piece.end());
                 // Odd block sizes, so silent blocks start and end anywhere in the filter's phase.
-                FeedLive(blocks, rate, channels, part, {37, 441, 7, 960, 1});
+                FeedLive(blocks, rate, channels, piece, {37, 441, 7, 960, 1});
             }
             SpectralAnalyzer whole;
             whole.ExtractLiveFeatures(rate, channels, stream);
