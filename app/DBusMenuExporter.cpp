@@ -1,6 +1,7 @@
 #include "app/DBusMenuExporter.h"
 
 #include <QAction>
+#include <QDBusMessage>
 #include <QEvent>
 #include <QMenu>
 
@@ -11,6 +12,8 @@ namespace hushwell {
 namespace {
 
 constexpr int kRootId = 0;
+constexpr const char* kClickedEvent = "clicked";
+constexpr const char* kUnknownIdError = "com.canonical.dbusmenu.UnknownId";
 
 QVariantMap Filtered(const QVariantMap& properties, const QStringList& names) {
     if (names.isEmpty()) {
@@ -63,10 +66,56 @@ void DBusMenuExporter::AnnounceLayoutChange() {
         this,
         [this] {
             announcePending_ = false;
+            AnnounceChangedProperties();
             ++revision_;
             emit LayoutUpdated(revision_, kRootId);
         },
         Qt::QueuedConnection);
+}
+
+// Items that are new to the host come with the layout; only those it has are compared.
+void DBusMenuExporter::AnnounceChangedProperties() {
+    QMap<int, QVariantMap> current = AllProperties();
+    QList<DBusMenuItemProperties> updated;
+    QList<DBusMenuItemPropertyNames> removed;
+    for (auto item = current.cbegin(); item != current.cend(); ++item) {
+        const auto before = announced_.constFind(item.key());
+        if (before == announced_.cend()) {
+            continue;
+        }
+        QVariantMap changed;
+        for (auto property = item->cbegin(); property != item->cend(); ++property) {
+            if (before->value(property.key()) != property.value()) {
+                changed.insert(property.key(), property.value());
+            }
+        }
+        QStringList gone;
+        for (auto property = before->cbegin(); property != before->cend(); ++property) {
+            if (!item->contains(property.key())) {
+                gone.append(property.key());
+            }
+        }
+        if (!changed.isEmpty()) {
+            updated.append(DBusMenuItemProperties{item.key(), changed});
+        }
+        if (!gone.isEmpty()) {
+            removed.append(DBusMenuItemPropertyNames{item.key(), gone});
+        }
+    }
+    announced_ = std::move(current);
+    if (!updated.isEmpty() || !removed.isEmpty()) {
+        emit ItemsPropertiesUpdated(updated, removed);
+    }
+}
+
+QMap<int, QVariantMap> DBusMenuExporter::AllProperties() const {
+    QMap<int, QVariantMap> all;
+    all.insert(kRootId, PropertiesOf(kRootId, {}));
+    const qsizetype count = menu_ ? menu_->actions().size() : 0;
+    for (int id = 1; id <= count; ++id) {
+        all.insert(id, PropertiesOf(id, {}));
+    }
+    return all;
 }
 
 QAction* DBusMenuExporter::ActionFor(int id) const {
@@ -75,6 +124,10 @@ QAction* DBusMenuExporter::ActionFor(int id) const {
     }
     const QList<QAction*> actions = menu_->actions();
     return id <= actions.size() ? actions[id - 1] : nullptr;
+}
+
+bool DBusMenuExporter::Exists(int id) const {
+    return id == kRootId || ActionFor(id) != nullptr;
 }
 
 QVariantMap DBusMenuExporter::PropertiesOf(int id, const QStringList& names) const {
@@ -111,7 +164,7 @@ QList<DBusMenuItemProperties> DBusMenuExporter::GetGroupProperties(
     const QList<int>& ids, const QStringList& propertyNames) {
     QList<DBusMenuItemProperties> items;
     for (int id : ids) {
-        if (id == kRootId || ActionFor(id) != nullptr) {
+        if (Exists(id)) {
             items.append(DBusMenuItemProperties{id, PropertiesOf(id, propertyNames)});
         }
     }
@@ -124,11 +177,34 @@ QDBusVariant DBusMenuExporter::GetProperty(int id, const QString& name) {
 
 void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant& /*data*/,
                              uint /*timestamp*/) {
+    HandleEvent(id, eventId);
+}
+
+// Other events ("opened", "closed", "hovered") need nothing.
+bool DBusMenuExporter::HandleEvent(int id, const QString& eventId) {
+    if (!Exists(id)) {
+        return false;
+    }
     QAction* action = ActionFor(id);
-    if (action != nullptr && eventId == QStringLiteral("clicked") && !action->isSeparator() &&
+    if (action != nullptr && eventId == QLatin1String(kClickedEvent) && !action->isSeparator() &&
         action->isEnabled()) {
         action->trigger();
     }
+    return true;
+}
+
+QList<int> DBusMenuExporter::EventGroup(const QList<DBusMenuEvent>& events) {
+    QList<int> idErrors;
+    for (const DBusMenuEvent& event : events) {
+        if (!HandleEvent(event.id, event.eventId)) {
+            idErrors.append(event.id);
+        }
+    }
+    if (!events.isEmpty() && idErrors.size() == events.size() && calledFromDBus()) {
+        sendErrorReply(QLatin1String(kUnknownIdError),
+                       QStringLiteral("No menu item has the ids of these events"));
+    }
+    return idErrors;
 }
 
 bool DBusMenuExporter::AboutToShow(int /*id*/) {
@@ -137,7 +213,7 @@ bool DBusMenuExporter::AboutToShow(int /*id*/) {
 
 QList<int> DBusMenuExporter::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
     for (int id : ids) {
-        if (id != kRootId && ActionFor(id) == nullptr) {
+        if (!Exists(id)) {
             idErrors.append(id);
         }
     }

@@ -37,6 +37,10 @@ void RegisterDBusTrayTypes() {
     qDBusRegisterMetaType<DBusMenuLayoutItem>();
     qDBusRegisterMetaType<DBusMenuItemProperties>();
     qDBusRegisterMetaType<QList<DBusMenuItemProperties>>();
+    qDBusRegisterMetaType<DBusMenuItemPropertyNames>();
+    qDBusRegisterMetaType<QList<DBusMenuItemPropertyNames>>();
+    qDBusRegisterMetaType<DBusMenuEvent>();
+    qDBusRegisterMetaType<QList<DBusMenuEvent>>();
 }
 
 QDBusArgument& operator<<(QDBusArgument& arg, const DBusIconPixmap& pixmap) {
@@ -105,6 +109,36 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItemProperties
     arg.beginStructure();
     arg >> item.id >> item.properties;
     arg.endStructure();
+    return arg;
+}
+
+QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuItemPropertyNames& item) {
+    arg.beginStructure();
+    arg << item.id << item.names;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItemPropertyNames& item) {
+    arg.beginStructure();
+    arg >> item.id >> item.names;
+    arg.endStructure();
+    return arg;
+}
+
+QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuEvent& event) {
+    arg.beginStructure();
+    arg << event.id << event.eventId << QDBusVariant(event.data) << event.timestamp;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuEvent& event) {
+    QDBusVariant data;
+    arg.beginStructure();
+    arg >> event.id >> event.eventId >> data >> event.timestamp;
+    arg.endStructure();
+    event.data = data.variant();
     return arg;
 }
 

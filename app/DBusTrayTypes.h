@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 class QIcon;
@@ -45,6 +46,20 @@ struct DBusMenuItemProperties {
     QVariantMap properties;
 };
 
+// One item's property names, (ias): those an item no longer has.
+struct DBusMenuItemPropertyNames {
+    int id = 0;
+    QStringList names;
+};
+
+// One event of an EventGroup call, (isvu): item id, event id, data, timestamp.
+struct DBusMenuEvent {
+    int id = 0;
+    QString eventId;
+    QVariant data;
+    uint timestamp = 0;
+};
+
 // Registers the records with the D-Bus type system; call before exporting or reading them.
 void RegisterDBusTrayTypes();
 
@@ -56,6 +71,10 @@ QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuLayoutItem& item);
 const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuLayoutItem& item);
 QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuItemProperties& item);
 const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItemProperties& item);
+QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuItemPropertyNames& item);
+const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuItemPropertyNames& item);
+QDBusArgument& operator<<(QDBusArgument& arg, const DBusMenuEvent& event);
+const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuEvent& event);
 
 }  // namespace hushwell
 
@@ -63,3 +82,5 @@ Q_DECLARE_METATYPE(hushwell::DBusIconPixmap)
 Q_DECLARE_METATYPE(hushwell::DBusToolTip)
 Q_DECLARE_METATYPE(hushwell::DBusMenuLayoutItem)
 Q_DECLARE_METATYPE(hushwell::DBusMenuItemProperties)
+Q_DECLARE_METATYPE(hushwell::DBusMenuItemPropertyNames)
+Q_DECLARE_METATYPE(hushwell::DBusMenuEvent)

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 #include "app/CMyApplicationTrayWnd.h"
 #include "app/DBusTrayTypes.h"
@@ -72,6 +73,11 @@ public:
                             QStringLiteral("LayoutUpdated"), receiver, slot);
     }
 
+    bool WatchProperties(const QString& service, QObject* receiver, const char* slot) {
+        return bus_.connect(service, QStringLiteral("/MenuBar"), kMenuInterface,
+                            QStringLiteral("ItemsPropertiesUpdated"), receiver, slot);
+    }
+
     QVariant Property(const QString& service, const QString& path, const QString& interface,
                       const QString& name) {
         const QDBusMessage reply =
@@ -96,6 +102,54 @@ QStringList Labels(const DBusMenuLayoutItem& root) {
     return labels;
 }
 
+// The members of one interface in introspection data, one line each:
+// "method GetProperty(i, s) -> (v)", "signal LayoutUpdated(u, i)", "property Version u". Only
+// the order among the in (and among the out) arguments counts on the bus.
+QStringList MembersOf(const QString& xml, const QString& interface) {
+    QStringList members;
+    QXmlStreamReader reader(xml);
+    bool inside = false;
+    QString kind;
+    QString name;
+    QStringList arguments;
+    QStringList results;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const QString element = reader.name().toString();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (reader.isStartElement() && element == QStringLiteral("interface")) {
+            inside = attributes.value(QStringLiteral("name")) == interface;
+        } else if (!inside) {
+            continue;
+        } else if (reader.isStartElement() && element == QStringLiteral("property")) {
+            members << QStringLiteral("property %1 %2")
+                           .arg(attributes.value(QStringLiteral("name")).toString(),
+                                attributes.value(QStringLiteral("type")).toString());
+        } else if (reader.isStartElement() &&
+                   (element == QStringLiteral("method") || element == QStringLiteral("signal"))) {
+            kind = element;
+            name = attributes.value(QStringLiteral("name")).toString();
+            arguments.clear();
+            results.clear();
+        } else if (reader.isStartElement() && element == QStringLiteral("arg")) {
+            const QString type = attributes.value(QStringLiteral("type")).toString();
+            const bool out = kind == QStringLiteral("method") &&
+                             attributes.value(QStringLiteral("direction")) == QStringLiteral("out");
+            (out ? results : arguments) << type;
+        } else if (reader.isEndElement() &&
+                   (element == QStringLiteral("method") || element == QStringLiteral("signal"))) {
+            const QString returned =
+                results.isEmpty() ? QString() : QStringLiteral(" -> (%1)").arg(results.join(", "));
+            members
+                << QStringLiteral("%1 %2(%3)%4").arg(kind, name, arguments.join(", "), returned);
+        } else if (reader.isEndElement() && element == QStringLiteral("interface")) {
+            inside = false;
+        }
+    }
+    members.sort();
+    return members;
+}
+
 }  // namespace
 
 class StatusNotifierTrayTest : public QObject {
@@ -105,6 +159,10 @@ public slots:
         if (parent == 0) {
             ++layoutUpdates_;
         }
+    }
+    void OnPropertiesUpdated(const QDBusMessage& message) {
+        updatedProperties_.append(
+            qdbus_cast<QList<DBusMenuItemProperties>>(message.arguments().value(0)));
     }
 
 private slots:
@@ -192,6 +250,80 @@ private slots:
         QTRY_VERIFY(window_->SettingsDialog().isVisible());
     }
 
+    // Hosts built on libdbusmenu (Xfce, MATE, Budgie) click with EventGroup only; hosts that
+    // keep the fetched properties learn the new label from ItemsPropertiesUpdated.
+    void eventGroupRunsTheClickAndAnnouncesTheNewLabel() {
+        QVERIFY(watcher_->Start());
+        MakeWindow();
+        Layout();
+        QVERIFY(host_.WatchProperties(window_->NotifierItem().ServiceName(), this,
+                                      SLOT(OnPropertiesUpdated(QDBusMessage))));
+        updatedProperties_.clear();
+
+        const QDBusMessage reply = ClickGroup({2});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(0)), QList<int>());
+        QTRY_COMPARE(window_->State(), RunState::Paused);
+        QCOMPARE(Labels(Layout()).value(1), QStringLiteral("Start(_S)"));
+        QTRY_VERIFY(!updatedProperties_.isEmpty());
+        QCOMPARE(updatedProperties_.size(), 1);
+        QCOMPARE(updatedProperties_[0].id, 2);
+        QCOMPARE(updatedProperties_[0].properties,
+                 QVariantMap({{QStringLiteral("label"), QStringLiteral("Start(_S)")}}));
+
+        const auto properties = qdbus_cast<QList<DBusMenuItemProperties>>(
+            CallItem(QStringLiteral("/MenuBar"), kMenuInterface,
+                     QStringLiteral("GetGroupProperties"),
+                     {QVariant::fromValue(QList<int>{2, 99}), QStringList{QStringLiteral("label")}})
+                .arguments()
+                .value(0));
+        QCOMPARE(properties.size(), 1);
+        QCOMPARE(properties[0].properties.value(QStringLiteral("label")),
+                 QVariant(QStringLiteral("Start(_S)")));
+    }
+
+    void eventGroupReturnsTheUnknownIds() {
+        QVERIFY(watcher_->Start());
+        MakeWindow();
+        QDBusMessage reply = ClickGroup({99, 2});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(0)), QList<int>{99});
+        QTRY_COMPARE(window_->State(), RunState::Paused);
+
+        reply = ClickGroup({99, -1});
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(reply.errorName(), QStringLiteral("com.canonical.dbusmenu.UnknownId"));
+        QTest::qWait(3 * kClickIntervalMs);  // a click that ran anyway would show here
+        QCOMPARE(window_->State(), RunState::Paused);
+    }
+
+    // The menu offers what hosts call, with the argument types they send and expect.
+    void menuInterfaceHasTheHostsSignatures() {
+        QVERIFY(watcher_->Start());
+        MakeWindow();
+        const QDBusMessage reply = CallItem(QStringLiteral("/MenuBar"),
+                                            QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                            QStringLiteral("Introspect"), {});
+        QStringList expected = {
+            "property Version u",
+            "property TextDirection s",
+            "property Status s",
+            "property IconThemePath as",
+            "method GetLayout(i, i, as) -> (u, (ia{sv}av))",
+            "method GetGroupProperties(ai, as) -> (a(ia{sv}))",
+            "method GetProperty(i, s) -> (v)",
+            "method Event(i, s, v, u)",
+            "method EventGroup(a(isvu)) -> (ai)",
+            "method AboutToShow(i) -> (b)",
+            "method AboutToShowGroup(ai) -> (ai, ai)",
+            "signal ItemsPropertiesUpdated(a(ia{sv}), a(ias))",
+            "signal LayoutUpdated(u, i)",
+            "signal ItemActivationRequested(i, u)",
+        };
+        expected.sort();
+        QCOMPARE(MembersOf(reply.arguments().value(0).toString(), kMenuInterface), expected);
+    }
+
     void iconIsRegisteredAgainWhenAWatcherAppears() {
         MakeWindow();  // no desktop shell yet
         QVERIFY(!window_->NotifierItem().IsRegistered());
@@ -255,11 +387,21 @@ private:
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     }
 
+    QDBusMessage ClickGroup(const QList<int>& ids) {
+        QList<DBusMenuEvent> events;
+        for (int id : ids) {
+            events.append(DBusMenuEvent{id, QStringLiteral("clicked"), QString(), 0});
+        }
+        return CallItem(QStringLiteral("/MenuBar"), kMenuInterface, QStringLiteral("EventGroup"),
+                        {QVariant::fromValue(events)});
+    }
+
     std::unique_ptr<QTemporaryDir> folder_;
     std::unique_ptr<StandInStatusNotifierWatcher> watcher_;
     FakeHotkeyGrabber grabber_;
     Host host_;
     int layoutUpdates_ = 0;
+    QList<DBusMenuItemProperties> updatedProperties_;
     std::unique_ptr<TestTrayWnd> window_;
 };
 
