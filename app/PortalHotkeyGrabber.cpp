@@ -30,6 +30,8 @@ constexpr int kStartTimeoutMs = 3000;
 constexpr unsigned int kResponseOther = 2;
 constexpr const char* kGoneMessage =
     "The desktop portal left the session; global hotkeys are unavailable.";
+constexpr const char* kBackMessage =
+    "The desktop portal is back in the session; global hotkeys are bound again.";
 
 QDBusMessage PortalCall(const char* interface, const char* method) {
     return QDBusMessage::createMethodCall(QLatin1String(kPortalService), QLatin1String(kPortalPath),
@@ -79,14 +81,19 @@ PortalHotkeyGrabber::PortalHotkeyGrabber(PressedFunction pressed, LogFunction lo
     waiter_ = new PortalResponseWaiter(bus_);
     waiter_->moveToThread(&waiterThread_);
     connect(&waiterThread_, &QThread::finished, waiter_, &QObject::deleteLater);
+    connect(waiter_, &PortalResponseWaiter::Late, this, &PortalHotkeyGrabber::OnLateResponse,
+            Qt::QueuedConnection);
     waiterThread_.start();
     bus_.connect(QLatin1String(kPortalService), QLatin1String(kPortalPath),
                  QLatin1String(kShortcutsInterface), QStringLiteral("Activated"), this,
                  SLOT(OnActivated(QDBusMessage)));
     portalWatcher_ = new QDBusServiceWatcher(QLatin1String(kPortalService), bus_,
-                                             QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(portalWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
-            &PortalHotkeyGrabber::OnPortalGone);
+                                             QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(portalWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &PortalHotkeyGrabber::OnPortalOwnerChanged);
+    releaseTimer_.setSingleShot(true);
+    releaseTimer_.setInterval(0);
+    connect(&releaseTimer_, &QTimer::timeout, this, &PortalHotkeyGrabber::BindAgain);
 }
 
 PortalHotkeyGrabber::~PortalHotkeyGrabber() {
@@ -148,6 +155,7 @@ bool PortalHotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
     if (id == HotkeyList::kProbeId) {
         return true;
     }
+    releaseTimer_.stop();  // this binding leaves released shortcuts out as well
     Bindings wanted = bindings_;
     wanted[id] = Binding{trigger, {}};
     if (Bind(wanted)) {
@@ -164,10 +172,12 @@ bool PortalHotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
     return false;
 }
 
-// Nothing is sent: the portal cannot release one shortcut of a session, and binding the
-// rest again could ask the user. Presses of the id are no longer reported.
+// The portal cannot release one shortcut of a session: the rest is bound again in a new one,
+// from the event loop. Presses of the id are no longer reported from now on.
 void PortalHotkeyGrabber::Unregister(int id) {
-    bindings_.erase(id);
+    if (bindings_.erase(id) != 0 && available_) {
+        releaseTimer_.start();
+    }
 }
 
 std::string PortalHotkeyGrabber::BoundTrigger(int id) const {
@@ -177,8 +187,9 @@ std::string PortalHotkeyGrabber::BoundTrigger(int id) const {
 
 // Binds the set in a new session; false when the desktop refuses the binding as a whole.
 // Shortcuts left out of the answer are removed from the set; without an answer in time the
-// set is kept as asked.
+// set is kept as asked and the answer is awaited (pendingBind_).
 bool PortalHotkeyGrabber::Bind(Bindings& bindings) {
+    ForgetPendingBind();
     if (!OpenSession()) {
         return false;
     }
@@ -192,15 +203,22 @@ bool PortalHotkeyGrabber::Bind(Bindings& bindings) {
     QDBusMessage call = PortalCall(kShortcutsInterface, "BindShortcuts");
     call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariant::fromValue(shortcuts)
          << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
-    const std::optional<PortalResponse> response = Ask(call, token);
+    QString handle;
+    const std::optional<PortalResponse> response = Ask(call, token, true, &handle);
     if (!response) {
+        pendingBind_ = handle;
         return true;
     }
     if (response->code != PortalResponse::kSuccess) {
         return false;
     }
-    const auto bound =
-        response->results.value(QStringLiteral("shortcuts")).value<PortalShortcutList>();
+    KeepBound(bindings, response->results);
+    return true;
+}
+
+// Keeps the shortcuts the answer lists, with the trigger the desktop reports for each.
+void PortalHotkeyGrabber::KeepBound(Bindings& bindings, const QVariantMap& results) {
+    const auto bound = results.value(QStringLiteral("shortcuts")).value<PortalShortcutList>();
     Bindings kept;
     for (auto& [id, binding] : bindings) {
         for (const PortalShortcut& shortcut : bound) {
@@ -213,7 +231,69 @@ bool PortalHotkeyGrabber::Bind(Bindings& bindings) {
         }
     }
     bindings = std::move(kept);
-    return true;
+}
+
+// The held set in a new session: after an Unregister, and when the portal comes back. With
+// nothing left, closing the session releases everything.
+void PortalHotkeyGrabber::BindAgain() {
+    if (!available_) {
+        return;
+    }
+    if (bindings_.empty()) {
+        ForgetPendingBind();
+        CloseSession();
+        return;
+    }
+    std::vector<int> asked;
+    for (const auto& [id, binding] : bindings_) {
+        asked.push_back(id);
+    }
+    Bindings wanted = bindings_;
+    bindings_ = Bind(wanted) ? std::move(wanted) : Bindings{};
+    if (pendingBind_.isEmpty()) {
+        ReportSettled(asked);
+    }
+}
+
+void PortalHotkeyGrabber::ReportSettled(const std::vector<int>& ids) {
+    if (!settled_) {
+        return;
+    }
+    for (int id : ids) {
+        settled_(id, bindings_.count(id) != 0);
+    }
+}
+
+// The answer to the last binding settles the set held now (ids unregistered meanwhile are
+// out of it); a refusal of the whole set leaves nothing bound. A late session is closed at
+// once: nothing uses it.
+void PortalHotkeyGrabber::OnLateResponse(const QString& path, uint code,
+                                         const QVariantMap& results) {
+    if (path.isEmpty() || path != pendingBind_) {
+        const QString session = PathText(results.value(QStringLiteral("session_handle")));
+        if (available_ && !session.isEmpty() && session != session_) {
+            CloseSessionAt(session);
+        }
+        return;
+    }
+    pendingBind_.clear();
+    std::vector<int> asked;
+    for (const auto& [id, binding] : bindings_) {
+        asked.push_back(id);
+    }
+    if (code == PortalResponse::kSuccess) {
+        KeepBound(bindings_, results);
+    } else {
+        bindings_.clear();
+    }
+    ReportSettled(asked);
+}
+
+void PortalHotkeyGrabber::ForgetPendingBind() {
+    if (!pendingBind_.isEmpty()) {
+        waiter_->Forget(pendingBind_);
+        pendingBind_.clear();
+    }
 }
 
 bool PortalHotkeyGrabber::OpenSession() {
@@ -222,7 +302,7 @@ bool PortalHotkeyGrabber::OpenSession() {
     QDBusMessage call = PortalCall(kShortcutsInterface, "CreateSession");
     call << QVariantMap{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("session_handle_token"), token}};
-    const std::optional<PortalResponse> response = Ask(call, token);
+    const std::optional<PortalResponse> response = Ask(call, token, true);
     if (!response || response->code != PortalResponse::kSuccess) {
         return false;
     }
@@ -235,17 +315,22 @@ void PortalHotkeyGrabber::CloseSession() {
         return;
     }
     if (available_) {
-        bus_.call(QDBusMessage::createMethodCall(QLatin1String(kPortalService), session_,
-                                                 QLatin1String(kSessionInterface),
-                                                 QStringLiteral("Close")),
-                  QDBus::NoBlock);
+        CloseSessionAt(session_);
     }
     session_.clear();
 }
 
+void PortalHotkeyGrabber::CloseSessionAt(const QString& session) {
+    bus_.call(
+        QDBusMessage::createMethodCall(QLatin1String(kPortalService), session,
+                                       QLatin1String(kSessionInterface), QStringLiteral("Close")),
+        QDBus::NoBlock);
+}
+
 // Sends a request and waits for its Response; nothing when none came in time, "other" when
 // the call itself failed.
-std::optional<PortalResponse> PortalHotkeyGrabber::Ask(QDBusMessage call, const QString& token) {
+std::optional<PortalResponse> PortalHotkeyGrabber::Ask(QDBusMessage call, const QString& token,
+                                                       bool keepLate, QString* handle) {
     const QString expected = RequestPath(token);
     waiter_->Expect(expected);
     const QDBusMessage reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
@@ -254,12 +339,15 @@ std::optional<PortalResponse> PortalHotkeyGrabber::Ask(QDBusMessage call, const 
         return PortalResponse{kResponseOther, {}};
     }
     // Portals before the handle_token convention answer on a path of their own choosing.
-    const QString handle = PathText(reply.arguments().constFirst());
-    if (handle != expected) {
+    const QString request = PathText(reply.arguments().constFirst());
+    if (request != expected) {
         waiter_->Wait(std::chrono::milliseconds(0));
-        waiter_->Expect(handle);
+        waiter_->Expect(request);
     }
-    return waiter_->Wait(kResponseTimeout);
+    if (handle != nullptr) {
+        *handle = request;
+    }
+    return waiter_->Wait(kResponseTimeout, keepLate);
 }
 
 // The portal's request objects are named after the caller's unique bus name and the token.
@@ -287,14 +375,45 @@ void PortalHotkeyGrabber::OnActivated(const QDBusMessage& message) {
     }
 }
 
+// A new owner without an old one is the portal starting; an owner replaced at once is a
+// restart that went unseen in between.
+void PortalHotkeyGrabber::OnPortalOwnerChanged(const QString& /*service*/, const QString& oldOwner,
+                                               const QString& newOwner) {
+    if (!oldOwner.isEmpty()) {
+        OnPortalGone();
+    }
+    if (!newOwner.isEmpty()) {
+        OnPortalBack();
+    }
+}
+
+// The hotkeys held are kept, to be bound again when the portal comes back.
 void PortalHotkeyGrabber::OnPortalGone() {
     if (!available_) {
         return;
     }
     available_ = false;
-    bindings_.clear();
+    releaseTimer_.stop();
+    pendingBind_.clear();
+    waiter_->ForgetAll();
+    for (auto& [id, binding] : bindings_) {
+        binding.bound.clear();
+    }
     session_.clear();
     log_(kGoneMessage);
+}
+
+void PortalHotkeyGrabber::OnPortalBack() {
+    if (available_) {
+        return;
+    }
+    RegisterWithHostRegistry();
+    available_ = OfferedByBus();
+    if (!available_) {
+        return;
+    }
+    log_(kBackMessage);
+    BindAgain();
 }
 
 }  // namespace hushwell

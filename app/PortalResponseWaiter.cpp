@@ -46,14 +46,42 @@ bool PortalResponseWaiter::Expect(const QString& path) {
     return Listen(path, true);
 }
 
-std::optional<PortalResponse> PortalResponseWaiter::Wait(std::chrono::milliseconds timeout) {
+std::optional<PortalResponse> PortalResponseWaiter::Wait(std::chrono::milliseconds timeout,
+                                                         bool keepListening) {
     std::unique_lock lock(mutex_);
     arrived_.wait_for(lock, timeout, [this] { return response_.has_value(); });
     const QString path = std::exchange(path_, QString());
     std::optional<PortalResponse> response = std::exchange(response_, std::nullopt);
+    // Decided under the lock, so a response arriving now is either returned or reported.
+    if (!response && keepListening && !path.isEmpty()) {
+        late_.insert(path);
+        return std::nullopt;
+    }
     lock.unlock();
     Listen(path, false);
     return response;
+}
+
+bool PortalResponseWaiter::Forget(const QString& path) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (late_.erase(path) == 0) {
+            return false;
+        }
+    }
+    Listen(path, false);
+    return true;
+}
+
+void PortalResponseWaiter::ForgetAll() {
+    std::set<QString> paths;
+    {
+        const std::lock_guard lock(mutex_);
+        paths.swap(late_);
+    }
+    for (const QString& path : paths) {
+        Listen(path, false);
+    }
 }
 
 void PortalResponseWaiter::OnResponse(const QDBusMessage& message) {
@@ -62,14 +90,20 @@ void PortalResponseWaiter::OnResponse(const QDBusMessage& message) {
         return;
     }
     PortalResponse response{arguments[0].toUInt(), ResultsOf(arguments[1])};
+    const QString path = message.path();
     {
         const std::lock_guard lock(mutex_);
-        if (message.path() != path_ || response_.has_value()) {
+        if (path == path_ && !response_.has_value()) {
+            response_ = std::move(response);
+            arrived_.notify_all();
             return;
         }
-        response_ = std::move(response);
+        if (late_.erase(path) == 0) {
+            return;
+        }
     }
-    arrived_.notify_all();
+    Listen(path, false);
+    emit Late(path, response.code, response.results);
 }
 
 }  // namespace hushwell

@@ -120,6 +120,7 @@ COptionsDlg::COptionsDlg(Setup setup, QWidget* parent) : QWidget(parent), setup_
     applied_.Load(setup_.configPath);
     BuildControls();
     FillFixedLists();
+    setup_.grabber->SetSettledHandler([this](int id, bool bound) { OnHotkeySettled(id, bound); });
     applied_.hotkeys.RegisterHotkeys(*setup_.grabber);
     // Copied after registering, so a refused hotkey is off in both and Apply stays disabled.
     edited_ = applied_;
@@ -130,6 +131,7 @@ COptionsDlg::COptionsDlg(Setup setup, QWidget* parent) : QWidget(parent), setup_
 }
 
 COptionsDlg::~COptionsDlg() {
+    setup_.grabber->SetSettledHandler({});
     applied_.hotkeys.UnregisterHotkeys(*setup_.grabber);
 }
 
@@ -379,10 +381,14 @@ void COptionsDlg::RegisterRecord(HotkeyRecord& record) {
 // The first entry shows the current key ("---" when the hotkey is off) and carries its code;
 // an active hotkey offers "---" next; then every key free with the record's modifiers.
 void COptionsDlg::FillKeyList(int item) {
-    HotkeyRecord& record = EditedRecordOf(item);
+    RegisterRecord(EditedRecordOf(item));
+    ShowKeyList(item);
+}
+
+void COptionsDlg::ShowKeyList(int item) {
+    const HotkeyRecord& record = EditedRecordOf(item);
     const QSignalBlocker blocker(keyList_);
     keyList_->clear();
-    RegisterRecord(record);
     const bool active = IsOnText(record.active);
     keyList_->addItem(active ? QString::fromStdString(record.keyName) : QString::fromLatin1(kNoKey),
                       record.virtualKey);
@@ -407,6 +413,34 @@ void COptionsDlg::ShowBoundTriggers() {
                           : QStringLiteral("%1: %2").arg(QLatin1String(kBoundTriggerLabel),
                                                          QString::fromStdString(bound)));
     }
+}
+
+// A late refusal turns the edited record off, and the applied one too when it is the same
+// hotkey (so Apply stays as it was); nothing is registered again, which would ask the desktop
+// once more.
+void COptionsDlg::OnHotkeySettled(int id, bool bound) {
+    if (!bound) {
+        for (std::size_t i = 0; i < Settings::kHotkeyCount; ++i) {
+            const auto index = static_cast<Settings::HotkeyIndex>(i);
+            HotkeyRecord& edited = edited_.hotkeys.Record(index);
+            if (edited.id != id || !IsOnText(edited.active)) {
+                continue;
+            }
+            const std::lock_guard lock(configLock_);
+            HotkeyRecord& applied = applied_.hotkeys.Record(index);
+            if (IsOnText(applied.active) && applied.modifiers == edited.modifiers &&
+                applied.virtualKey == edited.virtualKey) {
+                applied.active = kOff;
+            }
+            edited.active = kOff;
+        }
+        const int item = SelectedItem();
+        if (item >= 0 && EditedRecordOf(item).id == id) {
+            ShowKeyList(item);
+        }
+    }
+    ShowBoundTriggers();
+    UpdateButtons();
 }
 
 void COptionsDlg::OnModifierToggled(int bit, bool checked) {

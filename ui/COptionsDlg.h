@@ -23,7 +23,9 @@ class HotkeyGrabber;
 // launch at logon and the volume ramp rates, and owns the configuration the other pages read.
 // It keeps the configuration twice: as applied (in force, written to the file) and as
 // edited (what the controls show). Apply and Cancel are enabled exactly while the two differ.
-// Hotkey edits take effect on the grabber at once; Apply and Cancel settle the rest.
+// Hotkey edits take effect on the grabber at once; Apply and Cancel settle the rest. Where the
+// desktop answers a registration later (a portal asking the user), a refusal turns the record
+// off then, as an early one does, and the rows show what the desktop bound in the end.
 //
 // --- User-interface thread: everything but DateOrder.
 // --- Any thread: DateOrder (the log page asks from the detection thread).
@@ -96,7 +98,9 @@ private:
     void OnHotkeySelected(int item);
     void EnableShortcutGroups(int item);
     void FillKeyList(int item);
+    void ShowKeyList(int item);
     void ShowBoundTriggers();
+    void OnHotkeySettled(int id, bool bound);
     void OnModifierToggled(int bit, bool checked);
     void OnKeyChosen(int index);
     void OnRateEdited(QLineEdit& box, std::string& rate);

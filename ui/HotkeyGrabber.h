@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace hushwell {
@@ -25,6 +26,13 @@ public:
     // How the desktop says the id's combination is triggered, where it reports that (a
     // portal binding); empty otherwise.
     virtual std::string BoundTrigger(int /*id*/) const { return {}; }
+
+    // Hears of an id whose registration the desktop settled after Register returned: bound
+    // (BoundTrigger says how) or refused, after which the id is no longer registered.
+    using SettledFunction = std::function<void(int id, bool bound)>;
+    // Grabbers that answer every registration at once never call the handler; an empty
+    // handler stops the reports.
+    virtual void SetSettledHandler(SettledFunction /*handler*/) {}
 };
 
 }  // namespace hushwell

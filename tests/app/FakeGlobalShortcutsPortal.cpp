@@ -3,7 +3,10 @@
 // Response signals on the request paths the callers' tokens name, and binds every shortcut
 // under its preferred trigger except those named by --refuse (comma-separated ids), which it
 // leaves out of the answer (slots spell the list type out: Qt D-Bus finds types by that
-// name). A control object at /control records what was bound, emits
+// name). With --delay-ms N it answers BindShortcuts N ms late, as a desktop that asks the
+// user first; with --refuse-all it answers BindShortcuts with "cancelled". Each session is
+// an object with Session.Close; closing it releases its shortcuts. A control object at
+// /control tells what the newest session holds and how many sessions are open, emits
 // Activated on request, and quits.
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -32,16 +35,39 @@ QDBusObjectPath HandleOf(const QString& kind, const QDBusMessage& message, const
                                .arg(QLatin1String(kDesktopPath), kind, SenderPart(message), token));
 }
 
-void Respond(const QDBusObjectPath& request, const QVariantMap& results) {
+constexpr unsigned int kCancelled = 1;
+
+void Respond(const QDBusObjectPath& request, const QVariantMap& results, int delayMs = 0,
+             unsigned int code = 0) {
     // After the method's reply, as a portal does.
-    QTimer::singleShot(0, [request, results] {
+    QTimer::singleShot(delayMs, [request, results, code] {
         QDBusMessage signal = QDBusMessage::createSignal(
             request.path(), QStringLiteral("org.freedesktop.portal.Request"),
             QStringLiteral("Response"));
-        signal << 0U << results;
+        signal << code << results;
         QDBusConnection::sessionBus().send(signal);
     });
 }
+
+// One session; Close forgets it and what it bound.
+class FakeSession : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+public:
+    FakeSession(QString path, QMap<QString, QStringList>& open)
+        : path_(std::move(path)), open_(open) {}
+
+public slots:
+    void Close() {
+        open_.remove(path_);
+        QDBusConnection::sessionBus().unregisterObject(path_);
+        deleteLater();
+    }
+
+private:
+    QString path_;
+    QMap<QString, QStringList>& open_;
+};
 
 }  // namespace
 
@@ -50,11 +76,13 @@ class FakeShortcuts : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
     Q_PROPERTY(uint version READ version)
 public:
-    explicit FakeShortcuts(QStringList refused) : refused_(std::move(refused)) {}
+    FakeShortcuts(QStringList refused, int delayMs, bool refuseAll)
+        : refused_(std::move(refused)), delayMs_(delayMs), refuseAll_(refuseAll) {}
     uint version() const { return 1; }
 
-    QString session;
-    QStringList bound;  // "id|preferred trigger|description" of the last binding
+    QString session;  // the newest
+    // Open sessions with "id|preferred trigger|description" of what each bound.
+    QMap<QString, QStringList> open;
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message) {
@@ -63,6 +91,9 @@ public slots:
         session = HandleOf(QStringLiteral("session"), message,
                            options.value("session_handle_token").toString())
                       .path();
+        open.insert(session, {});
+        QDBusConnection::sessionBus().registerObject(session, new FakeSession(session, open),
+                                                     QDBusConnection::ExportAllSlots);
         Respond(request, {{QStringLiteral("session_handle"), session}});
         return request;
     }
@@ -73,24 +104,30 @@ public slots:
                                   const QDBusMessage& message) {
         const QDBusObjectPath request =
             HandleOf(QStringLiteral("request"), message, options.value("handle_token").toString());
-        bound.clear();
+        QStringList bound;
         PortalShortcutList accepted;
         for (const PortalShortcut& shortcut : shortcuts) {
             const QString trigger = shortcut.properties.value("preferred_trigger").toString();
-            bound << QStringLiteral("%1|%2|%3")
-                         .arg(shortcut.id, trigger,
-                              shortcut.properties.value("description").toString());
-            if (sessionHandle.path() == session && !refused_.contains(shortcut.id)) {
+            if (sessionHandle.path() == session && !refused_.contains(shortcut.id) && !refuseAll_) {
+                bound << QStringLiteral("%1|%2|%3")
+                             .arg(shortcut.id, trigger,
+                                  shortcut.properties.value("description").toString());
                 accepted.append(
                     {shortcut.id, {{QStringLiteral("trigger_description"), "Bound " + trigger}}});
             }
         }
-        Respond(request, {{QStringLiteral("shortcuts"), QVariant::fromValue(accepted)}});
+        if (open.contains(sessionHandle.path())) {
+            open[sessionHandle.path()] = bound;
+        }
+        Respond(request, {{QStringLiteral("shortcuts"), QVariant::fromValue(accepted)}}, delayMs_,
+                refuseAll_ ? kCancelled : 0U);
         return request;
     }
 
 private:
     QStringList refused_;
+    int delayMs_;
+    bool refuseAll_;
 };
 
 class Control : public QObject {
@@ -100,7 +137,8 @@ public:
     explicit Control(FakeShortcuts& portal) : portal_(portal) {}
 
 public slots:
-    QStringList Bound() { return portal_.bound; }
+    QStringList Bound() { return portal_.open.value(portal_.session); }
+    int OpenSessions() { return static_cast<int>(portal_.open.size()); }
     void Activate(const QString& id) {
         QDBusMessage signal = QDBusMessage::createSignal(
             QLatin1String(kDesktopPath), QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
@@ -124,7 +162,10 @@ int main(int argc, char** argv) {
     if (refuse >= 0 && refuse + 1 < arguments.size()) {
         refused = arguments[refuse + 1].split(QLatin1Char(','));
     }
-    FakeShortcuts portal(refused);
+    const qsizetype delay = arguments.indexOf(QStringLiteral("--delay-ms"));
+    const int delayMs =
+        delay >= 0 && delay + 1 < arguments.size() ? arguments[delay + 1].toInt() : 0;
+    FakeShortcuts portal(refused, delayMs, arguments.contains(QStringLiteral("--refuse-all")));
     Control control(portal);
     QDBusConnection bus = QDBusConnection::sessionBus();
     const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties;

@@ -1,5 +1,6 @@
 // The portal hotkey grabber against a stand-in GlobalShortcuts portal on a private session
 // bus (the test runs under dbus-run-session).
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 
 #include "app/PortalHotkeyGrabber.h"
 #include "ui/COptionsDlg.h"
@@ -42,7 +44,9 @@ public:
         }
         return PortalOnBus();
     }
+    // What the newest session holds, "id|trigger|description" each.
     QStringList Bound() { return QDBusReply<QStringList>(Control().call("Bound")).value(); }
+    int OpenSessions() { return QDBusReply<int>(Control().call("OpenSessions")).value(); }
     void Activate(const QString& id) { Control().call("Activate", id); }
     void Quit() {
         Control().call("Quit");
@@ -60,6 +64,7 @@ private:
 struct Reports {
     std::vector<int> pressed;
     QStringList logged;
+    std::vector<std::pair<int, bool>> settled;  // (id, bound)
     PortalHotkeyGrabber Make() {
         return PortalHotkeyGrabber([this](int id) { pressed.push_back(id); },
                                    [this](std::string_view line) {
@@ -67,7 +72,20 @@ struct Reports {
                                                                    static_cast<int>(line.size()));
                                    });
     }
+    void Listen(PortalHotkeyGrabber& grabber) {
+        grabber.SetSettledHandler([this](int id, bool bound) { settled.emplace_back(id, bound); });
+    }
 };
+
+// An answer later than the grabber waits, as when the desktop asks the user first.
+const QString kLateMs = QString::number(3 * PortalHotkeyGrabber::kResponseTimeout.count());
+
+COptionsDlg::Setup PageSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
+    COptionsDlg::Setup setup;
+    setup.grabber = &grabber;
+    setup.configPath = folder.filePath("hushwell.xml").toStdString();
+    return setup;
+}
 
 }  // namespace
 
@@ -129,10 +147,7 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        COptionsDlg::Setup setup;
-        setup.grabber = &grabber;
-        setup.configPath = folder.filePath("hushwell.xml").toStdString();
-        COptionsDlg page(setup);
+        COptionsDlg page(PageSetup(grabber, folder));
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         QVERIFY(rows != nullptr);
         QCOMPARE(rows->item(COptionsDlg::kRecordSaveItem)->toolTip(),
@@ -149,6 +164,9 @@ private slots:
         HotkeyList list;
         list.RegisterHotkeys(grabber);
         grabber.Unregister(HotkeyList::kRegisterId);
+        // Released at the desktop: the rest bound again in a new session, the old one closed.
+        QTRY_COMPARE_WITH_TIMEOUT(portal.Bound().size(), 3, kDeadlineMs);
+        QCOMPARE(portal.OpenSessions(), 1);
         portal.Activate("Register");
         portal.Activate("StopStartThis");
         QTRY_COMPARE_WITH_TIMEOUT(reports.pressed.size(), std::size_t{1}, kDeadlineMs);
@@ -174,7 +192,8 @@ private slots:
         QCOMPARE(reports.pressed[0], HotkeyList::kRegisterId);
     }
 
-    // The portal leaving the bus takes the hotkeys with it, logged once.
+    // The portal leaving the bus takes the hotkeys with it, logged once; meanwhile nothing
+    // can be registered.
     void portalGoingAwayIsLoggedOnce() {
         auto portal = std::make_unique<FakePortal>();
         QVERIFY(portal->WaitUntilOnBus());
@@ -184,15 +203,115 @@ private slots:
         list.RegisterHotkeys(grabber);
         portal->Quit();
         QTRY_COMPARE_WITH_TIMEOUT(reports.logged.size(), 1, kDeadlineMs);
-        QVERIFY(!grabber.Register(HotkeyList::kRecordSoundId, 7, 123));
+        QVERIFY(!grabber.Register(HotkeyList::kRecordSoundId, 7, 122));
         QCOMPARE(grabber.BoundTrigger(HotkeyList::kRecordSoundId), std::string());
-
-        portal = std::make_unique<FakePortal>();
-        QVERIFY(portal->WaitUntilOnBus());
-        portal->Quit();
         QTRY_VERIFY_WITH_TIMEOUT(!PortalOnBus(), kDeadlineMs);
         QCoreApplication::processEvents();
         QCOMPARE(reports.logged.size(), 1);
+    }
+
+    // A restarted portal (an update, a crash) gets the hotkeys bound again in a new session,
+    // logged once; presses arrive again.
+    void portalRestartBindsTheHotkeysAgain() {
+        auto portal = std::make_unique<FakePortal>();
+        QVERIFY(portal->WaitUntilOnBus());
+        Reports reports;
+        PortalHotkeyGrabber grabber = reports.Make();
+        reports.Listen(grabber);
+        HotkeyList list;
+        list.RegisterHotkeys(grabber);
+        portal->Quit();
+        QTRY_COMPARE_WITH_TIMEOUT(reports.logged.size(), 1, kDeadlineMs);
+        portal.reset();
+
+        portal = std::make_unique<FakePortal>(QStringList{"--refuse", "Register"});
+        QVERIFY(portal->WaitUntilOnBus());
+        QTRY_COMPARE_WITH_TIMEOUT(reports.logged.size(), 2, kDeadlineMs);
+        QVERIFY(reports.logged[1].contains("bound again"));
+        QCOMPARE(portal->Bound().size(), 3);
+        QCOMPARE(grabber.BoundTrigger(HotkeyList::kRecordSaveId), "Bound CTRL+ALT+Up");
+        // The refused one is reported, so its record goes off as at a first binding.
+        QCOMPARE(reports.settled.size(), std::size_t{4});
+        QVERIFY(std::count(reports.settled.begin(), reports.settled.end(),
+                           std::pair{HotkeyList::kRegisterId, false}) == 1);
+
+        portal->Activate("StopStartThis");
+        QTRY_COMPARE_WITH_TIMEOUT(reports.pressed.size(), std::size_t{1}, kDeadlineMs);
+        QCOMPARE(reports.pressed[0], HotkeyList::kStopStartThisId);
+        QCOMPARE(reports.logged.size(), 2);
+    }
+
+    // The desktop answers after the wait: the page first shows every hotkey on, then what the
+    // desktop bound; the refused one goes off in the edited and the applied records alike.
+    void lateAnswerIsShownOnTheOptionsPage() {
+        FakePortal portal({"--delay-ms", kLateMs, "--refuse", "RecordSave"});
+        QVERIFY(portal.WaitUntilOnBus());
+        Reports reports;
+        PortalHotkeyGrabber grabber = reports.Make();
+        QTemporaryDir folder;
+        COptionsDlg page(PageSetup(grabber, folder));
+        auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
+        QCOMPARE(page.Edited().hotkeys.Records()[Settings::kRecordSave].active, "v");
+        QCOMPARE(rows->item(COptionsDlg::kRegisterItem)->toolTip(), QString());
+
+        QTRY_COMPARE_WITH_TIMEOUT(page.Edited().hotkeys.Records()[Settings::kRecordSave].active,
+                                  "_", kDeadlineMs);
+        QCOMPARE(page.Applied().hotkeys.Records()[Settings::kRecordSave].active, "_");
+        QVERIFY(COptionsDlg::IsSameConfig(page.Applied(), page.Edited()));
+        QCOMPARE(page.Edited().hotkeys.Records()[Settings::kRegister].active, "v");
+        QCOMPARE(rows->item(COptionsDlg::kRegisterItem)->toolTip(),
+                 "Bound by the desktop: Bound CTRL+ALT+Down");
+        QCOMPARE(rows->item(COptionsDlg::kRecordSaveItem)->toolTip(), QString());
+    }
+
+    // A desktop that turns the whole set down late leaves nothing bound, and says so per id.
+    void lateRefusalOfTheSetDropsEveryHotkey() {
+        FakePortal portal({"--delay-ms", kLateMs, "--refuse-all"});
+        QVERIFY(portal.WaitUntilOnBus());
+        Reports reports;
+        PortalHotkeyGrabber grabber = reports.Make();
+        reports.Listen(grabber);
+        HotkeyList list;
+        list.RegisterHotkeys(grabber);
+        for (const HotkeyRecord& record : list.Records()) {
+            QCOMPARE(record.active, "v");  // not known yet
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(reports.settled.size(), std::size_t{4}, kDeadlineMs);
+        for (const auto& [id, bound] : reports.settled) {
+            QVERIFY(!bound);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(reports.settled.size(), std::size_t{4});  // superseded answers are not taken
+        QVERIFY(grabber.Register(HotkeyList::kProbeId, 7, 123));  // the combination is free
+    }
+
+    // Clearing a hotkey on the options page ("---") releases it at the desktop; releasing
+    // the last one closes the session.
+    void clearingAHotkeyReleasesItAtTheDesktop() {
+        FakePortal portal;
+        QVERIFY(portal.WaitUntilOnBus());
+        Reports reports;
+        PortalHotkeyGrabber grabber = reports.Make();
+        QTemporaryDir folder;
+        COptionsDlg page(PageSetup(grabber, folder));
+        QCOMPARE(portal.Bound().size(), 4);
+        auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
+        auto* keys = page.findChild<QComboBox*>(QStringLiteral("keyList"));
+        QVERIFY(keys != nullptr);
+        rows->setCurrentRow(COptionsDlg::kRecordSaveItem);
+        QTRY_COMPARE_WITH_TIMEOUT(portal.Bound().size(), 4, kDeadlineMs);
+        keys->setFocus();
+        QTest::keyClick(keys, Qt::Key_Down);
+        QCOMPARE(keys->currentText(), QString::fromLatin1(COptionsDlg::kNoKey));
+        QTRY_COMPARE_WITH_TIMEOUT(portal.Bound().size(), 3, kDeadlineMs);
+        QVERIFY(portal.Bound().filter("RecordSave|").isEmpty());
+        QCOMPARE(portal.OpenSessions(), 1);
+
+        for (int id :
+             {HotkeyList::kRecordSoundId, HotkeyList::kStopStartThisId, HotkeyList::kRegisterId}) {
+            grabber.Unregister(id);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(portal.OpenSessions(), 0, kDeadlineMs);
     }
 };
 
