@@ -155,6 +155,9 @@ bool PortalHotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
     if (id == HotkeyList::kProbeId) {
         return true;
     }
+    if (TakeBack(id, trigger)) {
+        return true;
+    }
     releaseTimer_.stop();  // this binding leaves released shortcuts out as well
     Bindings wanted = bindings_;
     wanted[id] = Binding{trigger, {}};
@@ -175,9 +178,30 @@ bool PortalHotkeyGrabber::Register(int id, int modifiers, int virtualKey) {
 // The portal cannot release one shortcut of a session: the rest is bound again in a new one,
 // from the event loop. Presses of the id are no longer reported from now on.
 void PortalHotkeyGrabber::Unregister(int id) {
-    if (bindings_.erase(id) != 0 && available_) {
+    const auto found = bindings_.find(id);
+    if (found == bindings_.end()) {
+        return;
+    }
+    released_.insert_or_assign(id, found->second);
+    bindings_.erase(found);
+    if (available_) {
         releaseTimer_.start();
     }
+}
+
+// A combination released and asked for again before the desktop heard of the release is
+// still bound there: it is taken back without asking.
+bool PortalHotkeyGrabber::TakeBack(int id, const QString& trigger) {
+    const auto found = released_.find(id);
+    if (found == released_.end() || found->second.trigger != trigger) {
+        return false;
+    }
+    bindings_.insert_or_assign(id, found->second);
+    released_.erase(found);
+    if (released_.empty()) {
+        releaseTimer_.stop();
+    }
+    return true;
 }
 
 std::string PortalHotkeyGrabber::BoundTrigger(int id) const {
@@ -190,6 +214,7 @@ std::string PortalHotkeyGrabber::BoundTrigger(int id) const {
 // set is kept as asked and the answer is awaited (pendingBind_).
 bool PortalHotkeyGrabber::Bind(Bindings& bindings) {
     ForgetPendingBind();
+    released_.clear();  // the new session holds only the set asked
     if (!OpenSession()) {
         return false;
     }
@@ -241,6 +266,7 @@ void PortalHotkeyGrabber::BindAgain() {
     }
     if (bindings_.empty()) {
         ForgetPendingBind();
+        released_.clear();
         CloseSession();
         return;
     }
@@ -394,6 +420,7 @@ void PortalHotkeyGrabber::OnPortalGone() {
     }
     available_ = false;
     releaseTimer_.stop();
+    released_.clear();
     pendingBind_.clear();
     waiter_->ForgetAll();
     for (auto& [id, binding] : bindings_) {

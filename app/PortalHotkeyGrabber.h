@@ -35,7 +35,8 @@ namespace hushwell {
 // Unregister releases the shortcut at the desktop too, by binding the rest again in a new
 // session (or closing the session when nothing is left) once control returns to the event
 // loop: a Register that follows at once (an edit replacing a key) binds the set itself, so
-// an edit asks the desktop once.
+// an edit asks the desktop once, and one that takes the released combination back (the
+// options page registers a row's hotkey anew when it is selected) asks nothing.
 //
 // Key probes (HotkeyList::kProbeId) are answered without the portal: the desktop decides a
 // shortcut's trigger only when it is bound, and binding every key of the list in turn would
@@ -90,6 +91,7 @@ private:
     bool OfferedByBus();
     void RegisterWithHostRegistry();
     bool HoldsTrigger(const QString& trigger, int exceptId) const;
+    bool TakeBack(int id, const QString& trigger);
     bool Bind(Bindings& bindings);
     void BindAgain();
     void ReportSettled(const std::vector<int>& ids);
@@ -115,6 +117,7 @@ private:
     QString session_;
     Bindings bindings_;
     QString pendingBind_;  // the binding request whose answer is still to come
+    Bindings released_;    // unregistered since the desktop last bound the set
     QTimer releaseTimer_;  // binds the set again after an Unregister
     unsigned int tokenCount_ = 0;
     QThread waiterThread_;

@@ -6,7 +6,7 @@
 // name). With --delay-ms N it answers BindShortcuts N ms late, as a desktop that asks the
 // user first; with --refuse-all it answers BindShortcuts with "cancelled". Each session is
 // an object with Session.Close; closing it releases its shortcuts. A control object at
-// /control tells what the newest session holds and how many sessions are open, emits
+// /control tells what the newest session holds and how many sessions are open and were made, emits
 // Activated on request, and quits.
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -83,6 +83,7 @@ public:
     QString session;  // the newest
     // Open sessions with "id|preferred trigger|description" of what each bound.
     QMap<QString, QStringList> open;
+    int sessionsMade = 0;
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message) {
@@ -92,6 +93,7 @@ public slots:
                            options.value("session_handle_token").toString())
                       .path();
         open.insert(session, {});
+        ++sessionsMade;
         QDBusConnection::sessionBus().registerObject(session, new FakeSession(session, open),
                                                      QDBusConnection::ExportAllSlots);
         Respond(request, {{QStringLiteral("session_handle"), session}});
@@ -139,6 +141,7 @@ public:
 public slots:
     QStringList Bound() { return portal_.open.value(portal_.session); }
     int OpenSessions() { return static_cast<int>(portal_.open.size()); }
+    int SessionsMade() { return portal_.sessionsMade; }
     void Activate(const QString& id) {
         QDBusMessage signal = QDBusMessage::createSignal(
             QLatin1String(kDesktopPath), QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
