@@ -11,6 +11,8 @@
 #include "app/ProgramIcon.h"
 #include "app/TrayEngine.h"
 #include "app/X11HotkeyGrabber.h"
+#include "detection/DetectionEngine.h"
+#include "triggers/CTriggerList.h"
 #include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
 #include "ui/CBrindleDlg.h"
@@ -241,7 +243,14 @@ void CMyApplicationTrayWnd::OnHotkey(int id) {
     if (!settingsWindow_) {
         return;
     }
-    switch (settingsWindow_->HotkeyActionFor(id)) {
+    OnHotkeyAction(settingsWindow_->HotkeyActionFor(id));
+}
+
+void CMyApplicationTrayWnd::OnHotkeyAction(HotkeyAction action) {
+    if (shutDown_ || !settingsWindow_) {
+        return;
+    }
+    switch (action) {
         case HotkeyAction::RecordSound:
             ShowSettingsPage(CSettingsDlg::kCapturePage);
             PostCaptureCommand(CBrindleDlg::kRecord);
@@ -262,6 +271,20 @@ void CMyApplicationTrayWnd::OnHotkey(int id) {
         case HotkeyAction::None:
             break;
     }
+}
+
+int CMyApplicationTrayWnd::ActiveTriggerCount() {
+    DetectionEngine* detection = engine_ ? engine_->Detection() : nullptr;
+    if (detection == nullptr) {
+        return 0;
+    }
+    const CTriggerList& list = detection->Triggers();
+    std::lock_guard guard(list.Mutex());
+    std::size_t count = 0;
+    for (TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
+        count += list.ActiveRecords(kind).size();
+    }
+    return static_cast<int>(count);
 }
 
 void CMyApplicationTrayWnd::Shutdown() {

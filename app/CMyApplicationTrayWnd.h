@@ -9,6 +9,7 @@
 #include "app/CTrayWnd.h"
 #include "app/QtEngineTimers.h"
 #include "app/TrayMenu.h"
+#include "ui/HotkeyList.h"
 
 class QSocketNotifier;
 
@@ -61,12 +62,16 @@ public:
     void OnCommand(int command);
     // A global hotkey press by id.
     void OnHotkey(int id);
+    // What a hotkey of that action does (also the program's command options).
+    void OnHotkeyAction(HotkeyAction action);
     // The orderly end: stops the engine (undoing running controls), removes the icon, destroys
     // the settings window (which releases the hotkeys and saves the configuration) and logs
     // "Quitting.". Runs once; emits ShutdownFinished.
     void Shutdown();
 
     RunState State() const { return runState_; }
+    // The number of active triggers in detection's live list (0 without an engine).
+    int ActiveTriggerCount();
     QMenu& Menu() { return menu_; }
     // The settings window; exists from CreateSettingsWindow until Shutdown.
     CSettingsDlg& SettingsDialog() { return *settingsWindow_; }

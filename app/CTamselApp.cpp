@@ -116,8 +116,10 @@ bool CTamselApp::InitInstance() {
 
     messenger_ = std::make_unique<InstanceMessenger>();
     messenger_->Listen(socketPath);
-    QObject::connect(messenger_.get(), &InstanceMessenger::ShowRequested, trayWnd_.get(),
-                     [this] { trayWnd_->OnCommand(kCommandToolsSettings); });
+    messenger_->SetHandler([this](ProgramCommand command) { return CarryOut(command); });
+    if (showSettings_) {
+        trayWnd_->OnCommand(kCommandToolsSettings);
+    }
 
     QObject::connect(signals_.get(), &ShutdownSignals::Requested, trayWnd_.get(),
                      &CMyApplicationTrayWnd::Shutdown);
@@ -134,6 +136,46 @@ int CTamselApp::Run() {
         return alreadyStarted_ ? EXIT_SUCCESS : EXIT_FAILURE;
     }
     return QApplication::exec();
+}
+
+// A command from the command line of another start, as its menu entry or hotkey would do it.
+std::string CTamselApp::CarryOut(ProgramCommand command) {
+    switch (command) {
+        case ProgramCommand::Show:
+            trayWnd_->OnCommand(kCommandToolsSettings);
+            break;
+        case ProgramCommand::Record:
+            trayWnd_->OnHotkeyAction(HotkeyAction::RecordSound);
+            break;
+        case ProgramCommand::RecordSave:
+            trayWnd_->OnHotkeyAction(HotkeyAction::RecordSave);
+            break;
+        case ProgramCommand::Register:
+            trayWnd_->OnHotkeyAction(HotkeyAction::Register);
+            break;
+        case ProgramCommand::Toggle:
+            trayWnd_->OnHotkeyAction(HotkeyAction::StopStartThis);
+            break;
+        case ProgramCommand::Quit:
+            // From the event loop, once the answer is on its way.
+            QMetaObject::invokeMethod(
+                trayWnd_.get(), [this] { trayWnd_->OnCommand(kCommandExit); },
+                Qt::QueuedConnection);
+            break;
+        case ProgramCommand::Status:
+            return StatusLine();
+        case ProgramCommand::Run:
+        case ProgramCommand::Help:
+            break;
+    }
+    return InstanceMessenger::kDefaultReply;
+}
+
+// "running, 3 active triggers" or "stopped, 1 active trigger".
+std::string CTamselApp::StatusLine() {
+    const int count = trayWnd_->ActiveTriggerCount();
+    return std::string(trayWnd_->State() == RunState::Running ? "running" : "stopped") + ", " +
+           std::to_string(count) + (count == 1 ? " active trigger" : " active triggers");
 }
 
 std::unique_ptr<TrayEngine> CTamselApp::MakeEngine(QtEngineTimers& timers) {

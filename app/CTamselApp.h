@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <memory>
+#include <string>
 
+#include "app/ProgramCommandLine.h"
 #include "app/ProgramPaths.h"
 #include "app/SingleInstanceLock.h"
 #include "app/TrayEngine.h"
@@ -32,6 +34,9 @@ public:
     CTamselApp(const CTamselApp&) = delete;
     CTamselApp& operator=(const CTamselApp&) = delete;
 
+    // The settings window shows at once when this start becomes the running instance.
+    void ShowSettingsWhenStarted() { showSettings_ = true; }
+
     // The start-up steps; false when the program is to end at once.
     bool InitInstance();
     // InitInstance and, when it succeeds, the message loop; returns the exit status.
@@ -46,6 +51,9 @@ private:
     // Qt needs a display unless told otherwise; without any, run headless.
     static int& ChooseHeadlessPlatform(int& argc);
     std::unique_ptr<TrayEngine> MakeEngine(QtEngineTimers& timers);
+    // The instance's answer to a command of another start (see InstanceMessenger).
+    std::string CarryOut(ProgramCommand command);
+    std::string StatusLine();
     void LogSoundServerKind();
 
     QApplication application_;
@@ -54,6 +62,7 @@ private:
     ProgramPaths paths_;
     SingleInstanceLock instanceLock_;
     bool alreadyStarted_ = false;
+    bool showSettings_ = false;
     std::unique_ptr<LogPageFeed> logFeed_;  // outlives the engine in the tray window
     std::unique_ptr<InstanceMessenger> messenger_;
     std::unique_ptr<CMyApplicationTrayWnd> trayWnd_;

@@ -1,5 +1,8 @@
 #include "app/InstanceMessenger.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QLocalSocket>
 #include <QTimer>
 #include <filesystem>
@@ -8,15 +11,25 @@ namespace hushwell {
 
 namespace {
 
-// A request is one short line; a client that sends more without a line end is cut off.
-constexpr qint64 kMaxRequestLength = 64;
-
-QByteArray ShowLine() {
-    return QByteArray(InstanceMessenger::kShowRequest) + '\n';
-}
+// A request or an answer is one short line; a client that sends more without a line end is
+// cut off.
+constexpr qint64 kMaxLineLength = 64;
 
 int Milliseconds(std::chrono::milliseconds duration) {
     return static_cast<int>(duration.count());
+}
+
+// Whether the process at the other end of the connection runs as this process's user.
+bool PeerIsThisUser(const QLocalSocket& client) {
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    const auto fd = static_cast<int>(client.socketDescriptor());
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           size == sizeof(peer) && peer.uid == ::geteuid();
+}
+
+QByteArray LineOf(std::string_view text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size())) + '\n';
 }
 
 }  // namespace
@@ -41,6 +54,10 @@ bool InstanceMessenger::Listen(const std::string& socketPath) {
 void InstanceMessenger::OnNewConnection() {
     while (QLocalSocket* client = server_.nextPendingConnection()) {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+        if (!PeerIsThisUser(*client)) {
+            client->abort();
+            continue;
+        }
         connect(client, &QLocalSocket::readyRead, this, [this, client] { ReadRequest(client); });
         // A client that never finishes its line does not keep the connection.
         QTimer::singleShot(kRequestTimeout, client, [client] { client->abort(); });
@@ -50,32 +67,66 @@ void InstanceMessenger::OnNewConnection() {
 
 void InstanceMessenger::ReadRequest(QLocalSocket* client) {
     if (!client->canReadLine()) {
-        if (client->bytesAvailable() > kMaxRequestLength) {
+        if (client->bytesAvailable() > kMaxLineLength) {
             client->abort();
         }
         return;
     }
-    const QByteArray line = client->readLine(kMaxRequestLength + 1);
-    // One request per connection; closing tells the sender it was taken.
+    QByteArray line = client->readLine(kMaxLineLength + 1);
+    if (!line.endsWith('\n')) {
+        client->abort();
+        return;
+    }
+    line.chop(1);
+    const ProgramCommand command =
+        ProgramCommandLine::CommandOfRequest(std::string_view(line.constData(), line.size()));
+    if (command == ProgramCommand::Run) {
+        client->disconnectFromServer();
+        return;
+    }
+    const std::string reply = handler_ ? handler_(command) : std::string(kDefaultReply);
+    // One request per connection; the answer goes out before the connection closes.
+    client->write(LineOf(reply));
+    client->flush();
     client->disconnectFromServer();
-    if (line == ShowLine()) {
+    if (command == ProgramCommand::Show) {
         emit ShowRequested();
     }
 }
 
-bool InstanceMessenger::RequestShow(const std::string& socketPath,
-                                    std::chrono::milliseconds timeout) {
+InstanceMessenger::Answer InstanceMessenger::Send(const std::string& socketPath,
+                                                  std::string_view request,
+                                                  std::chrono::milliseconds timeout) {
+    Answer answer;
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(socketPath));
     if (!socket.waitForConnected(Milliseconds(timeout))) {
-        return false;
+        return answer;
     }
-    socket.write(ShowLine());
+    answer.outcome = Outcome::NotTaken;
+    socket.write(LineOf(request));
     if (!socket.waitForBytesWritten(Milliseconds(timeout))) {
-        return false;
+        return answer;
     }
-    return socket.state() == QLocalSocket::UnconnectedState ||
-           socket.waitForDisconnected(Milliseconds(timeout));
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
+           socket.waitForReadyRead(Milliseconds(timeout))) {
+    }
+    if (!socket.canReadLine()) {
+        return answer;
+    }
+    QByteArray line = socket.readLine(kMaxLineLength + 1);
+    if (!line.endsWith('\n')) {
+        return answer;
+    }
+    line.chop(1);
+    answer.outcome = Outcome::Answered;
+    answer.reply = line.toStdString();
+    return answer;
+}
+
+bool InstanceMessenger::RequestShow(const std::string& socketPath,
+                                    std::chrono::milliseconds timeout) {
+    return Send(socketPath, kShowRequest, timeout).outcome == Outcome::Answered;
 }
 
 }  // namespace hushwell

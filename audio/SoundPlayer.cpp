@@ -92,6 +92,16 @@ void SoundPlayer::Stop() {
     }
 }
 
+void SoundPlayer::Rewind(std::uint32_t frame) {
+    std::lock_guard lock(mutex_);
+    resumeFrame_ = frame;
+    rewound_ = active_;
+    if (!active_) {
+        playBase_ = frame;
+        cursor_ = 0;
+    }
+}
+
 bool SoundPlayer::IsPlaying() const {
     std::lock_guard lock(mutex_);
     return playing_;
@@ -145,6 +155,7 @@ void SoundPlayer::PlayerThread() {
             pending_.reset();
             active_ = true;
             endRequest_ = EndRequest::None;
+            rewound_ = false;
         }
         const PlayEnd end = PlayOnce(request);
         {
@@ -247,9 +258,22 @@ SoundPlayer::PlayEnd SoundPlayer::FinishPlay(const Request& request, bool exhaus
     std::lock_guard lock(mutex_);
     playing_ = false;
     cursor_ = played;
+    const std::uint32_t rewoundTo = resumeFrame_;
+    const PlayEnd end = SetResumeFrameAtEnd(request, exhausted);
+    if (rewound_) {
+        // A new selection came while the play was ending: the next play starts there.
+        rewound_ = false;
+        resumeFrame_ = rewoundTo;
+        playBase_ = rewoundTo;
+        cursor_ = 0;
+    }
+    return end;
+}
+
+SoundPlayer::PlayEnd SoundPlayer::SetResumeFrameAtEnd(const Request& request, bool exhausted) {
     switch (endRequest_) {
         case EndRequest::Pause: {
-            const std::uint64_t pausedFrame = static_cast<std::uint64_t>(playBase_) + played;
+            const std::uint64_t pausedFrame = static_cast<std::uint64_t>(playBase_) + cursor_;
             if (pausedFrame < request.selectionEnd) {
                 resumeFrame_ = static_cast<std::uint32_t>(pausedFrame);
             }

@@ -27,7 +27,8 @@ class RenderBufferBuilder;
 // starts at the resume frame when it lies inside [start, end), else at the selection start; the
 // play base is that frame, and the cursor counts the frames played from it. Pausing leaves the
 // resume frame at the first frame not yet heard (when it lies before the selection end), so the
-// next play continues there; stopping, or playing to the end, sets it back to the start.
+// next play continues there; stopping, or playing to the end, sets it back to the start, and
+// a new selection or sound (Rewind) sets it to the new selection's start.
 //
 // Threads: the user-interface calls (Play, Pause, Stop and the observers) return at once; they
 // only hand requests to the player thread and signal the renderer. A play asked for while
@@ -67,6 +68,9 @@ public:
     // Ends the running play (or cancels one not yet started); the next play starts at the
     // selection start.
     void Stop();
+    // A new selection or a new sound: the resume frame and the play base become `frame` (the
+    // new selection's start), also when a paused play is still winding down.
+    void Rewind(std::uint32_t frame);
 
     // From the start of the stream until the play's end.
     bool IsPlaying() const;
@@ -99,6 +103,8 @@ private:
     bool StartRange(const Request& request, std::uint32_t soundFrames);
     bool EndRequested() const;
     PlayEnd FinishPlay(const Request& request, bool exhausted, std::uint32_t played);
+    // The end's outcome, with the resume frame it leaves; called with the lock held.
+    PlayEnd SetResumeFrameAtEnd(const Request& request, bool exhausted);
     void Publish(CWASAPIRenderer* renderer, const RenderBufferBuilder* builder);
 
     AudioBackend& backend_;
@@ -116,6 +122,7 @@ private:
     CWASAPIRenderer* renderer_ = nullptr;
     const RenderBufferBuilder* builder_ = nullptr;
     std::uint32_t resumeFrame_ = kNoResumeFrame;
+    bool rewound_ = false;  // Rewind came while a play was ending: its end keeps resumeFrame_
     std::uint32_t playBase_ = 0;
     std::uint32_t playFrames_ = 0;
     std::uint32_t cursor_ = 0;

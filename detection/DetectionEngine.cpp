@@ -241,6 +241,8 @@ int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
             timeLock = std::unique_lock(timeStep_->Mutex());
         }
         if (replacement != nullptr && replacement != &triggers_) {
+            // The base folder comes along: the sound files of the new list are relative to it.
+            triggers_.SetBaseDir(replacement->BaseDir());
             triggers_.Assign(*replacement);
         }
         if (step_) {

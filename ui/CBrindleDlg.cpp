@@ -22,6 +22,7 @@
 #include "audio/SoundPlayer.h"
 #include "base/FormatTimeStamp.h"
 #include "detection/DetectionEngine.h"
+#include "triggers/EventLog.h"
 #include "ui/CaptureIcons.h"
 #include "ui/CaptureSelection.h"
 #include "ui/WaveformView.h"
@@ -38,6 +39,12 @@ constexpr const char* kTriggerTooShort = "Trigger length should be longer than %
 constexpr const char* kWavFilter = "WAV Files (*.wav)";
 constexpr const char* kWavSuffix = "wav";
 constexpr const char* kClockZero = "00:00:00";
+constexpr const char* kRecordAndSaveTip = "record & save";
+constexpr const char* kNothingNewTip =
+    "record & save: nothing new was recorded, so nothing was saved";
+constexpr const char* kNothingNewLogLine =
+    "Record & save: nothing new was recorded (no capture, or no snapshot came); nothing was "
+    "saved.";
 constexpr int kClockHoursWrap = 100;
 constexpr int kIconSize = 20;
 
@@ -174,7 +181,7 @@ CBrindleDlg::CBrindleDlg(Setup setup, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_, 1);
     layout->addLayout(BuildButtons());
-    connect(view_, &WaveformView::SelectionChanged, this, &CBrindleDlg::UpdateSave);
+    connect(view_, &WaveformView::SelectionChanged, this, &CBrindleDlg::OnSelectionChanged);
 
     SetButtons({{kPlay, false}, {kPause, false}, {kStop, false}, {kRegister, false}});
     clockButton_->setEnabled(false);
@@ -208,7 +215,7 @@ QHBoxLayout* CBrindleDlg::BuildButtons() {
     add(kZoom, CaptureIcons::kZoom, "zoom the selection", false);
     add(kZoomOut, CaptureIcons::kZoomOut, "zoom out", false);
     row->addSpacing(12);
-    add(kRecordAndSave, CaptureIcons::kRecordAndSave, "record & save", false);
+    add(kRecordAndSave, CaptureIcons::kRecordAndSave, kRecordAndSaveTip, false);
     add(kRegister, CaptureIcons::kRegister, "append to the control list", false);
     row->addStretch(1);
 
@@ -363,6 +370,16 @@ void CBrindleDlg::UpdateSave() {
     const bool valid = a >= 0.0f && a <= 1.0f && b >= 0.0f && b <= 1.0f && a != b;
     const bool idle = !recording_ && stopWaitsLeft_ == 0 && !IsPressed(kPlay) && !worker_.Busy();
     SetButtons({{kSave, valid && idle && sound_ != nullptr}});
+}
+
+// A new selection, or a new sound (whose whole length the view selects): the next play
+// starts at its start, even after a pause.
+void CBrindleDlg::OnSelectionChanged() {
+    if (player_) {
+        const std::int64_t start = std::max<std::int64_t>(view_->Selection().first, 0);
+        player_->Rewind(static_cast<std::uint32_t>(start));
+    }
+    UpdateSave();
 }
 
 void CBrindleDlg::OnCommand(int id) {
@@ -556,6 +573,7 @@ void CBrindleDlg::LoadSnapshot(SnapshotCopy copy) {
 
 void CBrindleDlg::ShowRecordedSound(std::shared_ptr<WaveData> sound) {
     if (sound) {
+        recordedNew_ = true;
         sound_ = std::move(sound);
         soundPath_.clear();
         view_->SetSound(sound_, QString());
@@ -590,7 +608,9 @@ void CBrindleDlg::RecordAndSave() {
         return;
     }
     SetButtons({{kRecordAndSave, false}});
+    SetRecordAndSaveTip(kRecordAndSaveTip);
     recordSettings_ = Settings();
+    recordedNew_ = false;
     OnCommand(kRecord);
     const int waitSec =
         std::max(0, recordSettings_.triggerSoundSec - recordSettings_.preRecordingSec);
@@ -602,7 +622,7 @@ void CBrindleDlg::RecordAndSave() {
 void CBrindleDlg::OnRecordAndSaveTimer() {
     recordAndSaveTimer_.stop();
     if (!IsEnabled(kStop)) {
-        FinishRecordAndSave();
+        FinishRecordAndSave(false);
         return;
     }
     if (recording_) {
@@ -614,7 +634,13 @@ void CBrindleDlg::OnRecordAndSaveTimer() {
     SaveRecordedWindow();
 }
 
+// Writes the window of the sound this record-and-save recorded; without one (no capture, or
+// the snapshot never came) nothing is written and the page says so.
 void CBrindleDlg::SaveRecordedWindow() {
+    if (!recordedNew_) {
+        NothingNewRecorded();
+        return;
+    }
     const std::shared_ptr<WaveData> sound = sound_;
     const std::optional<TimeWindow> window =
         sound
@@ -622,7 +648,7 @@ void CBrindleDlg::SaveRecordedWindow() {
                                   recordSettings_.preRecordingSec, recordSettings_.triggerSoundSec)
             : std::nullopt;
     if (!window) {
-        FinishRecordAndSave();
+        FinishRecordAndSave(false);
         return;
     }
     const float duration =
@@ -642,18 +668,40 @@ void CBrindleDlg::SaveRecordedWindow() {
                 soundPath_ = saved;
                 view_->SetFileName(FileNameOf(saved));
             }
-            FinishRecordAndSave();
+            FinishRecordAndSave(written);
             emit RecordingSaved(saved);
         });
     if (!started) {
-        FinishRecordAndSave();
+        FinishRecordAndSave(false);
     }
     UpdateSave();
 }
 
-void CBrindleDlg::FinishRecordAndSave() {
-    SetButtons({{kRecordAndSave, true}, {kRegister, true}});
+// Register is offered only for a file this record-and-save wrote.
+void CBrindleDlg::FinishRecordAndSave(bool saved) {
+    SetButtons({{kRecordAndSave, true}});
+    if (saved) {
+        SetButtons({{kRegister, true}});
+    }
     UpdateSave();
+}
+
+void CBrindleDlg::NothingNewRecorded() {
+    WriteLogLine(kNothingNewLogLine);
+    SetRecordAndSaveTip(kNothingNewTip);
+    if (QAbstractButton* button = Button(kRecordAndSave); button != nullptr && isVisible()) {
+        QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), button->toolTip(),
+                           button);
+    }
+    FinishRecordAndSave(false);
+    emit RecordingSaved(QString());
+}
+
+void CBrindleDlg::SetRecordAndSaveTip(const char* tip) {
+    if (QAbstractButton* button = Button(kRecordAndSave)) {
+        button->setToolTip(QString::fromLatin1(tip));
+        button->setAccessibleDescription(tip == kRecordAndSaveTip ? QString() : button->toolTip());
+    }
 }
 
 std::filesystem::path CBrindleDlg::BuildRecordingPath() {

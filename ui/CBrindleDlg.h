@@ -141,6 +141,10 @@ public:
     WaveformView& View() const { return *view_; }
     QString ClockText() const { return clockText_; }
     bool IsClockStopped() const { return clockStopped_; }
+    // The wait of the record-and-save under way before its stop; 0 when none is under way.
+    int RecordAndSaveWaitMs() const {
+        return recordAndSaveTimer_.isActive() ? recordAndSaveTimer_.interval() : 0;
+    }
     // The clock text frozen by the stop-timer command, once (the settings window hands it to
     // the trigger list editor's duration); empty when the clock was not stopped since.
     QString TakeFrozenClock();
@@ -154,7 +158,8 @@ signals:
     void RegisterRequested(const QString& path, double seconds);
     // The current sound changed (load, snapshot, save under a new name).
     void SoundChanged();
-    // Record-and-save wrote a file (empty when nothing was saved).
+    // Record-and-save ended: the file it wrote, empty when nothing was saved (also when
+    // nothing new was recorded).
     void RecordingSaved(const QString& path);
 
 protected:
@@ -173,6 +178,7 @@ private:
     bool IsEnabled(int id) const;
     bool IsPressed(int id) const;
     void UpdateSave();
+    void OnSelectionChanged();
     void ShowPendingTip();
     void ShowMessage(const QString& text, MessageIcon icon) const;
     RecordingSettings Settings() const;
@@ -187,7 +193,9 @@ private:
     void FinishStop();
     void OnRecordAndSaveTimer();
     void SaveRecordedWindow();
-    void FinishRecordAndSave();
+    void FinishRecordAndSave(bool saved);
+    void NothingNewRecorded();
+    void SetRecordAndSaveTip(const char* tip);
     void UpdateClock();
     void StopClock();
     void Register();
@@ -224,6 +232,7 @@ private:
     bool recording_ = false;
     int stopWaitsLeft_ = 0;             // a stop is waiting for its snapshot
     bool saveAfterStop_ = false;        // record-and-save goes on when the stop has ended
+    bool recordedNew_ = false;          // a snapshot came since record-and-save began
     RecordingSettings recordSettings_;  // P and T as read by the last record-and-save
     std::uint64_t recordingStartTick_ = 0;
     bool clockStopped_ = false;

@@ -16,6 +16,8 @@ class QToolButton;
 
 namespace hushwell {
 
+class Clock;
+
 class CVolumeManager;
 class HotkeyGrabber;
 
@@ -49,6 +51,8 @@ public:
         std::string startupFolder;  // where the launch-at-logon entry goes; may be empty
         std::string programPath;
         std::string programName;
+        // The capture page's ticks and local time (settings window only); null: the system's.
+        const Clock* clock = nullptr;
     };
 
     // Loads the configuration file, registers the applied hotkeys, shows the values and hands

@@ -31,8 +31,9 @@ CSettingsDlg::CSettingsDlg(Setup setup, QWidget* parent) : QWidget(parent, Qt::W
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     // The options page first: it loads the configuration the other pages read.
+    const Clock* clock = setup.clock;
     options_ = new COptionsDlg(std::move(setup), tabs_);
-    AddPages();
+    AddPages(clock);
     RestorePlacement(options_->Applied().settings.placement);
     const int tab = options_->Applied().settings.placement.tab;
     if (tab >= 0 && tab < kPageCount) {
@@ -50,8 +51,8 @@ CSettingsDlg::~CSettingsDlg() {
     options_->SaveConfiguration();
 }
 
-void CSettingsDlg::AddPages() {
-    QWidget* capture = MakeCapturePage();
+void CSettingsDlg::AddPages(const Clock* clock) {
+    QWidget* capture = MakeCapturePage(clock);
     QWidget* controls = MakeControlsPage();
     connect(capture_, &CBrindleDlg::RegisterRequested, this, &CSettingsDlg::RegisterSound);
     logs_ = new CLogDlg([options = options_] { return options->DateOrder(); }, tabs_);
@@ -67,8 +68,9 @@ void CSettingsDlg::AddPages() {
 // The sound editor records into the sound folder of the trigger list editor's list (where
 // registered sounds are looked for); its recording settings are the applied ones at each
 // command.
-QWidget* CSettingsDlg::MakeCapturePage() {
+QWidget* CSettingsDlg::MakeCapturePage(const Clock* clock) {
     CBrindleDlg::Setup setup;
+    setup.clock = clock;
     setup.settings = [options = options_] {
         const Settings& applied = options->Applied().settings;
         return CBrindleDlg::RecordingSettings{applied.preRecordingLengthInSec,
@@ -83,15 +85,22 @@ QWidget* CSettingsDlg::MakeCapturePage() {
     return capture_;
 }
 
-// The capture page's register: the controls page is brought up (taking the stopped clock's
-// time as the duration) and adds the sound with the configured default action.
+// The capture page's register: the controls page is brought up and adds the sound with the
+// stopped clock's time as its duration (the configured default duration when that time was
+// taken already, or is zero) and the configured default action.
 void CSettingsDlg::RegisterSound(const QString& path) {
-    if (tabs_->currentIndex() == kControlsPage) {
-        OnPageChanged(kControlsPage);
-    } else {
+    const Settings& settings = options_->Applied().settings;
+    TriggerTime duration = settings.defaultDuration;
+    const QString frozen = capture_->TakeFrozenClock();
+    TriggerTime clock;
+    if (!frozen.isEmpty() && clock.Parse(frozen.toStdString()) == TriggerTime::kParsed &&
+        clock.Seconds() > 0) {
+        duration = clock;
+    }
+    if (tabs_->currentIndex() != kControlsPage) {
         tabs_->setCurrentIndex(kControlsPage);
     }
-    controls_->AddSoundTrigger(path, options_->Applied().settings.defaultAction);
+    controls_->AddSoundTrigger(path, settings.defaultAction, &duration);
 }
 
 // The trigger list editor saves "triggers.xml" beside the configuration file, in the

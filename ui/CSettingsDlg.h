@@ -49,8 +49,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void AddPages();
-    QWidget* MakeCapturePage();
+    void AddPages(const Clock* clock);
+    QWidget* MakeCapturePage(const Clock* clock);
     void RegisterSound(const QString& path);
     QWidget* MakeControlsPage();
     void OnPageChanged(int page);

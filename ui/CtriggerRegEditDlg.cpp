@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -23,6 +24,7 @@
 #include "persistence/TriggerListFile.h"
 #include "ui/CReplaceAddDialog.h"
 #include "ui/EngineListHandOff.h"
+#include "ui/ProgramFileFilter.h"
 #include "ui/TriggerForm.h"
 #include "ui/TriggerListModel.h"
 #include "ui/TriggerListOrder.h"
@@ -39,7 +41,7 @@ constexpr const char* kKindFull = "The list already holds the most triggers of t
 constexpr const char* kListFilter = "XML Files (*.xml)";
 constexpr const char* kListSuffix = "xml";
 constexpr const char* kWaveFilter = "WAV Files (*.wav)";
-constexpr const char* kProgramFilter = "Exe, Bat Files (*.exe *.bat);;All Files (*)";
+constexpr const char* kNotAProgram = "%1\nis not a program: the file is not executable.";
 constexpr const char* kGroupViewText = "Show trigger type(&S)";
 constexpr const char* kSoundSubFolder = "triggers";
 constexpr int kSortIconSize = 12;
@@ -133,6 +135,13 @@ void CtriggerRegEditDlg::DefaultDialogs() {
     dialogs_.openFile = [this](const QString& caption, const QString& folder,
                                const QString& filter) {
         return QFileDialog::getOpenFileName(this, caption, folder, filter);
+    };
+    dialogs_.openProgram = [this](const QString& caption) {
+        QFileDialog chooser(this, caption);
+        ProgramFileFilter::Install(chooser);
+        return chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()
+                   ? chooser.selectedFiles().front()
+                   : QString();
     };
     dialogs_.saveFile = [this](const QString& caption, const QString& folder,
                                const QString& filter) {
@@ -286,7 +295,10 @@ void CtriggerRegEditDlg::AttachEngine(DetectionEngine& engine) {
     CopyList(engine.Triggers());
 }
 
+// The copy carries the list's base folder: the sound files are named relative to it, and
+// every save and hand-over writes it back.
 void CtriggerRegEditDlg::CopyList(const CTriggerList& list) {
+    list_.SetBaseDir(list.BaseDir());
     list_.Assign(list);
     Rebuild();
 }
@@ -649,9 +661,14 @@ void CtriggerRegEditDlg::ChooseSoundFile() {
 }
 
 void CtriggerRegEditDlg::ChooseCommand() {
-    const QString path = dialogs_.openFile(QStringLiteral("Choose a program"), QString(),
-                                           QString::fromLatin1(kProgramFilter));
+    const QString path =
+        dialogs_.openProgram ? dialogs_.openProgram(QStringLiteral("Choose a program")) : QString();
     if (path.isEmpty()) {
+        return;
+    }
+    const QFileInfo chosen(path);
+    if (!chosen.isFile() || !chosen.isExecutable()) {
+        dialogs_.error(QString::fromLatin1(kNotAProgram).arg(path));
         return;
     }
     form_->SetCommand(path);

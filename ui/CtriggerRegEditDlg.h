@@ -58,6 +58,8 @@ public:
         std::function<QString(const QString&, const QString&, const QString&)> openFile;
         // Path chosen to save to (the chooser asks before overwriting), or empty.
         std::function<QString(const QString&, const QString&, const QString&)> saveFile;
+        // Path of a program chosen to run (ProgramFileFilter's chooser), or empty: (caption).
+        std::function<QString(const QString&)> openProgram;
     };
 
     // How the list is written: plain (save as) and with the backup rotation. Both return 0

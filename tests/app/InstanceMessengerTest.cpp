@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
+#include <vector>
 
 #include "app/InstanceMessenger.h"
 
@@ -93,6 +94,42 @@ private slots:
         QVERIFY(messenger.Listen(path));
         QCOMPARE(RequestShowFromAnotherProcess(path), 0);
         QCOMPARE(shows.count(), 1);
+    }
+
+    // Each command reaches the handler, whose answer goes back to the client; a line that
+    // names no command gets no answer.
+    void commandsAreCarriedOutAndAnswered() {
+        QTemporaryDir folder;
+        const std::string path = InstanceMessenger::SocketPathIn(folder.path().toStdString());
+        InstanceMessenger messenger;
+        std::vector<ProgramCommand> carried;
+        messenger.SetHandler([&carried](ProgramCommand command) {
+            carried.push_back(command);
+            return command == ProgramCommand::Status ? std::string("stopped, 2 active triggers")
+                                                     : std::string("ok");
+        });
+        QVERIFY(messenger.Listen(path));
+        QProcess client;
+        client.start(QStringLiteral(HUSHWELL_MESSENGER_CLIENT),
+                     {QString::fromStdString(path), QStringLiteral("status")});
+        QVERIFY(QTest::qWaitFor([&client] { return client.state() == QProcess::NotRunning; },
+                                kDeadlineMs));
+        QCOMPARE(client.exitCode(), 0);
+        QCOMPARE(client.readAllStandardOutput(), QByteArray("stopped, 2 active triggers\n"));
+        QCOMPARE(carried, std::vector<ProgramCommand>{ProgramCommand::Status});
+
+        client.start(QStringLiteral(HUSHWELL_MESSENGER_CLIENT),
+                     {QString::fromStdString(path), QStringLiteral("toggle")});
+        QVERIFY(QTest::qWaitFor([&client] { return client.state() == QProcess::NotRunning; },
+                                kDeadlineMs));
+        QCOMPARE(client.readAllStandardOutput(), QByteArray("ok\n"));
+        client.start(QStringLiteral(HUSHWELL_MESSENGER_CLIENT),
+                     {QString::fromStdString(path), QStringLiteral("frobnicate")});
+        QVERIFY(QTest::qWaitFor([&client] { return client.state() == QProcess::NotRunning; },
+                                kDeadlineMs));
+        QCOMPARE(client.exitCode(), 1);  // closed without an answer
+        QCOMPARE(carried,
+                 (std::vector<ProgramCommand>{ProgramCommand::Status, ProgramCommand::Toggle}));
     }
 
     void anythingButTheShowLineIsIgnored() {

@@ -180,9 +180,15 @@ private slots:
 
         // Record-and-save and register reach the capture page without showing the window.
         window_->SettingsDialog().hide();
+        // Without capture the record-and-save hears nothing new: it ends without a file and
+        // leaves register off.
         window_->OnHotkey(HotkeyList::kRecordSaveId);
         QTRY_VERIFY(capture.IsRecording());
-        QTRY_VERIFY_WITH_TIMEOUT(capture.Button(CBrindleDlg::kRegister)->isEnabled(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!capture.IsRecording() && !capture.IsBusy() &&
+                                     capture.Button(CBrindleDlg::kRecordAndSave)->isEnabled(),
+                                 20000);
+        QVERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
+        capture.Button(CBrindleDlg::kRegister)->setEnabled(true);  // as after a saved one
         window_->OnHotkey(HotkeyList::kRegisterId);
         QTRY_VERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
         QVERIFY(!window_->SettingsDialog().isVisible());

@@ -1,11 +1,13 @@
 // The sound editor page on the simulated sound system: button states through record, stop,
 // play and pause; selections and saving; refused files; record-and-save; the elapsed clock.
 #include <QApplication>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
+#include <QUrl>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "audio/SoundPlayer.h"
 #include "base/Clock.h"
 #include "persistence/ConfigFile.h"
+#include "persistence/Settings.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/CTriggerList.h"
@@ -26,6 +29,7 @@
 #include "ui/CSettingsDlg.h"
 #include "ui/CaptureSelection.h"
 #include "ui/CtriggerRegEditDlg.h"
+#include "ui/TriggerListModel.h"
 #include "ui/WaveformGeometry.h"
 #include "ui/WaveformView.h"
 #include "wav/WaveFile.h"
@@ -74,6 +78,17 @@ std::shared_ptr<WaveData> MonoSound(double seconds, std::uint32_t rate = kRate) 
     }
     auto sound = std::make_shared<WaveData>();
     sound->AssignPcm16(static_cast<int>(rate), 1, frames, samples);
+    return sound;
+}
+
+// Mono 16-bit samples that tell their frame: frame i holds first + step x i.
+std::shared_ptr<WaveData> CountingSound(int frames, int first, int step) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        samples[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(first + step * i);
+    }
+    auto sound = std::make_shared<WaveData>();
+    sound->AssignPcm16(static_cast<int>(kRate), 1, frames, samples);
     return sound;
 }
 
@@ -173,6 +188,47 @@ private:
     }
     void WaitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!page_->IsBusy(), kGenerousMs); }
 
+    // A page without capture that plays on a mono 16-bit output, so that the rendered samples
+    // are the sound's own.
+    void MakePlayingPage() {
+        QVERIFY(sim_->AddDevice(kDevice, MakeMixFormat(MixSampleType::Pcm16, kRate, 1)));
+        MakePage(false, {});
+    }
+    // Moves the output on until it has rendered at least `samples` samples of the play; the
+    // rendered samples, from the play's first.
+    std::vector<std::int16_t> Render(std::size_t samples) {
+        std::vector<std::int16_t> rendered;
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                clock_->AdvanceMs(20);
+                sim_->Pump();
+                const std::vector<std::uint8_t> bytes = sim_->TakeRenderedBytes(kDevice);
+                const std::size_t at = rendered.size();
+                rendered.resize(at + bytes.size() / 2);
+                std::memcpy(rendered.data() + at, bytes.data(), bytes.size() / 2 * 2);
+                return rendered.size() >= samples;
+            },
+            kGenerousMs));
+        return rendered;
+    }
+    // Plays, lets some of it be heard and pauses; the next play would resume there.
+    void PlaySomeAndPause() {
+        page_->OnCommand(Page::kPlay);
+        QVERIFY(Render(kRate / 10).size() >= kRate / 10);
+        page_->OnCommand(Page::kPause);
+        QTRY_VERIFY_WITH_TIMEOUT(!page_->IsPlaying(), kGenerousMs);
+        sim_->TakeRenderedBytes(kDevice);
+    }
+    // The first sample the next play renders.
+    std::int16_t FirstSampleOfPlay() {
+        page_->OnCommand(Page::kPlay);
+        const std::vector<std::int16_t> rendered = Render(1);
+        page_->OnCommand(Page::kStop);
+        static_cast<void>(QTest::qWaitFor([this] { return !page_->IsPlaying(); }, kGenerousMs));
+        sim_->TakeRenderedBytes(kDevice);
+        return page_->IsPlaying() || rendered.empty() ? std::int16_t{-32768} : rendered.front();
+    }
+
 private slots:
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
@@ -269,6 +325,117 @@ private slots:
             kGenerousMs);
         ExpectRow({true, false, true, false, true, true, -1, 0, 0}, "play ended");
         QCOMPARE(sim_->TakeRenderedBytes(kDevice).empty(), false);
+    }
+
+    // After a pause, Play resumes where it was only while the selection and the sound stay:
+    // a new selection, or another sound, starts at its selection start.
+    void playAfterAPauseStartsAtANewSelection() {
+        MakePlayingPage();
+        page_->ShowSound(CountingSound(30000, 0, 1), QString());
+        page_->View().SetSelection(0.5f, 1.0f);
+        const std::int64_t start = page_->View().Selection().first;
+        QCOMPARE(FirstSampleOfPlay(), static_cast<std::int16_t>(start));
+        PlaySomeAndPause();
+        // Without a new selection the play goes on where it was paused.
+        QVERIFY(FirstSampleOfPlay() > start);
+
+        PlaySomeAndPause();
+        page_->View().SetSelection(0.0f, 0.9f);  // holds the paused frame
+        QCOMPARE(FirstSampleOfPlay(), std::int16_t{0});
+    }
+
+    void playAfterAPauseStartsAnotherSoundAtItsStart() {
+        MakePlayingPage();
+        page_->ShowSound(CountingSound(30000, 0, 1), QString());
+        page_->View().SetSelection(0.5f, 1.0f);
+        PlaySomeAndPause();
+        // Another sound, opened from a file: its samples count down from -1.
+        const QString other = QString::fromStdString((Folder() / "other.wav").string());
+        QVERIFY(WriteSound(ToStd(other), *CountingSound(30000, -1, -1)));
+        QVERIFY(page_->LoadWaveFile(other));
+        WaitIdle();
+        QCOMPARE(page_->SoundPath(), other);
+        QCOMPARE(FirstSampleOfPlay(), std::int16_t{-1});
+    }
+
+    // Record & save that hears nothing new (here: no capture) writes nothing, leaves Register
+    // as it was and says why on its button.
+    void recordAndSaveWithNothingNewWritesNothing() {
+        settings_ = {2, 2, 2};
+        MakePage(false, {});
+        page_->ShowSound(MonoSound(3.0), QString());
+        QSignalSpy saved(page_.get(), &Page::RecordingSaved);
+        page_->OnCommand(Page::kRecordAndSave);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kGenerousMs);
+        QVERIFY(saved.at(0).at(0).toString().isEmpty());
+        QVERIFY(fs::is_empty(Folder()));
+        QVERIFY(page_->SoundPath().isEmpty());
+        QVERIFY(!Enabled(Page::kRegister));
+        QVERIFY(Enabled(Page::kRecordAndSave));
+        QAbstractButton* button = page_->Button(Page::kRecordAndSave);
+        QVERIFY(button->toolTip().contains(QStringLiteral("nothing new was recorded")));
+        QCOMPARE(button->accessibleDescription(), button->toolTip());
+        QCOMPARE(button->accessibleName(), QStringLiteral("record & save"));
+    }
+
+    // T > P: the recording runs (T - P) seconds and 10 ms before its stop; the file holds
+    // the last P seconds of the history.
+    void recordAndSaveWaitsTheTriggerLengthLessThePreRecording() {
+        settings_ = {1, 2, 2};
+        MakePage(true, MakeMixFormat(MixSampleType::Float32, kRate, 2));
+        QVERIFY(sim_->Play(kDevice, FloatBytes(StereoRamp(3 * kRate))));
+        AdvanceAudio(3000);
+        QSignalSpy saved(page_.get(), &Page::RecordingSaved);
+        page_->OnCommand(Page::kRecordAndSave);
+        QCOMPARE(page_->RecordAndSaveWaitMs(), 1010);
+        QVERIFY(page_->IsRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kGenerousMs);
+        QCOMPARE(page_->RecordAndSaveWaitMs(), 0);
+        WaveData file;
+        QCOMPARE(ReadWaveFile(file, ToStd(saved.at(0).at(0).toString()), 60.0f), kWaveOk);
+        QCOMPARE(file.SampleCount(), static_cast<std::int32_t>(1 * kRate * 2));
+        QVERIFY(Enabled(Page::kRegister));
+    }
+
+    // A dropped file is refused while recording and loaded after; cancelling the open dialog
+    // changes nothing but the clock, which stops there as on every open.
+    void droppingAFileAndCancellingTheOpenDialog() {
+        MakePage(false, {});
+        const QString good = QString::fromStdString((Folder() / "good.wav").string());
+        QVERIFY(WriteSound(ToStd(good), *MonoSound(1.0)));
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(good)});
+        const auto drop = [&] {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            enter.setAccepted(false);
+            QApplication::sendEvent(page_.get(), &enter);
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                               Qt::NoModifier);
+            QApplication::sendEvent(page_.get(), &dropped);
+            WaitIdle();
+            return enter.isAccepted();
+        };
+
+        page_->OnCommand(Page::kRecord);
+        QVERIFY(!drop());
+        QVERIFY(page_->Sound() == nullptr);
+        clock_->AdvanceMs(3000);
+        page_->OnCommand(Page::kStop);
+        QVERIFY(!page_->IsClockStopped());
+
+        chosen_.clear();
+        page_->OnCommand(Page::kOpen);
+        QCOMPARE(chooserCalls_, 1);
+        QVERIFY(page_->Sound() == nullptr);
+        QVERIFY(messages_.isEmpty());
+        QVERIFY(Enabled(Page::kOpen));
+        QVERIFY(page_->IsClockStopped());
+        QCOMPARE(page_->TakeFrozenClock(), QStringLiteral("00:00:03"));
+
+        QVERIFY(drop());
+        QCOMPARE(page_->SoundPath(), good);
+        ExpectRow({true, false, true, false, true, true}, "dropped");
     }
 
     // Float samples beyond full scale saturate instead of wrapping round to the other sign.
@@ -450,6 +617,91 @@ private slots:
         QCOMPARE(list.CountSound(), 1);
         QVERIFY(QString::fromStdString(list.Get(TriggerKind::Sound, 0)->triggerFile)
                     .endsWith(QStringLiteral("doorbell.wav")));
+    }
+
+    // Register in the settings window: the stopped clock's time becomes the new trigger's
+    // duration and the configured default its action. Once that time was taken by a visit to
+    // the controls page, the configured default duration stands in; a sound saved under a
+    // name that is not a WAV file's is not registered.
+    void registerThroughTheSettingsWindow() {
+        Settings configured;
+        configured.preRecordingLengthInSec = 2;
+        configured.triggerSoundLengthInSec = 2;
+        configured.defaultAction = 12;  // "down 9"
+        configured.defaultDuration = TriggerTime(0, 0, 30);
+        const std::string configPath = ConfigFile::PathIn(folder_->path().toStdString());
+        QVERIFY(ConfigFile::Save(configured, configPath));
+        QVERIFY(fs::create_directory(Folder() / "triggers"));
+        QVERIFY(sim_->AddDevice(kDevice, MakeMixFormat(MixSampleType::Float32, kRate, 2)));
+        owner_ = std::make_unique<test::CaptureOwner>(*sim_);
+        QVERIFY(owner_->WaitStarted());
+        QVERIFY(sim_->Play(kDevice, FloatBytes(StereoRamp(20 * kRate))));
+        AdvanceAudio(3000);
+
+        FakeHotkeyGrabber grabber;
+        CSettingsDlg::Setup setup;
+        setup.grabber = &grabber;
+        setup.configPath = configPath;
+        setup.clock = clock_.get();
+        CSettingsDlg window(std::move(setup));
+        CBrindleDlg& capture = window.CapturePage();
+        capture.SetCaptureAccess([this](const std::function<void(CWASAPICaptureLoopback*)>& use) {
+            owner_->With([&](CWASAPICaptureLoopback* c) {
+                use(c);
+                return 0;
+            });
+        });
+        capture.SetMessageSink([](const QString&, CBrindleDlg::MessageIcon) {});
+        const CTriggerList& list = window.ControlsPage().WorkingList();
+        const auto recordAndSave = [&] {
+            QSignalSpy saved(&capture, &Page::RecordingSaved);
+            capture.OnCommand(Page::kRecordAndSave);
+            QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kGenerousMs);
+            QVERIFY(!saved.at(0).at(0).toString().isEmpty());
+        };
+        const auto lastDuration = [&] {
+            return list.Get(TriggerKind::Sound, list.CountSound() - 1)->duration.Seconds();
+        };
+
+        window.ShowPage(CSettingsDlg::kCapturePage);
+        recordAndSave();
+        clock_->AdvanceMs(7000);
+        capture.OnCommand(Page::kRegister);
+        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kControlsPage});
+        QCOMPARE(list.CountSound(), 1);
+        QCOMPARE(lastDuration(), std::int64_t{7});
+        QCOMPARE(window.ControlsPage().Model().RowAt(0).action, QStringLiteral("down 9"));
+        QVERIFY(!capture.Button(Page::kRegister)->isEnabled());
+
+        // The clock stopped by hand, its time taken by a visit to the controls page.
+        window.ShowPage(CSettingsDlg::kCapturePage);
+        clock_->AdvanceMs(1000);
+        recordAndSave();
+        clock_->AdvanceMs(4000);
+        capture.OnCommand(Page::kStopClock);
+        window.ShowPage(CSettingsDlg::kControlsPage);
+        window.ShowPage(CSettingsDlg::kCapturePage);
+        capture.OnCommand(Page::kRegister);
+        QCOMPARE(list.CountSound(), 2);
+        QCOMPARE(lastDuration(), std::int64_t{30});
+
+        // Saved under another name: register only gives record & save back.
+        window.ShowPage(CSettingsDlg::kCapturePage);
+        clock_->AdvanceMs(1000);
+        recordAndSave();
+        const QString raw = QString::fromStdString((Folder() / "clip.raw").string());
+        capture.SetFileChooser([&raw](Page::FileDialog, const QString&) { return raw; });
+        QSignalSpy changed(&capture, &Page::SoundChanged);
+        capture.OnCommand(Page::kSave);
+        QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, kGenerousMs);
+        QCOMPARE(capture.SoundPath(), raw);
+        QVERIFY(capture.Button(Page::kRegister)->isEnabled());
+        capture.OnCommand(Page::kRegister);
+        QCOMPARE(list.CountSound(), 2);
+        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kCapturePage});
+        QVERIFY(capture.Button(Page::kRecordAndSave)->isEnabled());
+        QVERIFY(!capture.Button(Page::kRegister)->isEnabled());
+        capture.SetCaptureAccess({});
     }
 
     // A hold that outgrows the snapshot buffer ends in a snapshot of the oldest 60 seconds;

@@ -179,6 +179,51 @@ private slots:
         QCOMPARE(page_->Applied().settings.volumeUpRate, std::string("50"));
     }
 
+    // Cancel puts back every control the user changed, not only the hotkeys.
+    void cancelRestoresTheListsTheRatesAndTheLogonBox() {
+        Select(COptionsDlg::kRecordSaveItem);
+        QComboBox& pre = Control<QComboBox>(*page_, "preRecording");
+        QComboBox& length = Control<QComboBox>(*page_, "triggerSoundLength");
+        QComboBox& format = Control<QComboBox>(*page_, "filenameFormat");
+        QLineEdit& up = Control<QLineEdit>(*page_, "upRate");
+        QLineEdit& down = Control<QLineEdit>(*page_, "downRate");
+        QCheckBox& logon = Control<QCheckBox>(*page_, "launchAtLogon");
+        const QStringList before = {pre.currentText(), length.currentText(), format.currentText(),
+                                    up.text(), down.text()};
+        const bool logonBefore = logon.isChecked();
+        Choose(pre, pre.currentText() == "1" ? "2" : "1");
+        Choose(length, length.currentText() == "3" ? "4" : "3");
+        Choose(format, format.currentText() == "mmddyy" ? "ddmmyy" : "mmddyy");
+        TypeInto(up, "123");
+        TypeInto(down, "7");
+        logon.click();
+        Select(COptionsDlg::kRegisterItem);
+        QComboBox& action = Control<QComboBox>(*page_, "action");
+        const int actionBefore = action.currentIndex();
+        action.setCurrentIndex(actionBefore == 21 ? 22 : 21);
+        QVERIFY(page_->Edited().settings.preRecordingLengthInSec !=
+                page_->Applied().settings.preRecordingLengthInSec);
+
+        Control<QToolButton>(*page_, "cancel").click();
+        QCOMPARE(QStringList({pre.currentText(), length.currentText(), format.currentText(),
+                              up.text(), down.text()}),
+                 before);
+        QCOMPARE(logon.isChecked(), logonBefore);
+        QCOMPARE(action.currentIndex(), actionBefore);
+        const Settings& edited = page_->Edited().settings;
+        const Settings& applied = page_->Applied().settings;
+        QCOMPARE(edited.preRecordingLengthInSec, applied.preRecordingLengthInSec);
+        QCOMPARE(edited.triggerSoundLengthInSec, applied.triggerSoundLengthInSec);
+        QCOMPARE(edited.filenameFormatType, applied.filenameFormatType);
+        QCOMPARE(edited.volumeUpRate, applied.volumeUpRate);
+        QCOMPARE(edited.volumeDownRate, applied.volumeDownRate);
+        QCOMPARE(edited.launchAtLogon, applied.launchAtLogon);
+        QCOMPARE(edited.defaultAction, applied.defaultAction);
+        QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
+        QVERIFY(!QFile::exists(folder_->path() + QStringLiteral("/autostart/hushwell.desktop")));
+        QCOMPARE(volume_.UpIntervalMs(), 200);
+    }
+
     void launchAtLogonCreatesAndRemovesAValidAutostartEntry() {
         const QString entry = folder_->path() + QStringLiteral("/autostart/hushwell.desktop");
         QCheckBox& logon = Control<QCheckBox>(*page_, "launchAtLogon");

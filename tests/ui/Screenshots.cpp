@@ -1,7 +1,12 @@
 // Renders each page of the settings window to "<folder>/<page>-<suffix>.png", as it looks
-// at the stored default size. Run offscreen by scripts/screenshots, once per scale.
+// at the stored default size, and the program chooser to "program-chooser-<suffix>.png". Run
+// offscreen by scripts/screenshots, once per scale.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QListView>
 #include <QListWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -18,9 +23,42 @@
 #include "ui/CLogDlg.h"
 #include "ui/CSettingsDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
+#include "ui/ProgramFileFilter.h"
 #include "ui/WaveformView.h"
 
 namespace {
+
+// The program chooser of a trigger that runs a command, in a folder with a sub-folder, a
+// program and a text file (which "Programs" hides).
+bool RenderProgramChooser(const QString& scratch, const QString& path) {
+    const QString folder = scratch + QStringLiteral("/programs");
+    QDir().mkpath(folder + QStringLiteral("/bin"));
+    QFile program(folder + QStringLiteral("/notify-me"));
+    QFile text(folder + QStringLiteral("/readme.txt"));
+    if (!program.open(QIODevice::WriteOnly) || !text.open(QIODevice::WriteOnly) ||
+        !program.setPermissions(program.permissions() | QFile::ExeOwner)) {
+        return false;
+    }
+    QFileDialog chooser(nullptr, QStringLiteral("Choose a program"));
+    hushwell::ProgramFileFilter::Install(chooser);
+    chooser.setDirectory(folder);
+    chooser.show();
+    // The file list fills from a thread of its own.
+    const auto* list = chooser.findChild<QListView*>(QStringLiteral("listView"));
+    QElapsedTimer waited;
+    waited.start();
+    constexpr qint64 kListWaitMs = 5000;
+    while (list != nullptr && list->model()->rowCount(list->rootIndex()) < 2 &&
+           waited.elapsed() < kListWaitMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QApplication::processEvents();
+    if (!chooser.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
 
 // A few triggers of each kind for the controls page.
 const hushwell::CTriggerList& SampleTriggers() {
@@ -128,6 +166,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             ++failures;
         }
+    }
+    if (!RenderProgramChooser(data.path(),
+                              QStringLiteral("%1/program-chooser-%2.png").arg(folder, suffix))) {
+        ++failures;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -1,13 +1,17 @@
 #include <sys/resource.h>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
@@ -23,6 +27,7 @@
 #include "ui/CSettingsDlg.h"
 #include "ui/CtriggerRegEditDlg.h"
 #include "ui/EngineListHandOff.h"
+#include "ui/ProgramFileFilter.h"
 #include "ui/TriggerForm.h"
 #include "ui/TriggerListModel.h"
 #include "wav/WaveFile.h"
@@ -77,6 +82,7 @@ struct Page {
             return chosenFile;
         };
         dialogs.saveFile = dialogs.openFile;
+        dialogs.openProgram = [this](const QString&) { return chosenFile; };
         page.SetDialogs(std::move(dialogs));
         page.SetEngineLink({[this](const CTriggerList&) { ++handOvers; },
                             [this](std::uint32_t serial) { cancelled.push_back(serial); }});
@@ -513,6 +519,127 @@ private slots:
         window = makeWindow();
         QVERIFY(window->ControlsPage().GroupView());
         QCOMPARE(window->ControlsPage().ColumnWidths(), (std::array<int, 3>{100, 90, 80}));
+    }
+
+    // OPEN: Replace takes the file's kinds and base folder; Merge keeps the page's base folder
+    // and adds what is new.
+    void OpenReplacesOrMerges() {
+        Page p;
+        CTriggerList other;
+        other.SetBaseDir("/srv/sounds");
+        other.Add(Sound("whistle", "whistle.wav"));
+        other.Add(Time("dawn", 6, 0));
+        const QString file = p.folder.filePath("other.xml");
+        QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
+        p.chosenFile = file;
+
+        p.answer = CReplaceAddDialog::kMerge;
+        p.page.Open();
+        QCOMPARE(p.Names(),
+                 QStringList({"bell", "horn", "whistle", "noon", "night", "dawn", "loud"}));
+        QCOMPARE(p.page.WorkingList().BaseDir(), std::string(CTriggerList::kDefaultBaseDir));
+
+        p.answer = CReplaceAddDialog::kReplace;
+        p.page.Open();
+        QCOMPARE(p.Names(), QStringList({"whistle", "dawn"}));
+        QCOMPARE(p.page.WorkingList().BaseDir(), std::string("/srv/sounds"));
+        QVERIFY(ReadAll(p.ListFile()).contains("<baseDir>/srv/sounds</baseDir>"));
+        QCOMPARE(p.handOvers, 2);
+        QVERIFY(p.errors.isEmpty());
+    }
+
+    // The replace-or-merge question closed with Escape merges.
+    void EscapeInTheReplaceQuestionMerges() {
+        CReplaceAddDialog dialog;
+        QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+        QCOMPARE(dialog.Ask(), int{CReplaceAddDialog::kMerge});
+    }
+
+    // The live list's base folder survives the editor: an Apply saves it and hands it back,
+    // and a list opened with Replace brings its own to detection.
+    void TheBaseFolderGoesBothWays() {
+        QTemporaryDir data;
+        DetectionEngine engine;
+        engine.Triggers().SetBaseDir("/home/someone/Sounds");
+        engine.Triggers().Add(Sound("bell", "bell.wav"));
+        CtriggerRegEditDlg page;
+        page.SetApplicationDataFolder(data.path().toStdString());
+        page.AttachEngine(engine);
+        QCOMPARE(page.SoundFolder(), QString("/home/someone/Sounds"));
+
+        page.SelectRows({0});
+        page.Form().ShowRecord(Sound("door bell", "bell.wav"));
+        page.Apply();
+        QVERIFY(ReadAll(QString::fromStdString(page.ListPath()))
+                    .contains("<baseDir>/home/someone/Sounds</baseDir>"));
+        QTRY_COMPARE_WITH_TIMEOUT(engine.Triggers().Get(TriggerKind::Sound, 0)->name,
+                                  std::string("door bell"), 30000);
+        QCOMPARE(engine.Triggers().BaseDir(), std::string("/home/someone/Sounds"));
+
+        CTriggerList other;
+        other.SetBaseDir("/srv/sounds");
+        other.Add(Sound("whistle", "whistle.wav"));
+        const QString file = data.filePath("other.xml");
+        QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
+        CtriggerRegEditDlg::Dialogs dialogs;
+        dialogs.error = [](const QString& text) { QFAIL(qPrintable(text)); };
+        dialogs.replaceOrMerge = [] { return int{CReplaceAddDialog::kReplace}; };
+        dialogs.openFile = [&file](const QString&, const QString&, const QString&) { return file; };
+        page.SetDialogs(std::move(dialogs));
+        page.Open();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.Triggers().BaseDir(), std::string("/srv/sounds"), 30000);
+        QCOMPARE(engine.Triggers().Get(TriggerKind::Sound, 0)->name, std::string("whistle"));
+    }
+
+    // The program chooser shows the programs first; a file that cannot run is refused.
+    void ChoosingAProgram() {
+        Page p;
+        p.page.Form().SelectAction(0);  // "exec"
+        const QString notes = p.folder.filePath("notes.txt");
+        QVERIFY(WriteText(notes, "text"));
+        p.chosenFile = notes;
+        p.page.ChooseCommand();
+        QCOMPARE(p.errors.size(), 1);
+        QVERIFY(p.errors.front().contains("not executable"));
+        QVERIFY(p.Field<QLineEdit>("command")->text().isEmpty());
+
+        const QString tool = p.folder.filePath("tool");
+        QVERIFY(WriteText(tool, "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFile::ExeOwner));
+        p.chosenFile = tool;
+        p.page.ChooseCommand();
+        QCOMPARE(p.errors.size(), 1);
+        QCOMPARE(p.Field<QLineEdit>("command")->text(), tool);
+    }
+
+    void TheProgramChoosersList() {
+        QTemporaryDir folder;
+        const QString tool = folder.filePath("tool");
+        QVERIFY(WriteText(tool, "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFile::ExeOwner));
+        QVERIFY(WriteText(folder.filePath("notes.txt"), "text"));
+        QVERIFY(QDir(folder.path()).mkdir("bin"));
+
+        QFileDialog dialog;
+        ProgramFileFilter::Install(dialog);
+        dialog.setDirectory(folder.path());
+        QCOMPARE(dialog.nameFilters(), QStringList({"Programs (*)", "All Files (*)"}));
+        QCOMPARE(dialog.selectedNameFilter(), QString("Programs (*)"));
+        auto* list = dialog.findChild<QListView*>("listView");
+        QVERIFY(list != nullptr);
+        const auto shown = [list] {
+            QStringList names;
+            const QModelIndex root = list->rootIndex();
+            for (int row = 0; row < list->model()->rowCount(root); ++row) {
+                names << list->model()->index(row, 0, root).data().toString();
+            }
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringList({"bin", "tool"}), 30000);
+        dialog.selectNameFilter("All Files (*)");
+        emit dialog.filterSelected("All Files (*)");
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringList({"bin", "notes.txt", "tool"}), 30000);
     }
 
     void TheEngineTakesOverTheLatestList() {
