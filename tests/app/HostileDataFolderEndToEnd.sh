@@ -8,7 +8,8 @@
 #   record of output changes and its old temporary name, the log, the lock, the socket, the
 #   trigger list, the configuration, sounds): the program starts without hanging, reaches its
 #   message loop (it answers SIGTERM by quitting in order, or a second start), and nothing
-#   outside the data folder is written or created.
+#   outside the data folder is written or created; with a folder at the socket's path, a
+#   second start says that the running instance cannot be reached.
 set -uo pipefail
 hushwell=${1:?usage: HostileDataFolderEndToEnd.sh HUSHWELL}
 source "$(dirname "${BASH_SOURCE[0]}")/EndToEndSupport.sh"
@@ -73,6 +74,11 @@ pid=$!
 wait_for "the start to get past the socket" stderr_has "Cannot listen on the instance socket"
 running || fail "the program ended"
 [ -p "$data/Hushwell-log.txt" ] || fail "the FIFO at the log's name was replaced"
+second_err="$scratch/second-stderr.txt"
+timeout "$DEADLINE_S" env -u XDG_RUNTIME_DIR "$hushwell" 2>"$second_err" &&
+    fail "a second start that cannot reach the first ended with success"
+grep -q "The running instance cannot be reached through $data/Hushwell.sock" "$second_err" ||
+    fail "the second start did not say the running instance cannot be reached: $(cat "$second_err")"
 stop_in_order
 grep -q "Cannot start" "$stderr_file" && fail "the start was refused: $(cat "$stderr_file")"
 echo "standard error said: $(sed 's/^.*cannot write to the log [^ ]* //' "$stderr_file" | sort -u | head -n 5)"
