@@ -305,6 +305,15 @@ TEST_F(ScanToolTest, DescribeShowsWhatTheProgramMakesOfASound) {
     EXPECT_EQ(run.out.find("warning"), std::string::npos);
 }
 
+TEST_F(ScanToolTest, AtTakesATimeOfDay) {
+    WriteTrack(folder_.File("ref.wav"), Chirp(48000), 48000, 1);
+    const std::string ref = folder_.File("ref.wav");
+    for (const char* at : {"09:30:00", "9:5:0", "23:59:59", "00:00:00"}) {
+        const ToolRun run = Scan(folder_, {"--at", at, ref, "--", ref});
+        EXPECT_EQ(run.exitCode, 0) << at << ": " << run.err;
+    }
+}
+
 // A header that claims far more audio than the file holds: the duration is what is there.
 TEST_F(ScanToolTest, DescribeGivesTheDurationTheFileHoldsAndWarnsAboutTheClaim) {
     WriteTrack(folder_.File("eight.wav"), Background(48000, 8.0, 4), 48000, 1);
@@ -351,6 +360,7 @@ TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
         {{"--at", "123:00", ref, "--", ref}, "--at needs a time of day"},
         {{"--at", "1:2:3:4", ref, "--", ref}, "--at needs a time of day"},
         {{"--at", "12:", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "12:30", ref, "--", ref}, "--at needs a time of day"},
         {{"--frobnicate"}, "unknown option"},
     };
     for (const auto& c : cases) {

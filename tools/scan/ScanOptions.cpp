@@ -11,16 +11,16 @@ namespace {
 constexpr int kSecondsPerDay = 86400;
 
 constexpr std::size_t kMaxFieldDigits = 2;
-constexpr int kMaxFields = 3;
+constexpr int kFields = 3;
 
-// Only one or two digits per field and up to three fields separated by ":": "1e9", "12abc"
-// or "0x10" are not times, even though they start with a number.
+// "HH:MM:SS" with one or two digits in each field, as the help describes: "1e9", "12abc" or
+// "0x10" are not times, even though they start with a number.
 bool LooksLikeTimeOfDay(const std::string& text) {
     int fields = 1;
     std::size_t digits = 0;
     for (const char c : text) {
         if (c == ':') {
-            if (digits == 0 || ++fields > kMaxFields) {
+            if (digits == 0 || ++fields > kFields) {
                 return false;
             }
             digits = 0;
@@ -28,10 +28,10 @@ bool LooksLikeTimeOfDay(const std::string& text) {
             return false;
         }
     }
-    return digits > 0;
+    return fields == kFields && digits > 0;
 }
 
-// "HH:MM:SS" (or "MM:SS", "SS") as a time of day; nothing when it is not one.
+// "HH:MM:SS" as a time of day; nothing when it is not one.
 std::optional<int> ParseTimeOfDay(const std::string& text) {
     if (!LooksLikeTimeOfDay(text)) {
         return std::nullopt;
@@ -148,8 +148,8 @@ REFERENCE.wav... -- RECORDING.wav...
     that second, so you can see how close a near miss came.
 --at HH:MM:SS
     The local time of day at the start of every recording, for triggers restricted to a
-    time window (one or two digits per field; MM:SS and SS count from midnight). Without it
-    the present time of day is used.
+    time window (one or two digits in each of the three fields). Without it the present
+    time of day is used.
 --describe REFERENCE.wav...
     Prints each file's rate, channels, duration, the feature frames it yields and its match
     threshold. Sounds are cut to their first 7 seconds, as the program does. The duration
