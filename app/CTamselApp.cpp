@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
 
 #include "app/CMyApplicationTrayWnd.h"
 #include "app/DetectionEngineHost.h"
@@ -67,11 +69,11 @@ bool CTamselApp::InitInstance() {
     paths_.dataFolder = ApplicationDataFolder();
     SetUpLogPath(paths_.dataFolder);
     WriteLogLine("Starting.");
-    if (!ProgramPaths::EnsureFolder(paths_.dataFolder)) {
+    if (!EnsureFolderOrSay(paths_.dataFolder, "data folder")) {
         return false;
     }
     paths_.triggerFolder = ProgramPaths::TriggerFolderOf(paths_.dataFolder);
-    if (!ProgramPaths::EnsureFolder(paths_.triggerFolder)) {
+    if (!EnsureFolderOrSay(paths_.triggerFolder, "trigger folder")) {
         return false;
     }
     paths_.startupFolder = ProgramPaths::StartupFolder();
@@ -81,9 +83,19 @@ bool CTamselApp::InitInstance() {
     const std::string lockFolder = SingleInstanceLock::LockFolder(paths_.dataFolder);
     const std::string socketPath = InstanceMessenger::SocketPathIn(lockFolder);
     if (!instanceLock_.TryAcquire(lockFolder)) {
+        if (!instanceLock_.Problem().empty()) {
+            SayWhyNotStarted("the lock file " + SingleInstanceLock::PathIn(lockFolder) + " " +
+                             instanceLock_.Problem());
+            return false;
+        }
         WriteLogLine("Already started.");
-        InstanceMessenger::RequestShow(socketPath);
-        alreadyStarted_ = true;
+        alreadyStarted_ = InstanceMessenger::RequestShow(socketPath);
+        if (!alreadyStarted_) {
+            const std::string message =
+                "The running instance cannot be reached through " + socketPath + ".";
+            WriteLogLine(message);
+            std::cerr << "Hushwell: " << message << std::endl;
+        }
         return false;
     }
     LogSoundServerKind();
@@ -115,7 +127,13 @@ bool CTamselApp::InitInstance() {
     logFeed_->SetPage(&trayWnd_->SettingsDialog().LogPage());
 
     messenger_ = std::make_unique<InstanceMessenger>();
-    messenger_->Listen(socketPath);
+    if (!messenger_->Listen(socketPath)) {
+        std::error_code error;
+        const bool folder = std::filesystem::is_directory(socketPath, error);
+        WriteLogLine("Cannot listen on the instance socket " + socketPath +
+                     (folder ? " (a folder is in its place)" : "") +
+                     ": a second start cannot reach this one.");
+    }
     messenger_->SetHandler([this](ProgramCommand command) { return CarryOut(command); });
     if (showSettings_) {
         trayWnd_->OnCommand(kCommandToolsSettings);
@@ -129,6 +147,21 @@ bool CTamselApp::InitInstance() {
     QObject::connect(&application_, &QCoreApplication::aboutToQuit, trayWnd_.get(),
                      &CMyApplicationTrayWnd::Shutdown);
     return true;
+}
+
+bool CTamselApp::EnsureFolderOrSay(const std::string& folder, const std::string& what) {
+    std::string problem;
+    if (ProgramPaths::EnsureFolder(folder, &problem)) {
+        return true;
+    }
+    SayWhyNotStarted("the " + what + " " + folder + " " + problem);
+    return false;
+}
+
+void CTamselApp::SayWhyNotStarted(const std::string& reason) {
+    const std::string message = "Cannot start: " + reason + ".";
+    WriteLogLine(message);
+    std::cerr << "Hushwell: " << message << std::endl;
 }
 
 int CTamselApp::Run() {

@@ -23,7 +23,9 @@ class ShutdownSignals;
 // start-up: the Qt application, the sound server connection with the one volume manager and
 // its thread, the runner and log locks and the vocabulary tables. InitInstance then prepares
 // folders and log, refuses a second instance (asking the running one to show its settings
-// window), creates the tray window with the engine, starts the engine and loads the
+// window; a running instance that cannot be reached is said on standard error and ends the
+// start with a failure, as does a data folder, trigger folder or lock file that cannot be used,
+// after saying why), creates the tray window with the engine, starts the engine and loads the
 // configuration; Run adds the message loop. Firings reach the log page through the feed.
 //
 // Main thread only.
@@ -55,6 +57,10 @@ private:
     std::string CarryOut(ProgramCommand command);
     std::string StatusLine();
     void LogSoundServerKind();
+    // A folder start-up needs: made when missing; otherwise false after saying why.
+    static bool EnsureFolderOrSay(const std::string& folder, const std::string& what);
+    // A start that cannot go on: one log line and one line on standard error, in words.
+    static void SayWhyNotStarted(const std::string& reason);
 
     QApplication application_;
     std::unique_ptr<AudioBackend> backend_;

@@ -69,13 +69,25 @@ std::string ProgramPaths::ManualPathOf(const std::string& programPath) {
     return beside.string();
 }
 
-bool ProgramPaths::EnsureFolder(const std::string& folder) {
+bool ProgramPaths::EnsureFolder(const std::string& folder, std::string* problem) {
     std::error_code error;
     if (std::filesystem::is_directory(folder, error)) {
         return true;
     }
+    if (std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
+        if (problem != nullptr) {
+            *problem = "is a file, not a folder";
+        }
+        return false;
+    }
     std::filesystem::create_directories(folder, error);
-    return std::filesystem::is_directory(folder, error);
+    if (std::filesystem::is_directory(folder)) {
+        return true;
+    }
+    if (problem != nullptr) {
+        *problem = "cannot be created (" + (error ? error.message() : "no reason given") + ")";
+    }
+    return false;
 }
 
 }  // namespace hushwell

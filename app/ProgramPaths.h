@@ -25,8 +25,9 @@ struct ProgramPaths {
     // else the path beside the program; empty when the program path is unknown.
     static std::string ManualPathOf(const std::string& programPath);
 
-    // Creates a folder when missing; false when it neither exists nor could be made.
-    static bool EnsureFolder(const std::string& folder);
+    // Creates a folder when missing; false when it neither exists nor could be made, with
+    // problem (when given) saying why in words ("is a file, not a folder", ...).
+    static bool EnsureFolder(const std::string& folder, std::string* problem = nullptr);
 };
 
 }  // namespace hushwell

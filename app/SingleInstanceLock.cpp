@@ -7,7 +7,15 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/SafeFileOpen.h"
+
 namespace hushwell {
+
+namespace {
+
+constexpr mode_t kFileMode = 0600;
+
+}  // namespace
 
 SingleInstanceLock::~SingleInstanceLock() {
     if (fd_ >= 0) {
@@ -24,12 +32,17 @@ std::string SingleInstanceLock::LockFolder(const std::string& dataFolder) {
     return dataFolder;
 }
 
+std::string SingleInstanceLock::PathIn(const std::string& folder) {
+    return (std::filesystem::path(folder) / kFileName).string();
+}
+
 bool SingleInstanceLock::TryAcquire(const std::string& folder) {
     if (fd_ >= 0) {
         return true;
     }
-    const std::string path = (std::filesystem::path(folder) / kFileName).string();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::string path = PathIn(folder);
+    problem_.clear();
+    const int fd = OpenRegularFile(path, O_RDWR | O_CREAT, kFileMode, true, &problem_);
     if (fd < 0) {
         return false;
     }

@@ -118,6 +118,10 @@ bool SimulatedBackend::SetDeviceMute(const std::string& id, bool mute) {
     return core_->SetDeviceMute(id, mute);
 }
 
+void SimulatedBackend::SetMuteCallObserver(MuteCallObserver observer) {
+    core_->SetMuteCallObserver(std::move(observer));
+}
+
 void SimulatedBackend::SetServerAvailable(bool available) {
     core_->SetServerAvailable(available);
 }

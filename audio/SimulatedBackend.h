@@ -91,6 +91,10 @@ public:
     // The user moving the slider: changes the state without counting as a call.
     bool SetDeviceVolume(const std::string& id, float level);
     bool SetDeviceMute(const std::string& id, bool mute);
+    // Called on the caller's thread at the start of every SetMute of an endpoint volume, before
+    // it takes effect (a test looks at the world "while the call runs"); empty for none.
+    using MuteCallObserver = std::function<void(const std::string& id, bool mute)>;
+    void SetMuteCallObserver(MuteCallObserver observer);
 
     // Failures: with the server unavailable, finding devices, activating, initialising and every
     // volume call give NoServer (running streams go on). With volume sets failing,

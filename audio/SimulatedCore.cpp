@@ -595,7 +595,18 @@ AudioResult SimulatedCore::CheckDevice(const std::string& id, std::uint64_t inst
                                                              : AudioResult::NotFound;
 }
 
+void SimulatedCore::SetMuteCallObserver(MuteCallObserver observer) {
+    std::lock_guard lock(observerMutex_);
+    muteCallObserver_ = std::move(observer);
+}
+
 AudioResult SimulatedCore::SetMute(const std::string& id, std::uint64_t instance, bool mute) {
+    {
+        std::lock_guard observing(observerMutex_);
+        if (muteCallObserver_) {
+            muteCallObserver_(id, mute);
+        }
+    }
     std::lock_guard lock(mutex_);
     if (!serverAvailable_) {
         return AudioResult::NoServer;

@@ -97,6 +97,8 @@ public:
     int VolumeSetCalls(const std::string& id) const;
     bool SetDeviceVolume(const std::string& id, float level);
     bool SetDeviceMute(const std::string& id, bool mute);
+    using MuteCallObserver = std::function<void(const std::string& id, bool mute)>;
+    void SetMuteCallObserver(MuteCallObserver observer);
     void SetServerAvailable(bool available);
     void SetVolumeSetsFail(bool fail);
     void Pump();
@@ -141,6 +143,8 @@ private:
 
     const Clock& clock_;
     mutable std::mutex mutex_;
+    std::mutex observerMutex_;  // guards muteCallObserver_ alone; never held with mutex_
+    MuteCallObserver muteCallObserver_;
     std::condition_variable changed_;
     std::uint64_t changes_ = 0;
     std::map<std::string, Device> devices_;

@@ -4,21 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 
 #include "base/DurableWrite.h"
+#include "base/SafeFileOpen.h"
 
 namespace hushwell {
 
 namespace {
 
-constexpr int kNameAttempts = 100;
 constexpr int kMaxLinkHops = 40;       // as the kernel follows at most 40 links
 constexpr mode_t kNewFileMode = 0644;  // narrowed further by the process's umask
-
-std::atomic<unsigned> tempCounter{0};
 
 bool IsLink(const std::string& path) {
     struct stat info {};
@@ -81,19 +78,8 @@ bool AtomicFile::Prepare(std::string_view contents) {
         errno = ELOOP;
         return Fail();
     }
-    int fd = -1;
-    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
-        tempPath_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" +
-                    std::to_string(tempCounter.fetch_add(1));
-        fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
+    const int fd = CreateTemporaryBeside(target_, kNewFileMode, tempPath_);
     if (fd < 0) {
-        const int error = errno;
-        tempPath_.clear();
-        errno = error;
         return Fail();
     }
     // A replaced file keeps its permissions.

@@ -187,8 +187,10 @@ private:
                 s_->volume.RequestVolumeSteps(amount);
                 break;
             case ControlKind::Exec:
-                if (!s_->opener.Open(s_->command, s_->commandArgs)) {
-                    WriteLogLine("Could not start \"" + s_->command + "\"");
+                if (std::string reason;
+                    !s_->opener.OpenExplaining(s_->command, s_->commandArgs, reason)) {
+                    WriteLogLine("Could not start \"" + s_->command + "\"" +
+                                 (reason.empty() ? "" : " (" + reason + ")"));
                 }
                 break;
             default:

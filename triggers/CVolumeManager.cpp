@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <optional>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "audio/AudioEndpoint.h"
 #include "audio/AudioSessionControl.h"
 #include "audio/EndpointVolume.h"
+#include "triggers/EventLog.h"
 
 namespace hushwell {
 
@@ -89,6 +91,11 @@ void CVolumeManager::RemoveControlEvents(const Event* suspend, const Event* resu
 void CVolumeManager::SetRestoreRecordPath(std::string path) {
     std::lock_guard lock(recordPathMutex_);
     recordPath_ = std::move(path);
+}
+
+void CVolumeManager::SetRecordFailureReport(RecordFailureReport report) {
+    std::lock_guard lock(recordPathMutex_);
+    recordFailureReport_ = std::move(report);
 }
 
 void CVolumeManager::SetUpRate(int rate) {
@@ -429,12 +436,42 @@ void CVolumeManager::SaveRecord(const VolumeRestoreRecord& record) {
         std::lock_guard lock(recordPathMutex_);
         path = recordPath_;
     }
-    if (!path.empty() && record.ChangesNothing()) {
-        VolumeRestoreRecord::Remove(path);
-    } else if (!path.empty()) {
-        record.Save(path);
+    if (path.empty()) {
+        saved_ = record;
+        return;
     }
+    std::error_code error;
+    const bool kept = record.ChangesNothing() ? VolumeRestoreRecord::Remove(path, &error)
+                                              : record.Save(path, &error);
+    if (!kept) {
+        // The file still says what it said; the next change tries again.
+        ReportRecordFailure(path, error);
+        return;
+    }
+    reportedRecordFailure_.clear();
     saved_ = record;
+}
+
+// Once per cause: the same failure again and again says nothing new.
+void CVolumeManager::ReportRecordFailure(const std::string& path, const std::error_code& error) {
+    if (error == reportedRecordFailure_) {
+        return;
+    }
+    reportedRecordFailure_ = error;
+    RecordFailureReport report;
+    {
+        std::lock_guard lock(recordPathMutex_);
+        report = recordFailureReport_;
+    }
+    const std::string message = "Could not keep the record of changes to the output " + path +
+                                " (" + error.message() + ")" +
+                                std::string(kRecordFailureConsequence) + ".";
+    if (report) {
+        report(message);
+        return;
+    }
+    WriteLogLine(message);
+    std::cerr << "Hushwell: " << message << std::endl;
 }
 
 // The controls undo themselves on the old output, the worker carries that out there, binds

@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -44,7 +46,10 @@ class EndpointVolume;
 // the volume before the first change), and removes the file once everything is undone. The
 // file is written only when that state changes: before a mute or before a ramp that goes
 // further, and after an unmute or a ramp back has ended; never per step. A manager that ends
-// without its changes undone leaves the file for the next start to undo.
+// without its changes undone leaves the file for the next start to undo. A record that cannot
+// be written (or removed) does not hold a control back: the change is made all the same, and
+// the failure is reported once per cause (the program's log and standard error by default),
+// saying that a crash now would leave the output changed; each later change tries again.
 class CVolumeManager final : private AudioSessionEvents, private EndpointNotificationClient {
 public:
     // Waits on the worker thread between volume steps and during a device switch. The real
@@ -86,6 +91,12 @@ public:
     // Keeps the record of the changes not yet undone in this file from now on; empty keeps
     // none. Set by the one running instance, after it has undone what an earlier run left.
     void SetRestoreRecordPath(std::string path);
+    // Where a record that cannot be kept is reported; by default one log line and one line on
+    // standard error. Called on the worker thread.
+    using RecordFailureReport = std::function<void(std::string_view)>;
+    void SetRecordFailureReport(RecordFailureReport report);
+    static constexpr std::string_view kRecordFailureConsequence =
+        ": a crash now would leave the output changed";
 
     // Ramp pace from the options page; rates outside kMinRate..kMaxRate are ignored.
     void SetUpRate(int rate);
@@ -130,6 +141,7 @@ private:
     void SaveRecordCoveringPlan();
     void SaveRecordOfPlan();
     void SaveRecord(const VolumeRestoreRecord& record);
+    void ReportRecordFailure(const std::string& path, const std::error_code& error);
 
     AudioBackend& backend_;
     const SleepFunction sleep_;
@@ -150,9 +162,10 @@ private:
     std::vector<Event*> suspendEvents_;
     std::vector<Event*> resumeEvents_;
 
-    // Record lock: the record file's path.
+    // Record lock: the record file's path and where its failures go.
     std::mutex recordPathMutex_;
     std::string recordPath_;
+    RecordFailureReport recordFailureReport_;
 
     // Rate lock: the ramp intervals.
     mutable std::mutex rateMutex_;
@@ -179,6 +192,7 @@ private:
     // the record file says (saved_): the plan, or more while changes are being undone.
     VolumeRestoreRecord planned_;
     VolumeRestoreRecord saved_;
+    std::error_code reportedRecordFailure_;  // the cause last reported; cleared by a success
 
     std::thread worker_;  // last: starts once everything above exists
 };

@@ -13,6 +13,13 @@ public:
 
     // Any thread. Returns whether something was started.
     virtual bool Open(const std::string& command, const std::string& commandArgs) = 0;
+    // Open, saying in `reason` (in words: "not found", "permission denied", ...) why nothing
+    // was started when it returns false. Any thread.
+    virtual bool OpenExplaining(const std::string& command, const std::string& commandArgs,
+                                std::string& reason) {
+        reason.clear();
+        return Open(command, commandArgs);
+    }
 };
 
 }  // namespace hushwell

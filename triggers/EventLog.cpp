@@ -12,11 +12,14 @@
 #include <iostream>
 #include <system_error>
 
+#include "base/SafeFileOpen.h"
+
 namespace hushwell {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr mode_t kLogFileMode = 0644;
 
 std::string FormatStamp(const LocalTime& t) {
     char stamp[64];
@@ -37,8 +40,10 @@ std::string OneLine(std::string_view message) {
     return line;
 }
 
-int OpenForAppend(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+// Never blocks and never writes anywhere but a regular file at the path itself: a FIFO, a
+// folder or a link there is refused with `problem` saying which.
+int OpenForAppend(const std::string& path, std::string& problem) {
+    return OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, kLogFileMode, true, &problem);
 }
 
 // Size of the file behind fd, or -1 when it cannot be read.
@@ -104,13 +109,14 @@ void EventLog::WriteLine(std::string_view message) {
     }
     const LocalTime now = clock_.Now();
     std::string line = FormatStamp(now) + "," + OneLine(message) + "\n";
-    if (!AppendLocked(now, line)) {
-        ReportFailureLocked(errno, line);
+    std::string problem;
+    if (!AppendLocked(now, line, problem)) {
+        ReportFailureLocked(problem, line);
     }
 }
 
-bool EventLog::AppendLocked(const LocalTime& now, std::string line) {
-    int fd = OpenForAppend(path_);
+bool EventLog::AppendLocked(const LocalTime& now, std::string line, std::string& problem) {
+    int fd = OpenForAppend(path_, problem);
     if (fd < 0) {
         return false;
     }
@@ -120,7 +126,7 @@ bool EventLog::AppendLocked(const LocalTime& now, std::string line) {
         // line is appended to the full log rather than the file being started afresh: a log
         // that cannot be moved aside keeps growing instead of being wiped.
         std::rename(path_.c_str(), RotatedPath(path_, now).c_str());
-        fd = OpenForAppend(path_);
+        fd = OpenForAppend(path_, problem);
         if (fd < 0) {
             return false;
         }
@@ -130,19 +136,20 @@ bool EventLog::AppendLocked(const LocalTime& now, std::string line) {
         line.insert(0, kByteOrderMark);
     }
     const bool written = WriteAll(fd, line);
-    const int error = errno;
+    if (!written) {
+        problem = std::strerror(errno);
+    }
     if (!written && sizeBefore >= 0) {
         // No half line stays behind to run into the next one.
         (void)::ftruncate(fd, static_cast<off_t>(sizeBefore));
     }
     ::close(fd);
-    errno = error;
     return written;
 }
 
-void EventLog::ReportFailureLocked(int error, std::string_view line) {
-    failures_ << "Hushwell: cannot write to the log " << path_ << " (" << std::strerror(error)
-              << "): " << line << std::flush;
+void EventLog::ReportFailureLocked(std::string_view problem, std::string_view line) {
+    failures_ << "Hushwell: cannot write to the log " << path_ << " (" << problem << "): " << line
+              << std::flush;
 }
 
 EventLog& ProgramLog() {
@@ -157,8 +164,10 @@ void WriteLogLine(std::string_view message) {
 bool SetUpLogPath(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    bool exists = std::filesystem::is_directory(folder, ec);
-    ProgramLog().SetPath(exists ? folder + "/" + std::string(EventLog::kFileName) : folder);
+    const bool exists = std::filesystem::is_directory(folder, ec);
+    // Even when the folder is missing or a file stands in its place: writes then fail with the
+    // reason on standard error, and never go into a file that is not the log.
+    ProgramLog().SetPath(folder + "/" + std::string(EventLog::kFileName));
     return exists;
 }
 

@@ -17,7 +17,10 @@ namespace hushwell {
 //
 // The file is opened and closed for every line, so other programs may read it at any time.
 // A line that cannot be written (full disk, missing folder) is reported on the failure
-// stream, standard error in the program, so it is not lost without a trace.
+// stream, standard error in the program, so it is not lost without a trace. Only a regular
+// file at the path is ever written: opening never blocks (a FIFO there is refused, not waited
+// on) and never follows a symbolic link, so no line goes into a file the program did not
+// create as its log.
 // Every method may be called from any thread; one lock serialises all of them.
 class EventLog {
 public:
@@ -44,8 +47,8 @@ public:
 private:
     mutable std::mutex mutex_;
     // Appends line to the log file; false with errno set when it could not be written whole.
-    bool AppendLocked(const LocalTime& now, std::string line);
-    void ReportFailureLocked(int error, std::string_view line);
+    bool AppendLocked(const LocalTime& now, std::string line, std::string& problem);
+    void ReportFailureLocked(std::string_view problem, std::string_view line);
 
     const Clock& clock_;
     std::ostream& failures_;
@@ -59,8 +62,8 @@ EventLog& ProgramLog();
 void WriteLogLine(std::string_view message);
 
 // Start-up set-up of the program-wide log: creates the folder when missing and points the
-// log at kFileName inside it. If the folder cannot be created the path stays the folder
-// itself, so every later write fails quietly. Returns whether the folder exists.
+// log at kFileName inside it. If the folder cannot be created (a file stands in its place),
+// every later line goes to standard error with the reason. Returns whether the folder exists.
 bool SetUpLogPath(const std::string& folder);
 
 }  // namespace hushwell

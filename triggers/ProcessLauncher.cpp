@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 
@@ -20,6 +23,8 @@ namespace {
 
 // Where programs are looked for when PATH is not set, as the C library does.
 constexpr std::string_view kDefaultSearchPath = "/bin:/usr/bin";
+// The child keeps standard input, output and error only.
+constexpr int kFirstDescriptorToClose = STDERR_FILENO + 1;
 
 std::string_view TrimBlanks(std::string_view s) {
     constexpr std::string_view kBlanks = " \t\r\n";
@@ -105,6 +110,9 @@ public:
             &attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
         posix_spawn_file_actions_init(&actions_);
         posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        // Libraries (the sound server's among them) open descriptors without close-on-exec;
+        // none of them is the command's business.
+        posix_spawn_file_actions_addclosefrom_np(&actions_, kFirstDescriptorToClose);
     }
     ~SpawnAttributes() {
         posix_spawn_file_actions_destroy(&actions_);
@@ -166,7 +174,8 @@ ProcessLauncher::Plan ProcessLauncher::MakePlan(const std::string& command,
 }
 
 ProcessLauncher::Result ProcessLauncher::Launch(const std::string& command,
-                                                const std::string& commandArgs, pid_t* pid) {
+                                                const std::string& commandArgs, pid_t* pid,
+                                                int* spawnError) {
     Plan plan = MakePlan(command, commandArgs);
     if (plan.result != Result::Started) {
         return plan.result;
@@ -180,7 +189,12 @@ ProcessLauncher::Result ProcessLauncher::Launch(const std::string& command,
 
     SpawnAttributes spawn;
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], spawn.Actions(), spawn.Attr(), argv.data(), environ) != 0) {
+    if (const int error =
+            posix_spawnp(&child, argv[0], spawn.Actions(), spawn.Attr(), argv.data(), environ);
+        error != 0) {
+        if (spawnError != nullptr) {
+            *spawnError = error;
+        }
         return Result::SpawnFailed;
     }
     reaper_.Adopt(child);
@@ -192,6 +206,37 @@ ProcessLauncher::Result ProcessLauncher::Launch(const std::string& command,
 
 bool ProcessLauncher::Open(const std::string& command, const std::string& commandArgs) {
     return Launch(command, commandArgs) == Result::Started;
+}
+
+bool ProcessLauncher::OpenExplaining(const std::string& command, const std::string& commandArgs,
+                                     std::string& reason) {
+    int spawnError = 0;
+    const Result result = Launch(command, commandArgs, nullptr, &spawnError);
+    reason = Reason(result, spawnError);
+    return result == Result::Started;
+}
+
+std::string ProcessLauncher::Reason(Result result, int spawnError) {
+    switch (result) {
+        case Result::Started:
+            return {};
+        case Result::EmptyCommand:
+            return "no command given";
+        case Result::UnbalancedQuotes:
+            return "a quote in the arguments is not closed";
+        case Result::NotFound:
+            return "not found";
+        case Result::SpawnFailed:
+            break;
+    }
+    if (spawnError == ENOENT) {
+        return "not found";
+    }
+    std::string text = std::strerror(spawnError);
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
 }
 
 }  // namespace hushwell

@@ -21,7 +21,9 @@ namespace hushwell {
 // A bare name that is not in PATH is looked for in the working folder, as the desktop's
 // "open" would. Children start in the working folder ".", with standard input from
 // /dev/null, default signal handling and a process group of their own (so a Ctrl+C meant
-// for this program does not reach them); they are reaped by a ChildReaper.
+// for this program does not reach them); they are reaped by a ChildReaper. A child gets no
+// descriptor of this program but 0, 1 and 2: every other one is closed before the command
+// runs, even those a library opened without close-on-exec.
 //
 // Every method may be called from any thread.
 class ProcessLauncher final : public CommandOpener {
@@ -48,10 +50,18 @@ public:
     // Decides how the command would be started, without starting anything.
     Plan MakePlan(const std::string& command, const std::string& commandArgs) const;
 
-    // Starts the command. pid is set when result is Started.
-    Result Launch(const std::string& command, const std::string& commandArgs, pid_t* pid = nullptr);
+    // Starts the command. pid is set when result is Started; spawnError (when given) is the
+    // system's error number when result is SpawnFailed.
+    Result Launch(const std::string& command, const std::string& commandArgs, pid_t* pid = nullptr,
+                  int* spawnError = nullptr);
 
     bool Open(const std::string& command, const std::string& commandArgs) override;
+    bool OpenExplaining(const std::string& command, const std::string& commandArgs,
+                        std::string& reason) override;
+
+    // Why a command was not started, in words ("not found", "permission denied", "argument
+    // list too long", ...); empty for Started.
+    static std::string Reason(Result result, int spawnError);
 
     // Started children that have not ended and been reaped yet.
     std::size_t RunningChildren() const { return reaper_.PendingCount(); }

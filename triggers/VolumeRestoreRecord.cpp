@@ -10,12 +10,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "audio/AudioBackend.h"
 #include "audio/AudioEndpoint.h"
 #include "audio/EndpointVolume.h"
 #include "base/DurableWrite.h"
+#include "base/SafeFileOpen.h"
 #include "triggers/CVolumeManager.h"
 
 namespace hushwell {
@@ -23,7 +25,6 @@ namespace hushwell {
 namespace {
 
 constexpr mode_t kFileMode = 0600;
-constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr std::string_view kVersionKey = "version";
 constexpr std::string_view kEndpointKey = "endpoint";
 constexpr std::string_view kMutedKey = "muted";
@@ -50,29 +51,36 @@ private:
     int fd_;
 };
 
-// Writes the content to a temporary file beside the target, flushes it to the disk and renames
-// it over the target, so the target is always either the old or the new file.
+// Writes the content to a new temporary file beside the target (created exclusively, never
+// one already there), flushes it to the disk and renames it over the target, so the target is
+// always either the old or the new file. False with errno set when it could not be written.
 bool ReplaceFile(const std::string& path, std::string_view contents) {
-    const std::string temporary = path + std::string(kTemporarySuffix);
-    FileDescriptor file(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode));
+    std::string temporary;
+    FileDescriptor file(CreateTemporaryBeside(path, kFileMode, temporary));
     if (!file.Valid()) {
         return false;
     }
-    const bool written = WriteAll(file.Get(), contents) && ::fsync(file.Get()) == 0;
-    if (!file.Close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    // The record is the user's alone, whatever the umask.
+    bool written = ::fchmod(file.Get(), kFileMode) == 0;
+    written = written && WriteAll(file.Get(), contents) && ::fsync(file.Get()) == 0;
+    const bool closed = file.Close();
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
         ::unlink(temporary.c_str());
+        errno = error;
         return false;
     }
     SyncFolder(FolderOf(path));
     return true;
 }
 
-// Reads at most `limit` + 1 bytes, so a larger file is seen without reading it all.
+// Reads at most `limit` + 1 bytes, so a larger file is seen without reading it all. Only a
+// regular file is read, and opening never blocks (a FIFO at the path is damaged, not waited
+// on); a link is not followed. problem says what made the file unreadable.
 VolumeRestoreRecord::LoadResult ReadBounded(const std::string& path, std::size_t limit,
-                                            std::string& text) {
+                                            std::string& text, std::string& problem) {
     using Result = VolumeRestoreRecord::LoadResult;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(OpenRegularFile(path, O_RDONLY, 0, true, &problem));
     if (!file.Valid()) {
         return errno == ENOENT ? Result::Missing : Result::Damaged;
     }
@@ -83,6 +91,7 @@ VolumeRestoreRecord::LoadResult ReadBounded(const std::string& path, std::size_t
             continue;
         }
         if (got < 0) {
+            problem = std::strerror(errno);
             return Result::Damaged;
         }
         if (got == 0) {
@@ -90,6 +99,7 @@ VolumeRestoreRecord::LoadResult ReadBounded(const std::string& path, std::size_t
         }
         text.append(buffer.data(), static_cast<std::size_t>(got));
     }
+    problem = "is too large";
     return Result::Damaged;
 }
 
@@ -158,6 +168,18 @@ bool ForEachLine(std::string_view text,
     return true;
 }
 
+// Removes a damaged record; the log line names the path and the reasons when it stays.
+void RemoveDamaged(const std::string& path, const std::string& problem,
+                   const VolumeRestoreRecord::LogFunction& log) {
+    std::error_code error;
+    if (VolumeRestoreRecord::Remove(path, &error)) {
+        log(VolumeRestoreRecord::kDamagedMessage);
+    } else {
+        log(std::string(VolumeRestoreRecord::kDamagedKeptMessage) + path + " " + problem + " (" +
+            error.message() + ").");
+    }
+}
+
 }  // namespace
 
 VolumeRestoreRecord VolumeRestoreRecord::Covering(const VolumeRestoreRecord& done,
@@ -208,12 +230,13 @@ std::optional<VolumeRestoreRecord> VolumeRestoreRecord::FromText(std::string_vie
     VolumeRestoreRecord record;
     record.endpointId = std::string(*fields.endpoint);
     record.muted = *fields.muted == "1";
-    const std::optional<int> steps = ParseNumber<int>(*fields.steps);
+    // Wider than int, and compared before any arithmetic: no count in the file can overflow.
+    const std::optional<long long> steps = ParseNumber<long long>(*fields.steps);
     if (!ValidEndpointId(record.endpointId) || (!record.muted && *fields.muted != "0") || !steps ||
-        std::abs(*steps) > kMaxSteps) {
+        *steps < -kMaxSteps || *steps > kMaxSteps) {
         return std::nullopt;
     }
-    record.steps = *steps;
+    record.steps = static_cast<int>(*steps);
     if (fields.volume) {
         record.volumeBefore = ParseNumber<float>(*fields.volume);
         if (!record.volumeBefore ||
@@ -231,29 +254,46 @@ std::string VolumeRestoreRecord::PathIn(const std::string& folder) {
     return folder + "/" + std::string(kFileName);
 }
 
-bool VolumeRestoreRecord::Save(const std::string& path) const {
-    return ValidEndpointId(endpointId) && ReplaceFile(path, ToText());
+bool VolumeRestoreRecord::Save(const std::string& path, std::error_code* error) const {
+    errno = EINVAL;
+    const bool saved = ValidEndpointId(endpointId) && ReplaceFile(path, ToText());
+    if (error != nullptr) {
+        *error = saved ? std::error_code() : std::error_code(errno, std::generic_category());
+    }
+    return saved;
 }
 
-void VolumeRestoreRecord::Remove(const std::string& path) {
-    if (::unlink(path.c_str()) == 0) {
+bool VolumeRestoreRecord::Remove(const std::string& path, std::error_code* error) {
+    const bool removed = ::unlink(path.c_str()) == 0;
+    const int reason = errno;
+    if (removed) {
         SyncFolder(FolderOf(path));
     }
+    const bool gone = removed || reason == ENOENT;
+    if (error != nullptr) {
+        *error = gone ? std::error_code() : std::error_code(reason, std::generic_category());
+    }
+    return gone;
 }
 
 VolumeRestoreRecord::LoadResult VolumeRestoreRecord::Load(const std::string& path,
-                                                          VolumeRestoreRecord& record) {
+                                                          VolumeRestoreRecord& record,
+                                                          std::string* problem) {
     std::string text;
-    const LoadResult read = ReadBounded(path, kMaxFileSize, text);
-    if (read != LoadResult::Loaded) {
-        return read;
+    std::string why;
+    const LoadResult read = ReadBounded(path, kMaxFileSize, text, why);
+    if (read == LoadResult::Loaded) {
+        std::optional<VolumeRestoreRecord> parsed = FromText(text);
+        if (parsed) {
+            record = std::move(*parsed);
+            return LoadResult::Loaded;
+        }
+        why = "does not hold a valid record";
     }
-    std::optional<VolumeRestoreRecord> parsed = FromText(text);
-    if (!parsed) {
-        return LoadResult::Damaged;
+    if (problem != nullptr) {
+        *problem = why;
     }
-    record = std::move(*parsed);
-    return LoadResult::Loaded;
+    return read == LoadResult::Missing ? LoadResult::Missing : LoadResult::Damaged;
 }
 
 float VolumeRestoreRecord::RestoredLevel(float current, int steps, std::optional<float> before) {
@@ -280,12 +320,12 @@ VolumeRestoreRecord::RestoreResult VolumeRestoreRecord::RestoreLeftOver(AudioBac
                                                                         const std::string& path,
                                                                         const LogFunction& log) {
     VolumeRestoreRecord record;
-    switch (Load(path, record)) {
+    std::string problem;
+    switch (Load(path, record, &problem)) {
         case LoadResult::Missing:
             return RestoreResult::NothingLeft;
         case LoadResult::Damaged:
-            Remove(path);
-            log(kDamagedMessage);
+            RemoveDamaged(path, problem, log);
             return RestoreResult::Damaged;
         case LoadResult::Loaded:
             break;
@@ -297,8 +337,12 @@ VolumeRestoreRecord::RestoreResult VolumeRestoreRecord::RestoreLeftOver(AudioBac
         found = endpoint->ActivateEndpointVolume(volume);
     }
     if (found == AudioResult::NotFound) {
-        Remove(path);
-        log(kEndpointGoneMessage);
+        std::error_code error;
+        if (Remove(path, &error)) {
+            log(kEndpointGoneMessage);
+        } else {
+            log(std::string(kDamagedKeptMessage) + path + " (" + error.message() + ").");
+        }
         return RestoreResult::EndpointGone;
     }
     if (found != AudioResult::Ok || !volume) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace hushwell {
 
@@ -45,6 +46,9 @@ public:
         "Removed a damaged record of changes to the output.";
     static constexpr std::string_view kEndpointGoneMessage =
         "Removed the record of changes to an output that is gone.";
+    // Followed by the path and why it stays, when a damaged record cannot be removed.
+    static constexpr std::string_view kDamagedKeptMessage =
+        "Could not remove a damaged record of changes to the output: ";
 
     std::string endpointId;
     bool muted = false;
@@ -68,13 +72,19 @@ public:
     // The record's file in the application data folder.
     static std::string PathIn(const std::string& folder);
 
-    // Replaces the file atomically. False when it could not be written; the previous file is
-    // then unchanged.
-    bool Save(const std::string& path) const;
-    static void Remove(const std::string& path);
+    // Replaces the file atomically, through a new temporary file of mode rw------- (nothing
+    // already at a temporary name is followed or reused). False when it could not be written,
+    // with error (when given) saying why; the previous file is then unchanged.
+    bool Save(const std::string& path, std::error_code* error = nullptr) const;
+    // True when nothing is left at the path; false, with error (when given), when something
+    // there could not be removed (a folder, a read-only data folder).
+    static bool Remove(const std::string& path, std::error_code* error = nullptr);
 
+    // Only a regular file is read: opening never blocks and never follows a link, so a FIFO,
+    // a folder or a link at the path is Damaged, with problem (when given) saying which.
     enum class LoadResult { Missing, Loaded, Damaged };
-    static LoadResult Load(const std::string& path, VolumeRestoreRecord& record);
+    static LoadResult Load(const std::string& path, VolumeRestoreRecord& record,
+                           std::string* problem = nullptr);
 
     // The level that gives back `steps` from `current`, never past `before` (when known) and
     // never moving away from it.
@@ -85,7 +95,9 @@ public:
 
     // Start-up: undoes a record that a run left behind and removes its file, logging
     // kRestoredMessage. A damaged file, or one naming an output that is gone, is removed with
-    // one log line. When the sound server cannot be reached the file is left for a later start.
+    // one log line; one that cannot be removed is named, with the reason, in that line
+    // instead (kDamagedKeptMessage). When the sound server cannot be reached the file is left
+    // for a later start.
     enum class RestoreResult { NothingLeft, Restored, Damaged, EndpointGone, ServerUnavailable };
     using LogFunction = std::function<void(std::string_view)>;
     static RestoreResult RestoreLeftOver(AudioBackend& backend, const std::string& path,

@@ -1,6 +1,9 @@
+#include <sys/stat.h>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <filesystem>
+#include <functional>
 
 #include "app/ProgramPaths.h"
 #include "app/SingleInstanceLock.h"
@@ -55,6 +58,39 @@ private slots:
         const std::string file = dir.path().toStdString() + "/file";
         QVERIFY(QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly));
         QVERIFY(!ProgramPaths::EnsureFolder(file + "/sub"));
+        std::string problem;
+        QVERIFY(!ProgramPaths::EnsureFolder(file, &problem));
+        QCOMPARE(problem, std::string("is a file, not a folder"));
+        QVERIFY(!ProgramPaths::EnsureFolder(file + "/sub", &problem));
+        QVERIFY(problem.starts_with("cannot be created ("));
+    }
+
+    // A FIFO (whose blocking open would wait for ever), a link or a folder at the lock's name
+    // is not used, says why, and creates nothing where a link points.
+    void aLockFileThatIsNotARegularFileIsRefusedWithTheReason() {
+        QTemporaryDir dir;
+        QTemporaryDir elsewhere;
+        const std::string folder = dir.path().toStdString();
+        const std::string path = SingleInstanceLock::PathIn(folder);
+        const struct {
+            std::function<void()> make;
+            std::string problem;
+        } cases[] = {
+            {[&] { QCOMPARE(::mkfifo(path.c_str(), 0600), 0); }, "is not a regular file"},
+            {[&] {
+                 std::filesystem::create_symlink(elsewhere.path().toStdString() + "/lock", path);
+             },
+             "is a symbolic link"},
+            {[&] { std::filesystem::create_directory(path); }, "is a folder"},
+        };
+        for (const auto& c : cases) {
+            c.make();
+            SingleInstanceLock lock;
+            QVERIFY(!lock.TryAcquire(folder));
+            QCOMPARE(lock.Problem(), c.problem);
+            std::filesystem::remove(path);
+        }
+        QVERIFY(std::filesystem::is_empty(elsewhere.path().toStdString()));
     }
 
     void onlyOneHolderOfTheInstanceLockAtATime() {
@@ -66,6 +102,7 @@ private slots:
             QVERIFY(first.TryAcquire(folder));
             QVERIFY(!second.TryAcquire(folder));
             QVERIFY(!second.Held());
+            QCOMPARE(second.Problem(), std::string());  // held elsewhere: nothing wrong
         }
         SingleInstanceLock after;  // released with its holder
         QVERIFY(after.TryAcquire(folder));

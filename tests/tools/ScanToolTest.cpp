@@ -302,6 +302,32 @@ TEST_F(ScanToolTest, DescribeShowsWhatTheProgramMakesOfASound) {
     // 7 s at 44.1 kHz are 112254 internal samples (16036 Hz), one frame per 512 of them.
     EXPECT_NE(run.out.find("feature frames: 219"), std::string::npos);
     EXPECT_NE(run.out.find("match threshold: 0.8543"), std::string::npos);
+    EXPECT_EQ(run.out.find("warning"), std::string::npos);
+}
+
+TEST_F(ScanToolTest, AtTakesATimeOfDay) {
+    WriteTrack(folder_.File("ref.wav"), Chirp(48000), 48000, 1);
+    const std::string ref = folder_.File("ref.wav");
+    for (const char* at : {"09:30:00", "9:5:0", "23:59:59", "00:00:00"}) {
+        const ToolRun run = Scan(folder_, {"--at", at, ref, "--", ref});
+        EXPECT_EQ(run.exitCode, 0) << at << ": " << run.err;
+    }
+}
+
+// A header that claims far more audio than the file holds: the duration is what is there.
+TEST_F(ScanToolTest, DescribeGivesTheDurationTheFileHoldsAndWarnsAboutTheClaim) {
+    WriteTrack(folder_.File("eight.wav"), Background(48000, 8.0, 4), 48000, 1);
+    std::string bytes = ReadAll(folder_.File("eight.wav"));
+    const std::size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[data + 4 + i] = '\x7f';  // about 2.1 GB of claimed samples
+    }
+    testing::WriteFile(folder_.File("claims.wav"), bytes);
+    const ToolRun run = Scan(folder_, {"--describe", folder_.File("claims.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("duration: 8.000 s"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("warning: the header claims 22281.897 s"), std::string::npos) << run.out;
 }
 
 TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
@@ -322,8 +348,19 @@ TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
         {{ref, "--", folder_.File("text.wav")}, "not a WAV file"},
         {{folder_.File("text.wav"), "--", ref}, "not a WAV file"},
         {{"--triggers", folder_.File("text.wav"), ref}, "trigger list"},
+        // The reason, as the program's log gives it, not a bare code.
+        {{"--triggers", folder_.File("text.wav"), ref},
+         "text.wav: not a trigger list this program can read: "},
         {{ref, folder_.File("ref.wav")}, "--help"},
         {{"--at", "25:00:00", ref, "--", ref}, "--at"},
+        // Only what the help describes: no leading number of something else.
+        {{"--at", "1e9", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "12abc", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "0x10", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "123:00", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "1:2:3:4", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "12:", ref, "--", ref}, "--at needs a time of day"},
+        {{"--at", "12:30", ref, "--", ref}, "--at needs a time of day"},
         {{"--frobnicate"}, "unknown option"},
     };
     for (const auto& c : cases) {

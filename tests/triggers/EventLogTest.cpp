@@ -1,6 +1,9 @@
 #include "triggers/EventLog.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -114,7 +117,7 @@ TEST_F(EventLogTest, LinesThatCannotBeWrittenAreReportedNotLostSilently) {
     log.SetPath(dir_.string());  // a folder, as when the data folder could not be created
     log.WriteLine("Starting.");
     EXPECT_EQ(failures.str(), "Hushwell: cannot write to the log " + dir_.string() +
-                                  " (Is a directory): 2024/03/05 14:07:09,Starting.\n");
+                                  " (is a folder): 2024/03/05 14:07:09,Starting.\n");
     log.SetPath((dir_ / "missing" / "Hushwell-log.txt").string());
     log.WriteLine("lost");
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
@@ -132,6 +135,50 @@ TEST_F(EventLogTest, LinesThatCannotBeWrittenAreReportedNotLostSilently) {
     EXPECT_EQ(failures.str(), "Hushwell: cannot write to the log " + LogPath().string() +
                                   " (File too large): 2024/03/05 14:07:09,Quitting after a long "
                                   "day of work.\n");
+}
+
+// What a hostile or broken data folder may hold at the log's name: the line is reported, the
+// write never blocks, and nothing outside the folder is written.
+TEST_F(EventLogTest, AFifoALinkOrAFolderAtTheLogsNameIsReportedAndNeverWaitedOnOrFollowed) {
+    std::ostringstream failures;
+    EventLog log(clock_, failures);
+    log.SetPath(LogPath().string());
+
+    // A FIFO without a reader (a blocking open would wait for one for ever) and with one.
+    ASSERT_EQ(::mkfifo(LogPath().c_str(), 0600), 0);
+    log.WriteLine("Starting.");
+    const int reader = ::open(LogPath().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    log.WriteLine("again");
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0) << "a line went into the FIFO";
+    ::close(reader);
+    EXPECT_EQ(failures.str(), "Hushwell: cannot write to the log " + LogPath().string() +
+                                  " (is not a regular file): 2024/03/05 14:07:09,Starting.\n"
+                                  "Hushwell: cannot write to the log " +
+                                  LogPath().string() +
+                                  " (is not a regular file): 2024/03/05 14:07:09,again\n");
+
+    // A link to a file elsewhere, and a dangling one: neither target is written or made.
+    fs::remove(LogPath());
+    testing::TempFolder elsewhere;
+    const std::string users = elsewhere.File("notes.txt");
+    WriteFile(users, "mine\n");
+    fs::create_symlink(users, LogPath());
+    failures.str("");
+    log.WriteLine("Starting.");
+    EXPECT_EQ(ReadFile(users), "mine\n");
+    EXPECT_NE(failures.str().find("(is a symbolic link)"), std::string::npos) << failures.str();
+    fs::remove(LogPath());
+    fs::create_symlink(elsewhere.File("made.txt"), LogPath());
+    log.WriteLine("Starting.");
+    EXPECT_FALSE(fs::exists(elsewhere.File("made.txt")));
+
+    fs::remove(LogPath());
+    fs::create_directory(LogPath());
+    failures.str("");
+    log.WriteLine("Starting.");
+    EXPECT_NE(failures.str().find("(is a folder)"), std::string::npos) << failures.str();
 }
 
 TEST_F(EventLogTest, ManyThreadsWriteWholeLinesAcrossARotation) {
@@ -167,7 +214,7 @@ TEST_F(EventLogTest, ManyThreadsWriteWholeLinesAcrossARotation) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLinesEach));
 }
 
-TEST(EventLogSetUpTest, DataFolderFollowsXdgDataHomeAndLogPathFallsBackToTheFolder) {
+TEST(EventLogSetUpTest, DataFolderFollowsXdgDataHomeAndAFileInItsPlaceIsNeverWritten) {
     const char* savedXdg = std::getenv("XDG_DATA_HOME");
     const std::optional<std::string> saved =
         savedXdg ? std::optional<std::string>(savedXdg) : std::nullopt;
@@ -188,6 +235,11 @@ TEST(EventLogSetUpTest, DataFolderFollowsXdgDataHomeAndLogPathFallsBackToTheFold
     WriteFile(root / "plain", "not a folder");
     EXPECT_FALSE(SetUpLogPath((root / "plain" / "Hushwell").string()));
     WriteLogLine("lost");  // into a file that cannot exist: only reported on standard error
+
+    // A user's file where the data folder should be is never written into.
+    EXPECT_FALSE(SetUpLogPath((root / "plain").string()));
+    WriteLogLine("Starting.");
+    EXPECT_EQ(ReadFile(root / "plain"), "not a folder");
 
     ProgramLog().SetPath(previous);
     fs::remove_all(root);

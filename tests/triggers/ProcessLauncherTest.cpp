@@ -1,5 +1,6 @@
 #include "triggers/ProcessLauncher.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -165,6 +167,58 @@ TEST_F(ProcessLauncherTest, PlansProgramsAndRefusesWhatCannotBeStartedSafely) {
     ProcessLauncher noOpener((dir_ / "no-opener").string());
     EXPECT_EQ(noOpener.Launch(document.string(), ""), Result::SpawnFailed);
     EXPECT_EQ(launcher.RunningChildren() + noOpener.RunningChildren(), 0u);
+}
+
+// A descriptor opened without close-on-exec (as libpulse opens its shared memory) stays out
+// of the command: it sees 0, 1 and 2, and the one "ls" opens to read the listing.
+TEST_F(ProcessLauncherTest, ChildGetsNoDescriptorOfTheProgramButTheStandardOnes) {
+    constexpr int kLeaky = 57;
+    const int fd = ::open("/dev/null", O_RDONLY);  // no O_CLOEXEC
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::dup2(fd, kLeaky), kLeaky);
+    const fs::path script = WriteFile("fds", R"(#!/bin/sh
+ls /proc/self/fd > "$0.out.part"
+mv "$0.out.part" "$0.out"
+)",
+                                      true);
+    ProcessLauncher launcher;
+    ASSERT_EQ(launcher.Launch(script.string(), ""), ProcessLauncher::Result::Started);
+    const fs::path out = script.string() + ".out";
+    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
+    while (!fs::exists(out) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ::close(kLeaky);
+    ::close(fd);
+    std::ifstream in(out);
+    std::set<std::string> seen;
+    for (std::string line; std::getline(in, line);) {
+        seen.insert(line);
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"0", "1", "2", "3"}));
+    ASSERT_TRUE(launcher.WaitForChildren(kGenerous));
+}
+
+TEST_F(ProcessLauncherTest, CommandsThatCannotStartSayWhy) {
+    using Result = ProcessLauncher::Result;
+    ProcessLauncher launcher;
+    std::string reason;
+    EXPECT_FALSE(launcher.OpenExplaining((dir_ / "missing").string(), "", reason));
+    EXPECT_EQ(reason, "not found");
+    EXPECT_FALSE(launcher.OpenExplaining("true", std::string(200000, 'x'), reason));
+    EXPECT_EQ(reason, "argument list too long");
+    const fs::path document = WriteFile("doc.txt", "x", false);
+    ProcessLauncher closedOpener(WriteFile("opener", "#!/bin/sh\n", false).string());
+    EXPECT_FALSE(closedOpener.OpenExplaining(document.string(), "", reason));
+    EXPECT_EQ(reason, "permission denied");
+    ProcessLauncher noOpener((dir_ / "no-opener").string());
+    EXPECT_FALSE(noOpener.OpenExplaining(document.string(), "", reason));
+    EXPECT_EQ(reason, "not found");
+    EXPECT_EQ(ProcessLauncher::Reason(Result::UnbalancedQuotes, 0),
+              "a quote in the arguments is not closed");
+    EXPECT_TRUE(launcher.OpenExplaining("true", "", reason));
+    EXPECT_EQ(reason, "");
+    ASSERT_TRUE(launcher.WaitForChildren(kGenerous));
 }
 
 TEST(ChildReaperTest, ReapsByPollingWherePidFdsAreMissing) {

@@ -1,11 +1,15 @@
 #include "triggers/VolumeRestoreRecord.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +19,7 @@
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
 #include "base/Clock.h"
+#include "tests/support/TempFolder.h"
 #include "triggers/CVolumeManager.h"
 
 namespace hushwell {
@@ -214,6 +219,9 @@ TEST_F(VolumeRestoreTest, DamagedRecordIsRemovedWithOneLogLine) {
         "version=1\nendpoint=speakers\nmuted=0\nsteps=-3x\n",
         "version=1\nendpoint=speakers\nmuted=0\nsteps=99999999999\n",
         "version=1\nendpoint=speakers\nmuted=0\nsteps=-1001\n",
+        "version=1\nendpoint=speakers\nmuted=0\nsteps=-2147483648\n",  // |INT_MIN| overflows
+        "version=1\nendpoint=speakers\nmuted=0\nsteps=2147483647\n",
+        "version=1\nendpoint=speakers\nmuted=0\nsteps=-9223372036854775808\n",
         "version=1\nendpoint=speakers\nmuted=1\nsteps=0\nvolume=1.5\n",
         "version=1\nendpoint=speakers\nmuted=1\nsteps=0\nvolume=nan\n",
         "version=1\nendpoint=speakers\nmuted=1\nsteps=0\ncolour=red\n",
@@ -233,6 +241,188 @@ TEST_F(VolumeRestoreTest, DamagedRecordIsRemovedWithOneLogLine) {
     }
     EXPECT_FALSE(backend_.IsMuted(kSpeakers));
     EXPECT_EQ(backend_.VolumeSetCalls(kSpeakers), 0);
+}
+
+TEST(VolumeRestoreRecordTextTest, StepCountsAreCheckedBeforeAnyArithmetic) {
+    const std::string head = "version=1\nendpoint=speakers\nmuted=0\nsteps=";
+    EXPECT_EQ(VolumeRestoreRecord::FromText(head + "-1000")->steps, -1000);
+    EXPECT_EQ(VolumeRestoreRecord::FromText(head + "1000")->steps, 1000);
+    for (const char* steps : {"-2147483648", "-2147483647", "2147483648", "-1001", "1001"}) {
+        EXPECT_FALSE(VolumeRestoreRecord::FromText(head + steps)) << steps;
+    }
+}
+
+// Covering names what is done and what is planned, so that a crash in the middle of making
+// the plan still undoes both; one row per pair of done and planned changes.
+TEST(VolumeRestoreRecordCoverTest, CoversEveryPairOfDoneAndPlannedChanges) {
+    const auto record = [](bool muted, int steps, std::string id = kSpeakers) {
+        VolumeRestoreRecord r;
+        r.endpointId = std::move(id);
+        r.muted = muted;
+        r.steps = steps;
+        r.volumeBefore = 0.5f;
+        return r;
+    };
+    struct Row {
+        VolumeRestoreRecord done, planned;
+        bool muted;
+        int steps;
+    };
+    const std::vector<Row> rows{
+        {record(false, 0), record(true, 0), true, 0},          // nothing done, a mute planned
+        {record(true, 0), record(false, 0), true, 0},          // muted, an unmute planned
+        {record(true, 0), record(true, 0), true, 0},           // muted, still muted
+        {record(false, -30), record(true, -30), true, -30},    // lowered, a mute planned
+        {record(true, -30), record(false, -30), true, -30},    // lowered and muted, unmute
+        {record(false, -30), record(false, -10), false, -30},  // going back up part-way
+        {record(false, -10), record(false, -30), false, -30},  // going further down
+        {record(false, -30), record(false, 5), false, 5},      // turning: the planned
+        {record(false, 20), record(false, -4), false, -4},     // turning the other way
+        {record(true, 20), record(false, 0), true, 20},        // raised and muted, both undone
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.done.ToText() + "planned:\n" + row.planned.ToText());
+        const VolumeRestoreRecord cover = VolumeRestoreRecord::Covering(row.done, row.planned);
+        EXPECT_EQ(cover.endpointId, kSpeakers);
+        EXPECT_EQ(cover.muted, row.muted);
+        EXPECT_EQ(cover.steps, row.steps);
+    }
+    // A change to another output, or nothing done: the plan alone.
+    const VolumeRestoreRecord other = record(true, -10, kHeadphones);
+    EXPECT_EQ(VolumeRestoreRecord::Covering(other, record(false, 3)), record(false, 3));
+    EXPECT_EQ(VolumeRestoreRecord::Covering(VolumeRestoreRecord{}, record(true, 0)),
+              record(true, 0));
+}
+
+TEST_F(VolumeRestoreTest, RecordStillSaysMutedWhileTheUnmuteRuns) {
+    StartManager();
+    Mute(true);
+    std::vector<bool> recordSaidMuted;
+    backend_.SetMuteCallObserver([&](const std::string&, bool mute) {
+        VolumeRestoreRecord record;
+        if (!mute) {
+            recordSaidMuted.push_back(Load(record) == VolumeRestoreRecord::LoadResult::Loaded &&
+                                      record.muted);
+        }
+    });
+    Mute(false);
+    backend_.SetMuteCallObserver(nullptr);
+    EXPECT_EQ(recordSaidMuted, std::vector<bool>{true});
+    EXPECT_FALSE(RecordExists());
+}
+
+// A link or a stale file at the name the temporary file once had is neither followed nor
+// reused: the record never goes outside the folder and is always the user's alone.
+TEST_F(VolumeRestoreTest, TemporaryFilesAreCreatedNewAndNeverFollowALink) {
+    const std::string planted = path_ + ".tmp";
+    testing::TempFolder elsewhere;
+    const std::string victim = elsewhere.File("victim.txt");
+    std::ofstream(victim) << "the user's own file\n";
+    std::filesystem::create_symlink(victim, planted);
+    VolumeRestoreRecord record;
+    record.endpointId = kSpeakers;
+    record.muted = true;
+    ASSERT_TRUE(record.Save(path_));
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own file\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(planted));
+    struct stat info {};
+    ASSERT_EQ(::lstat(path_.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+
+    // A stale world-writable temporary file does not lend the record its mode.
+    std::filesystem::remove(planted);
+    std::ofstream(planted) << "stale";
+    ::chmod(planted.c_str(), 0666);
+    record.steps = -5;
+    ASSERT_TRUE(record.Save(path_));
+    ASSERT_EQ(::lstat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    VolumeRestoreRecord loaded;
+    ASSERT_EQ(Load(loaded), VolumeRestoreRecord::LoadResult::Loaded);
+    EXPECT_EQ(loaded, record);
+}
+
+// Loading never blocks: a FIFO at the record's name is damaged, not waited on.
+TEST_F(VolumeRestoreTest, FifoOrLinkAtTheRecordsNameIsDamagedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    auto restoring = std::async(std::launch::async, [this] { return RestoreLeftOver(); });
+    if (restoring.wait_for(kDeadline) != std::future_status::ready) {
+        // Free the blocked reader so the test can end.
+        const int writer = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+        ::close(writer);
+        FAIL() << "reading the record waited on a FIFO";
+    }
+    EXPECT_EQ(restoring.get(), Restore::Damaged);
+    EXPECT_FALSE(RecordExists());
+    EXPECT_EQ(log_, std::vector<std::string>{std::string(VolumeRestoreRecord::kDamagedMessage)});
+
+    // A link to a valid record elsewhere is not read: only the link is removed.
+    testing::TempFolder elsewhere;
+    const std::string target = elsewhere.File("record.txt");
+    std::ofstream(target) << "version=1\nendpoint=speakers\nmuted=1\nsteps=0\n";
+    std::filesystem::create_symlink(target, path_);
+    backend_.SetDeviceMute(kSpeakers, true);
+    EXPECT_EQ(RestoreLeftOver(), Restore::Damaged);
+    EXPECT_TRUE(backend_.IsMuted(kSpeakers));
+    EXPECT_TRUE(std::filesystem::exists(target));
+    EXPECT_FALSE(std::filesystem::is_symlink(path_));
+}
+
+// A folder at the record's name: the start does not claim to have removed it, and a mute is
+// still made, reported once as unprotected; the next mute tries again, without a second report.
+TEST_F(VolumeRestoreTest, RecordThatCannotBeWrittenIsReportedOnceAndTheMuteIsStillMade) {
+    std::filesystem::create_directory(path_);
+    EXPECT_EQ(RestoreLeftOver(), Restore::Damaged);
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_EQ(log_[0].rfind(VolumeRestoreRecord::kDamagedKeptMessage, 0), 0u) << log_[0];
+    EXPECT_NE(log_[0].find(path_ + " is a folder"), std::string::npos) << log_[0];
+    EXPECT_TRUE(std::filesystem::is_directory(path_));
+
+    std::vector<std::string> reports;
+    manager_ = std::make_unique<CVolumeManager>(backend_,
+                                                [this](std::chrono::milliseconds) { OnPause(); });
+    manager_->SetRecordFailureReport([&](std::string_view line) { reports.emplace_back(line); });
+    manager_->SetRestoreRecordPath(path_);
+    ASSERT_TRUE(Settle());
+    Mute(true);
+    EXPECT_TRUE(backend_.IsMuted(kSpeakers));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(path_), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find(CVolumeManager::kRecordFailureConsequence), std::string::npos);
+    Mute(false);
+    Mute(true);
+    EXPECT_EQ(reports.size(), 1u);
+
+    // Once the folder is gone the next change writes the record again.
+    Mute(false);
+    std::filesystem::remove(path_);
+    Mute(true);
+    VolumeRestoreRecord record;
+    ASSERT_EQ(Load(record), VolumeRestoreRecord::LoadResult::Loaded);
+    EXPECT_TRUE(record.muted);
+}
+
+// A data folder in which nothing can be created: the same single report, and the mute is made.
+TEST_F(VolumeRestoreTest, ReadOnlyDataFolderIsReportedOnce) {
+    if (::geteuid() == 0) {
+        // root writes into a read-only folder; a folder root cannot write in stands in.
+        path_ = VolumeRestoreRecord::PathIn("/proc");
+    } else {
+        ::chmod(folder_.c_str(), 0500);
+    }
+    std::vector<std::string> reports;
+    manager_ = std::make_unique<CVolumeManager>(backend_,
+                                                [this](std::chrono::milliseconds) { OnPause(); });
+    manager_->SetRecordFailureReport([&](std::string_view line) { reports.emplace_back(line); });
+    manager_->SetRestoreRecordPath(path_);
+    ASSERT_TRUE(Settle());
+    Steps(-10);
+    Mute(true);
+    EXPECT_TRUE(backend_.IsMuted(kSpeakers));
+    EXPECT_NEAR(backend_.Volume(kSpeakers), 0.4f, 1e-4);
+    EXPECT_EQ(reports.size(), 1u);
+    ::chmod(folder_.c_str(), 0700);
 }
 
 }  // namespace

@@ -598,6 +598,29 @@ private slots:
         QVERIFY(fs::exists(path));
     }
 
+    // A recording shorter than the pre-recording: the window starts at the recording's start,
+    // so the file holds the whole second and the selection covers it all.
+    void recordAndSaveOfAShortRecordingSavesAllOfIt() {
+        settings_ = {2, 2, 2};
+        MakePage(true, MakeMixFormat(MixSampleType::Float32, kRate, 2));
+        QVERIFY(sim_->Play(kDevice, FloatBytes(StereoRamp(kRate))));
+        AdvanceAudio(1000);
+
+        QSignalSpy saved(page_.get(), &Page::RecordingSaved);
+        page_->OnCommand(Page::kRecordAndSave);
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kGenerousMs);
+        const QString path = saved.at(0).at(0).toString();
+        QVERIFY(!path.isEmpty());
+        WaveData file;
+        QCOMPARE(ReadWaveFile(file, ToStd(path), 60.0f), kWaveOk);
+        QCOMPARE(file.SampleCount(), static_cast<std::int32_t>(kRate * 2));
+        const std::vector<float> ramp = StereoRamp(kRate);
+        QCOMPARE(file.Samples16()[0], Scaled(ramp[0]));
+        QCOMPARE(file.Samples16()[file.SampleCount() - 2], Scaled(ramp[ramp.size() - 2]));
+        QCOMPARE(page_->View().SelectionA(), 0.0f);
+        QCOMPARE(page_->View().SelectionB(), 1.0f);
+    }
+
     // In the settings window, register brings up the controls page, which adds the sound.
     void registerAddsTheSoundOnTheControlsPage() {
         FakeHotkeyGrabber grabber;

@@ -10,9 +10,30 @@ namespace {
 
 constexpr int kSecondsPerDay = 86400;
 
-// "HH:MM:SS" (or "MM:SS", "SS") as a time of day; nothing when it is not one.
+constexpr std::size_t kMaxFieldDigits = 2;
+constexpr int kFields = 3;
+
+// "HH:MM:SS" with one or two digits in each field, as the help describes: "1e9", "12abc" or
+// "0x10" are not times, even though they start with a number.
+bool LooksLikeTimeOfDay(const std::string& text) {
+    int fields = 1;
+    std::size_t digits = 0;
+    for (const char c : text) {
+        if (c == ':') {
+            if (digits == 0 || ++fields > kFields) {
+                return false;
+            }
+            digits = 0;
+        } else if (!std::isdigit(static_cast<unsigned char>(c)) || ++digits > kMaxFieldDigits) {
+            return false;
+        }
+    }
+    return fields == kFields && digits > 0;
+}
+
+// "HH:MM:SS" as a time of day; nothing when it is not one.
 std::optional<int> ParseTimeOfDay(const std::string& text) {
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) {
+    if (!LooksLikeTimeOfDay(text)) {
         return std::nullopt;
     }
     TriggerTime time(-1, 0, 0);
@@ -127,10 +148,12 @@ REFERENCE.wav... -- RECORDING.wav...
     that second, so you can see how close a near miss came.
 --at HH:MM:SS
     The local time of day at the start of every recording, for triggers restricted to a
-    time window. Without it the present time of day is used.
+    time window (one or two digits in each of the three fields). Without it the present
+    time of day is used.
 --describe REFERENCE.wav...
     Prints each file's rate, channels, duration, the feature frames it yields and its match
-    threshold. Sounds are cut to their first 7 seconds, as the program does.
+    threshold. Sounds are cut to their first 7 seconds, as the program does. The duration
+    is that of the audio the file holds; a header that claims more is warned about.
 
 Reference sounds and recordings are WAV files of 16- or 32-bit PCM or 32-bit float samples,
 at 16000, 22050, 32000, 44100, 48000, 96000 or 192000 Hz, with nothing but one "LIST" chunk

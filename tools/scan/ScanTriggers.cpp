@@ -53,9 +53,10 @@ bool ScanTriggers::LoadTriggerFile(const std::string& path, std::ostream& warnin
     if (error = InputMessages::FileProblem(path); !error.empty()) {
         return false;
     }
-    if (const int code = TriggerListFile::Load(triggers_, path); code != TriggerListFile::kOk) {
-        error =
-            path + ": not a trigger list this program can read (code " + std::to_string(code) + ")";
+    if (std::string reason;
+        TriggerListFile::Load(triggers_, path, &reason) != TriggerListFile::kOk) {
+        error = path + ": not a trigger list this program can read" +
+                (reason.empty() ? std::string() : ": " + reason);
         return false;
     }
     references_.RebuildReferences(triggers_);

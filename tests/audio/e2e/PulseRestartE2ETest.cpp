@@ -28,6 +28,30 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 15s;
+constexpr auto kReassertWait = 500ms;
+constexpr const char* kAgain = "hushwell_again";
+
+bool SinkExists(const std::string& sink) {
+    return e2e::Run("pactl list short sinks").find("\t" + sink + "\t") != std::string::npos;
+}
+
+// The sinks as the backend's own connection sees them, for a failure message.
+std::string BackendSinks(PulseBackend& backend) {
+    std::vector<std::string> ids;
+    const AudioResult result = backend.EnumAudioEndpoints(ids);
+    std::string text = "(result " + std::to_string(static_cast<int>(result)) + ")";
+    for (const std::string& id : ids) {
+        text += " " + id;
+    }
+    return text;
+}
+
+// What the server says, for a failure message.
+std::string ServerState() {
+    return "pactl info:\n" + e2e::Run("pactl info 2>&1") + "sinks:\n" +
+           e2e::Run("pactl list short sinks 2>&1") +
+           "default: " + e2e::Run("pactl get-default-sink 2>&1");
+}
 
 bool Exited(pid_t pid) {
     return kill(pid, 0) != 0;
@@ -105,19 +129,31 @@ TEST(PulseRestartE2ETest, ReconnectsWithANewContextAfterTheServerRestarts) {
     ASSERT_TRUE(replacement.Started());
     ASSERT_TRUE(e2e::PollUntil([&] { return backend.QueryServerName(name) == AudioResult::Ok; },
                                kDeadline));
-    const std::string module = e2e::LoadNullSink("hushwell_again");
-    ASSERT_TRUE(e2e::SetDefaultSink("hushwell_again"));
+    // The new sink must exist before it can be the default, and the session manager may put
+    // another default back after the switch: the test asks again until the server holds it.
+    const std::string module = e2e::LoadNullSink(kAgain);
+    ASSERT_TRUE(e2e::PollUntil([] { return SinkExists(kAgain); }, kDeadline)) << ServerState();
+    ASSERT_TRUE(e2e::SetDefaultSink(kAgain)) << ServerState();
     std::shared_ptr<AudioEndpoint> again;
-    ASSERT_TRUE(e2e::PollUntil(
+    AudioResult lastResult = AudioResult::Ok;
+    std::string lastSeen;
+    const bool found = e2e::PollUntil(
         [&] {
-            return backend.GetDefaultAudioEndpoint(again) == AudioResult::Ok &&
-                   again->GetId() == "hushwell_again";
+            if (e2e::Run("pactl get-default-sink") != std::string(kAgain) + "\n") {
+                e2e::SetDefaultSink(kAgain, kReassertWait);
+            }
+            lastResult = backend.GetDefaultAudioEndpoint(again);
+            lastSeen = lastResult == AudioResult::Ok ? again->GetId() : std::string();
+            return lastResult == AudioResult::Ok && lastSeen == kAgain;
         },
-        kDeadline));
+        kDeadline);
+    ASSERT_TRUE(found) << "the backend last saw " << static_cast<int>(lastResult) << " \""
+                       << lastSeen << "\", and sinks " << BackendSinks(backend) << "\n"
+                       << ServerState();
     std::unique_ptr<EndpointVolume> volume;
     ASSERT_EQ(again->ActivateEndpointVolume(volume), AudioResult::Ok);
     ASSERT_EQ(volume->SetMute(true), AudioResult::Ok);
-    EXPECT_TRUE(e2e::PactlMuted("hushwell_again"));
+    EXPECT_TRUE(e2e::PactlMuted(kAgain));
     // The old client stays dead; the old session is not told twice.
     std::uint32_t frames = 0;
     EXPECT_EQ(session->GetCurrentPadding(frames), AudioResult::DeviceInvalidated);
