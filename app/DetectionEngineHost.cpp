@@ -2,7 +2,7 @@
 
 namespace hushwell {
 
-DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume,
+DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, VolumeManager& volume,
                                          EngineTimers& timers, std::string applicationDataFolder,
                                          FiringSink* firings)
     : backend_(backend),

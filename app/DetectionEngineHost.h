@@ -10,7 +10,7 @@
 namespace hushwell {
 
 class AudioBackend;
-class CVolumeManager;
+class VolumeManager;
 class EngineTimers;
 class FiringSink;
 
@@ -22,7 +22,7 @@ class FiringSink;
 // User-interface thread only (the engine's control thread).
 class DetectionEngineHost final : public TrayEngine {
 public:
-    DetectionEngineHost(AudioBackend& backend, CVolumeManager& volume, EngineTimers& timers,
+    DetectionEngineHost(AudioBackend& backend, VolumeManager& volume, EngineTimers& timers,
                         std::string applicationDataFolder, FiringSink* firings = nullptr);
     ~DetectionEngineHost() override;
 
@@ -34,7 +34,7 @@ public:
 
 private:
     AudioBackend& backend_;
-    CVolumeManager& volume_;
+    VolumeManager& volume_;
     EngineTimers& timers_;
     const std::string applicationDataFolder_;
     FiringSink* const firings_;

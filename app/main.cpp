@@ -1,7 +1,7 @@
 #include <QCoreApplication>
 #include <iostream>
 
-#include "app/CTamselApp.h"
+#include "app/Application.h"
 #include "app/InstanceCommandClient.h"
 #include "app/ProgramCommandLine.h"
 
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         return hushwell::InstanceCommandClient::Run(
             parsed.command, hushwell::InstanceCommandClient::SocketPath(), std::cout, std::cerr);
     }
-    hushwell::CTamselApp app(argc, argv);
+    hushwell::Application app(argc, argv);
     if (parsed.command == ProgramCommand::Show) {
         app.ShowSettingsWhenStarted();
     }

@@ -7,21 +7,21 @@
 
 #include "audio/AudioBackend.h"
 #include "audio/AudioEndpoint.h"
-#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/LoopbackCapture.h"
 
 namespace hushwell {
 
 namespace {
 
 // Opens and starts the published object; returns how the session went once capture ended.
-CaptureSessionEnd Capture(CWASAPICaptureLoopback& capture, std::unique_ptr<std::uint8_t[]>& buffer,
+CaptureSessionEnd Capture(LoopbackCapture& capture, std::unique_ptr<std::uint8_t[]>& buffer,
                           const CaptureOwnerHooks& hooks) {
     if (!capture.OpenStream()) {
         return CaptureSessionEnd::OpenFailed;
     }
     const WaveFormat format = capture.MixFormat();
     const std::uint64_t size = static_cast<std::uint64_t>(format.sampleRate) * capture.FrameSize() *
-                               CWASAPICaptureLoopback::kSnapshotSeconds;
+                               LoopbackCapture::kSnapshotSeconds;
     if (size == 0 || size > UINT32_MAX) {
         return CaptureSessionEnd::BeginFailed;
     }
@@ -34,7 +34,7 @@ CaptureSessionEnd Capture(CWASAPICaptureLoopback& capture, std::unique_ptr<std::
         hooks.started();
     }
     capture.WaitForCaptureEnd();
-    return capture.CaptureEndReason() == CWASAPICaptureLoopback::EndReason::Shutdown
+    return capture.CaptureEndReason() == LoopbackCapture::EndReason::Shutdown
                ? CaptureSessionEnd::Stopped
                : CaptureSessionEnd::CaptureEnded;
 }
@@ -66,7 +66,7 @@ CaptureSessionEnd RunCaptureSession(AudioBackend& backend, const CaptureOwnerHoo
     }
     // Declared before the object, so that it outlives the capture thread that writes it.
     std::unique_ptr<std::uint8_t[]> snapshotBuffer;
-    auto capture = std::make_unique<CWASAPICaptureLoopback>(backend, std::move(endpoint), true);
+    auto capture = std::make_unique<LoopbackCapture>(backend, std::move(endpoint), true);
     if (!hooks.publish(capture.get())) {
         return CaptureSessionEnd::Refused;
     }

@@ -5,7 +5,7 @@
 namespace hushwell {
 
 class AudioBackend;
-class CWASAPICaptureLoopback;
+class LoopbackCapture;
 
 // How one run of the capture owner's sequence ended.
 enum class CaptureSessionEnd {
@@ -25,7 +25,7 @@ struct CaptureOwnerHooks {
     // Stores the object in the owner's capture slot under the owner's capture lock, or clears
     // the slot when given nullptr. When storing, returning false refuses the object because the
     // owner is stopping (so a stop that came before the object was published is not missed).
-    std::function<bool(CWASAPICaptureLoopback*)> publish;
+    std::function<bool(LoopbackCapture*)> publish;
     // Capture is running (the owner signals its capture-started event). May be empty.
     std::function<void()> started;
 };

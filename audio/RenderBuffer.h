@@ -5,7 +5,7 @@
 
 namespace hushwell {
 
-// One node of the list of converted audio that CWASAPIRenderer plays: a whole number of frames
+// One node of the list of converted audio that StreamRenderer plays: a whole number of frames
 // of interleaved samples in the render stream's mix format. The list owns its nodes through
 // `next`; destroying a node destroys the nodes after it, one after the other (not
 // recursively, so a long list cannot exhaust the stack).

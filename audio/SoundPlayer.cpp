@@ -5,9 +5,9 @@
 
 #include "audio/AudioBackend.h"
 #include "audio/AudioClient.h"
-#include "audio/CWASAPIRenderer.h"
 #include "audio/RenderBuffer.h"
 #include "audio/RenderBufferBuilder.h"
+#include "audio/StreamRenderer.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -18,11 +18,11 @@ namespace {
 constexpr std::int64_t kFallbackPeriod100ns = 10 * kHundredNsPerMs;
 // How long a play that has written everything waits for the output to play it out: the
 // stream's buffer and a margin for a slow server.
-constexpr std::chrono::milliseconds kPlayOutTimeout = CWASAPIRenderer::kEngineLatency * 10;
+constexpr std::chrono::milliseconds kPlayOutTimeout = StreamRenderer::kEngineLatency * 10;
 
 // Frames of one device period, rounded to the nearest frame, at most the stream's buffer (a
 // buffer larger than the stream's would never fit into it).
-std::uint32_t FramesPerBuffer(const CWASAPIRenderer& renderer) {
+std::uint32_t FramesPerBuffer(const StreamRenderer& renderer) {
     std::int64_t period = renderer.DevicePeriod100ns();
     if (period <= 0) {
         period = kFallbackPeriod100ns;
@@ -178,7 +178,7 @@ SoundPlayer::PlayEnd SoundPlayer::PlayOnce(const Request& request) {
     if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint) {
         return PlayEnd::Failed;
     }
-    CWASAPIRenderer renderer(backend_, std::move(endpoint));
+    StreamRenderer renderer(backend_, std::move(endpoint));
     Publish(&renderer, nullptr);
     PlayEnd end = PlayEnd::Failed;
     if (renderer.OpenStream()) {
@@ -193,7 +193,7 @@ SoundPlayer::PlayEnd SoundPlayer::PlayOnce(const Request& request) {
     return end;
 }
 
-SoundPlayer::PlayEnd SoundPlayer::RunRenderer(CWASAPIRenderer& renderer,
+SoundPlayer::PlayEnd SoundPlayer::RunRenderer(StreamRenderer& renderer,
                                               const RenderBufferBuilder& builder,
                                               const Request& request) {
     std::uint32_t first = 0;
@@ -222,7 +222,7 @@ SoundPlayer::PlayEnd SoundPlayer::RunRenderer(CWASAPIRenderer& renderer,
         playing_ = true;
     }
     renderer.WaitForRenderEnd();
-    const bool exhausted = renderer.RenderEndReason() == CWASAPIRenderer::EndReason::Exhausted;
+    const bool exhausted = renderer.RenderEndReason() == StreamRenderer::EndReason::Exhausted;
     if (exhausted) {
         renderer.WaitUntilPlayedOut(kPlayOutTimeout);
     }
@@ -293,7 +293,7 @@ SoundPlayer::PlayEnd SoundPlayer::SetResumeFrameAtEnd(const Request& request, bo
     return PlayEnd::DeviceLost;
 }
 
-void SoundPlayer::Publish(CWASAPIRenderer* renderer, const RenderBufferBuilder* builder) {
+void SoundPlayer::Publish(StreamRenderer* renderer, const RenderBufferBuilder* builder) {
     std::lock_guard lock(mutex_);
     renderer_ = renderer;
     builder_ = builder;

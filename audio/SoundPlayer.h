@@ -14,11 +14,11 @@
 namespace hushwell {
 
 class AudioBackend;
-class CWASAPIRenderer;
+class StreamRenderer;
 class RenderBufferBuilder;
 
 // The sound editor's player: plays a sound, or the selected part of it, on the default output,
-// with pause, resume and stop. Each play runs on the player thread: it opens a CWASAPIRenderer
+// with pause, resume and stop. Each play runs on the player thread: it opens a StreamRenderer
 // on the default output, converts the whole range to play into render buffers of one device
 // period in the output's mix format (RenderBufferBuilder), hands them to the renderer and waits
 // until they have been played, or the play is paused or stopped.
@@ -98,14 +98,14 @@ private:
     // --- Player thread ---
     void PlayerThread();
     PlayEnd PlayOnce(const Request& request);
-    PlayEnd RunRenderer(CWASAPIRenderer& renderer, const RenderBufferBuilder& builder,
+    PlayEnd RunRenderer(StreamRenderer& renderer, const RenderBufferBuilder& builder,
                         const Request& request);
     bool StartRange(const Request& request, std::uint32_t soundFrames);
     bool EndRequested() const;
     PlayEnd FinishPlay(const Request& request, bool exhausted, std::uint32_t played);
     // The end's outcome, with the resume frame it leaves; called with the lock held.
     PlayEnd SetResumeFrameAtEnd(const Request& request, bool exhausted);
-    void Publish(CWASAPIRenderer* renderer, const RenderBufferBuilder* builder);
+    void Publish(StreamRenderer* renderer, const RenderBufferBuilder* builder);
 
     AudioBackend& backend_;
     const std::function<void(PlayEnd)> onEnded_;
@@ -119,7 +119,7 @@ private:
     EndRequest endRequest_ = EndRequest::None;
     bool playing_ = false;
     // The running play's renderer and converter, for the cursor and for pause and stop.
-    CWASAPIRenderer* renderer_ = nullptr;
+    StreamRenderer* renderer_ = nullptr;
     const RenderBufferBuilder* builder_ = nullptr;
     std::uint32_t resumeFrame_ = kNoResumeFrame;
     bool rewound_ = false;  // Rewind came while a play was ending: its end keeps resumeFrame_

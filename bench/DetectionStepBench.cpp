@@ -34,8 +34,8 @@
 #include "detection/ControlLauncher.h"
 #include "detection/DetectionStep.h"
 #include "detection/FiringSink.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/Trigger.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
 
 namespace hushwell {
@@ -100,9 +100,9 @@ std::vector<std::int16_t> SourceAudio() {
 
 class NullLauncher final : public ControlLauncher, public FiringSink {
 public:
-    bool StartSoundControl(const CTrigger&, bool) override { return true; }
-    bool StartTimeControl(const CTrigger&, bool) override { return true; }
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartTimeControl(const Trigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int) override {}
@@ -136,7 +136,7 @@ private:
 struct StepRig {
     StepRig() {
         for (int r = 0; r < kReferences; ++r) {
-            CTrigger trigger;
+            Trigger trigger;
             trigger.SetActive(true);
             trigger.name = "reference " + std::to_string(r);
             trigger.triggerKind = "sound";
@@ -159,7 +159,7 @@ struct StepRig {
         }
     }
 
-    CTriggerList triggers;
+    TriggerList triggers;
     SpectralAnalyzer live;
     LevelMeter level;
     TelephoneBandDetector telephone;

@@ -38,8 +38,8 @@
 #include "detection/ControlLauncher.h"
 #include "detection/DetectionStep.h"
 #include "detection/ReferenceSet.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/Trigger.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -96,9 +96,9 @@ bool WriteSound(const fs::path& path, unsigned index) {
 
 class NullLauncher final : public ControlLauncher {
 public:
-    bool StartSoundControl(const CTrigger&, bool) override { return true; }
-    bool StartTimeControl(const CTrigger&, bool) override { return true; }
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartTimeControl(const Trigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int) override {}
@@ -130,7 +130,7 @@ int Measure(int sounds, const fs::path& parent) {
         std::fprintf(stderr, "cannot create a folder in %s\n", parent.c_str());
         return 1;
     }
-    CTriggerList list;
+    TriggerList list;
     list.SetBaseDir(folder.path.string());
     for (int n = 0; n < sounds; ++n) {
         const std::string name = "sound" + std::to_string(n) + ".wav";
@@ -138,7 +138,7 @@ int Measure(int sounds, const fs::path& parent) {
             std::fprintf(stderr, "cannot write %s\n", name.c_str());
             return 1;
         }
-        CTrigger trigger;
+        Trigger trigger;
         trigger.SetActive(true);
         trigger.name = name;
         trigger.triggerKind = "sound";

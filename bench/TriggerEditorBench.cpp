@@ -8,44 +8,44 @@
 #include <QTreeView>
 #include <string>
 
-#include "triggers/CTriggerList.h"
-#include "ui/CtriggerRegEditDlg.h"
+#include "triggers/TriggerList.h"
+#include "ui/TriggerEditor.h"
 #include "ui/TriggerListModel.h"
 
 namespace {
 
-using hushwell::CTrigger;
-using hushwell::CTriggerList;
-using hushwell::CtriggerRegEditDlg;
+using hushwell::Trigger;
+using hushwell::TriggerEditor;
+using hushwell::TriggerList;
 
 // Names and files in a scrambled order, so that sorting has work to do.
 std::string Scrambled(const char* prefix, int i) {
     return prefix + std::to_string((i * 7919) % 10007);
 }
 
-const CTriggerList& FullList() {
-    static CTriggerList list;
+const TriggerList& FullList() {
+    static TriggerList list;
     if (list.CountSound() > 0) {
         return list;
     }
-    for (int i = 0; i < CTriggerList::kDefaultMaxSound; ++i) {
-        CTrigger record;
+    for (int i = 0; i < TriggerList::kDefaultMaxSound; ++i) {
+        Trigger record;
         record.SetActive(true);
         record.name = Scrambled("sound ", i);
         record.triggerFile = Scrambled("recording_", i) + ".wav";
         record.SetControl(i % 2 == 0 ? "mute" : "down 30");
         list.Add(record);
     }
-    for (int i = 0; i < CTriggerList::kDefaultMaxTime; ++i) {
-        CTrigger record;
+    for (int i = 0; i < TriggerList::kDefaultMaxTime; ++i) {
+        Trigger record;
         record.SetActive(true);
         record.triggerKind = "time";
         record.name = Scrambled("time ", i);
         record.timeOfDay = hushwell::TriggerTime((i * 7) % 24, (i * 13) % 60, 0);
         list.Add(record);
     }
-    for (int i = 0; i < CTriggerList::kDefaultMaxLevel; ++i) {
-        CTrigger record;
+    for (int i = 0; i < TriggerList::kDefaultMaxLevel; ++i) {
+        Trigger record;
         record.SetActive(true);
         record.triggerKind = "level";
         record.name = Scrambled("level ", i);
@@ -57,7 +57,7 @@ const CTriggerList& FullList() {
 
 // A shown page at the settings window's page size, holding the full list.
 struct ShownPage {
-    CtriggerRegEditDlg page;
+    TriggerEditor page;
     ShownPage() {
         page.resize(458, 419);
         page.show();

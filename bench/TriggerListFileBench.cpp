@@ -11,9 +11,9 @@
 namespace hushwell {
 namespace {
 
-void FillFullList(CTriggerList& list) {
-    for (int i = 0; i < CTriggerList::kDefaultMaxSound; ++i) {
-        CTrigger t;
+void FillFullList(TriggerList& list) {
+    for (int i = 0; i < TriggerList::kDefaultMaxSound; ++i) {
+        Trigger t;
         t.SetActive(true);
         t.name = "Sound trigger " + std::to_string(i) + " & co";
         t.triggerFile = "recording_2024-05-" + std::to_string(i) + ".wav";
@@ -21,8 +21,8 @@ void FillFullList(CTriggerList& list) {
         t.duration = TriggerTime(0, 1, 30);
         list.Add(t);
     }
-    for (int i = 0; i < CTriggerList::kDefaultMaxTime; ++i) {
-        CTrigger t;
+    for (int i = 0; i < TriggerList::kDefaultMaxTime; ++i) {
+        Trigger t;
         t.SetActive(true);
         t.triggerKind = "time";
         t.name = "Time trigger " + std::to_string(i);
@@ -34,8 +34,8 @@ void FillFullList(CTriggerList& list) {
         t.commandArgs = "\"Time " + std::to_string(i) + "\" --urgency=low";
         list.Add(t);
     }
-    for (int i = 0; i < CTriggerList::kDefaultMaxLevel; ++i) {
-        CTrigger t;
+    for (int i = 0; i < TriggerList::kDefaultMaxLevel; ++i) {
+        Trigger t;
         t.SetActive(true);
         t.triggerKind = "level";
         t.name = "Level trigger " + std::to_string(i);
@@ -65,7 +65,7 @@ private:
 };
 
 void BM_BuildText(benchmark::State& state) {
-    CTriggerList list;
+    TriggerList list;
     FillFullList(list);
     for (auto _ : state) {
         benchmark::DoNotOptimize(TriggerListFile::BuildText(list));
@@ -76,7 +76,7 @@ BENCHMARK(BM_BuildText)->Unit(benchmark::kMillisecond);
 // Build, check, write to a temporary file, flush to the disk and rename.
 void BM_Save(benchmark::State& state) {
     ListFolder folder;
-    CTriggerList list;
+    TriggerList list;
     FillFullList(list);
     for (auto _ : state) {
         if (TriggerListFile::Save(list, folder.ListPath()) != TriggerListFile::kOk) {
@@ -88,7 +88,7 @@ BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);
 
 void BM_SaveWithBackups(benchmark::State& state) {
     ListFolder folder;
-    CTriggerList list;
+    TriggerList list;
     FillFullList(list);
     for (auto _ : state) {
         if (TriggerListFile::SaveWithBackups(list, folder.ListPath()) != TriggerListFile::kOk) {
@@ -101,14 +101,14 @@ BENCHMARK(BM_SaveWithBackups)->Unit(benchmark::kMillisecond);
 void BM_Load(benchmark::State& state) {
     ListFolder folder;
     {
-        CTriggerList list;
+        TriggerList list;
         FillFullList(list);
         TriggerListFile::Save(list, folder.ListPath());
     }
     for (auto _ : state) {
-        CTriggerList list;
+        TriggerList list;
         if (TriggerListFile::Load(list, folder.ListPath()) != TriggerListFile::kOk ||
-            list.CountSound() != CTriggerList::kDefaultMaxSound) {
+            list.CountSound() != TriggerList::kDefaultMaxSound) {
             state.SkipWithError("load failed");
         }
     }

@@ -2,7 +2,7 @@
 
 namespace hushwell {
 
-class CTrigger;
+class Trigger;
 
 // Where the trigger steps hand the control of a fired trigger. The detection engine's runner
 // list carries controls out on control runners; the scan tool only takes note of them.
@@ -23,16 +23,16 @@ public:
     // A sound trigger fired (its duration is at least one second): starts its control unless
     // controls are blocked. Every firing starts a control of its own. Returns whether one was
     // started. idle: the control follows the telephone-band verdicts.
-    virtual bool StartSoundControl(const CTrigger& trigger, bool idle) = 0;
+    virtual bool StartSoundControl(const Trigger& trigger, bool idle) = 0;
 
     // A time trigger is due: starts its control unless controls are blocked or a control of
     // the same trigger (by serial id) is still held. Returns whether one was started.
-    virtual bool StartTimeControl(const CTrigger& trigger, bool idle) = 0;
+    virtual bool StartTimeControl(const Trigger& trigger, bool idle) = 0;
 
     // A level trigger is above its level: the first control held for the trigger (by serial
     // id) now ends its duration after the present moment, unless it is suspended; without one
     // a control is started, blocked or not.
-    virtual LevelOutcome ExtendOrStartLevelControl(const CTrigger& trigger) = 0;
+    virtual LevelOutcome ExtendOrStartLevelControl(const Trigger& trigger) = 0;
 
     // After every matching pass: the telephone-band verdict, 0 or 1, for the controls of
     // "telephone" targets.

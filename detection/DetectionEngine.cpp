@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "audio/CWASAPICaptureLoopback.h"
 #include "audio/CaptureOwnerSequence.h"
+#include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
 #include "audio/ThreadName.h"
 #include "base/Clock.h"
@@ -46,7 +46,7 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-DetectionEngine::Setup DetectionEngine::ProgramSetup(AudioBackend& backend, CVolumeManager& volume,
+DetectionEngine::Setup DetectionEngine::ProgramSetup(AudioBackend& backend, VolumeManager& volume,
                                                      CommandOpener& opener, EngineTimers& timers,
                                                      std::string applicationDataFolder,
                                                      FiringSink* firings) {
@@ -98,9 +98,9 @@ void DetectionEngine::LoadTriggerList() {
         for (const TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
             triggers_.ClearKind(kind);
         }
-        triggers_.SetBaseDir(CTriggerList::kDefaultBaseDir);
-        triggers_.SetLimits(CTriggerList::kDefaultMaxSound, CTriggerList::kDefaultMaxTime,
-                            CTriggerList::kDefaultMaxLevel);
+        triggers_.SetBaseDir(TriggerList::kDefaultBaseDir);
+        triggers_.SetLimits(TriggerList::kDefaultMaxSound, TriggerList::kDefaultMaxTime,
+                            TriggerList::kDefaultMaxLevel);
     }
     // A missing or unreadable file leaves the list empty; the program runs without triggers.
     // A file that exists but cannot be used is worth one log line.
@@ -230,7 +230,7 @@ DetectionEngine::RunState DetectionEngine::State() const {
     return state_;
 }
 
-int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
+int DetectionEngine::RebuildReferences(const TriggerList* replacement) {
     const bool restart = initialised_ && !quitting_ && !IsPaused() && detectionRunning_.load();
     StopDetection();
     int count = 0;
@@ -347,7 +347,7 @@ void DetectionEngine::HouseKeepRunners() {
 
 // --- Capture packets into detection blocks ------------------------------------------------------
 
-void DetectionEngine::OnCaptureFeed(CWASAPICaptureLoopback& capture) {
+void DetectionEngine::OnCaptureFeed(LoopbackCapture& capture) {
     std::lock_guard lock(feedMutex_);
     if (!feedToDetection_) {
         return;  // paused or stopped: the feed keeps the audio, up to its own cap
@@ -483,7 +483,7 @@ std::deque<std::unique_ptr<WaveData>> DetectionEngine::TakeQueuedBlocks() {
 void DetectionEngine::CaptureRunner() {
     NameThisThread("capture-runner");
     CaptureOwnerHooks hooks;
-    hooks.publish = [this](CWASAPICaptureLoopback* capture) { return PublishCapture(capture); };
+    hooks.publish = [this](LoopbackCapture* capture) { return PublishCapture(capture); };
     hooks.started = [this] { OnCaptureStarted(); };
     captureFailureLogged_ = false;
     for (;;) {
@@ -509,7 +509,7 @@ void DetectionEngine::CaptureRunner() {
     }
 }
 
-bool DetectionEngine::PublishCapture(CWASAPICaptureLoopback* capture) {
+bool DetectionEngine::PublishCapture(LoopbackCapture* capture) {
     std::lock_guard lock(captureMutex_);
     if (capture != nullptr && captureQuit_) {
         return false;
@@ -565,7 +565,7 @@ DetectionEngine::Stats DetectionEngine::GetStats() const {
 bool DetectionEngine::IsCapturing() const {
     std::lock_guard lock(captureMutex_);
     return capture_ != nullptr && captureRunning_ &&
-           capture_->CaptureEndReason() == CWASAPICaptureLoopback::EndReason::Running;
+           capture_->CaptureEndReason() == LoopbackCapture::EndReason::Running;
 }
 
 }  // namespace hushwell

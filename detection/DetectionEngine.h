@@ -19,14 +19,14 @@
 #include "detection/ReferenceSet.h"
 #include "detection/RunState.h"
 #include "detection/SilenceWakeUps.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
 
 namespace hushwell {
 
 class AudioBackend;
-class CVolumeManager;
-class CWASAPICaptureLoopback;
+class VolumeManager;
+class LoopbackCapture;
 class Clock;
 class CommandOpener;
 class DetectionStep;
@@ -87,7 +87,7 @@ public:
     struct Setup {
         AudioBackend* backend = nullptr;
         const Clock* clock = nullptr;
-        CVolumeManager* volume = nullptr;
+        VolumeManager* volume = nullptr;
         CommandOpener* opener = nullptr;
         EngineTimers* timers = nullptr;
         // The application data folder: "triggers.xml" and the "triggers" sub-folder.
@@ -104,7 +104,7 @@ public:
     // The setup the program runs the engine with: the system clock and the default start
     // wait and retry interval; the objects must outlive the engine, as above. The one place
     // where a real engine's setup is filled in (the program and the end-to-end host).
-    static Setup ProgramSetup(AudioBackend& backend, CVolumeManager& volume, CommandOpener& opener,
+    static Setup ProgramSetup(AudioBackend& backend, VolumeManager& volume, CommandOpener& opener,
                               EngineTimers& timers, std::string applicationDataFolder,
                               FiringSink* firings);
 
@@ -150,7 +150,7 @@ public:
     // Rebuilds the reference set from the live list, after replacing the list by a copy of
     // `replacement` when one is given. Detection is stopped around it unless paused. Returns
     // the number of active sound and time triggers.
-    int RebuildReferences(const CTriggerList* replacement = nullptr);
+    int RebuildReferences(const TriggerList* replacement = nullptr);
 
     // Destroys the runners of one trigger (undoing their controls); the others keep their
     // order.
@@ -184,10 +184,10 @@ public:
     // The capture lock and the capture slot it guards: the capture object while a capture
     // session runs, otherwise null. Read and use the slot only while holding the lock.
     std::recursive_mutex& CaptureMutex() const { return captureMutex_; }
-    CWASAPICaptureLoopback* CaptureObject() const { return capture_; }
+    LoopbackCapture* CaptureObject() const { return capture_; }
 
     // The live trigger list (the editor copies it; change it only through RebuildReferences).
-    CTriggerList& Triggers() { return triggers_; }
+    TriggerList& Triggers() { return triggers_; }
     // Valid while detection is stopped, or from the detection thread.
     const ReferenceSet& References() const { return references_; }
     // The runners; null before InitEngine.
@@ -218,13 +218,13 @@ private:
     std::deque<std::unique_ptr<WaveData>> TakeQueuedBlocks();
 
     // --- Capture thread: the capture object's feed listener ---
-    void OnCaptureFeed(CWASAPICaptureLoopback& capture);
+    void OnCaptureFeed(LoopbackCapture& capture);
     // `silent`: every byte of the block is zero (IsDigitalSilence), found once by the caller.
     bool QueueCaptureBlock(CaptureBlock block, const WaveFormat& mixFormat, bool silent);
 
     // --- CaptureRunner thread ---
     void CaptureRunner();
-    bool PublishCapture(CWASAPICaptureLoopback* capture);
+    bool PublishCapture(LoopbackCapture* capture);
     void OnCaptureStarted();
     bool WaitBeforeRetry();
 
@@ -245,7 +245,7 @@ private:
 
     // The live list, the reference set (with its reference analyzer), the live analyzer and the
     // detection thread's other companions.
-    CTriggerList triggers_;
+    TriggerList triggers_;
     ReferenceSet references_;
     SpectralAnalyzer liveAnalyzer_;
     LevelMeter level_;
@@ -279,7 +279,7 @@ private:
 
     // Capture lock and what it guards: the capture slot and the request to end capture.
     mutable std::recursive_mutex captureMutex_;
-    CWASAPICaptureLoopback* capture_ = nullptr;
+    LoopbackCapture* capture_ = nullptr;
     bool captureRunning_ = false;  // the object in the slot has started capturing
     bool captureQuit_ = false;
     std::thread captureRunner_;

@@ -12,8 +12,8 @@
 #include "detection/FiringSink.h"
 #include "detection/ReferenceSet.h"
 #include "detection/TimeWindow.h"
-#include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
 
 namespace hushwell {
@@ -26,7 +26,7 @@ constexpr int kMaxBlockChannels = 2;
 
 }  // namespace
 
-DetectionStep::DetectionStep(CTriggerList& triggers, SpectralAnalyzer& liveAnalyzer,
+DetectionStep::DetectionStep(TriggerList& triggers, SpectralAnalyzer& liveAnalyzer,
                              LevelMeter& level, TelephoneBandDetector& telephone,
                              ControlLauncher& launcher, const Clock& clock, FiringSink* firings)
     : triggers_(triggers),
@@ -91,11 +91,11 @@ void DetectionStep::AddReference(const SoundReference& reference) {
     thresholds_.push_back(reference.MatchThreshold());
 }
 
-void DetectionStep::ClearHoldOffs(CTriggerList& triggers) {
+void DetectionStep::ClearHoldOffs(TriggerList& triggers) {
     std::lock_guard listLock(triggers.Mutex());
     for (const TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
         for (int n = 0; n < triggers.Count(kind); ++n) {
-            if (CTrigger* trigger = triggers.Get(kind, n)) {
+            if (Trigger* trigger = triggers.Get(kind, n)) {
                 std::lock_guard lock(trigger->Mutex());
                 trigger->holdUntil = 0;
             }
@@ -257,13 +257,13 @@ void DetectionStep::ListRunTriggers() {
     runTriggersListed_ = true;
     runTriggers_.clear();
     runIndices_.clear();
-    for (const CTrigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
+    for (const Trigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
         if (!IsInTimeWindow(*listed, wakeUpTime_)) {
             continue;
         }
         // The list hands out records for reading; this thread is the one that writes a sound
         // trigger's hold-off, under the record's lock.
-        auto* trigger = const_cast<CTrigger*>(listed);
+        auto* trigger = const_cast<Trigger*>(listed);
         std::lock_guard lock(trigger->Mutex());
         if (!IsOnText(trigger->active)) {
             continue;
@@ -351,7 +351,7 @@ float DetectionStep::DecidingScore(std::size_t row, std::size_t passEnd, std::ui
 
 void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float score,
                          std::uint64_t now) {
-    CTrigger& trigger = *candidate.trigger->trigger;
+    Trigger& trigger = *candidate.trigger->trigger;
     std::int64_t seconds = 0;
     bool idle = false;
     Firing firing;

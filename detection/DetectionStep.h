@@ -13,8 +13,8 @@
 namespace hushwell {
 
 class ControlLauncher;
-class CTrigger;
-class CTriggerList;
+class Trigger;
+class TriggerList;
 class FiringSink;
 class LevelMeter;
 class ReferenceSet;
@@ -79,7 +79,7 @@ public:
     };
 
     // firings may be null.
-    DetectionStep(CTriggerList& triggers, SpectralAnalyzer& liveAnalyzer, LevelMeter& level,
+    DetectionStep(TriggerList& triggers, SpectralAnalyzer& liveAnalyzer, LevelMeter& level,
                   TelephoneBandDetector& telephone, ControlLauncher& launcher, const Clock& clock,
                   FiringSink* firings = nullptr);
 
@@ -103,7 +103,7 @@ public:
 
     // Sets the hold-off of every trigger of the three kinds to 0, as every start of detection
     // does, so that all are eligible at once.
-    static void ClearHoldOffs(CTriggerList& triggers);
+    static void ClearHoldOffs(TriggerList& triggers);
 
     // --- Detection thread ---
 
@@ -141,7 +141,7 @@ private:
     // in step with the record's, which only this thread writes), its reference indices, and
     // whether they are among the run's scored references.
     struct RunTrigger {
-        CTrigger* trigger = nullptr;
+        Trigger* trigger = nullptr;
         std::uint64_t holdUntil = 0;
         std::size_t firstIndex = 0;  // into runIndices_
         std::size_t indexCount = 0;
@@ -177,7 +177,7 @@ private:
     void CountTrim(std::int64_t liveValues);
     void TrimLiveHistory();
 
-    CTriggerList& triggers_;
+    TriggerList& triggers_;
     SpectralAnalyzer& live_;
     LevelMeter& level_;
     TelephoneBandDetector& telephone_;

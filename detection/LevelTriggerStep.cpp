@@ -7,8 +7,8 @@
 #include "detection/ControlLauncher.h"
 #include "detection/FiringSink.h"
 #include "detection/TimeWindow.h"
-#include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 
@@ -21,7 +21,7 @@ double LimitOf(int percent) {
 
 }  // namespace
 
-LevelTriggerStep::LevelTriggerStep(CTriggerList& triggers, ControlLauncher& launcher,
+LevelTriggerStep::LevelTriggerStep(TriggerList& triggers, ControlLauncher& launcher,
                                    FiringSink* firings)
     : triggers_(triggers), launcher_(launcher), firings_(firings) {}
 
@@ -29,7 +29,7 @@ void LevelTriggerStep::WakeUp(const LocalTime& now) {
     wakeUpTime_ = now;
     anyWindowOpen_ = false;
     for (int n = 0; n < triggers_.CountLevel(); ++n) {
-        const CTrigger* trigger = triggers_.GetLevel(n);
+        const Trigger* trigger = triggers_.GetLevel(n);
         if (trigger != nullptr && IsInTimeWindow(*trigger, now)) {
             anyWindowOpen_ = true;
             return;
@@ -42,7 +42,7 @@ void LevelTriggerStep::Evaluate(const LevelMeter& level, std::uint64_t now) {
         return;
     }
     for (int n = 0; n < triggers_.CountLevel(); ++n) {
-        CTrigger* trigger = triggers_.GetLevel(n);
+        Trigger* trigger = triggers_.GetLevel(n);
         if (trigger == nullptr) {
             break;
         }

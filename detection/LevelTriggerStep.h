@@ -7,7 +7,7 @@
 namespace hushwell {
 
 class ControlLauncher;
-class CTriggerList;
+class TriggerList;
 class FiringSink;
 class LevelMeter;
 
@@ -23,7 +23,7 @@ public:
     static constexpr std::uint64_t kHoldOffMs = 200;
 
     // firings may be null.
-    LevelTriggerStep(CTriggerList& triggers, ControlLauncher& launcher, FiringSink* firings);
+    LevelTriggerStep(TriggerList& triggers, ControlLauncher& launcher, FiringSink* firings);
 
     // Takes the local time of this wake-up, which the time windows are tested against until the
     // next one, and notes whether any level trigger's window is open at it.
@@ -35,7 +35,7 @@ public:
     bool AnyWindowOpen() const { return anyWindowOpen_; }
 
 private:
-    CTriggerList& triggers_;
+    TriggerList& triggers_;
     ControlLauncher& launcher_;
     FiringSink* firings_;
     LocalTime wakeUpTime_;

@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "triggers/CTrigger.h"
-#include "triggers/CTriggerList.h"
 #include "triggers/LocalPath.h"
+#include "triggers/Trigger.h"
+#include "triggers/TriggerList.h"
 #include "wav/SampleConversion.h"
 #include "wav/WaveData.h"
 #include "wav/WaveFile.h"
@@ -115,7 +115,7 @@ std::vector<std::string> ReferenceSet::MatchingFiles(const std::string& folder,
     return names;
 }
 
-int ReferenceSet::RebuildReferences(CTriggerList& list) {
+int ReferenceSet::RebuildReferences(TriggerList& list) {
     // 1.-2. Base folder, then an empty set.
     effectiveBaseFolder_ = EffectiveBase(list.BaseDir(), triggersFolder_);
     Clear();
@@ -125,7 +125,7 @@ int ReferenceSet::RebuildReferences(CTriggerList& list) {
     // while its files are attached.
     for (int n = 0;; ++n) {
         std::lock_guard listLock(list.Mutex());
-        CTrigger* trigger = list.GetSound(n);
+        Trigger* trigger = list.GetSound(n);
         if (trigger == nullptr) {
             break;
         }
@@ -158,7 +158,7 @@ void ReferenceSet::Clear() {
     generation_ = nextGeneration.fetch_add(1) + 1;
 }
 
-void ReferenceSet::AttachFiles(CTrigger& trigger) {
+void ReferenceSet::AttachFiles(Trigger& trigger) {
     std::lock_guard lock(trigger.Mutex());
     trigger.referenceIndices.clear();
     const auto [folder, name] = SplitTriggerText(trigger.triggerFile, effectiveBaseFolder_);

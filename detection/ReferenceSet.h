@@ -15,8 +15,8 @@
 
 namespace hushwell {
 
-class CTrigger;
-class CTriggerList;
+class Trigger;
+class TriggerList;
 
 // The reference sounds of the sound triggers: one analysed SoundReference per distinct file
 // path, and in every active sound trigger the indices of its files in this set. Rebuilt from
@@ -49,7 +49,7 @@ public:
     // Rebuilds the set from the active sound triggers of the list, in list order, and gives
     // each of them its referenceIndices. Unreadable or unacceptable files and files beyond
     // the cap are skipped silently. Returns the number of active sound and time triggers.
-    int RebuildReferences(CTriggerList& list);
+    int RebuildReferences(TriggerList& list);
 
     // Detection thread (or the user-interface thread while detection is stopped).
     const std::vector<SoundReference>& References() const { return references_; }
@@ -85,7 +85,7 @@ public:
 
 private:
     void Clear();
-    void AttachFiles(CTrigger& trigger);
+    void AttachFiles(Trigger& trigger);
     // The index of path in the set, analysing the file if it is new; -1 when it is skipped.
     std::int64_t IndexOf(const std::string& path);
     bool Analyse(const std::string& path);

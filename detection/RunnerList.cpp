@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "triggers/CControlRunner.h"
-#include "triggers/CTrigger.h"
+#include "triggers/ControlRunner.h"
+#include "triggers/Trigger.h"
 
 namespace hushwell {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-RunnerList::RunnerList(CVolumeManager& volume, CommandOpener& opener, const Clock& clock)
+RunnerList::RunnerList(VolumeManager& volume, CommandOpener& opener, const Clock& clock)
     : volume_(volume), opener_(opener), clock_(clock) {}
 
 RunnerList::~RunnerList() {
@@ -19,21 +19,21 @@ RunnerList::~RunnerList() {
 
 // --- Starting controls ---------------------------------------------------------------------
 
-CControlRunner& RunnerList::StartRunner(const CTrigger& trigger, bool idle) {
+ControlRunner& RunnerList::StartRunner(const Trigger& trigger, bool idle) {
     Lock lock(lock_);
     return StartRunnerLocked(trigger, idle);
 }
 
-CControlRunner& RunnerList::StartRunnerLocked(const CTrigger& trigger, bool idle) {
-    auto runner = std::make_unique<CControlRunner>(volume_, opener_, clock_);
+ControlRunner& RunnerList::StartRunnerLocked(const Trigger& trigger, bool idle) {
+    auto runner = std::make_unique<ControlRunner>(volume_, opener_, clock_);
     runner->Init(trigger, idle);
     runners_.push_back(std::move(runner));
-    CControlRunner& started = *runners_.back();
+    ControlRunner& started = *runners_.back();
     started.Start();
     return started;
 }
 
-bool RunnerList::StartSoundControl(const CTrigger& trigger, bool idle) {
+bool RunnerList::StartSoundControl(const Trigger& trigger, bool idle) {
     Lock lock(lock_);
     if (controlsBlocked_) {
         return false;
@@ -42,7 +42,7 @@ bool RunnerList::StartSoundControl(const CTrigger& trigger, bool idle) {
     return true;
 }
 
-bool RunnerList::StartTimeControl(const CTrigger& trigger, bool idle) {
+bool RunnerList::StartTimeControl(const Trigger& trigger, bool idle) {
     Lock lock(lock_);
     if (controlsBlocked_ || FindBySerial(trigger.serialId) != nullptr) {
         return false;
@@ -51,9 +51,9 @@ bool RunnerList::StartTimeControl(const CTrigger& trigger, bool idle) {
     return true;
 }
 
-ControlLauncher::LevelOutcome RunnerList::ExtendOrStartLevelControl(const CTrigger& trigger) {
+ControlLauncher::LevelOutcome RunnerList::ExtendOrStartLevelControl(const Trigger& trigger) {
     Lock lock(lock_);
-    if (CControlRunner* running = FindBySerial(trigger.serialId)) {
+    if (ControlRunner* running = FindBySerial(trigger.serialId)) {
         return running->PushDeadline(clock_.TickMs()) ? LevelOutcome::Extended
                                                       : LevelOutcome::Unchanged;
     }
@@ -76,7 +76,7 @@ void RunnerList::PostTelephoneVerdict(int verdict) {
 
 // --- Finding and destroying ------------------------------------------------------------------
 
-CControlRunner* RunnerList::FindBySerial(std::uint32_t serial) {
+ControlRunner* RunnerList::FindBySerial(std::uint32_t serial) {
     Lock lock(lock_);
     for (const auto& runner : runners_) {
         if (runner->TriggerSerial() == serial) {
@@ -127,7 +127,7 @@ std::size_t RunnerList::Size() const {
     return runners_.size();
 }
 
-void RunnerList::ForEach(const std::function<void(CControlRunner&)>& visit) {
+void RunnerList::ForEach(const std::function<void(ControlRunner&)>& visit) {
     Lock lock(lock_);
     for (const auto& runner : runners_) {
         visit(*runner);

@@ -12,9 +12,9 @@
 
 namespace hushwell {
 
-class CControlRunner;
-class CTrigger;
-class CVolumeManager;
+class ControlRunner;
+class Trigger;
+class VolumeManager;
 class CommandOpener;
 
 // The control runners the detection engine has started, in start order, with the runner-list
@@ -32,7 +32,7 @@ class CommandOpener;
 class RunnerList final : public ControlLauncher {
 public:
     // volume, opener and clock are handed to every runner and must outlive them.
-    RunnerList(CVolumeManager& volume, CommandOpener& opener,
+    RunnerList(VolumeManager& volume, CommandOpener& opener,
                const Clock& clock = SystemClock::Instance());
     // Destroys every runner still held, undoing its control.
     ~RunnerList() override;
@@ -40,17 +40,17 @@ public:
     RunnerList& operator=(const RunnerList&) = delete;
 
     // ControlLauncher.
-    bool StartSoundControl(const CTrigger& trigger, bool idle) override;
-    bool StartTimeControl(const CTrigger& trigger, bool idle) override;
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger& trigger) override;
+    bool StartSoundControl(const Trigger& trigger, bool idle) override;
+    bool StartTimeControl(const Trigger& trigger, bool idle) override;
+    LevelOutcome ExtendOrStartLevelControl(const Trigger& trigger) override;
     void PostTelephoneVerdict(int verdict) override;
 
     // Creates a runner for the trigger, initialises it, appends it and starts it, all under
     // the lock. Blocked controls are the caller's concern.
-    CControlRunner& StartRunner(const CTrigger& trigger, bool idle);
+    ControlRunner& StartRunner(const Trigger& trigger, bool idle);
     // The first runner of the trigger with this serial id, or nullptr. The pointer is valid
     // while the caller holds Mutex().
-    CControlRunner* FindBySerial(std::uint32_t serial);
+    ControlRunner* FindBySerial(std::uint32_t serial);
 
     // The 1-second housekeeping: destroys the finished runners and asks the others to re-apply
     // a wanted control they have not applied yet.
@@ -66,19 +66,19 @@ public:
 
     std::size_t Size() const;
     // Calls visit for each runner in start order, under the lock.
-    void ForEach(const std::function<void(CControlRunner&)>& visit);
+    void ForEach(const std::function<void(ControlRunner&)>& visit);
 
     std::recursive_mutex& Mutex() const { return lock_; }
 
 private:
-    CControlRunner& StartRunnerLocked(const CTrigger& trigger, bool idle);
+    ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle);
 
-    CVolumeManager& volume_;
+    VolumeManager& volume_;
     CommandOpener& opener_;
     const Clock& clock_;
 
     mutable std::recursive_mutex lock_;
-    std::vector<std::unique_ptr<CControlRunner>> runners_;
+    std::vector<std::unique_ptr<ControlRunner>> runners_;
     bool controlsBlocked_ = false;
 };
 

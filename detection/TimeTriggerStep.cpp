@@ -5,12 +5,12 @@
 #include "detection/ControlLauncher.h"
 #include "detection/FiringSink.h"
 #include "detection/TimeWindow.h"
-#include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 
-TimeTriggerStep::TimeTriggerStep(CTriggerList& triggers, ControlLauncher& launcher,
+TimeTriggerStep::TimeTriggerStep(TriggerList& triggers, ControlLauncher& launcher,
                                  const Clock& clock, FiringSink* firings)
     : triggers_(triggers), launcher_(launcher), clock_(clock), firings_(firings) {}
 
@@ -22,7 +22,7 @@ int TimeTriggerStep::Run() {
 
     int started = 0;
     for (int n = 0; n < triggers_.CountTime(); ++n) {
-        CTrigger* trigger = triggers_.GetTime(n);
+        Trigger* trigger = triggers_.GetTime(n);
         if (trigger == nullptr) {
             break;
         }
@@ -38,7 +38,7 @@ int TimeTriggerStep::Run() {
         bool idle = false;
         {
             std::lock_guard lock(trigger->Mutex());
-            if (!IsOnText(trigger->active) || trigger->dayFlags[today] != CTrigger::kDayOn) {
+            if (!IsOnText(trigger->active) || trigger->dayFlags[today] != Trigger::kDayOn) {
                 continue;
             }
             trigger->holdUntil = now + kRepeatHoldOffMs;

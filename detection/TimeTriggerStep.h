@@ -8,7 +8,7 @@
 namespace hushwell {
 
 class ControlLauncher;
-class CTriggerList;
+class TriggerList;
 class FiringSink;
 
 // Time triggers: every 3 seconds the engine's timer runs this step, which starts the control
@@ -25,7 +25,7 @@ public:
     static constexpr std::uint64_t kOnceADayExtraHoldOffMs = 300000;
 
     // firings may be null.
-    TimeTriggerStep(CTriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
+    TimeTriggerStep(TriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
                     FiringSink* firings = nullptr);
 
     // One run of the step. Returns the number of controls started.
@@ -34,7 +34,7 @@ public:
     std::recursive_mutex& Mutex() { return lock_; }
 
 private:
-    CTriggerList& triggers_;
+    TriggerList& triggers_;
     ControlLauncher& launcher_;
     const Clock& clock_;
     FiringSink* firings_;

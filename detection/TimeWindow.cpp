@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "triggers/CTrigger.h"
+#include "triggers/Trigger.h"
 
 namespace hushwell {
 
@@ -35,7 +35,7 @@ bool Inside(Seconds lo, Seconds hi, Seconds now) {
     return (lo <= now && now <= hi) || (lo <= now + kDay && now + kDay <= hi);
 }
 
-bool SoundOrLevelWindow(const CTrigger& t, Seconds start, Seconds end, Seconds now) {
+bool SoundOrLevelWindow(const Trigger& t, Seconds start, Seconds end, Seconds now) {
     if (!IsSet(t.startTime)) {
         return Inside(kAlwaysFrom, kOpenEnd, now);
     }
@@ -48,7 +48,7 @@ bool SoundOrLevelWindow(const CTrigger& t, Seconds start, Seconds end, Seconds n
     return Inside(lo, hi, now);
 }
 
-bool OnceADayWindow(const CTrigger& t, Seconds now) {
+bool OnceADayWindow(const Trigger& t, Seconds now) {
     if (!IsSet(t.timeOfDay)) {
         return Inside(kAlwaysFrom, kOpenEnd, now);
     }
@@ -60,7 +60,7 @@ bool OnceADayWindow(const CTrigger& t, Seconds now) {
     return Inside(lo, hi, now);
 }
 
-bool RepeatingWindow(const CTrigger& t, Seconds start, Seconds end, Seconds now) {
+bool RepeatingWindow(const Trigger& t, Seconds start, Seconds end, Seconds now) {
     const Seconds period = t.timeOfDay.Seconds();
     if (period <= 0) {
         return false;  // no period to count: never due
@@ -82,7 +82,7 @@ bool RepeatingWindow(const CTrigger& t, Seconds start, Seconds end, Seconds now)
 
 }  // namespace
 
-bool IsInTimeWindow(const CTrigger& trigger, const LocalTime& localTime) {
+bool IsInTimeWindow(const Trigger& trigger, const LocalTime& localTime) {
     std::lock_guard lock(trigger.Mutex());
     const Seconds now = SecondsOfDay(localTime);
     const Seconds start = trigger.startTime.Seconds();

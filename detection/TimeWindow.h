@@ -4,7 +4,7 @@
 
 namespace hushwell {
 
-class CTrigger;
+class Trigger;
 
 // Whether a trigger may fire at a local time of day (only hour, minute and second are read):
 //  - sound and level triggers: between their start and end time; a window that ends before
@@ -16,7 +16,7 @@ class CTrigger;
 //    23:59:00). A period of zero or less is never due;
 //  - any other kind: never.
 // Takes the trigger's own lock for its whole duration; any thread.
-bool IsInTimeWindow(const CTrigger& trigger, const LocalTime& now);
+bool IsInTimeWindow(const Trigger& trigger, const LocalTime& now);
 
 // The day of the week as the day flags count it: Monday = 0 .. Sunday = 6.
 int DayIndex(const LocalTime& now);

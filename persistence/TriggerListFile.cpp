@@ -49,15 +49,15 @@ std::string TimeAttribute(std::string_view name, const TriggerTime& time) {
 }
 
 // Written lists hold only active records, whose active text begins with "v".
-std::string ActiveAttribute(const CTrigger& record) {
+std::string ActiveAttribute(const Trigger& record) {
     return Attribute("active", record.active.substr(0, 1));
 }
 
-std::string ExecAttributes(const CTrigger& record) {
+std::string ExecAttributes(const Trigger& record) {
     return Attribute("command", record.command) + Attribute("commandArgs", record.commandArgs);
 }
 
-std::string SoundItem(const CTrigger& r) {
+std::string SoundItem(const Trigger& r) {
     return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
            Attribute("trigger", r.triggerFile) + Attribute("control", r.control) +
            TimeAttribute("duration", r.duration) + TimeAttribute("startTime", r.startTime) +
@@ -66,7 +66,7 @@ std::string SoundItem(const CTrigger& r) {
 }
 
 // A time trigger without repetition has no start/end window.
-std::string TimeItem(const CTrigger& r) {
+std::string TimeItem(const Trigger& r) {
     std::string window;
     if (r.every) {
         window = TimeAttribute("startTime", r.startTime) + TimeAttribute("endTime", r.endTime);
@@ -78,14 +78,14 @@ std::string TimeItem(const CTrigger& r) {
            ExecAttributes(r) + "/>\n";
 }
 
-std::string LevelItem(const CTrigger& r) {
+std::string LevelItem(const Trigger& r) {
     return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
            Attribute("trigger", std::to_string(r.level)) + Attribute("control", r.control) +
            TimeAttribute("duration", r.duration) + TimeAttribute("startTime", r.startTime) +
            TimeAttribute("endTime", r.endTime) + ExecAttributes(r) + "/>\n";
 }
 
-std::string Item(TriggerKind kind, const CTrigger& record) {
+std::string Item(TriggerKind kind, const Trigger& record) {
     std::lock_guard guard(record.Mutex());
     switch (kind) {
         case TriggerKind::Sound:
@@ -103,8 +103,8 @@ std::string Item(TriggerKind kind, const CTrigger& record) {
 // ---- reading ----
 
 // Texts enter the record through SetText, which keeps out what a file cannot hold.
-void ReadText(const XmlElement& item, std::string_view name, CTrigger& record,
-              std::string CTrigger::*field) {
+void ReadText(const XmlElement& item, std::string_view name, Trigger& record,
+              std::string Trigger::*field) {
     std::string text;
     if (item.GetAttribute(name, text)) {
         record.SetText(field, text);
@@ -118,15 +118,15 @@ void ReadTime(const XmlElement& item, std::string_view name, TriggerTime& field)
     }
 }
 
-void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
+void ReadItem(TriggerKind kind, const XmlElement& item, Trigger& record) {
     std::string text;
-    ReadText(item, "active", record, &CTrigger::active);
-    ReadText(item, "name", record, &CTrigger::name);
+    ReadText(item, "active", record, &Trigger::active);
+    ReadText(item, "name", record, &Trigger::name);
     if (kind != TriggerKind::Level) {
-        ReadText(item, "target", record, &CTrigger::target);
+        ReadText(item, "target", record, &Trigger::target);
     }
-    ReadText(item, "command", record, &CTrigger::command);
-    ReadText(item, "commandArgs", record, &CTrigger::commandArgs);
+    ReadText(item, "command", record, &Trigger::command);
+    ReadText(item, "commandArgs", record, &Trigger::commandArgs);
     if (item.GetAttribute("control", text)) {
         record.SetControl(text);
     }
@@ -135,7 +135,7 @@ void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
     ReadTime(item, "endTime", record.endTime);
     switch (kind) {
         case TriggerKind::Sound:
-            ReadText(item, "trigger", record, &CTrigger::triggerFile);
+            ReadText(item, "trigger", record, &Trigger::triggerFile);
             break;
         case TriggerKind::Time:
             ReadTime(item, "trigger", record.timeOfDay);
@@ -158,7 +158,7 @@ void ReadItem(TriggerKind kind, const XmlElement& item, CTrigger& record) {
 
 // Replaces one kind's records by the file's first items of that kind, up to the kind's
 // limit; a kind the query cannot answer keeps its records.
-void ReadKind(const XmlDocument& document, const KindFormat& format, CTriggerList& list) {
+void ReadKind(const XmlDocument& document, const KindFormat& format, TriggerList& list) {
     std::vector<XmlElement> items;
     const std::size_t limit = static_cast<std::size_t>(std::max(0, list.Limit(format.kind)));
     if (!document.Query(format.pattern, items, limit)) {
@@ -166,7 +166,7 @@ void ReadKind(const XmlDocument& document, const KindFormat& format, CTriggerLis
     }
     list.ClearKind(format.kind);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        CTrigger record;
+        Trigger record;
         record.triggerKind = TriggerKindWord(format.kind);
         ReadItem(format.kind, items[i], record);
         list.Add(record);
@@ -196,7 +196,7 @@ std::string TriggerListFile::BackupPath(const std::string& listPath, int n) {
     return stem + "_bak" + std::to_string(n) + std::string(kExtension);
 }
 
-int TriggerListFile::Load(CTriggerList& list, const std::string& path, std::string* reason) {
+int TriggerListFile::Load(TriggerList& list, const std::string& path, std::string* reason) {
     if (path.empty()) {
         return kNoPath;
     }
@@ -215,7 +215,7 @@ int TriggerListFile::Load(CTriggerList& list, const std::string& path, std::stri
     return result;
 }
 
-int TriggerListFile::LoadText(CTriggerList& list, std::string_view text) {
+int TriggerListFile::LoadText(TriggerList& list, std::string_view text) {
     XmlDocument document;
     if (!document.LoadXml(text)) {
         return kNotReadable;
@@ -223,7 +223,7 @@ int TriggerListFile::LoadText(CTriggerList& list, std::string_view text) {
     return Read(document, list);
 }
 
-int TriggerListFile::Read(const XmlDocument& document, CTriggerList& list) {
+int TriggerListFile::Read(const XmlDocument& document, TriggerList& list) {
     std::lock_guard guard(list.Mutex());
     std::vector<XmlElement> baseDirs;
     if (!document.Query(kBaseDirPattern, baseDirs, 1)) {
@@ -239,8 +239,8 @@ int TriggerListFile::Read(const XmlDocument& document, CTriggerList& list) {
     return kOk;
 }
 
-int TriggerListFile::LoadAndMerge(CTriggerList& list, const std::string& path) {
-    CTriggerList fromFile;
+int TriggerListFile::LoadAndMerge(TriggerList& list, const std::string& path) {
+    TriggerList fromFile;
     const int result = Load(fromFile, path);
     if (result == kOk) {
         list.Merge(fromFile);
@@ -248,7 +248,7 @@ int TriggerListFile::LoadAndMerge(CTriggerList& list, const std::string& path) {
     return result;
 }
 
-std::string TriggerListFile::BuildText(const CTriggerList& list) {
+std::string TriggerListFile::BuildText(const TriggerList& list) {
     std::lock_guard guard(list.Mutex());
     std::string text =
         "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
@@ -259,7 +259,7 @@ std::string TriggerListFile::BuildText(const CTriggerList& list) {
         if (format.kind == TriggerKind::Sound) {
             text += "\t\t\t<baseDir>" + XmlDocument::Escape(list.BaseDir()) + "</baseDir>\n";
         }
-        for (const CTrigger* record : list.ActiveRecords(format.kind)) {
+        for (const Trigger* record : list.ActiveRecords(format.kind)) {
             text += Item(format.kind, *record);
         }
         text += "\t\t</" + std::string(format.element) + ">\n";
@@ -268,7 +268,7 @@ std::string TriggerListFile::BuildText(const CTriggerList& list) {
     return text;
 }
 
-int TriggerListFile::BuildChecked(const CTriggerList& list, std::string& text) {
+int TriggerListFile::BuildChecked(const TriggerList& list, std::string& text) {
     text = BuildText(list);
     if (text.size() > kMaxFileBytes) {
         return kTooLarge;  // it could not be read back
@@ -277,7 +277,7 @@ int TriggerListFile::BuildChecked(const CTriggerList& list, std::string& text) {
     return check.LoadXml(text) ? kOk : kNotWellFormed;
 }
 
-int TriggerListFile::Save(const CTriggerList& list, const std::string& path) {
+int TriggerListFile::Save(const TriggerList& list, const std::string& path) {
     std::string text;
     if (const int built = BuildChecked(list, text); built != kOk) {
         return built;
@@ -285,7 +285,7 @@ int TriggerListFile::Save(const CTriggerList& list, const std::string& path) {
     return AtomicFile::Write(path, text) ? kOk : kSaveFailed;
 }
 
-int TriggerListFile::SaveWithBackups(const CTriggerList& list, const std::string& path) {
+int TriggerListFile::SaveWithBackups(const TriggerList& list, const std::string& path) {
     std::string text;
     if (const int built = BuildChecked(list, text); built != kOk) {
         return built;

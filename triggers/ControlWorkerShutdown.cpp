@@ -1,9 +1,9 @@
 #include "triggers/ControlWorkerShutdown.h"
 
 #include "audio/AudioBackend.h"
-#include "triggers/CControlRunner.h"
-#include "triggers/CVolumeManager.h"
+#include "triggers/ControlRunner.h"
 #include "triggers/EventLog.h"
+#include "triggers/VolumeManager.h"
 
 namespace hushwell {
 
@@ -14,10 +14,10 @@ constexpr const char* kWorkersLeftMessage =
 
 }  // namespace
 
-bool ReleaseAfterControlWorkers(std::unique_ptr<CVolumeManager>& volumeManager,
+bool ReleaseAfterControlWorkers(std::unique_ptr<VolumeManager>& volumeManager,
                                 std::unique_ptr<AudioBackend>& backend,
                                 std::chrono::milliseconds timeout) {
-    if (!CControlRunner::WaitForAllWorkers(timeout)) {
+    if (!ControlRunner::WaitForAllWorkers(timeout)) {
         WriteLogLine(kWorkersLeftMessage);
         // Deliberately not destroyed: the process ends with them, the worker never sees them go.
         static_cast<void>(volumeManager.release());

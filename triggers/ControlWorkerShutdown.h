@@ -6,7 +6,7 @@
 namespace hushwell {
 
 class AudioBackend;
-class CVolumeManager;
+class VolumeManager;
 
 // The last step of the program's exit: the volume manager and the sound server connection
 // beneath it go only once every control worker has ended. A runner that could not stop its
@@ -19,7 +19,7 @@ class CVolumeManager;
 // one log line says so, and the result is false.
 //
 // Main thread, after the engine and every runner it owned are gone.
-bool ReleaseAfterControlWorkers(std::unique_ptr<CVolumeManager>& volumeManager,
+bool ReleaseAfterControlWorkers(std::unique_ptr<VolumeManager>& volumeManager,
                                 std::unique_ptr<AudioBackend>& backend,
                                 std::chrono::milliseconds timeout);
 

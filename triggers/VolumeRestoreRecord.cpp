@@ -18,7 +18,7 @@
 #include "audio/EndpointVolume.h"
 #include "base/DurableWrite.h"
 #include "base/SafeFileOpen.h"
-#include "triggers/CVolumeManager.h"
+#include "triggers/VolumeManager.h"
 
 namespace hushwell {
 
@@ -297,7 +297,7 @@ VolumeRestoreRecord::LoadResult VolumeRestoreRecord::Load(const std::string& pat
 }
 
 float VolumeRestoreRecord::RestoredLevel(float current, int steps, std::optional<float> before) {
-    double level = current - steps * CVolumeManager::kStepLevel;
+    double level = current - steps * VolumeManager::kStepLevel;
     if (before && steps < 0) {
         level = std::min(level, std::max<double>(current, *before));
     } else if (before && steps > 0) {

@@ -3,7 +3,7 @@
 #include <QTimer>
 
 #include "detection/DetectionEngine.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 
@@ -14,10 +14,10 @@ EngineListHandOff::EngineListHandOff(DetectionEngine& engine, QObject* parent)
 // holds the edits anyway.
 EngineListHandOff::~EngineListHandOff() = default;
 
-void EngineListHandOff::Submit(const CTriggerList& list) {
+void EngineListHandOff::Submit(const TriggerList& list) {
     const bool scheduled = pending_ != nullptr;
     if (!scheduled) {
-        pending_ = std::make_unique<CTriggerList>();
+        pending_ = std::make_unique<TriggerList>();
     }
     {
         std::lock_guard guard(list.Mutex());
@@ -39,7 +39,7 @@ void EngineListHandOff::Flush() {
     if (!pending_) {
         return;
     }
-    const std::unique_ptr<CTriggerList> list = std::move(pending_);
+    const std::unique_ptr<TriggerList> list = std::move(pending_);
     engine_.RebuildReferences(list.get());
 }
 

@@ -6,7 +6,7 @@
 
 namespace hushwell {
 
-class CTriggerList;
+class TriggerList;
 class DetectionEngine;
 
 // Hands the trigger list editor's working list to the detection engine. Every structural
@@ -23,7 +23,7 @@ public:
     ~EngineListHandOff() override;
 
     // Keeps a copy of the list; the engine takes over the latest copy from the event loop.
-    void Submit(const CTriggerList& list);
+    void Submit(const TriggerList& list);
     // Destroys the running controls of one trigger, undoing them.
     void CancelRunnersOf(std::uint32_t serialId);
     // Hands over a pending copy now. A copy still pending when this is destroyed is dropped.
@@ -32,7 +32,7 @@ public:
 
 private:
     DetectionEngine& engine_;
-    std::unique_ptr<CTriggerList> pending_;
+    std::unique_ptr<TriggerList> pending_;
 };
 
 }  // namespace hushwell

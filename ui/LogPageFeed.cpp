@@ -27,7 +27,7 @@ void LogPageFeed::OnFiring(const Firing& firing) {
     }
 }
 
-void LogPageFeed::SetPage(CLogDlg* page) {
+void LogPageFeed::SetPage(LogPage* page) {
     page_ = page;
     Drain();
 }

@@ -8,7 +8,7 @@
 
 #include "base/Clock.h"
 #include "detection/FiringSink.h"
-#include "ui/CLogDlg.h"
+#include "ui/LogPage.h"
 
 namespace hushwell {
 
@@ -38,7 +38,7 @@ public:
 
     // The page to fill; entries queued so far go to it at once. Null stops feeding (entries
     // wait again). The page may be destroyed while set: the feed then waits for a new one.
-    void SetPage(CLogDlg* page);
+    void SetPage(LogPage* page);
 
     // Entries waiting for the page.
     std::size_t PendingCount() const;
@@ -47,7 +47,7 @@ private:
     void Drain();
 
     const Clock& clock_;
-    QPointer<CLogDlg> page_;  // user-interface thread
+    QPointer<LogPage> page_;  // user-interface thread
 
     mutable std::mutex mutex_;
     std::deque<LogPageEntry> pending_;  // guarded by mutex_, oldest first

@@ -368,15 +368,15 @@ void TriggerForm::NormaliseShownInterval() {
 }
 
 void TriggerForm::ShowReset() {
-    ShowRecord(CTrigger());
+    ShowRecord(Trigger());
     const bool wasFilling = filling_;
     filling_ = true;
     endTime_->setTime(QTime(23, 59, 59));  // a whole day to watch until the user narrows it
     filling_ = wasFilling;
 }
 
-void TriggerForm::ShowRecord(const CTrigger& source) {
-    const CTrigger record(source);  // a copy: the form reads it without holding its lock
+void TriggerForm::ShowRecord(const Trigger& source) {
+    const Trigger record(source);  // a copy: the form reads it without holding its lock
     filling_ = true;
     name_->setText(QString::fromStdString(record.name));
     soundFile_->setText(QString::fromStdString(record.triggerFile));
@@ -396,7 +396,7 @@ void TriggerForm::ShowRecord(const CTrigger& source) {
     target_->setCurrentIndex(level ? 0 : static_cast<int>(record.GetTargetCode()));
     level_->setCurrentIndex(level ? LevelEntryFor(record.level) : kInitialLevelEntry);
     for (int day = 0; day < kDaysPerWeek; ++day) {
-        const bool on = record.dayFlags[static_cast<std::size_t>(day)] == CTrigger::kDayOn;
+        const bool on = record.dayFlags[static_cast<std::size_t>(day)] == Trigger::kDayOn;
         days_->item(day)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
     }
     const TriggerKind kind = record.GetTriggerKind();
@@ -405,26 +405,26 @@ void TriggerForm::ShowRecord(const CTrigger& source) {
     filling_ = false;
 }
 
-CTrigger TriggerForm::BuildRecord() const {
-    CTrigger record;
+Trigger TriggerForm::BuildRecord() const {
+    Trigger record;
     record.SetActive(true);
-    record.SetText(&CTrigger::name, ToStd(name_->text().left(kMaxTextChars)));
+    record.SetText(&Trigger::name, ToStd(name_->text().left(kMaxTextChars)));
     record.SetControl(ToStd(action_->currentText()));
     if (!IsExecAction()) {
         record.duration = FromQTime(duration_->time());
-        record.SetText(&CTrigger::target, ToStd(target_->currentText()));
+        record.SetText(&Trigger::target, ToStd(target_->currentText()));
         record.command.clear();
         record.commandArgs.clear();
     } else {
-        record.SetText(&CTrigger::command, ToStd(command_->text()));
-        record.SetText(&CTrigger::commandArgs, ToStd(arguments_->text()));
+        record.SetText(&Trigger::command, ToStd(command_->text()));
+        record.SetText(&Trigger::commandArgs, ToStd(arguments_->text()));
         record.duration.Zero();
     }
     const TriggerKind kind = Kind();
     record.triggerKind = std::string(TriggerKindWord(kind));
     switch (kind) {
         case TriggerKind::Sound:
-            record.SetText(&CTrigger::triggerFile, ToStd(soundFile_->text().left(kMaxTextChars)));
+            record.SetText(&Trigger::triggerFile, ToStd(soundFile_->text().left(kMaxTextChars)));
             record.startTime = FromQTime(startTime_->time());
             record.endTime = FromQTime(endTime_->time());
             break;
@@ -438,7 +438,7 @@ CTrigger TriggerForm::BuildRecord() const {
             for (int day = 0; day < kDaysPerWeek; ++day) {
                 const bool on = days_->item(day)->checkState() == Qt::Checked;
                 record.dayFlags[static_cast<std::size_t>(day)] =
-                    on ? CTrigger::kDayOn : CTrigger::kDayOff;
+                    on ? Trigger::kDayOn : Trigger::kDayOff;
             }
             break;
         case TriggerKind::Level:

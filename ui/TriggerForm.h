@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "triggers/CTrigger.h"
+#include "triggers/Trigger.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -52,10 +52,10 @@ public:
     // Shows a freshly reset record: kind "Sound", action "mute", target "whole", all days.
     void ShowReset();
     // Fills every field from a record.
-    void ShowRecord(const CTrigger& record);
+    void ShowRecord(const Trigger& record);
     // A freshly reset record filled from the fields (active, kind word, control through
     // SetControl; the fields of the chosen kind).
-    CTrigger BuildRecord() const;
+    Trigger BuildRecord() const;
 
     TriggerKind Kind() const;
     void SetKind(TriggerKind kind);

@@ -5,7 +5,7 @@
 #include <QUrl>
 #include <mutex>
 
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 
@@ -32,11 +32,11 @@ QString FromUtf8(const std::string& text) {
 
 TriggerListModel::TriggerListModel(QObject* parent) : QAbstractItemModel(parent) {}
 
-QString TriggerListModel::NameText(const CTrigger& record) {
+QString TriggerListModel::NameText(const Trigger& record) {
     return FromUtf8(record.name);
 }
 
-QString TriggerListModel::TriggerText(const CTrigger& record) {
+QString TriggerListModel::TriggerText(const Trigger& record) {
     switch (record.GetTriggerKind()) {
         case TriggerKind::Sound:
             return FromUtf8(record.triggerFile);
@@ -55,7 +55,7 @@ QString TriggerListModel::TriggerText(const CTrigger& record) {
 
 // An exec control shows the program's file name: the text after its last "/", or the whole
 // text when there is none or it ends with one.
-QString TriggerListModel::ActionText(const CTrigger& record) {
+QString TriggerListModel::ActionText(const Trigger& record) {
     if (record.GetControlKind() != ControlKind::Exec) {
         return FromUtf8(record.control);
     }
@@ -67,11 +67,11 @@ QString TriggerListModel::ActionText(const CTrigger& record) {
     return command.mid(slash + 1);
 }
 
-std::vector<TriggerListModel::Row> TriggerListModel::RowsOf(const CTriggerList& list) {
+std::vector<TriggerListModel::Row> TriggerListModel::RowsOf(const TriggerList& list) {
     std::vector<Row> rows;
     std::lock_guard guard(list.Mutex());
     for (const TriggerKind kind : kKinds) {
-        for (const CTrigger* record : list.ActiveRecords(kind)) {
+        for (const Trigger* record : list.ActiveRecords(kind)) {
             std::lock_guard recordGuard(record->Mutex());
             rows.push_back({NameText(*record), TriggerText(*record), ActionText(*record), kind});
         }

@@ -11,11 +11,11 @@
 
 namespace hushwell {
 
-class CTrigger;
-class CTriggerList;
+class Trigger;
+class TriggerList;
 
 // The rows of the trigger list editor: one row per active record, sound records first, then
-// time, then level, each kind in vector order (the all-kinds numbering of CTriggerList). With
+// time, then level, each kind in vector order (the all-kinds numbering of TriggerList). With
 // the group view on, the rows hang under one header row per non-empty kind ("Sound triggers",
 // "Time triggers", "Level triggers"); with it off they form a flat list in the same order.
 //
@@ -41,11 +41,11 @@ public:
     explicit TriggerListModel(QObject* parent = nullptr);
 
     // The texts of a record's three columns.
-    static QString NameText(const CTrigger& record);
-    static QString TriggerText(const CTrigger& record);
-    static QString ActionText(const CTrigger& record);
+    static QString NameText(const Trigger& record);
+    static QString TriggerText(const Trigger& record);
+    static QString ActionText(const Trigger& record);
     // Every active record of the list, in all-kinds order (takes the list's lock).
-    static std::vector<Row> RowsOf(const CTriggerList& list);
+    static std::vector<Row> RowsOf(const TriggerList& list);
 
     void SetRows(std::vector<Row> rows);
     void SetGroupView(bool on);

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 #include "ui/TriggerListModel.h"
 
 namespace hushwell {
@@ -22,7 +22,7 @@ struct SortKey {
     std::int64_t number = 0;
 };
 
-SortKey KeyOf(const CTrigger& record, int column) {
+SortKey KeyOf(const Trigger& record, int column) {
     std::lock_guard guard(record.Mutex());
     switch (column) {
         case TriggerListModel::kNameColumn:
@@ -48,20 +48,20 @@ bool KeyLess(const SortKey& a, const SortKey& b) {
 
 // Writes the records back into the active places of a kind, in the given order. The places
 // are found once (Get would search from the start for each).
-void WriteBack(CTriggerList& list, TriggerKind kind, const std::vector<CTrigger>& records,
+void WriteBack(TriggerList& list, TriggerKind kind, const std::vector<Trigger>& records,
                const std::vector<std::size_t>& order) {
     // The list is ours to change: ActiveRecords only hands out its places as const.
-    const std::vector<const CTrigger*> places = list.ActiveRecords(kind);
+    const std::vector<const Trigger*> places = list.ActiveRecords(kind);
     for (std::size_t place = 0; place < order.size() && place < places.size(); ++place) {
-        *const_cast<CTrigger*>(places[place]) = records[order[place]];
+        *const_cast<Trigger*>(places[place]) = records[order[place]];
     }
 }
 
-std::vector<CTrigger> CopyActive(const CTriggerList& list, TriggerKind kind) {
-    std::vector<CTrigger> records;
-    const std::vector<const CTrigger*> active = list.ActiveRecords(kind);
+std::vector<Trigger> CopyActive(const TriggerList& list, TriggerKind kind) {
+    std::vector<Trigger> records;
+    const std::vector<const Trigger*> active = list.ActiveRecords(kind);
     records.reserve(active.size());
-    for (const CTrigger* record : active) {
+    for (const Trigger* record : active) {
         records.push_back(*record);
     }
     return records;
@@ -69,13 +69,13 @@ std::vector<CTrigger> CopyActive(const CTriggerList& list, TriggerKind kind) {
 
 }  // namespace
 
-void TriggerListOrder::SortByColumn(CTriggerList& list, int column, Direction direction) {
+void TriggerListOrder::SortByColumn(TriggerList& list, int column, Direction direction) {
     std::lock_guard guard(list.Mutex());
     for (const TriggerKind kind : kKinds) {
-        const std::vector<CTrigger> records = CopyActive(list, kind);
+        const std::vector<Trigger> records = CopyActive(list, kind);
         std::vector<SortKey> keys;
         keys.reserve(records.size());
-        for (const CTrigger& record : records) {
+        for (const Trigger& record : records) {
             keys.push_back(KeyOf(record, column));
         }
         std::vector<std::size_t> order(records.size());
@@ -88,13 +88,13 @@ void TriggerListOrder::SortByColumn(CTriggerList& list, int column, Direction di
     }
 }
 
-void TriggerListOrder::MoveWithinKind(CTriggerList& list, TriggerKind kind, int from, int to) {
+void TriggerListOrder::MoveWithinKind(TriggerList& list, TriggerKind kind, int from, int to) {
     std::lock_guard guard(list.Mutex());
     const int count = list.Count(kind);
     if (from < 0 || to < 0 || from >= count || to >= count || from == to) {
         return;
     }
-    const std::vector<CTrigger> records = CopyActive(list, kind);
+    const std::vector<Trigger> records = CopyActive(list, kind);
     std::vector<std::size_t> order(records.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     const auto first = order.begin();

@@ -4,7 +4,7 @@
 
 namespace hushwell {
 
-class CTriggerList;
+class TriggerList;
 
 // Reordering of the editor's working list: sorting each kind by a column, and moving one
 // record within its kind. Only active records move, among the places active records hold;
@@ -16,11 +16,11 @@ public:
     // Sorts each kind separately by a column of the list: 0 the name (UTF-16 code units, a
     // proper prefix first), 1 the trigger (sound file text, time of day in seconds, level),
     // 2 the action text. Records with equal keys keep their order.
-    static void SortByColumn(CTriggerList& list, int column, Direction direction);
+    static void SortByColumn(TriggerList& list, int column, Direction direction);
 
     // Moves the active record at `from` to the active position `to` of the same kind; the
     // records between shift by one. Positions out of range change nothing.
-    static void MoveWithinKind(CTriggerList& list, TriggerKind kind, int from, int to);
+    static void MoveWithinKind(TriggerList& list, TriggerKind kind, int from, int to);
 };
 
 }  // namespace hushwell

@@ -12,8 +12,8 @@
 #include <algorithm>
 
 #include "app/PortalHotkeyGrabber.h"
-#include "ui/COptionsDlg.h"
 #include "ui/HotkeyList.h"
+#include "ui/OptionsPage.h"
 #include "ui/VirtualKeyTable.h"
 
 using namespace hushwell;
@@ -81,8 +81,8 @@ struct Reports {
 // An answer later than the grabber waits, as when the desktop asks the user first.
 const QString kLateMs = QString::number(3 * PortalHotkeyGrabber::kResponseTimeout.count());
 
-COptionsDlg::Setup PageSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
-    COptionsDlg::Setup setup;
+OptionsPage::Setup PageSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
+    OptionsPage::Setup setup;
     setup.grabber = &grabber;
     setup.configPath = folder.filePath("hushwell.xml").toStdString();
     return setup;
@@ -148,12 +148,12 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        COptionsDlg page(PageSetup(grabber, folder));
+        OptionsPage page(PageSetup(grabber, folder));
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         QVERIFY(rows != nullptr);
-        QCOMPARE(rows->item(COptionsDlg::kRecordSaveItem)->toolTip(),
+        QCOMPARE(rows->item(OptionsPage::kRecordSaveItem)->toolTip(),
                  "Bound by the desktop: Bound CTRL+ALT+Up");
-        QCOMPARE(rows->item(COptionsDlg::kRegisterItem)->toolTip(), QString());
+        QCOMPARE(rows->item(OptionsPage::kRegisterItem)->toolTip(), QString());
     }
 
     // A press is reported by id, in order; an unregistered id's press is not.
@@ -250,19 +250,19 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        COptionsDlg page(PageSetup(grabber, folder));
+        OptionsPage page(PageSetup(grabber, folder));
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         QCOMPARE(page.Edited().hotkeys.Records()[Settings::kRecordSave].active, "v");
-        QCOMPARE(rows->item(COptionsDlg::kRegisterItem)->toolTip(), QString());
+        QCOMPARE(rows->item(OptionsPage::kRegisterItem)->toolTip(), QString());
 
         QTRY_COMPARE_WITH_TIMEOUT(page.Edited().hotkeys.Records()[Settings::kRecordSave].active,
                                   "_", kDeadlineMs);
         QCOMPARE(page.Applied().hotkeys.Records()[Settings::kRecordSave].active, "_");
-        QVERIFY(COptionsDlg::IsSameConfig(page.Applied(), page.Edited()));
+        QVERIFY(OptionsPage::IsSameConfig(page.Applied(), page.Edited()));
         QCOMPARE(page.Edited().hotkeys.Records()[Settings::kRegister].active, "v");
-        QCOMPARE(rows->item(COptionsDlg::kRegisterItem)->toolTip(),
+        QCOMPARE(rows->item(OptionsPage::kRegisterItem)->toolTip(),
                  "Bound by the desktop: Bound CTRL+ALT+Down");
-        QCOMPARE(rows->item(COptionsDlg::kRecordSaveItem)->toolTip(), QString());
+        QCOMPARE(rows->item(OptionsPage::kRecordSaveItem)->toolTip(), QString());
     }
 
     // A desktop that turns the whole set down late leaves nothing bound, and says so per id.
@@ -294,19 +294,19 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        COptionsDlg page(PageSetup(grabber, folder));
+        OptionsPage page(PageSetup(grabber, folder));
         QCOMPARE(portal.Bound().size(), 4);
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         auto* keys = page.findChild<QComboBox*>(QStringLiteral("keyList"));
         QVERIFY(keys != nullptr);
         const int sessionsMade = portal.SessionsMade();
-        rows->setCurrentRow(COptionsDlg::kRecordSaveItem);
+        rows->setCurrentRow(OptionsPage::kRecordSaveItem);
         QCoreApplication::processEvents();  // where a release would be sent
         QCOMPARE(portal.SessionsMade(), sessionsMade);
         QCOMPARE(portal.Bound().size(), 4);
         keys->setFocus();
         QTest::keyClick(keys, Qt::Key_Down);
-        QCOMPARE(keys->currentText(), QString::fromLatin1(COptionsDlg::kNoKey));
+        QCOMPARE(keys->currentText(), QString::fromLatin1(OptionsPage::kNoKey));
         QTRY_COMPARE_WITH_TIMEOUT(portal.Bound().size(), 3, kDeadlineMs);
         QVERIFY(portal.Bound().filter("RecordSave|").isEmpty());
         QCOMPARE(portal.OpenSessions(), 1);

@@ -8,14 +8,14 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 
-#include "app/CMyApplicationTrayWnd.h"
 #include "app/DBusTrayTypes.h"
 #include "app/TrayEngine.h"
+#include "app/TrayWindow.h"
 #include "persistence/ConfigFile.h"
 #include "tests/app/StandInStatusNotifierWatcher.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
-#include "ui/CSettingsDlg.h"
+#include "ui/SettingsWindow.h"
 
 namespace hushwell {
 
@@ -34,9 +34,9 @@ public:
     void OnEngineTimer(int /*id*/) override {}
 };
 
-class TestTrayWnd final : public CMyApplicationTrayWnd {
+class TestTrayWnd final : public TrayWindow {
 public:
-    using CMyApplicationTrayWnd::CMyApplicationTrayWnd;
+    using TrayWindow::TrayWindow;
 
     int abouts = 0;
     int singleClicks = 0;
@@ -344,7 +344,7 @@ private slots:
 
 private:
     void MakeWindow() {
-        CMyApplicationTrayWnd::Setup setup;
+        TrayWindow::Setup setup;
         setup.makeEngine = [](QtEngineTimers&) { return std::make_unique<IdleEngine>(); };
         setup.grabber = &grabber_;
         setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());

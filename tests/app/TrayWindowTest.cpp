@@ -5,13 +5,13 @@
 #include <QTest>
 #include <vector>
 
-#include "app/CMyApplicationTrayWnd.h"
 #include "app/TrayEngine.h"
+#include "app/TrayWindow.h"
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
-#include "ui/CBrindleDlg.h"
-#include "ui/CSettingsDlg.h"
+#include "ui/CaptureEditor.h"
+#include "ui/SettingsWindow.h"
 
 namespace hushwell {
 
@@ -52,10 +52,10 @@ private:
 };
 
 // The tray window with its dialogs recorded instead of shown.
-class TestTrayWnd final : public CMyApplicationTrayWnd {
+class TestTrayWnd final : public TrayWindow {
 public:
-    using CMyApplicationTrayWnd::CMyApplicationTrayWnd;
-    using CMyApplicationTrayWnd::OnTrayLButtonClick;
+    using TrayWindow::OnTrayLButtonClick;
+    using TrayWindow::TrayWindow;
 
     int abouts = 0;
     int singleClicks = 0;
@@ -169,14 +169,14 @@ private slots:
         QCOMPARE(engine_.stops, 1);
         QCOMPARE(engine_.starts, 2);
 
-        window_->SettingsDialog().ShowPage(CSettingsDlg::kLogsPage);
+        window_->SettingsDialog().ShowPage(SettingsWindow::kLogsPage);
         window_->SettingsDialog().hide();
         window_->OnHotkey(HotkeyList::kRecordSoundId);
         QVERIFY(window_->SettingsDialog().isVisible());
-        QCOMPARE(window_->SettingsDialog().CurrentPage(), int{CSettingsDlg::kCapturePage});
-        CBrindleDlg& capture = window_->SettingsDialog().CapturePage();
+        QCOMPARE(window_->SettingsDialog().CurrentPage(), int{SettingsWindow::kCapturePage});
+        CaptureEditor& capture = window_->SettingsDialog().CapturePage();
         QTRY_VERIFY(capture.IsRecording());
-        capture.OnCommand(CBrindleDlg::kStop);
+        capture.OnCommand(CaptureEditor::kStop);
 
         // Record-and-save and register reach the capture page without showing the window.
         window_->SettingsDialog().hide();
@@ -185,12 +185,12 @@ private slots:
         window_->OnHotkey(HotkeyList::kRecordSaveId);
         QTRY_VERIFY(capture.IsRecording());
         QTRY_VERIFY_WITH_TIMEOUT(!capture.IsRecording() && !capture.IsBusy() &&
-                                     capture.Button(CBrindleDlg::kRecordAndSave)->isEnabled(),
+                                     capture.Button(CaptureEditor::kRecordAndSave)->isEnabled(),
                                  20000);
-        QVERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
-        capture.Button(CBrindleDlg::kRegister)->setEnabled(true);  // as after a saved one
+        QVERIFY(!capture.Button(CaptureEditor::kRegister)->isEnabled());
+        capture.Button(CaptureEditor::kRegister)->setEnabled(true);  // as after a saved one
         window_->OnHotkey(HotkeyList::kRegisterId);
-        QTRY_VERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
+        QTRY_VERIFY(!capture.Button(CaptureEditor::kRegister)->isEnabled());
         QVERIFY(!window_->SettingsDialog().isVisible());
 
         window_->OnHotkey(12345);
@@ -222,7 +222,7 @@ private slots:
         engine_ = EngineLog{};
         grabber_.taken.insert({3, 38});
         MakeWindow();  // RecordSave cannot be had now
-        QSignalSpy finished(window_.get(), &CMyApplicationTrayWnd::ShutdownFinished);
+        QSignalSpy finished(window_.get(), &TrayWindow::ShutdownFinished);
         window_->OnCommand(kCommandExit);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(engine_.shutdowns, 1);
@@ -248,7 +248,7 @@ private slots:
 
 private:
     void MakeWindow() {
-        CMyApplicationTrayWnd::Setup setup;
+        TrayWindow::Setup setup;
         setup.makeEngine = [this](QtEngineTimers& timers) {
             return std::make_unique<RecordingEngine>(engine_, timers);
         };

@@ -1,5 +1,5 @@
 // The whole program on the private PipeWire server of scripts/pw-sandbox, driven from its
-// window: the program's own objects (CTamselApp: PulseAudio backend, volume manager, tray
+// window: the program's own objects (Application: PulseAudio backend, volume manager, tray
 // window with the detection engine, settings window) start with an empty data folder in the
 // sandbox. A jingle played on the output is recorded on the Capture page, saved and
 // registered, made a 3-second mute on the Controls page, and when it plays again the output
@@ -22,20 +22,20 @@
 #include <thread>
 #include <vector>
 
-#include "app/CMyApplicationTrayWnd.h"
-#include "app/CTamselApp.h"
+#include "app/Application.h"
+#include "app/TrayWindow.h"
 #include "audio/AudioClient.h"
 #include "audio/AudioEndpoint.h"
 #include "audio/PulseBackend.h"
 #include "base/FormatTimeStamp.h"
 #include "tests/support/SandboxTools.h"
-#include "ui/CBrindleDlg.h"
-#include "ui/CLogDlg.h"
-#include "ui/COptionsDlg.h"
-#include "ui/CSettingsDlg.h"
+#include "ui/CaptureEditor.h"
 #include "ui/CaptureSelection.h"
-#include "ui/CtriggerRegEditDlg.h"
 #include "ui/HotkeyList.h"
+#include "ui/LogPage.h"
+#include "ui/OptionsPage.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TriggerEditor.h"
 #include "ui/WaveformView.h"
 #include "wav/WaveFile.h"
 
@@ -60,7 +60,7 @@ constexpr int kAfterJingleSeconds = 1;
 constexpr const char* kJingleName = "jingle";
 
 // The program under test, made by main before the test functions run.
-CTamselApp* program = nullptr;
+Application* program = nullptr;
 
 template <class Widget>
 Widget* Named(QWidget& parent, const QString& accessibleName) {
@@ -152,7 +152,7 @@ void Reached(const char* step) {
     std::fflush(stdout);
 }
 
-bool LogShows(CLogDlg& page, const QString& name) {
+bool LogShows(LogPage& page, const QString& name) {
     auto* list = Named<QTableView>(page, QStringLiteral("Fired triggers"));
     if (list == nullptr) {
         return false;
@@ -181,20 +181,20 @@ private slots:
                 0);
         triggers_ = program->Paths().triggerFolder;
         QVERIFY(std::filesystem::is_directory(triggers_));
-        CSettingsDlg& window = program->TrayWindow().SettingsDialog();
+        SettingsWindow& window = program->Tray().SettingsDialog();
         QCOMPARE(window.ControlsPage().WorkingList().Count(TriggerKind::Sound), 0);
         window.CapturePage().SetMessageSink(
-            [](const QString& text, CBrindleDlg::MessageIcon) { QFAIL(qPrintable(text)); });
-        CtriggerRegEditDlg::Dialogs dialogs;
+            [](const QString& text, CaptureEditor::MessageIcon) { QFAIL(qPrintable(text)); });
+        TriggerEditor::Dialogs dialogs;
         dialogs.error = [](const QString& text) { QFAIL(qPrintable(text)); };
         window.ControlsPage().SetDialogs(std::move(dialogs));
     }
 
     // Record a jingle from the history, save and register it, make it a mute: it fires.
     void recordedJingleRegisteredAsMuteMutesWhenPlayedAgain() {
-        CSettingsDlg& window = program->TrayWindow().SettingsDialog();
-        CBrindleDlg& capture = window.CapturePage();
-        window.ShowPage(CSettingsDlg::kCapturePage);
+        SettingsWindow& window = program->Tray().SettingsDialog();
+        CaptureEditor& capture = window.CapturePage();
+        window.ShowPage(SettingsWindow::kCapturePage);
         QVERIFY(!e2e::PactlMuted(sink_));
         Reached("the program runs");
 
@@ -232,8 +232,8 @@ private slots:
         capture.View().SetSelection(static_cast<float>(from / frames),
                                     static_cast<float>(to / frames));
         const std::filesystem::path saved = triggers_ / (std::string(kJingleName) + ".wav");
-        capture.SetFileChooser([&saved](CBrindleDlg::FileDialog kind, const QString&) {
-            return kind == CBrindleDlg::FileDialog::Save
+        capture.SetFileChooser([&saved](CaptureEditor::FileDialog kind, const QString&) {
+            return kind == CaptureEditor::FileDialog::Save
                        ? QString::fromStdU16String(saved.u16string())
                        : QString();
         });
@@ -245,9 +245,9 @@ private slots:
         Reached("the selection is saved");
         // The capture page's register button belongs to record-and-save; a selection saved
         // by hand is registered as that button would, on the Controls page.
-        QVERIFY(!capture.Button(CBrindleDlg::kRegister)->isEnabled());
-        window.ShowPage(CSettingsDlg::kControlsPage);
-        CtriggerRegEditDlg& controls = window.ControlsPage();
+        QVERIFY(!capture.Button(CaptureEditor::kRegister)->isEnabled());
+        window.ShowPage(SettingsWindow::kControlsPage);
+        TriggerEditor& controls = window.ControlsPage();
         const int defaultAction = window.Options().Applied().settings.defaultAction;
         QVERIFY(controls.AddSoundTrigger(capture.SoundPath(), defaultAction));
 
@@ -261,7 +261,7 @@ private slots:
         duration->setTime(QTime(0, 0, 3));
         QVERIFY(controls.ApplyButton().isEnabled());
         QTest::mouseClick(&controls.ApplyButton(), Qt::LeftButton);
-        const CTrigger* registered = controls.WorkingList().Get(TriggerKind::Sound, 0);
+        const Trigger* registered = controls.WorkingList().Get(TriggerKind::Sound, 0);
         QVERIFY(registered != nullptr);
         QCOMPARE(registered->name, std::string(kJingleName));
         QCOMPARE(registered->control, std::string("mute"));
@@ -285,15 +285,15 @@ private slots:
         Reached("the mute is undone");
 
         // 6: the Logs page shows the firing.
-        QTRY_VERIFY_WITH_TIMEOUT(LogShows(window.LogPage(), QString::fromLatin1(kJingleName)),
+        QTRY_VERIFY_WITH_TIMEOUT(LogShows(window.Logs(), QString::fromLatin1(kJingleName)),
                                  kGenerousMs);
     }
 
     // The record-and-save hotkey writes the last seconds of the output, holding a tone that
     // was played, into the triggers folder under the date and time.
     void recordSaveHotkeyWritesTheLastSecondsWithTheTone() {
-        CMyApplicationTrayWnd& tray = program->TrayWindow();
-        CBrindleDlg& capture = tray.SettingsDialog().CapturePage();
+        TrayWindow& tray = program->Tray();
+        CaptureEditor& capture = tray.SettingsDialog().CapturePage();
         const Settings& settings = tray.SettingsDialog().Options().Applied().settings;
         const int keptSeconds =
             std::min(settings.preRecordingLengthInSec, settings.triggerSoundLengthInSec);
@@ -303,7 +303,7 @@ private slots:
         e2e::TempFolder folder;
         const auto tone = folder.Path() / "tone.wav";
         e2e::WriteToneWav(tone, 48000, 2, kToneFrequency, kToneAmplitude, kToneSeconds);
-        QSignalSpy saves(&capture, &CBrindleDlg::RecordingSaved);
+        QSignalSpy saves(&capture, &CaptureEditor::RecordingSaved);
         const LocalTime pressed = SystemClock::Instance().Now();
         QElapsedTimer sincePress;
         sincePress.start();
@@ -362,7 +362,7 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DATA_HOME", (sandbox / "data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (sandbox / "config").c_str(), 1);
     hushwell::Reached("starting the program");
-    hushwell::CTamselApp app(argc, argv);
+    hushwell::Application app(argc, argv);
     if (!app.InitInstance()) {
         std::fprintf(stderr, "the program did not start\n");
         return EXIT_FAILURE;
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
     hushwell::program = &app;
     hushwell::WholeProgramE2ETest test;
     const int status = QTest::qExec(&test, argc, argv);
-    app.TrayWindow().Shutdown();
+    app.Tray().Shutdown();
     if (status != 0) {
         // What the program said and the list it saved, to see where the path broke.
         for (const char* name : {"Hushwell-log.txt", "triggers.xml"}) {

@@ -15,8 +15,8 @@
 #include "audio/AudioBackend.h"
 #include "audio/AudioClient.h"
 #include "audio/AudioEndpoint.h"
-#include "audio/CWASAPICaptureLoopback.h"
 #include "audio/CaptureOwnerSequence.h"
+#include "audio/LoopbackCapture.h"
 #include "base/Event.h"
 #include "tests/support/Eventually.h"
 #include "wav/WaveFormat.h"
@@ -160,10 +160,10 @@ private:
 class CaptureOwner {
 public:
     explicit CaptureOwner(AudioBackend& backend,
-                          std::function<void(CWASAPICaptureLoopback&)> onFeed = {}) {
+                          std::function<void(LoopbackCapture&)> onFeed = {}) {
         runner_ = std::thread([this, &backend, onFeed = std::move(onFeed)] {
             CaptureOwnerHooks hooks;
-            hooks.publish = [this, &onFeed](CWASAPICaptureLoopback* capture) {
+            hooks.publish = [this, &onFeed](LoopbackCapture* capture) {
                 std::lock_guard lock(mutex_);
                 if (capture != nullptr && stopping_) {
                     return false;
@@ -217,7 +217,7 @@ public:
 
 private:
     std::mutex mutex_;
-    CWASAPICaptureLoopback* slot_ = nullptr;
+    LoopbackCapture* slot_ = nullptr;
     bool stopping_ = false;
     Event started_{Event::Mode::ManualReset};
     Event ended_{Event::Mode::ManualReset};

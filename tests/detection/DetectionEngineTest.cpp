@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
 #include "base/Clock.h"
@@ -23,9 +23,9 @@
 #include "detection/ThreadEngineTimers.h"
 #include "persistence/TriggerListFile.h"
 #include "tests/detection/DetectionTestSupport.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CVolumeManager.h"
 #include "triggers/EventLog.h"
+#include "triggers/Trigger.h"
+#include "triggers/VolumeManager.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -87,8 +87,8 @@ std::vector<std::uint8_t> ToMixBytes(const WaveFormat& format, const std::vector
     return bytes;
 }
 
-CTrigger SoundTrigger(const std::string& name, const std::string& file, int seconds) {
-    CTrigger trigger = MakeTrigger("sound", name, "mute", seconds);
+Trigger SoundTrigger(const std::string& name, const std::string& file, int seconds) {
+    Trigger trigger = MakeTrigger("sound", name, "mute", seconds);
     trigger.triggerFile = file;
     return trigger;
 }
@@ -118,9 +118,9 @@ protected:
                                   std::as_bytes(std::span(bytes.data(), bytes.size())), format));
     }
 
-    void SaveTriggers(const std::vector<CTrigger>& triggers) {
-        CTriggerList list;
-        for (const CTrigger& trigger : triggers) {
+    void SaveTriggers(const std::vector<Trigger>& triggers) {
+        TriggerList list;
+        for (const Trigger& trigger : triggers) {
             list.Add(trigger);
         }
         ASSERT_EQ(TriggerListFile::Save(list, TriggerListFile::PathIn(app_.string())),
@@ -133,7 +133,7 @@ protected:
         if (format.channels > 0) {
             ASSERT_TRUE(backend_.AddDevice(kDevice, format));
         }
-        volume_ = std::make_unique<CVolumeManager>(backend_);
+        volume_ = std::make_unique<VolumeManager>(backend_);
         DetectionEngine::Setup setup;
         setup.backend = &backend_;
         setup.clock = &clock_;
@@ -162,7 +162,7 @@ protected:
 
     std::uint64_t CapturedFrames() {
         std::lock_guard lock(engine_.CaptureMutex());
-        CWASAPICaptureLoopback* capture = engine_.CaptureObject();
+        LoopbackCapture* capture = engine_.CaptureObject();
         return capture != nullptr ? capture->CapturedFrames() : 0;
     }
 
@@ -213,7 +213,7 @@ protected:
     WaveFormat format_{};
     ManualClock clock_;
     SimulatedBackend backend_{clock_};
-    std::unique_ptr<CVolumeManager> volume_;
+    std::unique_ptr<VolumeManager> volume_;
     RecordingOpener opener_;
     FiringRecorder firings_;
     std::mutex blocksMutex_;
@@ -278,7 +278,7 @@ TEST_F(DetectionEngineTest, PauseUndoesControlsAndResumeMakesEveryTriggerEligibl
 }
 
 TEST_F(DetectionEngineTest, FivePointOneOutputDeliversNothingToDetection) {
-    CTrigger anySound = MakeTrigger("level", "any sound", "mute", 5);
+    Trigger anySound = MakeTrigger("level", "any sound", "mute", 5);
     anySound.level = 0;
     SaveTriggers({SoundTrigger("bell", "bell.wav", 2), anySound});
     Start(MakeMixFormat(MixSampleType::Float32, kRate, 6));
@@ -489,7 +489,7 @@ TEST_F(DetectionEngineTest, RebuildWithAReplacementListRestartsDetectionUnlessPa
     Start(kStereoFloat);
     EXPECT_EQ(engine_.References().Size(), 0u);
 
-    CTriggerList edited;
+    TriggerList edited;
     edited.Add(SoundTrigger("bell", "bell.wav", 2));
     engine_.RebuildReferences(&edited);
     EXPECT_EQ(engine_.Triggers().CountSound(), 1);

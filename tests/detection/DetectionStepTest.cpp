@@ -16,8 +16,8 @@
 #include "analysis/TelephoneBandDetector.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "tests/support/TempFolder.h"
-#include "triggers/CTriggerList.h"
 #include "triggers/EventLog.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
 
 namespace hushwell {
@@ -44,7 +44,7 @@ SoundReference FlatReference(float threshold, std::size_t frames = 10) {
 
 // One run of detection: its own live analysis around the fixture's triggers and runners.
 struct Detection {
-    Detection(CTriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
+    Detection(TriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
               FiringSink* firings)
         : step(triggers, live, level, telephone, launcher, clock, firings) {
         SpectralAnalyzer::ResetSilentBlockCount();
@@ -59,9 +59,9 @@ struct Detection {
 // Counts what the step hands over, without carrying anything out.
 class LauncherSpy final : public ControlLauncher {
 public:
-    bool StartSoundControl(const CTrigger&, bool) override { return true; }
-    bool StartTimeControl(const CTrigger&, bool) override { return true; }
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartTimeControl(const Trigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int verdict) override { verdicts.push_back(verdict); }
@@ -107,9 +107,9 @@ protected:
     DetectionStep& Step() { return detection_->step; }
 
     // A sound trigger on the given references (indices into the prepared set).
-    CTrigger& AddSound(const std::string& name, const std::string& control, int seconds,
-                       std::vector<std::uint32_t> references) {
-        CTrigger trigger = MakeTrigger("sound", name, control, seconds);
+    Trigger& AddSound(const std::string& name, const std::string& control, int seconds,
+                      std::vector<std::uint32_t> references) {
+        Trigger trigger = MakeTrigger("sound", name, control, seconds);
         trigger.referenceIndices = std::move(references);
         triggers_.Add(trigger);
         return *triggers_.GetSound(triggers_.CountSound() - 1);
@@ -154,7 +154,7 @@ protected:
     }
 
     RunnerHarness harness_;
-    CTriggerList triggers_;
+    TriggerList triggers_;
     FiringRecorder firings_;
     std::unique_ptr<Detection> detection_;
     std::size_t blocks_ = 0;
@@ -256,7 +256,7 @@ TEST_F(DetectionStepTest, ZeroDurationLogsEveryThirdOfASecondButCarriesNothingOu
 }
 
 TEST_F(DetectionStepTest, ExecHoldsOffFourSecondsAndNeedsASecondToRun) {
-    CTrigger& run = AddSound("run", "exec", 10, {0});
+    Trigger& run = AddSound("run", "exec", 10, {0});
     run.command = "true";
     AddSound("instant", "exec", 0, {0});
     Prepare({FlatReference(0.5f)});
@@ -348,10 +348,10 @@ TEST_F(DetectionStepTest, TelephoneVerdictIsPostedAfterEveryPass) {
 // --- Level triggers ----------------------------------------------------------------------
 
 TEST_F(DetectionStepTest, LevelTriggersFireAboveTheirLevelAndExtendTheirControl) {
-    CTrigger never = MakeTrigger("level", "never", "mute", 2);
+    Trigger never = MakeTrigger("level", "never", "mute", 2);
     never.level = 100;
     triggers_.Add(never);
-    CTrigger any = MakeTrigger("level", "any", "down 10", 2);
+    Trigger any = MakeTrigger("level", "any", "down 10", 2);
     any.level = 0;
     triggers_.Add(any);
     Prepare({});
@@ -376,7 +376,7 @@ TEST_F(DetectionStepTest, LevelTriggersFireAboveTheirLevelAndExtendTheirControl)
     EXPECT_EQ(harness_.runners->Size(), 1u);
 
     // The level stayed above 0 %: the control was extended at most every 200 ms.
-    CControlRunner* runner = harness_.runners->FindBySerial(firings[0].serialId);
+    ControlRunner* runner = harness_.runners->FindBySerial(firings[0].serialId);
     ASSERT_NE(runner, nullptr);
     const std::uint64_t now = harness_.clock.TickMs();
     EXPECT_GT(runner->Deadline(), now + 2000 - 200);
@@ -385,7 +385,7 @@ TEST_F(DetectionStepTest, LevelTriggersFireAboveTheirLevelAndExtendTheirControl)
     // Outside its time window a level trigger is not evaluated.
     firings_.Clear();
     harness_.runners->StopAll();
-    CTrigger* anyTrigger = triggers_.GetLevel(1);
+    Trigger* anyTrigger = triggers_.GetLevel(1);
     anyTrigger->startTime = TriggerTime(13, 0, 0);
     anyTrigger->endTime = TriggerTime(14, 0, 0);
     Play(std::vector<std::int16_t>(kRate, 1000));
@@ -437,9 +437,9 @@ private:
 class VerdictLauncher final : public ControlLauncher {
 public:
     explicit VerdictLauncher(Decisions& decisions) : decisions_(decisions) {}
-    bool StartSoundControl(const CTrigger&, bool) override { return true; }
-    bool StartTimeControl(const CTrigger&, bool) override { return true; }
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartTimeControl(const Trigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int verdict) override { decisions_.verdicts.push_back(verdict); }
@@ -504,7 +504,7 @@ protected:
         AddSound("twice", "mute", 0, {2, 2, 0});
         AddSound("flat", "mute", 0, {1});
         AddSound("exec", "exec", 0, {1, 0});
-        CTrigger level = MakeTrigger("level", "any", "mute", 1);
+        Trigger level = MakeTrigger("level", "any", "mute", 1);
         level.level = 0;
         triggers_.Add(level);
 
@@ -520,7 +520,7 @@ protected:
 
     void AddSound(const std::string& name, const std::string& control, int seconds,
                   std::vector<std::uint32_t> references) {
-        CTrigger trigger = MakeTrigger("sound", name, control, seconds);
+        Trigger trigger = MakeTrigger("sound", name, control, seconds);
         trigger.referenceIndices = std::move(references);
         triggers_.Add(trigger);
     }
@@ -592,7 +592,7 @@ protected:
                           [&](const Firing& firing) { return firing.triggerName == name; }));
     }
 
-    CTriggerList triggers_;
+    TriggerList triggers_;
     std::vector<SoundReference> references_;
     std::vector<std::int16_t> track_;
 };

@@ -22,10 +22,10 @@
 #include "base/Clock.h"
 #include "detection/FiringSink.h"
 #include "detection/RunnerList.h"
-#include "triggers/CControlRunner.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CVolumeManager.h"
 #include "triggers/CommandOpener.h"
+#include "triggers/ControlRunner.h"
+#include "triggers/Trigger.h"
+#include "triggers/VolumeManager.h"
 
 #include "tests/support/Eventually.h"
 
@@ -81,7 +81,7 @@ public:
     RunnerHarness() : clock(kStartTick, Monday(12, 0, 0)), backend_(audioClock_) {
         backend_.AddDevice(kSpeakers, MakeMixFormat(MixSampleType::Float32, 48000, 2));
         backend_.SetDeviceVolume(kSpeakers, 0.5f);
-        volume_ = std::make_unique<CVolumeManager>(backend_, [this](std::chrono::milliseconds d) {
+        volume_ = std::make_unique<VolumeManager>(backend_, [this](std::chrono::milliseconds d) {
             audioClock_.AdvanceMs(static_cast<std::uint64_t>(d.count()));
         });
         backend_.WaitForNotifications();
@@ -90,7 +90,7 @@ public:
     }
     ~RunnerHarness() {
         runners.reset();
-        CControlRunner::WaitForAllWorkers(kGenerous);
+        ControlRunner::WaitForAllWorkers(kGenerous);
     }
 
     static LocalTime Monday(int hour, int minute, int second) {
@@ -100,13 +100,13 @@ public:
 
     void Advance(std::chrono::milliseconds span) {
         clock.AdvanceMs(static_cast<std::uint64_t>(span.count()));
-        runners->ForEach([](CControlRunner& runner) { runner.Wake(); });
+        runners->ForEach([](ControlRunner& runner) { runner.Wake(); });
     }
     // Waits until every runner whose deadline has come has finished, as it would in the time
     // the clock stands for.
     bool DueRunnersFinish() {
         bool finished = true;
-        runners->ForEach([&](CControlRunner& runner) {
+        runners->ForEach([&](ControlRunner& runner) {
             if (runner.Deadline() <= clock.TickMs()) {
                 finished = finished && Eventually([&] { return runner.IsFinished(); });
             }
@@ -134,16 +134,16 @@ public:
 private:
     ManualClock audioClock_;
     SimulatedBackend backend_;
-    std::unique_ptr<CVolumeManager> volume_;
+    std::unique_ptr<VolumeManager> volume_;
 
 public:
     std::unique_ptr<RunnerList> runners;
 };
 
-inline CTrigger MakeTrigger(const std::string& kind, const std::string& name,
-                            const std::string& control, int durationSeconds,
-                            const std::string& target = "whole") {
-    CTrigger trigger;
+inline Trigger MakeTrigger(const std::string& kind, const std::string& name,
+                           const std::string& control, int durationSeconds,
+                           const std::string& target = "whole") {
+    Trigger trigger;
     trigger.SetActive(true);
     trigger.name = name;
     trigger.triggerKind = kind;

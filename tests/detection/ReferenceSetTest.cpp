@@ -17,8 +17,8 @@
 #include "detection/ControlLauncher.h"
 #include "detection/DetectionStep.h"
 #include "detection/FiringSink.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/Trigger.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
 #include "wav/WaveFile.h"
 
@@ -83,7 +83,7 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
     }
     void AddTrigger(const std::string& text, const char* kind = "sound") {
-        CTrigger t;
+        Trigger t;
         t.triggerKind = kind;
         t.triggerFile = text;
         t.SetActive(true);
@@ -94,7 +94,7 @@ protected:
 
     fs::path root_;
     fs::path triggers_;
-    CTriggerList list_;
+    TriggerList list_;
     ReferenceSet set_;
 };
 
@@ -278,9 +278,9 @@ TEST_F(ReferenceSetTest, AtMostTwoThousandFilesAreAnalysed) {
 class CountingSink final : public FiringSink, public ControlLauncher {
 public:
     void OnFiring(const Firing&) override { ++firings; }
-    bool StartSoundControl(const CTrigger&, bool) override { return true; }
-    bool StartTimeControl(const CTrigger&, bool) override { return true; }
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger&) override {
+    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartTimeControl(const Trigger&, bool) override { return true; }
+    LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int) override {}

@@ -11,10 +11,9 @@ using namespace hushwell::testing;
 
 class RunnerListTest : public ::testing::Test {
 protected:
-    CTrigger Trigger(const std::string& kind, const std::string& control, int seconds,
-                     std::uint32_t serial, const std::string& target = "whole") {
-        CTrigger trigger =
-            MakeTrigger(kind, "t" + std::to_string(serial), control, seconds, target);
+    Trigger TriggerOf(const std::string& kind, const std::string& control, int seconds,
+                      std::uint32_t serial, const std::string& target = "whole") {
+        Trigger trigger = MakeTrigger(kind, "t" + std::to_string(serial), control, seconds, target);
         trigger.serialId = serial;
         return trigger;
     }
@@ -24,10 +23,10 @@ protected:
 };
 
 TEST_F(RunnerListTest, TelephoneVerdictsSwitchTelephoneControlsAtMostOnceASecond) {
-    Runners().StartSoundControl(Trigger("sound", "mute", 60, 1, "telephone"), true);
-    CControlRunner& whole = Runners().StartRunner(Trigger("sound", "down 10", 60, 2), false);
-    CControlRunner& level =
-        Runners().StartRunner(Trigger("level", "up 5", 60, 3, "telephone"), false);
+    Runners().StartSoundControl(TriggerOf("sound", "mute", 60, 1, "telephone"), true);
+    ControlRunner& whole = Runners().StartRunner(TriggerOf("sound", "down 10", 60, 2), false);
+    ControlRunner& level =
+        Runners().StartRunner(TriggerOf("level", "up 5", 60, 3, "telephone"), false);
     EXPECT_EQ(harness_.PercentSoon(45), 45);  // down 10, up 5; the telephone mute is idle
     EXPECT_TRUE(harness_.MutedSoon(false));
 
@@ -49,9 +48,9 @@ TEST_F(RunnerListTest, TelephoneVerdictsSwitchTelephoneControlsAtMostOnceASecond
 }
 
 TEST_F(RunnerListTest, CancelAndStopAllUndoControlsAndStopAllBlocksNewOnes) {
-    Runners().StartSoundControl(Trigger("sound", "mute", 60, 1), false);
-    Runners().StartSoundControl(Trigger("sound", "down 10", 60, 2), false);
-    Runners().StartSoundControl(Trigger("sound", "down 10", 60, 2), false);
+    Runners().StartSoundControl(TriggerOf("sound", "mute", 60, 1), false);
+    Runners().StartSoundControl(TriggerOf("sound", "down 10", 60, 2), false);
+    Runners().StartSoundControl(TriggerOf("sound", "down 10", 60, 2), false);
     EXPECT_TRUE(harness_.MutedSoon(true));
     EXPECT_EQ(harness_.PercentSoon(30), 30);
 
@@ -63,21 +62,21 @@ TEST_F(RunnerListTest, CancelAndStopAllUndoControlsAndStopAllBlocksNewOnes) {
     Runners().StopAll();
     EXPECT_EQ(Runners().Size(), 0u);
     EXPECT_TRUE(harness_.MutedSoon(false));
-    EXPECT_FALSE(Runners().StartSoundControl(Trigger("sound", "mute", 60, 4), false));
-    EXPECT_FALSE(Runners().StartTimeControl(Trigger("time", "mute", 60, 5), false));
+    EXPECT_FALSE(Runners().StartSoundControl(TriggerOf("sound", "mute", 60, 4), false));
+    EXPECT_FALSE(Runners().StartTimeControl(TriggerOf("time", "mute", 60, 5), false));
     // Level controls do not look at the flag.
-    EXPECT_EQ(Runners().ExtendOrStartLevelControl(Trigger("level", "mute", 60, 6)),
+    EXPECT_EQ(Runners().ExtendOrStartLevelControl(TriggerOf("level", "mute", 60, 6)),
               ControlLauncher::LevelOutcome::Started);
     EXPECT_EQ(Runners().Size(), 1u);
 
     Runners().UnblockControls();
-    EXPECT_TRUE(Runners().StartSoundControl(Trigger("sound", "mute", 60, 4), false));
+    EXPECT_TRUE(Runners().StartSoundControl(TriggerOf("sound", "mute", 60, 4), false));
     EXPECT_EQ(Runners().Size(), 2u);
 }
 
 TEST_F(RunnerListTest, HousekeepingDestroysFinishedRunnersOnly) {
-    Runners().StartSoundControl(Trigger("sound", "mute", 1, 1), false);
-    Runners().StartSoundControl(Trigger("sound", "down 10", 5, 2), false);
+    Runners().StartSoundControl(TriggerOf("sound", "mute", 1, 1), false);
+    Runners().StartSoundControl(TriggerOf("sound", "down 10", 5, 2), false);
     EXPECT_TRUE(harness_.MutedSoon(true));
 
     harness_.Advance(1500ms);

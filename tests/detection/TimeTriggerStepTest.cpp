@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/detection/DetectionTestSupport.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 namespace {
@@ -17,9 +17,9 @@ protected:
     TimeTriggerStepTest() : step_(triggers_, *harness_.runners, harness_.clock, &firings_) {}
 
     // A time trigger at `at` (or repeating with period `at`), on Monday only unless given.
-    CTrigger& AddTime(const std::string& name, const std::string& control, int seconds,
-                      TriggerTime at, bool every = false, std::string days = "v      ") {
-        CTrigger trigger = MakeTrigger("time", name, control, seconds);
+    Trigger& AddTime(const std::string& name, const std::string& control, int seconds,
+                     TriggerTime at, bool every = false, std::string days = "v      ") {
+        Trigger trigger = MakeTrigger("time", name, control, seconds);
         trigger.timeOfDay = at;
         trigger.every = every;
         std::copy(days.begin(), days.end(), trigger.dayFlags.begin());
@@ -45,7 +45,7 @@ protected:
     static int Seconds(int h, int m, int s) { return h * 3600 + m * 60 + s; }
 
     RunnerHarness harness_;
-    CTriggerList triggers_;
+    TriggerList triggers_;
     FiringRecorder firings_;
     TimeTriggerStep step_;
 };
@@ -83,7 +83,7 @@ TEST_F(TimeTriggerStepTest, DaysCountFromMondayAndSundayIsTheLast) {
 }
 
 TEST_F(TimeTriggerStepTest, RepeatingTriggerFiresOncePerPeriod) {
-    CTrigger& quarter = AddTime("quarter", "mute", 10, TriggerTime(0, 15, 0), true);
+    Trigger& quarter = AddTime("quarter", "mute", 10, TriggerTime(0, 15, 0), true);
     quarter.startTime = TriggerTime(8, 0, 0);
     quarter.endTime = TriggerTime(9, 0, 0);
     AddTime("never", "mute", 10, TriggerTime(0, 0, 0), true);  // a period of zero
@@ -98,7 +98,7 @@ TEST_F(TimeTriggerStepTest, RepeatingTriggerFiresOncePerPeriod) {
 
 TEST_F(TimeTriggerStepTest, ShortControlsAreHeldButOnlyExecRuns) {
     AddTime("nothing", "mute", 0, TriggerTime(7, 0, 0));
-    CTrigger& run = AddTime("run", "exec", 0, TriggerTime(7, 0, 0));
+    Trigger& run = AddTime("run", "exec", 0, TriggerTime(7, 0, 0));
     run.command = "true";
     StartAt(RunnerHarness::Monday(6, 59, 59));
     RunFor(6s);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "triggers/CTrigger.h"
+#include "triggers/Trigger.h"
 
 namespace hushwell {
 namespace {
@@ -17,8 +17,8 @@ LocalTime At(int hour, int minute, int second) {
 
 const TriggerTime kNotSet{-1, 0, 0};
 
-CTrigger Trigger(const char* kind, TriggerTime start = kNotSet, TriggerTime end = kNotSet) {
-    CTrigger t;
+Trigger TriggerOf(const char* kind, TriggerTime start = kNotSet, TriggerTime end = kNotSet) {
+    Trigger t;
     t.triggerKind = kind;
     t.startTime = start;
     t.endTime = end;
@@ -27,26 +27,26 @@ CTrigger Trigger(const char* kind, TriggerTime start = kNotSet, TriggerTime end 
 
 TEST(TimeWindowTest, SoundAndLevelWindows) {
     for (const char* kind : {"sound", "level"}) {
-        const CTrigger night = Trigger(kind, {22, 0, 0}, {2, 0, 0});
+        const Trigger night = TriggerOf(kind, {22, 0, 0}, {2, 0, 0});
         EXPECT_TRUE(IsInTimeWindow(night, At(23, 30, 0))) << kind;
         EXPECT_TRUE(IsInTimeWindow(night, At(2, 0, 0))) << kind;
         EXPECT_FALSE(IsInTimeWindow(night, At(2, 0, 1))) << kind;
         EXPECT_FALSE(IsInTimeWindow(night, At(21, 59, 59))) << kind;
     }
-    const CTrigger day = Trigger("sound", {9, 0, 0}, {17, 0, 0});
+    const Trigger day = TriggerOf("sound", {9, 0, 0}, {17, 0, 0});
     EXPECT_FALSE(IsInTimeWindow(day, At(8, 59, 59)));
     EXPECT_TRUE(IsInTimeWindow(day, At(12, 0, 0)));
     // A start without an end, no start at all, start equal to end: open all day.
-    for (const CTrigger& open :
-         {Trigger("sound", {9, 0, 0}), Trigger("level"), Trigger("sound", {0, 0, 0}, {0, 0, 0})}) {
+    for (const Trigger& open : {TriggerOf("sound", {9, 0, 0}), TriggerOf("level"),
+                                TriggerOf("sound", {0, 0, 0}, {0, 0, 0})}) {
         EXPECT_TRUE(IsInTimeWindow(open, At(0, 0, 0)));
         EXPECT_TRUE(IsInTimeWindow(open, At(23, 59, 59)));
     }
-    EXPECT_FALSE(IsInTimeWindow(Trigger("noise"), At(12, 0, 0)));
+    EXPECT_FALSE(IsInTimeWindow(TriggerOf("noise"), At(12, 0, 0)));
 }
 
 TEST(TimeWindowTest, OnceADayWindowCoversDurationExceptForExec) {
-    CTrigger t = Trigger("time");
+    Trigger t = TriggerOf("time");
     t.timeOfDay = TriggerTime(7, 0, 0);
     t.duration = TriggerTime(0, 30, 0);
     t.SetControl("mute");
@@ -67,7 +67,7 @@ TEST(TimeWindowTest, OnceADayWindowCoversDurationExceptForExec) {
 }
 
 TEST(TimeWindowTest, RepeatingWindowIsDueForElevenSecondsOfEachPeriod) {
-    CTrigger t = Trigger("time", {8, 0, 0}, {12, 0, 0});
+    Trigger t = TriggerOf("time", {8, 0, 0}, {12, 0, 0});
     t.every = true;
     t.timeOfDay = TriggerTime(0, 15, 0);
     EXPECT_FALSE(IsInTimeWindow(t, At(7, 45, 0)));
@@ -105,10 +105,10 @@ TEST(TimeWindowTest, DayIndexCountsFromMonday) {
     sunday.weekday = 0;
     EXPECT_EQ(DayIndex(monday), 0);
     EXPECT_EQ(DayIndex(sunday), 6);
-    CTrigger t = Trigger("time");
+    Trigger t = TriggerOf("time");
     t.ParseDays("MON");  // only Monday: not for a Sunday
-    EXPECT_EQ(t.dayFlags[DayIndex(monday)], CTrigger::kDayOn);
-    EXPECT_NE(t.dayFlags[DayIndex(sunday)], CTrigger::kDayOn);
+    EXPECT_EQ(t.dayFlags[DayIndex(monday)], Trigger::kDayOn);
+    EXPECT_NE(t.dayFlags[DayIndex(sunday)], Trigger::kDayOn);
 }
 
 }  // namespace

@@ -8,15 +8,15 @@
 #include "persistence/TriggerListFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using hushwell::CTriggerList;
+    using hushwell::TriggerList;
     using hushwell::TriggerListFile;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    CTriggerList list;
+    TriggerList list;
     if (TriggerListFile::LoadText(list, text) != TriggerListFile::kOk) {
         return 0;
     }
     const std::string saved = TriggerListFile::BuildText(list);
-    CTriggerList reloaded;
+    TriggerList reloaded;
     if (TriggerListFile::LoadText(reloaded, saved) != TriggerListFile::kOk ||
         TriggerListFile::BuildText(reloaded) != saved) {
         std::abort();

@@ -19,30 +19,30 @@ using testing::WriteFile;
 
 constexpr std::string_view kTricky = "Ad <\"muted\"> & 'more'\ttab";
 
-CTrigger Active(std::string_view kind, std::string_view name) {
-    CTrigger t;
+Trigger Active(std::string_view kind, std::string_view name) {
+    Trigger t;
     t.triggerKind = kind;
     t.name = name;
     t.SetActive(true);
     return t;
 }
 
-void FillList(CTriggerList& list) {
+void FillList(TriggerList& list) {
     list.SetBaseDir("./sounds & more");
-    CTrigger sound = Active("sound", kTricky);
+    Trigger sound = Active("sound", kTricky);
     sound.triggerFile = "sub/ring & bell.wav";
     sound.SetControl("down 40");
     sound.startTime = TriggerTime(8, 0, 0);
     sound.target = "telephone";
     list.Add(sound);
 
-    CTrigger exec = Active("sound", "notify");
+    Trigger exec = Active("sound", "notify");
     exec.SetControl("exec");
     exec.command = "notify-send";
     exec.commandArgs = "\"Ad muted\" --urgency=low & more";
     list.Add(exec);
 
-    CTrigger repeating = Active("time", "news & weather");
+    Trigger repeating = Active("time", "news & weather");
     repeating.every = true;
     repeating.timeOfDay = TriggerTime(0, 30, 0);
     repeating.startTime = TriggerTime(7, 0, 0);
@@ -50,19 +50,19 @@ void FillList(CTriggerList& list) {
     repeating.SetControl("unmute");
     list.Add(repeating);
 
-    CTrigger once = Active("time", "once");
+    Trigger once = Active("time", "once");
     once.timeOfDay = TriggerTime(12, 0, 0);
     once.startTime = TriggerTime(1, 1, 1);  // not written without repetition
     once.ParseDays("");
     list.Add(once);
 
-    CTrigger level = Active("level", "loud");
+    Trigger level = Active("level", "loud");
     level.level = 35;
     level.SetControl("up 5");
     level.duration = TriggerTime(0, 0, 10);
     list.Add(level);
 
-    list.Add(CTrigger());  // inactive: never written
+    list.Add(Trigger());  // inactive: never written
 }
 
 class TriggerListFileTest : public ::testing::Test {
@@ -76,23 +76,23 @@ protected:
                "</Sound><Time>" + std::string(time) + "</Time><Level>" + std::string(level) +
                "</Level></TriggerList></root>";
     }
-    static CTrigger TimeItem(std::string_view attributes) {
-        CTriggerList list;
+    static Trigger TimeItem(std::string_view attributes) {
+        TriggerList list;
         EXPECT_EQ(TriggerListFile::LoadText(
                       list, Document("", "<item active=\"v\" " + std::string(attributes) + "/>")),
                   TriggerListFile::kOk);
         EXPECT_EQ(list.CountTime(), 1);
-        return list.CountTime() == 1 ? *list.GetTime(0) : CTrigger();
+        return list.CountTime() == 1 ? *list.GetTime(0) : Trigger();
     }
 
     TempFolder folder_;
 };
 
 TEST_F(TriggerListFileTest, AllKindsRoundTripThroughTheFile) {
-    CTriggerList saved;
+    TriggerList saved;
     FillList(saved);
     ASSERT_EQ(TriggerListFile::Save(saved, ListPath()), TriggerListFile::kOk);
-    CTriggerList loaded;
+    TriggerList loaded;
     ASSERT_EQ(TriggerListFile::Load(loaded, ListPath()), TriggerListFile::kOk);
     EXPECT_EQ(loaded.BaseDir(), "./sounds & more");
     EXPECT_EQ(TriggerListFile::BuildText(loaded), TriggerListFile::BuildText(saved));
@@ -124,7 +124,7 @@ TEST_F(TriggerListFileTest, FileWrittenOnWindowsLoadsAndSavesItsPathsUnchanged) 
         "<item active=\"v\" name=\"R\xC3\xA9veil\" trigger=\"jingles\\ding.wav\"/>\r\n";
     WriteFile(ListPath(), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n" +
                               Document(item, "", "", "<baseDir>.\\triggers</baseDir>\r\n"));
-    CTriggerList list;
+    TriggerList list;
     ASSERT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kOk);
     EXPECT_EQ(list.BaseDir(), ".\\triggers");
     ASSERT_EQ(list.CountSound(), 1);
@@ -141,7 +141,7 @@ TEST_F(TriggerListFileTest, CharactersXmlCannotHoldNeverReachTheFile) {
         "<item active=\"v\" name=\"a\x01&#1;b&#x1F;\xFF\xEF\xBF\xBE"
         "c\" "
         "trigger=\"&#27;[1mding.wav\" command=\"x&#0;y\"/>";
-    CTriggerList list;
+    TriggerList list;
     ASSERT_EQ(TriggerListFile::LoadText(list, Document(item, "", "", "<baseDir>./t&#2;</baseDir>")),
               TriggerListFile::kOk);
     ASSERT_EQ(list.CountSound(), 1);
@@ -165,22 +165,22 @@ TEST_F(TriggerListFileTest, BaseFolderReadsBackAsItWasSaved) {
         {"<baseDir>&#9;./my sounds&#10;</baseDir>", "./my sounds"},
     };
     for (const auto& [element, expected] : cases) {
-        CTriggerList list;
+        TriggerList list;
         ASSERT_EQ(TriggerListFile::LoadText(list, Document("", "", "", element)),
                   TriggerListFile::kOk);
         EXPECT_EQ(list.BaseDir(), expected);
         const std::string saved = TriggerListFile::BuildText(list);
-        CTriggerList reloaded;
+        TriggerList reloaded;
         ASSERT_EQ(TriggerListFile::LoadText(reloaded, saved), TriggerListFile::kOk);
         EXPECT_EQ(TriggerListFile::BuildText(reloaded), saved);
     }
-    CTriggerList list;
+    TriggerList list;
     list.SetBaseDir(" \t/srv/sounds\r\n");
     EXPECT_EQ(list.BaseDir(), "/srv/sounds");
 }
 
 TEST_F(TriggerListFileTest, ProblemsWithAnExistingFileAreNamed) {
-    CTriggerList list;
+    TriggerList list;
     std::string reason = "unchanged";
     EXPECT_EQ(TriggerListFile::Load(list, ListPath(), &reason), TriggerListFile::kNotReadable);
     EXPECT_EQ(reason, "unchanged");  // a missing file is no problem
@@ -200,8 +200,8 @@ TEST_F(TriggerListFileTest, ProblemsWithAnExistingFileAreNamed) {
 }
 
 TEST_F(TriggerListFileTest, ListsTooLargeToReadBackAreNotWritten) {
-    CTriggerList list;
-    CTrigger huge = Active("sound", std::string(TriggerListFile::kMaxFileBytes / 2, 'n'));
+    TriggerList list;
+    Trigger huge = Active("sound", std::string(TriggerListFile::kMaxFileBytes / 2, 'n'));
     list.Add(huge);
     huge.name += "2";
     list.Add(huge);
@@ -212,7 +212,7 @@ TEST_F(TriggerListFileTest, ListsTooLargeToReadBackAreNotWritten) {
 
 TEST_F(TriggerListFileTest, SavingThroughALinkWritesItsTargetAndBacksItUpThere) {
     const std::string target = folder_.File("real.xml");
-    CTriggerList list;
+    TriggerList list;
     list.Add(Active("sound", "first"));
     ASSERT_EQ(TriggerListFile::Save(list, target), TriggerListFile::kOk);
     ASSERT_EQ(::symlink("real.xml", ListPath().c_str()), 0);
@@ -225,18 +225,18 @@ TEST_F(TriggerListFileTest, SavingThroughALinkWritesItsTargetAndBacksItUpThere) 
 }
 
 TEST_F(TriggerListFileTest, MissingBaseFolderReadsNothing) {
-    CTriggerList list;
+    TriggerList list;
     list.Add(Active("level", "kept"));
     EXPECT_EQ(TriggerListFile::LoadText(
                   list, Document("<item active=\"v\"/>", "", "", "<notBaseDir>x</notBaseDir>")),
               TriggerListFile::kNoBaseDir);
     EXPECT_EQ(list.CountSound(), 0);
     EXPECT_EQ(list.CountLevel(), 1);
-    EXPECT_EQ(list.BaseDir(), CTriggerList::kDefaultBaseDir);
+    EXPECT_EQ(list.BaseDir(), TriggerList::kDefaultBaseDir);
 }
 
 TEST_F(TriggerListFileTest, UnreadableFilesChangeNothing) {
-    CTriggerList list;
+    TriggerList list;
     list.Add(Active("sound", "kept"));
     EXPECT_EQ(TriggerListFile::Load(list, ""), TriggerListFile::kNoPath);
     EXPECT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kNotReadable);
@@ -263,19 +263,19 @@ TEST_F(TriggerListFileTest, KindsInAnOverfullFileReplaceTheirRecordsUpToEachLimi
                  "startTime=\"\" endTime=\"\" command=\"\" commandArgs=\"\"/>";
     }
     WriteFile(ListPath(), Document(items, "", items));
-    CTriggerList list;
+    TriggerList list;
     list.Add(Active("time", "replaced by an empty Time element"));
     list.Add(Active("sound", "replaced"));
     ASSERT_EQ(TriggerListFile::Load(list, ListPath()), TriggerListFile::kOk);
-    EXPECT_EQ(list.CountSound(), CTriggerList::kDefaultMaxSound);
+    EXPECT_EQ(list.CountSound(), TriggerList::kDefaultMaxSound);
     EXPECT_EQ(list.GetSound(0)->name, "item 0");
     EXPECT_EQ(list.CountTime(), 0);
-    EXPECT_EQ(list.CountLevel(), CTriggerList::kDefaultMaxLevel);
+    EXPECT_EQ(list.CountLevel(), TriggerList::kDefaultMaxLevel);
     EXPECT_EQ(list.GetLevel(49)->name, "item 49");
 }
 
 TEST_F(TriggerListFileTest, InactiveItemsAreLoadedButNeverListed) {
-    CTriggerList list;
+    TriggerList list;
     ASSERT_EQ(
         TriggerListFile::LoadText(list, Document("<item active=\"_\" name=\"a\"/><item name=\"b\"/>"
                                                  "<item active=\"v\" name=\"c\"/>")),
@@ -291,7 +291,7 @@ TEST_F(TriggerListFileTest, ItemAttributesFollowTheReadingRules) {
     EXPECT_TRUE(TimeItem("every=\"Yes\"").every);
     EXPECT_FALSE(TimeItem("every=\"1\"").every);
 
-    CTriggerList list;
+    TriggerList list;
     ASSERT_EQ(TriggerListFile::LoadText(
                   list, Document("", "",
                                  "<item active=\"v\" trigger=\" -7x\" target=\"telephone\"/>"
@@ -312,18 +312,18 @@ TEST_F(TriggerListFileTest, ItemAttributesFollowTheReadingRules) {
 }
 
 TEST_F(TriggerListFileTest, MergeAddsNewRecordsAndKeepsTheBaseFolder) {
-    CTriggerList file;
+    TriggerList file;
     file.SetBaseDir("./elsewhere");
     file.Add(Active("sound", "shared"));
     file.Add(Active("level", "new"));
     ASSERT_EQ(TriggerListFile::Save(file, ListPath()), TriggerListFile::kOk);
 
-    CTriggerList list;
+    TriggerList list;
     list.Add(Active("sound", "shared"));
     ASSERT_EQ(TriggerListFile::LoadAndMerge(list, ListPath()), TriggerListFile::kOk);
     EXPECT_EQ(list.CountSound(), 1);
     EXPECT_EQ(list.CountLevel(), 1);
-    EXPECT_EQ(list.BaseDir(), CTriggerList::kDefaultBaseDir);
+    EXPECT_EQ(list.BaseDir(), TriggerList::kDefaultBaseDir);
     WriteFile(ListPath(), "broken");
     EXPECT_NE(TriggerListFile::LoadAndMerge(list, ListPath()), TriggerListFile::kOk);
     EXPECT_EQ(list.CountLevel(), 1);
@@ -333,7 +333,7 @@ TEST_F(TriggerListFileTest, SavingRotatesThreeBackups) {
     EXPECT_EQ(TriggerListFile::BackupPath("/a/list", 3), "/a/list_bak3.xml");
     std::vector<std::string> generations;
     for (int generation = 0; generation < 5; ++generation) {
-        CTriggerList list;
+        TriggerList list;
         list.Add(Active("sound", "generation " + std::to_string(generation)));
         ASSERT_EQ(TriggerListFile::SaveWithBackups(list, ListPath()), TriggerListFile::kOk);
         generations.push_back(TriggerListFile::BuildText(list));
@@ -346,14 +346,14 @@ TEST_F(TriggerListFileTest, SavingRotatesThreeBackups) {
 }
 
 TEST_F(TriggerListFileTest, FailedSaveLeavesListAndBackupsAsTheyWere) {
-    CTriggerList small;
+    TriggerList small;
     small.Add(Active("sound", "old"));
     ASSERT_EQ(TriggerListFile::SaveWithBackups(small, ListPath()), TriggerListFile::kOk);
     ASSERT_EQ(TriggerListFile::SaveWithBackups(small, ListPath()), TriggerListFile::kOk);
     const std::string before = ReadFile(ListPath());
     const std::string bak1 = ReadFile(TriggerListFile::BackupPath(ListPath(), 1));
 
-    CTriggerList large;
+    TriggerList large;
     for (int i = 0; i < 100; ++i) {
         large.Add(Active("sound", "a long enough name to grow the file " + std::to_string(i)));
     }

@@ -23,7 +23,7 @@
 #include "audio/MixFormat.h"
 #include "persistence/TriggerListFile.h"
 #include "tests/support/TempFolder.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -256,16 +256,16 @@ TEST_F(ScanToolTest, TriggerListFindsSoundsByPatternAndEvaluatesLevelTriggers) {
     MixInto(recording, burst, kRate, 12.0, 1.0);
     WriteTrack(folder_.File("recording.wav"), recording, kRate, 2);
 
-    CTriggerList list;
+    TriggerList list;
     list.SetBaseDir(folder_.Path());
-    CTrigger door;
+    Trigger door;
     door.SetActive(true);
     door.name = "door";
     door.triggerKind = "sound";
     door.triggerFile = "door*.wav";
     door.duration = TriggerTime(0, 0, 2);
     list.Add(door);
-    CTrigger loud;
+    Trigger loud;
     loud.SetActive(true);
     loud.name = "loud";
     loud.triggerKind = "level";

@@ -3,13 +3,13 @@
 #include <set>
 #include <thread>
 
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell {
 namespace {
 
-CTrigger Record(std::string_view kind, std::string_view name, bool active = true) {
-    CTrigger t;
+Trigger Record(std::string_view kind, std::string_view name, bool active = true) {
+    Trigger t;
     t.triggerKind = kind;
     t.name = name;
     if (active) {
@@ -19,7 +19,7 @@ CTrigger Record(std::string_view kind, std::string_view name, bool active = true
 }
 
 TEST(TriggerListTest, AddNumbersRecordsAndRespectsLimitsOfActiveRecords) {
-    CTriggerList list;
+    TriggerList list;
     list.SetLimits(2, 200, 50);
     list.Add(Record("sound", "a"));
     list.Add(Record("sound", "hidden", false));  // inactive records do not use up the limit
@@ -35,10 +35,10 @@ TEST(TriggerListTest, AddNumbersRecordsAndRespectsLimitsOfActiveRecords) {
 }
 
 TEST(TriggerListTest, InactiveRecordsAreInvisibleExceptToFindSameAndSetActive) {
-    CTriggerList list;
+    TriggerList list;
     list.Add(Record("time", "off", false));
     list.Add(Record("time", "on"));
-    const CTrigger off = Record("time", "off", false);
+    const Trigger off = Record("time", "off", false);
     EXPECT_EQ(list.CountTime(), 1);
     EXPECT_EQ(list.GetTime(0)->name, "on");
     EXPECT_EQ(list.IndexOfSame(off), -1);
@@ -52,7 +52,7 @@ TEST(TriggerListTest, InactiveRecordsAreInvisibleExceptToFindSameAndSetActive) {
 }
 
 TEST(TriggerListTest, PositionsRunOverAllKindsInOrder) {
-    CTriggerList list;
+    TriggerList list;
     list.Add(Record("level", "L"));
     list.Add(Record("sound", "S0"));
     list.Add(Record("sound", "S-off", false));
@@ -74,9 +74,9 @@ TEST(TriggerListTest, PositionsRunOverAllKindsInOrder) {
 }
 
 TEST(TriggerListTest, MergeAddsOnlyRecordsWithoutAnEqual) {
-    CTriggerList list;
+    TriggerList list;
     list.Add(Record("sound", "same"));
-    CTriggerList other;
+    TriggerList other;
     other.Add(Record("sound", "same"));
     other.Add(Record("sound", "new"));
     other.Add(Record("level", "asleep", false));
@@ -89,11 +89,11 @@ TEST(TriggerListTest, MergeAddsOnlyRecordsWithoutAnEqual) {
 }
 
 TEST(TriggerListTest, AssignCopiesRecordsAndKeepsSerialIdsUnique) {
-    CTriggerList source;
+    TriggerList source;
     for (int i = 0; i < 5; ++i) {
         source.Add(Record("sound", "s" + std::to_string(i)));
     }
-    CTriggerList copy;
+    TriggerList copy;
     copy.Add(Record("time", "to be replaced"));
     copy.Assign(source);
     EXPECT_EQ(copy.CountTime(), 0);
@@ -107,7 +107,7 @@ TEST(TriggerListTest, AssignCopiesRecordsAndKeepsSerialIdsUnique) {
 }
 
 TEST(TriggerListTest, ConcurrentAddsAreAllCountedWithDistinctIds) {
-    CTriggerList list;
+    TriggerList list;
     constexpr int kEach = 500;
     auto adder = [&list](const char* prefix) {
         for (int i = 0; i < kEach; ++i) {
@@ -122,7 +122,7 @@ TEST(TriggerListTest, ConcurrentAddsAreAllCountedWithDistinctIds) {
     std::lock_guard guard(list.Mutex());
     ASSERT_EQ(list.CountSound(), 2 * kEach);
     std::set<std::uint32_t> ids;
-    for (const CTrigger* record : list.ActiveRecords(TriggerKind::Sound)) {
+    for (const Trigger* record : list.ActiveRecords(TriggerKind::Sound)) {
         ids.insert(record->serialId);
     }
     EXPECT_EQ(ids.size(), static_cast<std::size_t>(2 * kEach));

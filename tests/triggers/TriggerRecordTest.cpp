@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "triggers/CTrigger.h"
 #include "triggers/LocalPath.h"
 #include "triggers/StorableText.h"
+#include "triggers/Trigger.h"
 #include "triggers/TriggerTime.h"
 #include "triggers/Vocabulary.h"
 
@@ -46,7 +46,7 @@ TEST(TriggerRecordTest, WordsMatchAtTheStartCaseSensitively) {
     EXPECT_EQ(TriggerKindOf("Sound"), TriggerKind::Other);
     EXPECT_EQ(TargetCodeOf("speaker"), TargetCode::Whole);
 
-    CTrigger t;
+    Trigger t;
     t.SetControl("up5x7");
     EXPECT_EQ(t.controlKind, ControlKind::Up);
     EXPECT_EQ(t.amountText, "5");
@@ -67,7 +67,7 @@ TEST(TriggerRecordTest, WordsMatchAtTheStartCaseSensitively) {
 }
 
 TEST(TriggerRecordTest, LabelShortensProgramsAndSmallAmounts) {
-    CTrigger t;
+    Trigger t;
     t.SetControl("down 5");
     EXPECT_EQ(t.GetLabel(), "down");
     t.SetControl("down 40");
@@ -80,10 +80,10 @@ TEST(TriggerRecordTest, LabelShortensProgramsAndSmallAmounts) {
 }
 
 TEST(TriggerRecordTest, IsSameComparesWhatTheKindUses) {
-    CTrigger a;
+    Trigger a;
     a.triggerKind = "time";
     a.timeOfDay = TriggerTime(8, 0, 0);
-    CTrigger b = a;
+    Trigger b = a;
     // Without repetition the window does not matter; with it, it does.
     b.startTime = TriggerTime(1, 0, 0);
     EXPECT_TRUE(a.IsSame(b));
@@ -98,14 +98,14 @@ TEST(TriggerRecordTest, IsSameComparesWhatTheKindUses) {
     b.commandArgs = "--other";
     EXPECT_FALSE(a.IsSame(b));
 
-    CTrigger level1;
+    Trigger level1;
     level1.triggerKind = "level";
-    CTrigger level2 = level1;
+    Trigger level2 = level1;
     level2.triggerFile = "ignored for levels";
     EXPECT_TRUE(level1.IsSame(level2));
     level2.level = 50;
     EXPECT_FALSE(level1.IsSame(level2));
-    CTrigger other;
+    Trigger other;
     other.triggerKind = "colour";
     EXPECT_FALSE(other.IsSame(other));
 }
@@ -132,9 +132,9 @@ TEST(StorableTextTest, KeepsWhatXmlCanHoldAndDropsTheRest) {
 }
 
 TEST(TriggerRecordTest, TextsEnterCleanAndLevelsStayPercentages) {
-    CTrigger t;
-    t.SetText(&CTrigger::name, "bell\x01\xFF");
-    t.SetText(&CTrigger::command, "\x1B[0m/bin/true");
+    Trigger t;
+    t.SetText(&Trigger::name, "bell\x01\xFF");
+    t.SetText(&Trigger::command, "\x1B[0m/bin/true");
     t.SetControl("down\x02 30");
     EXPECT_EQ(t.name, "bell");
     EXPECT_EQ(t.command, "[0m/bin/true");

@@ -20,7 +20,7 @@
 #include "audio/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/support/TempFolder.h"
-#include "triggers/CVolumeManager.h"
+#include "triggers/VolumeManager.h"
 
 namespace hushwell {
 namespace {
@@ -54,7 +54,7 @@ protected:
     }
 
     void StartManager() {
-        manager_ = std::make_unique<CVolumeManager>(
+        manager_ = std::make_unique<VolumeManager>(
             backend_, [this](std::chrono::milliseconds) { OnPause(); });
         manager_->SetRestoreRecordPath(path_);
         ASSERT_TRUE(Settle());
@@ -107,7 +107,7 @@ protected:
     std::mutex pauseMutex_;
     bool watchRecord_ = false;
     std::vector<int> stepsSeenDuringRamp_;
-    std::unique_ptr<CVolumeManager> manager_;
+    std::unique_ptr<VolumeManager> manager_;
 };
 
 TEST_F(VolumeRestoreTest, MuteLeftByARunThatEndedIsUndoneAtTheNextStart) {
@@ -380,8 +380,8 @@ TEST_F(VolumeRestoreTest, RecordThatCannotBeWrittenIsReportedOnceAndTheMuteIsSti
     EXPECT_TRUE(std::filesystem::is_directory(path_));
 
     std::vector<std::string> reports;
-    manager_ = std::make_unique<CVolumeManager>(backend_,
-                                                [this](std::chrono::milliseconds) { OnPause(); });
+    manager_ =
+        std::make_unique<VolumeManager>(backend_, [this](std::chrono::milliseconds) { OnPause(); });
     manager_->SetRecordFailureReport([&](std::string_view line) { reports.emplace_back(line); });
     manager_->SetRestoreRecordPath(path_);
     ASSERT_TRUE(Settle());
@@ -389,7 +389,7 @@ TEST_F(VolumeRestoreTest, RecordThatCannotBeWrittenIsReportedOnceAndTheMuteIsSti
     EXPECT_TRUE(backend_.IsMuted(kSpeakers));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find(path_), std::string::npos) << reports[0];
-    EXPECT_NE(reports[0].find(CVolumeManager::kRecordFailureConsequence), std::string::npos);
+    EXPECT_NE(reports[0].find(VolumeManager::kRecordFailureConsequence), std::string::npos);
     Mute(false);
     Mute(true);
     EXPECT_EQ(reports.size(), 1u);
@@ -412,8 +412,8 @@ TEST_F(VolumeRestoreTest, ReadOnlyDataFolderIsReportedOnce) {
         ::chmod(folder_.c_str(), 0500);
     }
     std::vector<std::string> reports;
-    manager_ = std::make_unique<CVolumeManager>(backend_,
-                                                [this](std::chrono::milliseconds) { OnPause(); });
+    manager_ =
+        std::make_unique<VolumeManager>(backend_, [this](std::chrono::milliseconds) { OnPause(); });
     manager_->SetRecordFailureReport([&](std::string_view line) { reports.emplace_back(line); });
     manager_->SetRestoreRecordPath(path_);
     ASSERT_TRUE(Settle());

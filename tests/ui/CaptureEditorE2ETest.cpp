@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/LoopbackCapture.h"
 #include "audio/PulseBackend.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/support/SandboxTools.h"
-#include "ui/CBrindleDlg.h"
+#include "ui/CaptureEditor.h"
 #include "ui/CaptureSelection.h"
 #include "ui/WaveformView.h"
 
@@ -53,23 +53,23 @@ private slots:
         test::CaptureOwner owner(backend);
         QVERIFY(owner.WaitStarted());
 
-        CBrindleDlg::Setup setup;
-        setup.capture = [&owner](const std::function<void(CWASAPICaptureLoopback*)>& use) {
-            owner.With([&](CWASAPICaptureLoopback* capture) {
+        CaptureEditor::Setup setup;
+        setup.capture = [&owner](const std::function<void(LoopbackCapture*)>& use) {
+            owner.With([&](LoopbackCapture* capture) {
                 use(capture);
                 return 0;
             });
         };
         setup.backend = &backend;
         {
-            CBrindleDlg page(std::move(setup));
+            CaptureEditor page(std::move(setup));
             page.SetMessageSink(
-                [](const QString& text, CBrindleDlg::MessageIcon) { QFAIL(qPrintable(text)); });
+                [](const QString& text, CaptureEditor::MessageIcon) { QFAIL(qPrintable(text)); });
 
             e2e::TempFolder folder;
             const auto wav = folder.Path() / "tone.wav";
             e2e::WriteToneWav(wav, 48000, 2, kFrequency, kAmplitude, 1.5);
-            page.OnCommand(CBrindleDlg::kRecord);
+            page.OnCommand(CaptureEditor::kRecord);
             std::atomic<bool> played{false};
             std::thread player([&] {
                 e2e::Run("paplay -d " + sink + " " + wav.string());
@@ -79,13 +79,13 @@ private slots:
             player.join();
             // The tail of the tone reaches the capture within its next few packets.
             const auto captured = [&owner] {
-                return owner.With([](CWASAPICaptureLoopback* c) {
+                return owner.With([](LoopbackCapture* c) {
                     return c != nullptr ? c->CapturedFrames() : std::uint64_t{0};
                 });
             };
             const std::uint64_t afterPlay = captured();
             QTRY_VERIFY_WITH_TIMEOUT(captured() > afterPlay + kTailFrames, kGenerousMs);
-            page.OnCommand(CBrindleDlg::kStop);
+            page.OnCommand(CaptureEditor::kStop);
             QTRY_VERIFY_WITH_TIMEOUT(!page.IsBusy(), kGenerousMs);
 
             const auto sound = page.Sound();
@@ -101,7 +101,7 @@ private slots:
             // The recording plays to its end on the output.
             const auto frames = static_cast<double>(FramesOf(*sound));
             page.View().SetSelection(static_cast<float>(1.0 - rate / 2.0 / frames), 1.0f);
-            page.OnCommand(CBrindleDlg::kPlay);
+            page.OnCommand(CaptureEditor::kPlay);
             QVERIFY(page.IsPlaying());
             QTRY_VERIFY_WITH_TIMEOUT(!page.IsPlaying(), kGenerousMs);
         }

@@ -15,7 +15,7 @@
 #include <numbers>
 #include <vector>
 
-#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
 #include "audio/SimulatedBackend.h"
 #include "audio/SoundPlayer.h"
@@ -24,11 +24,11 @@
 #include "persistence/Settings.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
-#include "triggers/CTriggerList.h"
-#include "ui/CBrindleDlg.h"
-#include "ui/CSettingsDlg.h"
+#include "triggers/TriggerList.h"
+#include "ui/CaptureEditor.h"
 #include "ui/CaptureSelection.h"
-#include "ui/CtriggerRegEditDlg.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TriggerEditor.h"
 #include "ui/TriggerListModel.h"
 #include "ui/WaveformGeometry.h"
 #include "ui/WaveformView.h"
@@ -39,7 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Eventually;
-using Page = CBrindleDlg;
+using Page = CaptureEditor;
 
 constexpr const char* kDevice = "out";
 constexpr std::uint32_t kRate = 48000;
@@ -131,8 +131,8 @@ private:
         }
         Page::Setup setup;
         if (withCapture) {
-            setup.capture = [this](const std::function<void(CWASAPICaptureLoopback*)>& use) {
-                owner_->With([&](CWASAPICaptureLoopback* capture) {
+            setup.capture = [this](const std::function<void(LoopbackCapture*)>& use) {
+                owner_->With([&](LoopbackCapture* capture) {
                     use(capture);
                     return 0;
                 });
@@ -153,7 +153,7 @@ private:
     }
 
     std::uint64_t Captured() {
-        return owner_->With([](CWASAPICaptureLoopback* c) { return c ? c->CapturedFrames() : 0; });
+        return owner_->With([](LoopbackCapture* c) { return c ? c->CapturedFrames() : 0; });
     }
     // Moves the clock on and waits until the capture has taken the audio of that time.
     void AdvanceAudio(std::uint64_t ms) {
@@ -285,7 +285,7 @@ private slots:
         ExpectRow({true, true, false, false, false, false, 1, -1, 0}, "recording");
         QVERIFY(!Enabled(Page::kRegister));
         QVERIFY(Enabled(Page::kStopClock));
-        QVERIFY(owner_->With([](CWASAPICaptureLoopback* c) { return c->IsHolding(); }));
+        QVERIFY(owner_->With([](LoopbackCapture* c) { return c->IsHolding(); }));
 
         page_->OnCommand(Page::kStop);
         WaitIdle();
@@ -624,19 +624,19 @@ private slots:
     // In the settings window, register brings up the controls page, which adds the sound.
     void registerAddsTheSoundOnTheControlsPage() {
         FakeHotkeyGrabber grabber;
-        CSettingsDlg::Setup setup;
+        SettingsWindow::Setup setup;
         setup.grabber = &grabber;
         setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
-        CSettingsDlg window(std::move(setup));
-        CBrindleDlg& capture = window.CapturePage();
+        SettingsWindow window(std::move(setup));
+        CaptureEditor& capture = window.CapturePage();
         const QString path = QString::fromStdString((Folder() / "doorbell.wav").string());
         QVERIFY(WriteSound(ToStd(path), *MonoSound(1.0)));
         QVERIFY(capture.LoadWaveFile(path));
         QTRY_VERIFY(!capture.IsBusy());
 
         emit capture.RegisterRequested(path, 1.0);
-        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kControlsPage});
-        const CTriggerList& list = window.ControlsPage().WorkingList();
+        QCOMPARE(window.CurrentPage(), int{SettingsWindow::kControlsPage});
+        const TriggerList& list = window.ControlsPage().WorkingList();
         QCOMPARE(list.CountSound(), 1);
         QVERIFY(QString::fromStdString(list.Get(TriggerKind::Sound, 0)->triggerFile)
                     .endsWith(QStringLiteral("doorbell.wav")));
@@ -662,20 +662,20 @@ private slots:
         AdvanceAudio(3000);
 
         FakeHotkeyGrabber grabber;
-        CSettingsDlg::Setup setup;
+        SettingsWindow::Setup setup;
         setup.grabber = &grabber;
         setup.configPath = configPath;
         setup.clock = clock_.get();
-        CSettingsDlg window(std::move(setup));
-        CBrindleDlg& capture = window.CapturePage();
-        capture.SetCaptureAccess([this](const std::function<void(CWASAPICaptureLoopback*)>& use) {
-            owner_->With([&](CWASAPICaptureLoopback* c) {
+        SettingsWindow window(std::move(setup));
+        CaptureEditor& capture = window.CapturePage();
+        capture.SetCaptureAccess([this](const std::function<void(LoopbackCapture*)>& use) {
+            owner_->With([&](LoopbackCapture* c) {
                 use(c);
                 return 0;
             });
         });
-        capture.SetMessageSink([](const QString&, CBrindleDlg::MessageIcon) {});
-        const CTriggerList& list = window.ControlsPage().WorkingList();
+        capture.SetMessageSink([](const QString&, CaptureEditor::MessageIcon) {});
+        const TriggerList& list = window.ControlsPage().WorkingList();
         const auto recordAndSave = [&] {
             QSignalSpy saved(&capture, &Page::RecordingSaved);
             capture.OnCommand(Page::kRecordAndSave);
@@ -686,30 +686,30 @@ private slots:
             return list.Get(TriggerKind::Sound, list.CountSound() - 1)->duration.Seconds();
         };
 
-        window.ShowPage(CSettingsDlg::kCapturePage);
+        window.ShowPage(SettingsWindow::kCapturePage);
         recordAndSave();
         clock_->AdvanceMs(7000);
         capture.OnCommand(Page::kRegister);
-        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kControlsPage});
+        QCOMPARE(window.CurrentPage(), int{SettingsWindow::kControlsPage});
         QCOMPARE(list.CountSound(), 1);
         QCOMPARE(lastDuration(), std::int64_t{7});
         QCOMPARE(window.ControlsPage().Model().RowAt(0).action, QStringLiteral("down 9"));
         QVERIFY(!capture.Button(Page::kRegister)->isEnabled());
 
         // The clock stopped by hand, its time taken by a visit to the controls page.
-        window.ShowPage(CSettingsDlg::kCapturePage);
+        window.ShowPage(SettingsWindow::kCapturePage);
         clock_->AdvanceMs(1000);
         recordAndSave();
         clock_->AdvanceMs(4000);
         capture.OnCommand(Page::kStopClock);
-        window.ShowPage(CSettingsDlg::kControlsPage);
-        window.ShowPage(CSettingsDlg::kCapturePage);
+        window.ShowPage(SettingsWindow::kControlsPage);
+        window.ShowPage(SettingsWindow::kCapturePage);
         capture.OnCommand(Page::kRegister);
         QCOMPARE(list.CountSound(), 2);
         QCOMPARE(lastDuration(), std::int64_t{30});
 
         // Saved under another name: register only gives record & save back.
-        window.ShowPage(CSettingsDlg::kCapturePage);
+        window.ShowPage(SettingsWindow::kCapturePage);
         clock_->AdvanceMs(1000);
         recordAndSave();
         const QString raw = QString::fromStdString((Folder() / "clip.raw").string());
@@ -721,7 +721,7 @@ private slots:
         QVERIFY(capture.Button(Page::kRegister)->isEnabled());
         capture.OnCommand(Page::kRegister);
         QCOMPARE(list.CountSound(), 2);
-        QCOMPARE(window.CurrentPage(), int{CSettingsDlg::kCapturePage});
+        QCOMPARE(window.CurrentPage(), int{SettingsWindow::kCapturePage});
         QVERIFY(capture.Button(Page::kRecordAndSave)->isEnabled());
         QVERIFY(!capture.Button(Page::kRegister)->isEnabled());
         capture.SetCaptureAccess({});
@@ -743,7 +743,7 @@ private slots:
         advance(40000);
         page_->OnCommand(Page::kRecord);
         advance(21000);  // the Qt event loop does not run: the page cannot poll meanwhile
-        QVERIFY(owner_->With([](CWASAPICaptureLoopback* c) { return c->IsSnapshotReady(); }));
+        QVERIFY(owner_->With([](LoopbackCapture* c) { return c->IsSnapshotReady(); }));
         page_->OnCommand(Page::kStop);
         WaitIdle();
         QVERIFY(page_->Sound() != nullptr);

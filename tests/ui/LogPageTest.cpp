@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "base/FormatTimeStamp.h"
-#include "ui/CLogDlg.h"
+#include "ui/LogPage.h"
 #include "ui/LogPageFeed.h"
 
 namespace hushwell {
@@ -18,11 +18,11 @@ constexpr int kMaxRows = 10000;
 constexpr std::chrono::seconds kDeadline{30};
 const LocalTime kFifthOfMarch{2024, 3, 5, 14, 7, 9, 2};
 
-QAbstractItemModel& Rows(CLogDlg& page) {
+QAbstractItemModel& Rows(LogPage& page) {
     return *page.findChild<QTableView*>()->model();
 }
 
-QString Cell(CLogDlg& page, int row, int column) {
+QString Cell(LogPage& page, int row, int column) {
     QAbstractItemModel& rows = Rows(page);
     return rows.data(rows.index(row, column)).toString();
 }
@@ -39,7 +39,7 @@ class LogPageTest : public QObject {
     Q_OBJECT
 private slots:
     void theNewestTenThousandRowsStayNewestFirst() {
-        CLogDlg page([] { return kTimeStampYearMonthDay; });
+        LogPage page([] { return kTimeStampYearMonthDay; });
         for (int i = 0; i <= kMaxRows; ++i) {
             page.AddLogEntry(QString::number(i));
         }
@@ -64,7 +64,7 @@ private slots:
     void theDateFollowsTheOrderConfiguredAtEachAddition() {
         ManualClock clock(1000, kFifthOfMarch);
         int order = kTimeStampYearMonthDay;
-        CLogDlg page([&order] { return order; });
+        LogPage page([&order] { return order; });
         page.SetClock(clock);
         page.AddLogEntry(QStringLiteral("Chime"));
         QCOMPARE(Cell(page, 0, 0), QStringLiteral("240305_14:07:09"));
@@ -82,25 +82,25 @@ private slots:
     }
 
     void aWidthBelowOneFallsBackToTheDefault() {
-        CLogDlg page([] { return kTimeStampYearMonthDay; });
+        LogPage page([] { return kTimeStampYearMonthDay; });
         const QTableView& list = *page.findChild<QTableView*>();
-        const int dateDefault = CLogDlg::kDefaultDateTimeDigits *
+        const int dateDefault = LogPage::kDefaultDateTimeDigits *
                                 list.fontMetrics().horizontalAdvance(QLatin1Char('0'));
         QVERIFY(!list.accessibleName().isEmpty());
         QCOMPARE(page.ColumnWidths(),
-                 (std::array<int, 2>{dateDefault, CLogDlg::kDefaultNameWidth}));
+                 (std::array<int, 2>{dateDefault, LogPage::kDefaultNameWidth}));
         page.SetColumnWidths(120, 300);
         QCOMPARE(page.ColumnWidths(), (std::array<int, 2>{120, 300}));
         page.SetColumnWidths(0, -4);
         QCOMPARE(page.ColumnWidths(),
-                 (std::array<int, 2>{dateDefault, CLogDlg::kDefaultNameWidth}));
+                 (std::array<int, 2>{dateDefault, LogPage::kDefaultNameWidth}));
     }
 
     // The user-interface thread is held up (it waits for the producer without running its
     // event loop) while another thread fires 10000 times: the producer finishes all the same,
     // and the page then takes the whole burst in one insertion.
     void aBurstOfFiringsNeverWaitsForThePage() {
-        CLogDlg page([] { return kTimeStampYearMonthDay; });
+        LogPage page([] { return kTimeStampYearMonthDay; });
         LogPageFeed feed;
         feed.SetPage(&page);
         QSignalSpy insertions(&Rows(page), &QAbstractItemModel::rowsInserted);
@@ -132,7 +132,7 @@ private slots:
 
         clock.AdvanceMs(3'600'000);
         {
-            CLogDlg page([] { return kTimeStampYearMonthDay; });
+            LogPage page([] { return kTimeStampYearMonthDay; });
             feed.SetPage(&page);
             QCOMPARE(Rows(page).rowCount(), 2);
             QCOMPARE(Cell(page, 0, 1), QStringLiteral("Later"));
@@ -144,7 +144,7 @@ private slots:
         }
         QCoreApplication::processEvents();
         QCOMPARE(feed.PendingCount(), static_cast<std::size_t>(kMaxRows));
-        CLogDlg next([] { return kTimeStampYearMonthDay; });
+        LogPage next([] { return kTimeStampYearMonthDay; });
         feed.SetPage(&next);
         QCOMPARE(Cell(next, kMaxRows - 1, 1), QStringLiteral("1"));
         QCOMPARE(Cell(next, 0, 0), QStringLiteral("240305_15:07:09"));

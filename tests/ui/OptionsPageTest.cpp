@@ -15,9 +15,9 @@
 #include "base/Clock.h"
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
-#include "triggers/CVolumeManager.h"
-#include "ui/COptionsDlg.h"
+#include "triggers/VolumeManager.h"
 #include "ui/LogonShortcut.h"
+#include "ui/OptionsPage.h"
 
 namespace hushwell {
 
@@ -78,7 +78,7 @@ private slots:
     }
 
     void modifierChangeEnablesApplyAndCancelAndCancelRestoresEveryHotkey() {
-        Select(COptionsDlg::kRecordItem);
+        Select(OptionsPage::kRecordItem);
         QVERIFY(Control<QCheckBox>(*page_, "shift").isChecked());
         Control<QCheckBox>(*page_, "shift").click();
         QVERIFY(Control<QToolButton>(*page_, "apply").isEnabled());
@@ -101,7 +101,7 @@ private slots:
 
     void keyListOffersTheCurrentKeyThenOffThenEveryFreeKey() {
         grabber_.taken.insert({7, 112});  // Alt+Ctrl+Shift+F1 belongs to someone else
-        Select(COptionsDlg::kStopStartItem);
+        Select(OptionsPage::kStopStartItem);
         const QStringList keys = Items(Control<QComboBox>(*page_, "keyList"));
         QCOMPARE(keys.mid(0, 2), QStringList({"F11", "---"}));
         // With Shift: no digits, letters or numeric-pad digits; F11 and F12 are our own
@@ -115,7 +115,7 @@ private slots:
     }
 
     void choosingNoKeyDisablesAHotkeyAcrossARestart() {
-        Select(COptionsDlg::kRegisterItem);
+        Select(OptionsPage::kRegisterItem);
         Choose(Control<QComboBox>(*page_, "keyList"), "---");
         QCOMPARE(grabber_.registered.count(HotkeyList::kRegisterId), std::size_t{0});
         QCOMPARE(Control<QComboBox>(*page_, "keyList").itemText(0), QStringLiteral("---"));
@@ -127,7 +127,7 @@ private slots:
         MakePage();
         QCOMPARE(page_->Applied().hotkeys.Records()[Settings::kRegister].active, std::string("_"));
         QCOMPARE(grabber_.registered.count(HotkeyList::kRegisterId), std::size_t{0});
-        Select(COptionsDlg::kRegisterItem);
+        Select(OptionsPage::kRegisterItem);
         QCOMPARE(Control<QComboBox>(*page_, "keyList").currentText(), QStringLiteral("---"));
 
         // Choosing a key switches it on again.
@@ -137,8 +137,8 @@ private slots:
     }
 
     void applyTurnsARefusedHotkeyOffInEitherPair() {
-        for (const auto item : {COptionsDlg::kRecordSaveItem, COptionsDlg::kStopStartItem}) {
-            const Settings::HotkeyIndex index = COptionsDlg::RecordOfItem(item);
+        for (const auto item : {OptionsPage::kRecordSaveItem, OptionsPage::kStopStartItem}) {
+            const Settings::HotkeyIndex index = OptionsPage::RecordOfItem(item);
             Select(item);
             Choose(Control<QComboBox>(*page_, "keyList"), "F9");
             const int id = page_->Edited().hotkeys.Records()[index].id;
@@ -181,7 +181,7 @@ private slots:
 
     // Cancel puts back every control the user changed, not only the hotkeys.
     void cancelRestoresTheListsTheRatesAndTheLogonBox() {
-        Select(COptionsDlg::kRecordSaveItem);
+        Select(OptionsPage::kRecordSaveItem);
         QComboBox& pre = Control<QComboBox>(*page_, "preRecording");
         QComboBox& length = Control<QComboBox>(*page_, "triggerSoundLength");
         QComboBox& format = Control<QComboBox>(*page_, "filenameFormat");
@@ -197,7 +197,7 @@ private slots:
         TypeInto(up, "123");
         TypeInto(down, "7");
         logon.click();
-        Select(COptionsDlg::kRegisterItem);
+        Select(OptionsPage::kRegisterItem);
         QComboBox& action = Control<QComboBox>(*page_, "action");
         const int actionBefore = action.currentIndex();
         action.setCurrentIndex(actionBefore == 21 ? 22 : 21);
@@ -270,7 +270,7 @@ private slots:
         QCOMPARE(Control<QComboBox>(*page_, "action").currentIndex(), -1);
         QCOMPARE(page_->DateOrder(), 0);
 
-        Select(COptionsDlg::kRegisterItem);  // enables the action list
+        Select(OptionsPage::kRegisterItem);  // enables the action list
         QVERIFY(Control<QComboBox>(*page_, "action").isEnabled());
         QVERIFY(!Control<QComboBox>(*page_, "preRecording").isEnabled());
         Control<QComboBox>(*page_, "action").setCurrentIndex(21);
@@ -325,14 +325,14 @@ private:
     std::string ConfigPath() const { return ConfigFile::PathIn(folder_->path().toStdString()); }
 
     void MakePage() {
-        COptionsDlg::Setup setup;
+        OptionsPage::Setup setup;
         setup.grabber = &grabber_;
         setup.volumeManager = &volume_;
         setup.configPath = ConfigPath();
         setup.startupFolder = (folder_->path() + QStringLiteral("/autostart")).toStdString();
         setup.programPath = "/opt/Hush well/100%/hushwell";
         setup.programName = "hushwell";
-        page_ = std::make_unique<COptionsDlg>(std::move(setup));
+        page_ = std::make_unique<OptionsPage>(std::move(setup));
     }
 
     void Select(int item) { Control<QListWidget>(*page_, "hotkeyList").setCurrentRow(item); }
@@ -356,9 +356,9 @@ private:
     std::unique_ptr<QTemporaryDir> folder_;
     ManualClock clock_;
     SimulatedBackend backend_{clock_};
-    CVolumeManager volume_{backend_};
+    VolumeManager volume_{backend_};
     FakeHotkeyGrabber grabber_;
-    std::unique_ptr<COptionsDlg> page_;
+    std::unique_ptr<OptionsPage> page_;
 };
 
 }  // namespace hushwell

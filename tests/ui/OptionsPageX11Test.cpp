@@ -6,7 +6,7 @@
 
 #include "app/X11HotkeyGrabber.h"
 #include "persistence/ConfigFile.h"
-#include "ui/COptionsDlg.h"
+#include "ui/OptionsPage.h"
 
 namespace hushwell {
 
@@ -28,12 +28,12 @@ private slots:
             QSKIP("no X display");
         }
         QTemporaryDir folder;
-        COptionsDlg::Setup setup;
+        OptionsPage::Setup setup;
         setup.grabber = &grabber;
         setup.configPath = ConfigFile::PathIn(folder.path().toStdString());
-        COptionsDlg page(std::move(setup));
+        OptionsPage page(std::move(setup));
         page.findChild<QListWidget*>(QStringLiteral("hotkeyList"))
-            ->setCurrentRow(COptionsDlg::kStopStartItem);
+            ->setCurrentRow(OptionsPage::kStopStartItem);
         page.findChild<QCheckBox*>(QStringLiteral("alt"))->click();
         QToolButton* cancel = page.findChild<QToolButton*>(QStringLiteral("cancel"));
         QVERIFY(cancel->isEnabled());

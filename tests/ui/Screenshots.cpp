@@ -19,11 +19,11 @@
 
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
-#include "ui/CBrindleDlg.h"
-#include "ui/CLogDlg.h"
-#include "ui/CSettingsDlg.h"
-#include "ui/CtriggerRegEditDlg.h"
+#include "ui/CaptureEditor.h"
+#include "ui/LogPage.h"
 #include "ui/ProgramFileFilter.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TriggerEditor.h"
 #include "ui/WaveformView.h"
 
 namespace {
@@ -61,8 +61,8 @@ bool RenderProgramChooser(const QString& scratch, const QString& path) {
 }
 
 // A few triggers of each kind for the controls page.
-const hushwell::CTriggerList& SampleTriggers() {
-    static hushwell::CTriggerList list;
+const hushwell::TriggerList& SampleTriggers() {
+    static hushwell::TriggerList list;
     struct Sample {
         const char* kind;
         const char* name;
@@ -76,7 +76,7 @@ const hushwell::CTriggerList& SampleTriggers() {
           Sample{"time", "night quiet", "22:30:00", "down 40"},
           Sample{"time", "hourly chime", "01:00:00", "mute"},
           Sample{"level", "too loud", "", "down 20"}, Sample{"level", "blast", "", "mute"}}) {
-        hushwell::CTrigger record;
+        hushwell::Trigger record;
         record.SetActive(true);
         record.triggerKind = sample.kind;
         record.name = sample.name;
@@ -136,16 +136,16 @@ int main(int argc, char** argv) {
 
     QTemporaryDir data;
     hushwell::FakeHotkeyGrabber grabber;
-    hushwell::CSettingsDlg::Setup setup;
+    hushwell::SettingsWindow::Setup setup;
     setup.grabber = &grabber;
     setup.configPath = hushwell::ConfigFile::PathIn(data.path().toStdString());
-    hushwell::CSettingsDlg window(std::move(setup));
+    hushwell::SettingsWindow window(std::move(setup));
     // A selected hotkey shows the page with its controls enabled; a few rows fill the log.
     window.Options()
         .findChild<QListWidget*>(QStringLiteral("hotkeyList"))
-        ->setCurrentRow(hushwell::COptionsDlg::kRecordSaveItem);
+        ->setCurrentRow(hushwell::OptionsPage::kRecordSaveItem);
     for (const char* name : {"doorbell.wav", "ad-jingle.wav", "level 80%", "night quiet"}) {
-        window.LogPage().AddLogEntry(QString::fromLatin1(name));
+        window.Logs().AddLogEntry(QString::fromLatin1(name));
     }
 
     // The capture page shows a recording with the doorbell selected.

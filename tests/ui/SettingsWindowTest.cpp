@@ -7,10 +7,10 @@
 
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
-#include "ui/CBrindleDlg.h"
-#include "ui/CLogDlg.h"
-#include "ui/CSettingsDlg.h"
-#include "ui/CtriggerRegEditDlg.h"
+#include "ui/CaptureEditor.h"
+#include "ui/LogPage.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TriggerEditor.h"
 
 namespace hushwell {
 
@@ -56,8 +56,8 @@ private slots:
             names << tabs.tabText(i);
         }
         QCOMPARE(names, QStringList({"Capture", "Controls", "Options", "Logs"}));
-        QCOMPARE(tabs.widget(CSettingsDlg::kOptionsPage), &window_->Options());
-        QCOMPARE(tabs.widget(CSettingsDlg::kLogsPage), &window_->LogPage());
+        QCOMPARE(tabs.widget(SettingsWindow::kOptionsPage), &window_->Options());
+        QCOMPARE(tabs.widget(SettingsWindow::kLogsPage), &window_->Logs());
         QCOMPARE(window_->size(), QSize(480, 465));  // the stored default
         QCOMPARE(grabber_.registered.size(), std::size_t{4});
     }
@@ -75,34 +75,34 @@ private slots:
 
     void closingHidesAndTheWindowComesBackOnTheLastPage() {
         MakeWindow();
-        window_->ShowPage(CSettingsDlg::kLogsPage);
+        window_->ShowPage(SettingsWindow::kLogsPage);
         QVERIFY(window_->isVisible());
         QVERIFY(window_->close());
         QVERIFY(!window_->isVisible());
         window_->ShowInFront();
         QVERIFY(window_->isVisible());
-        QCOMPARE(window_->CurrentPage(), int{CSettingsDlg::kLogsPage});
+        QCOMPARE(window_->CurrentPage(), int{SettingsWindow::kLogsPage});
 
         // Through a restart: destruction writes the tab, creation selects it again.
         window_.reset();
         QVERIFY(grabber_.registered.empty());  // the options page released the hotkeys
         MakeWindow();
-        QCOMPARE(window_->CurrentPage(), int{CSettingsDlg::kLogsPage});
+        QCOMPARE(window_->CurrentPage(), int{SettingsWindow::kLogsPage});
     }
 
     void placementAndColumnWidthsSurviveARestart() {
         Settings settings;
-        settings.placement = {30, 40, 530, 520, CSettingsDlg::kOptionsPage};
+        settings.placement = {30, 40, 530, 520, SettingsWindow::kOptionsPage};
         settings.logListColumnWidths = {120, 300};
         QVERIFY(ConfigFile::Save(settings, ConfigPath()));
         MakeWindow();
         QCOMPARE(window_->geometry(), QRect(30, 40, 500, 480));
-        QCOMPARE(window_->CurrentPage(), int{CSettingsDlg::kOptionsPage});
-        QCOMPARE(window_->LogPage().ColumnWidths(), (std::array<int, 2>{120, 300}));
+        QCOMPARE(window_->CurrentPage(), int{SettingsWindow::kOptionsPage});
+        QCOMPARE(window_->Logs().ColumnWidths(), (std::array<int, 2>{120, 300}));
 
         window_->show();
         window_->setGeometry(60, 70, 520, 470);
-        window_->LogPage().SetColumnWidths(90, 200);
+        window_->Logs().SetColumnWidths(90, 200);
         window_.reset();
         Settings saved;
         QVERIFY(ConfigFile::Load(saved, ConfigPath()));
@@ -127,7 +127,7 @@ private slots:
     // no less than its own minimum size, and no two overlap. The test runs at 100 % and 200 %.
     void optionsPageFitsTheDefaultSize() {
         MakeWindow();
-        window_->ShowPage(CSettingsDlg::kOptionsPage);
+        window_->ShowPage(SettingsWindow::kOptionsPage);
         QCOMPARE(window_->size(), QSize(480, 465));
         QWidget& page = window_->Options();
         const QList<QWidget*> controls = VisibleControls(page);
@@ -152,15 +152,15 @@ private:
     std::string ConfigPath() const { return ConfigFile::PathIn(folder_->path().toStdString()); }
 
     void MakeWindow() {
-        CSettingsDlg::Setup setup;
+        SettingsWindow::Setup setup;
         setup.grabber = &grabber_;
         setup.configPath = ConfigPath();
-        window_ = std::make_unique<CSettingsDlg>(std::move(setup));
+        window_ = std::make_unique<SettingsWindow>(std::move(setup));
     }
 
     std::unique_ptr<QTemporaryDir> folder_;
     FakeHotkeyGrabber grabber_;
-    std::unique_ptr<CSettingsDlg> window_;
+    std::unique_ptr<SettingsWindow> window_;
 };
 
 }  // namespace hushwell

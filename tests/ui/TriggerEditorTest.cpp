@@ -23,11 +23,11 @@
 #include "persistence/ConfigFile.h"
 #include "persistence/TriggerListFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
-#include "ui/CReplaceAddDialog.h"
-#include "ui/CSettingsDlg.h"
-#include "ui/CtriggerRegEditDlg.h"
 #include "ui/EngineListHandOff.h"
 #include "ui/ProgramFileFilter.h"
+#include "ui/ReplaceOrMergeDialog.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TriggerEditor.h"
 #include "ui/TriggerForm.h"
 #include "ui/TriggerListModel.h"
 #include "wav/WaveFile.h"
@@ -36,16 +36,16 @@ namespace hushwell {
 
 namespace {
 
-CTrigger Sound(const char* name, const char* file) {
-    CTrigger record;
+Trigger Sound(const char* name, const char* file) {
+    Trigger record;
     record.SetActive(true);
     record.name = name;
     record.triggerFile = file;
     return record;
 }
 
-CTrigger Time(const char* name, int hour, int minute) {
-    CTrigger record;
+Trigger Time(const char* name, int hour, int minute) {
+    Trigger record;
     record.SetActive(true);
     record.name = name;
     record.triggerKind = "time";
@@ -53,8 +53,8 @@ CTrigger Time(const char* name, int hour, int minute) {
     return record;
 }
 
-CTrigger Level(const char* name, int level) {
-    CTrigger record;
+Trigger Level(const char* name, int level) {
+    Trigger record;
     record.SetActive(true);
     record.name = name;
     record.triggerKind = "level";
@@ -66,16 +66,16 @@ CTrigger Level(const char* name, int level) {
 // test and whose engine hand-offs are counted.
 struct Page {
     QTemporaryDir folder;
-    CtriggerRegEditDlg page;
+    TriggerEditor page;
     QStringList errors;
     QString chosenFile;
-    int answer = CReplaceAddDialog::kReplace;
+    int answer = ReplaceOrMergeDialog::kReplace;
     int handOvers = 0;
     std::vector<std::uint32_t> cancelled;
 
     Page() {
         page.SetApplicationDataFolder(folder.path().toStdString());
-        CtriggerRegEditDlg::Dialogs dialogs;
+        TriggerEditor::Dialogs dialogs;
         dialogs.error = [this](const QString& text) { errors.push_back(text); };
         dialogs.replaceOrMerge = [this] { return answer; };
         dialogs.openFile = [this](const QString&, const QString&, const QString&) {
@@ -84,10 +84,10 @@ struct Page {
         dialogs.saveFile = dialogs.openFile;
         dialogs.openProgram = [this](const QString&) { return chosenFile; };
         page.SetDialogs(std::move(dialogs));
-        page.SetEngineLink({[this](const CTriggerList&) { ++handOvers; },
+        page.SetEngineLink({[this](const TriggerList&) { ++handOvers; },
                             [this](std::uint32_t serial) { cancelled.push_back(serial); }});
-        CTriggerList list;
-        for (const CTrigger& record :
+        TriggerList list;
+        for (const Trigger& record :
              {Sound("bell", "bell.wav"), Sound("horn", "horn.wav"), Time("noon", 12, 0),
               Time("night", 22, 30), Level("loud", 80)}) {
             list.Add(record);
@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(p.Names(), QStringList({"bell", "horn", "night", "loud", "noon"}));
         QCOMPARE(p.page.SelectedRows(), std::vector<int>{4});
         QCOMPARE(p.cancelled, std::vector<std::uint32_t>{oldSerial});
-        const CTrigger* moved = p.page.WorkingList().Get(TriggerKind::Level, 1);
+        const Trigger* moved = p.page.WorkingList().Get(TriggerKind::Level, 1);
         QVERIFY(moved->serialId != oldSerial);
         QCOMPARE(moved->level, 50);  // the level list starts at "0.50"
         QVERIFY(moved->timeOfDay.SameValue(TriggerTime()));
@@ -171,19 +171,19 @@ private slots:
         p.page.SelectRows({0});
         p.Field<QTimeEdit>("startTime")->setTime(QTime(8, 0, 0));
         p.page.Apply();
-        const CTrigger* bell = p.page.WorkingList().Get(TriggerKind::Sound, 0);
+        const Trigger* bell = p.page.WorkingList().Get(TriggerKind::Sound, 0);
         QVERIFY(bell->startTime.SameValue(TriggerTime(8, 0, 0)));
     }
 
     void ApplyIntoAFullKindLosesNothing() {
         Page p;
-        CTriggerList full;
+        TriggerList full;
         full.SetLimits(2000, 200, 1);
         full.Add(Time("noon", 12, 0));
         full.Add(Level("loud", 80));
         p.page.CopyList(full);
         // The copy keeps the page's limits (2000, 200, 50); fill the level kind to them.
-        CTriggerList levels;
+        TriggerList levels;
         for (int i = 0; i < 60; ++i) {
             levels.Add(Level(QByteArray::number(i).constData(), 20 + i % 70));
         }
@@ -281,11 +281,11 @@ private slots:
         model.dropMimeData(row.get(), Qt::MoveAction, -1, 0, model.IndexOfPosition(0));
         QTRY_COMPARE_WITH_TIMEOUT(p.Names()[0], QString("horn"), 30000);
 
-        CTriggerList other;
+        TriggerList other;
         other.Add(Level("quiet", 30));
         const QString file = p.folder.filePath("more.xml");
         QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
-        p.answer = CReplaceAddDialog::kMerge;
+        p.answer = ReplaceOrMergeDialog::kMerge;
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(file)});
         model.dropMimeData(&files, Qt::CopyAction, -1, 0, QModelIndex());
@@ -352,8 +352,8 @@ private slots:
         p.page.Form().ShowRecord(Sound("door", "door.wav"));
         p.page.Add();
         const QByteArray saved = ReadAll(p.ListFile());
-        p.page.SetWriter({[](const CTriggerList&, const std::string&) { return 11; },
-                          [](const CTriggerList&, const std::string&) { return 11; }});
+        p.page.SetWriter({[](const TriggerList&, const std::string&) { return 11; },
+                          [](const TriggerList&, const std::string&) { return 11; }});
         p.page.SelectRows({0});
         p.page.DeleteSelected();
         QCOMPARE(p.errors, QStringList({"Failed to save the control list"}));
@@ -389,16 +389,16 @@ private slots:
         QCOMPARE(p.errors, QStringList({"Failed to open the control list."}));
         QCOMPARE(p.Names().size(), 5);
         // A drop skips what is not a list and merges what is.
-        CTriggerList other;
+        TriggerList other;
         other.Add(Sound("whistle", "whistle.wav"));
         other.Add(Sound("bell", "bell.wav"));
         const QString good = p.folder.filePath("good.xml");
         QCOMPARE(TriggerListFile::Save(other, good.toStdString()), 0);
-        p.answer = CReplaceAddDialog::kMerge;
+        p.answer = ReplaceOrMergeDialog::kMerge;
         p.page.DropFiles({bad, p.folder.filePath("missing.xml"), good});
         QCOMPARE(p.errors.size(), 1);
         QCOMPARE(p.Names(), QStringList({"bell", "horn", "whistle", "noon", "night", "loud"}));
-        p.answer = CReplaceAddDialog::kReplace;
+        p.answer = ReplaceOrMergeDialog::kReplace;
         p.page.DropFiles({good});
         QCOMPARE(p.Names(), QStringList({"whistle", "bell"}));
         QCOMPARE(p.handOvers, 2);
@@ -462,7 +462,7 @@ private slots:
         const QString file = p.page.SoundFolder() + "/20240305_140709.wav";
         const TriggerTime duration(0, 0, 30);
         QVERIFY(p.page.AddSoundTrigger(file, 1, &duration));
-        const CTrigger* added = p.page.WorkingList().Get(TriggerKind::Sound, 2);
+        const Trigger* added = p.page.WorkingList().Get(TriggerKind::Sound, 2);
         QCOMPARE(added->triggerFile, std::string("20240305_140709.wav"));
         QCOMPARE(added->name, std::string("20240305_140709"));
         QCOMPARE(added->control, std::string("mute"));
@@ -476,7 +476,7 @@ private slots:
         QWidget window;
         window.resize(480, 465);
         auto* tabs = new QTabWidget(&window);
-        auto* page = new CtriggerRegEditDlg;
+        auto* page = new TriggerEditor;
         tabs->addTab(page, "Controls");
         tabs->setGeometry(window.contentsRect().marginsRemoved(QMargins(9, 9, 9, 9)));
         window.show();
@@ -493,13 +493,13 @@ private slots:
         FakeHotkeyGrabber grabber;
         const std::string configPath = ConfigFile::PathIn(folder.path().toStdString());
         auto makeWindow = [&] {
-            CSettingsDlg::Setup setup;
+            SettingsWindow::Setup setup;
             setup.grabber = &grabber;
             setup.configPath = configPath;
-            return std::make_unique<CSettingsDlg>(std::move(setup));
+            return std::make_unique<SettingsWindow>(std::move(setup));
         };
         auto window = makeWindow();
-        CtriggerRegEditDlg& page = window->ControlsPage();
+        TriggerEditor& page = window->ControlsPage();
         QVERIFY(!page.GroupView());
         page.SetColumnWidths({100, 90, 80});
         page.GroupViewAction().trigger();
@@ -525,7 +525,7 @@ private slots:
     // and adds what is new.
     void OpenReplacesOrMerges() {
         Page p;
-        CTriggerList other;
+        TriggerList other;
         other.SetBaseDir("/srv/sounds");
         other.Add(Sound("whistle", "whistle.wav"));
         other.Add(Time("dawn", 6, 0));
@@ -533,13 +533,13 @@ private slots:
         QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
         p.chosenFile = file;
 
-        p.answer = CReplaceAddDialog::kMerge;
+        p.answer = ReplaceOrMergeDialog::kMerge;
         p.page.Open();
         QCOMPARE(p.Names(),
                  QStringList({"bell", "horn", "whistle", "noon", "night", "dawn", "loud"}));
-        QCOMPARE(p.page.WorkingList().BaseDir(), std::string(CTriggerList::kDefaultBaseDir));
+        QCOMPARE(p.page.WorkingList().BaseDir(), std::string(TriggerList::kDefaultBaseDir));
 
-        p.answer = CReplaceAddDialog::kReplace;
+        p.answer = ReplaceOrMergeDialog::kReplace;
         p.page.Open();
         QCOMPARE(p.Names(), QStringList({"whistle", "dawn"}));
         QCOMPARE(p.page.WorkingList().BaseDir(), std::string("/srv/sounds"));
@@ -550,9 +550,9 @@ private slots:
 
     // The replace-or-merge question closed with Escape merges.
     void EscapeInTheReplaceQuestionMerges() {
-        CReplaceAddDialog dialog;
+        ReplaceOrMergeDialog dialog;
         QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
-        QCOMPARE(dialog.Ask(), int{CReplaceAddDialog::kMerge});
+        QCOMPARE(dialog.Ask(), int{ReplaceOrMergeDialog::kMerge});
     }
 
     // The live list's base folder survives the editor: an Apply saves it and hands it back,
@@ -562,7 +562,7 @@ private slots:
         DetectionEngine engine;
         engine.Triggers().SetBaseDir("/home/someone/Sounds");
         engine.Triggers().Add(Sound("bell", "bell.wav"));
-        CtriggerRegEditDlg page;
+        TriggerEditor page;
         page.SetApplicationDataFolder(data.path().toStdString());
         page.AttachEngine(engine);
         QCOMPARE(page.SoundFolder(), QString("/home/someone/Sounds"));
@@ -576,14 +576,14 @@ private slots:
                                   std::string("door bell"), 30000);
         QCOMPARE(engine.Triggers().BaseDir(), std::string("/home/someone/Sounds"));
 
-        CTriggerList other;
+        TriggerList other;
         other.SetBaseDir("/srv/sounds");
         other.Add(Sound("whistle", "whistle.wav"));
         const QString file = data.filePath("other.xml");
         QCOMPARE(TriggerListFile::Save(other, file.toStdString()), 0);
-        CtriggerRegEditDlg::Dialogs dialogs;
+        TriggerEditor::Dialogs dialogs;
         dialogs.error = [](const QString& text) { QFAIL(qPrintable(text)); };
-        dialogs.replaceOrMerge = [] { return int{CReplaceAddDialog::kReplace}; };
+        dialogs.replaceOrMerge = [] { return int{ReplaceOrMergeDialog::kReplace}; };
         dialogs.openFile = [&file](const QString&, const QString&, const QString&) { return file; };
         page.SetDialogs(std::move(dialogs));
         page.Open();
@@ -644,7 +644,7 @@ private slots:
 
     void TheEngineTakesOverTheLatestList() {
         DetectionEngine engine;
-        CtriggerRegEditDlg page;
+        TriggerEditor page;
         page.AttachEngine(engine);
         page.Form().ShowRecord(Time("a", 1, 0));
         page.Add();

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "base/Clock.h"
-#include "triggers/CTrigger.h"
+#include "triggers/Trigger.h"
 
 namespace hushwell::scan {
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint64_t kMsPerSecond = 1000;
 
-std::uint64_t DurationMs(const CTrigger& trigger) {
+std::uint64_t DurationMs(const Trigger& trigger) {
     std::lock_guard lock(trigger.Mutex());
     const std::int64_t seconds = trigger.duration.Seconds();
     return seconds > 0 ? static_cast<std::uint64_t>(seconds) * kMsPerSecond : 0;
@@ -21,18 +21,17 @@ std::uint64_t DurationMs(const CTrigger& trigger) {
 
 ReportingLauncher::ReportingLauncher(const Clock& clock) : clock_(clock) {}
 
-bool ReportingLauncher::StartSoundControl(const CTrigger&, bool) {
+bool ReportingLauncher::StartSoundControl(const Trigger&, bool) {
     ++started_;
     return true;
 }
 
-bool ReportingLauncher::StartTimeControl(const CTrigger&, bool) {
+bool ReportingLauncher::StartTimeControl(const Trigger&, bool) {
     ++started_;
     return true;
 }
 
-ControlLauncher::LevelOutcome ReportingLauncher::ExtendOrStartLevelControl(
-    const CTrigger& trigger) {
+ControlLauncher::LevelOutcome ReportingLauncher::ExtendOrStartLevelControl(const Trigger& trigger) {
     const std::uint64_t now = clock_.TickMs();
     const std::uint64_t end = now + DurationMs(trigger);
     std::uint32_t serial = 0;

@@ -20,9 +20,9 @@ class ReportingLauncher final : public ControlLauncher {
 public:
     explicit ReportingLauncher(const Clock& clock);
 
-    bool StartSoundControl(const CTrigger& trigger, bool idle) override;
-    bool StartTimeControl(const CTrigger& trigger, bool idle) override;
-    LevelOutcome ExtendOrStartLevelControl(const CTrigger& trigger) override;
+    bool StartSoundControl(const Trigger& trigger, bool idle) override;
+    bool StartTimeControl(const Trigger& trigger, bool idle) override;
+    LevelOutcome ExtendOrStartLevelControl(const Trigger& trigger) override;
     void PostTelephoneVerdict(int verdict) override;
 
     int ControlsStarted() const { return started_; }

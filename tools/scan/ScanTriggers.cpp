@@ -61,7 +61,7 @@ bool ScanTriggers::LoadTriggerFile(const std::string& path, std::ostream& warnin
     }
     references_.RebuildReferences(triggers_);
     std::lock_guard listLock(triggers_.Mutex());
-    for (const CTrigger* trigger : triggers_.ActiveRecords(TriggerKind::Sound)) {
+    for (const Trigger* trigger : triggers_.ActiveRecords(TriggerKind::Sound)) {
         std::lock_guard lock(trigger->Mutex());
         if (trigger->referenceIndices.empty()) {
             warnings << "warning: sound trigger \"" << trigger->name << "\" has no usable sound (\""
@@ -77,7 +77,7 @@ bool ScanTriggers::UseReferenceFiles(const std::vector<std::string>& paths, std:
             error = std::move(problem);
             return false;
         }
-        CTrigger trigger;
+        Trigger trigger;
         trigger.SetActive(true);
         trigger.name = fs::path(path).filename().string();
         trigger.triggerKind = "sound";

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "detection/ReferenceSet.h"
-#include "triggers/CTriggerList.h"
+#include "triggers/TriggerList.h"
 
 namespace hushwell::scan {
 
@@ -29,7 +29,7 @@ public:
     // missing, unreadable or of an unacceptable format.
     bool UseReferenceFiles(const std::vector<std::string>& paths, std::string& error);
 
-    CTriggerList& Triggers() { return triggers_; }
+    TriggerList& Triggers() { return triggers_; }
     const ReferenceSet& References() const { return references_; }
     std::vector<float> Thresholds() const;
 
@@ -37,7 +37,7 @@ public:
     static std::string CheckReferenceFile(const std::string& path);
 
 private:
-    CTriggerList triggers_;
+    TriggerList triggers_;
     ReferenceSet references_;
 };
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/CWASAPICaptureLoopback.h"
+#include "audio/LoopbackCapture.h"
 #include "audio/PulseBackend.h"
 #include "audio/SimulatedSignal.h"
 #include "tests/audio/CaptureTestSupport.h"
@@ -65,7 +65,7 @@ protected:
         auto end = Clock::time_point::max();
         while (Clock::now() < end && Clock::now() - start < 30s) {
             std::this_thread::sleep_for(kFeedPeriod);
-            owner_->With([&](CWASAPICaptureLoopback* capture) {
+            owner_->With([&](LoopbackCapture* capture) {
                 if (capture != nullptr) {
                     Take(*capture, heard, start);
                 }
@@ -79,7 +79,7 @@ protected:
         return heard;
     }
 
-    static void Take(CWASAPICaptureLoopback& capture, Heard& heard, Clock::time_point start) {
+    static void Take(LoopbackCapture& capture, Heard& heard, Clock::time_point start) {
         WaveFormat format;
         while (CaptureBlock block = capture.PopFeedBlock(format)) {
             const std::size_t frames = block.PayloadSize() / format.blockAlign;
@@ -127,7 +127,7 @@ TEST_F(CaptureLoopbackE2ETest, PlayedToneArrivesInTheFeedWithItsFrequencyAndLeve
         "started\n",
         blocks.size(), blocks[blocks.size() / 2], heard.firstLoudMs);
     // The history holds the same audio as the feed.
-    owner_->With([](CWASAPICaptureLoopback* capture) {
+    owner_->With([](LoopbackCapture* capture) {
         EXPECT_GT(capture->HistoryBytes(), 0u);
         EXPECT_LE(capture->HistoryBytes(), capture->HistoryCap());
         return 0;
@@ -140,7 +140,7 @@ TEST_F(CaptureLoopbackE2ETest, FollowsASwitchOfTheDefaultSink) {
     ASSERT_FALSE(module.empty());
     ASSERT_TRUE(e2e::SetDefaultSink(other));
     const bool followed = test::Eventually([&] {
-        return owner_->With([&](CWASAPICaptureLoopback* c) {
+        return owner_->With([&](LoopbackCapture* c) {
             return c != nullptr && !c->IsSwitching() && c->EndpointId() == other;
         });
     });
@@ -155,17 +155,17 @@ TEST_F(CaptureLoopbackE2ETest, FollowsASwitchOfTheDefaultSink) {
 
     // Removing the default sink leaves the sandbox's own sink as the default, and capture
     // goes back to it with its queues.
-    const std::uint64_t before = owner_->With(
-        [](CWASAPICaptureLoopback* c) { return c != nullptr ? c->HistoryBytes() : 0; });
+    const std::uint64_t before =
+        owner_->With([](LoopbackCapture* c) { return c != nullptr ? c->HistoryBytes() : 0; });
     e2e::UnloadModule(module);
     EXPECT_TRUE(test::Eventually([&] {
-        return owner_->With([&](CWASAPICaptureLoopback* c) {
+        return owner_->With([&](LoopbackCapture* c) {
             return c != nullptr && !c->IsSwitching() && c->EndpointId() == sink_;
         });
     }));
     EXPECT_EQ(owner_->End(), CaptureSessionEnd::Refused);  // still running
     ExpectTone(DrainWhile("paplay -d " + sink_ + " " + wav.string()), 700.0, 0.4);
-    owner_->With([&](CWASAPICaptureLoopback* c) {
+    owner_->With([&](LoopbackCapture* c) {
         EXPECT_GT(c->HistoryBytes(), before);
         return 0;
     });

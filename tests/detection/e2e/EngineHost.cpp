@@ -26,12 +26,12 @@
 #include "detection/FiringSink.h"
 #include "detection/ThreadEngineTimers.h"
 #include "persistence/TriggerListFile.h"
-#include "triggers/CControlRunner.h"
-#include "triggers/CTrigger.h"
-#include "triggers/CTriggerList.h"
-#include "triggers/CVolumeManager.h"
+#include "triggers/ControlRunner.h"
 #include "triggers/EventLog.h"
 #include "triggers/ProcessLauncher.h"
+#include "triggers/Trigger.h"
+#include "triggers/TriggerList.h"
+#include "triggers/VolumeManager.h"
 
 namespace hushwell {
 namespace {
@@ -70,8 +70,8 @@ bool SplitSeconds(std::string_view option, std::string& text, int& seconds) {
     return seconds >= 0;
 }
 
-CTrigger MutingTrigger(const std::string& kind, const std::string& name, int seconds) {
-    CTrigger trigger;
+Trigger MutingTrigger(const std::string& kind, const std::string& name, int seconds) {
+    Trigger trigger;
     trigger.SetActive(true);
     trigger.name = name;
     trigger.triggerKind = kind;
@@ -80,7 +80,7 @@ CTrigger MutingTrigger(const std::string& kind, const std::string& name, int sec
     return trigger;
 }
 
-bool AddTrigger(CTriggerList& list, std::string_view flag, std::string_view value) {
+bool AddTrigger(TriggerList& list, std::string_view flag, std::string_view value) {
     std::string text;
     int seconds = 0;
     if (!SplitSeconds(value, text, seconds)) {
@@ -92,20 +92,20 @@ bool AddTrigger(CTriggerList& list, std::string_view flag, std::string_view valu
         return false;
     }
     if (flag == "--sound") {
-        CTrigger trigger =
+        Trigger trigger =
             MutingTrigger("sound", std::filesystem::path(text).stem().string(), seconds);
         trigger.triggerFile = text;
         list.Add(trigger);
         return true;
     }
     if (flag == "--level") {
-        CTrigger trigger = MutingTrigger("level", "level " + text, seconds);
+        Trigger trigger = MutingTrigger("level", "level " + text, seconds);
         trigger.level = std::stoi(text);
         list.Add(trigger);
         return true;
     }
     if (flag == "--time") {
-        CTrigger trigger = MutingTrigger("time", "time " + text, seconds);
+        Trigger trigger = MutingTrigger("time", "time " + text, seconds);
         if (trigger.timeOfDay.Parse(text) != TriggerTime::kParsed) {
             return false;
         }
@@ -124,7 +124,7 @@ int Usage() {
 
 int Run(int argc, char** argv) {
     std::string folder;
-    CTriggerList triggers;
+    TriggerList triggers;
     bool writeTriggers = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view flag = argv[i];
@@ -156,7 +156,7 @@ int Run(int argc, char** argv) {
     SetUpLogPath(folder);
     WriteLogLine("Starting.");
     PulseBackend backend;
-    CVolumeManager volume(backend);
+    VolumeManager volume(backend);
     ProcessLauncher opener;
     PrintingSink firings;
     DetectionEngine* running = nullptr;
@@ -172,7 +172,7 @@ int Run(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     engine.ShutdownEngine();
-    CControlRunner::WaitForAllWorkers(kWorkersEndWait);
+    ControlRunner::WaitForAllWorkers(kWorkersEndWait);
     volume.WaitUntilIdle(kWorkersEndWait);
     WriteLogLine("Quitting.");
     return 0;

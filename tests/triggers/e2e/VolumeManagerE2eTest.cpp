@@ -21,7 +21,7 @@
 #include "audio/PulseBackend.h"
 #include "base/Event.h"
 #include "tests/support/Eventually.h"
-#include "triggers/CVolumeManager.h"
+#include "triggers/VolumeManager.h"
 
 namespace hushwell {
 namespace {
@@ -100,7 +100,7 @@ double MsSince(SteadyClock::time_point start) {
 // as the control runners do.
 class ThreadControl {
 public:
-    ThreadControl(CVolumeManager& manager, std::function<void()> apply, std::function<void()> undo)
+    ThreadControl(VolumeManager& manager, std::function<void()> apply, std::function<void()> undo)
         : manager_(manager), apply_(std::move(apply)), undo_(std::move(undo)) {
         manager_.AddControlEvents(&suspend_, &resume_);
         apply_();
@@ -128,7 +128,7 @@ private:
         }
     }
 
-    CVolumeManager& manager_;
+    VolumeManager& manager_;
     std::function<void()> apply_;
     std::function<void()> undo_;
     Event stop_;
@@ -160,7 +160,7 @@ protected:
     }
 
     void StartManager() {
-        manager_ = std::make_unique<CVolumeManager>(*backend_);
+        manager_ = std::make_unique<VolumeManager>(*backend_);
         ASSERT_TRUE(manager_->WaitUntilIdle(kDeadline));
         ASSERT_EQ(manager_->BoundDeviceId(), sink_);
     }
@@ -181,7 +181,7 @@ protected:
     std::string sink_;
     std::optional<std::string> otherModule_;
     std::unique_ptr<PulseBackend> backend_;
-    std::unique_ptr<CVolumeManager> manager_;
+    std::unique_ptr<VolumeManager> manager_;
 };
 
 TEST_F(VolumeManagerE2eTest, MuteAndOnePercentStepsAsPactlReadsThem) {

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QIcon>
+#include <QMenu>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/QtEngineTimers.h"
+#include "app/TrayIconOwner.h"
+#include "app/TrayMenu.h"
+#include "ui/HotkeyList.h"
+
+class QSocketNotifier;
+
+namespace hushwell {
+
+class AudioBackend;
+class SettingsWindow;
+class VolumeManager;
+class HotkeyGrabber;
+class TrayEngine;
+
+// The program's tray window: it carries the detection engine and its timers, shows the tray
+// menu of the current run state and carries out its commands, receives the four global
+// hotkeys, and owns the settings window (whose options page holds the configuration and
+// registers the hotkeys).
+//
+// User-interface thread only, except the engine's timer calls (see QtEngineTimers).
+class TrayWindow : public TrayIconOwner {
+    Q_OBJECT
+public:
+    using EngineFactory = std::function<std::unique_ptr<TrayEngine>(QtEngineTimers& timers)>;
+
+    struct Setup {
+        EngineFactory makeEngine;
+        // The hotkey service; when null the window makes one (desktop portal, else X11).
+        HotkeyGrabber* grabber = nullptr;
+        // The program-wide volume manager, given the ramp rates; may be null.
+        VolumeManager* volumeManager = nullptr;
+        // Plays the sound editor's sounds; may be null.
+        AudioBackend* backend = nullptr;
+        std::string configPath;
+        std::string manualPath;
+        // For the launch-at-logon entry; either name empty means there is none.
+        std::string startupFolder;
+        std::string programPath;
+        std::string programName;
+    };
+
+    explicit TrayWindow(Setup setup, QObject* parent = nullptr);
+    ~TrayWindow() override;
+
+    // Window creation: adds the tray icon; logs once when there is no tray to show it in.
+    void Create();
+    void StartEngine();
+    // Creates the settings window, hidden; its creation loads the configuration file,
+    // registers the hotkeys and sets the ramp rates.
+    void CreateSettingsWindow();
+
+    // A tray menu command (TrayCommand ids); unknown ids are ignored.
+    void OnCommand(int command);
+    // A global hotkey press by id.
+    void OnHotkey(int id);
+    // What a hotkey of that action does (also the program's command options).
+    void OnHotkeyAction(HotkeyAction action);
+    // The orderly end: stops the engine (undoing running controls), removes the icon, destroys
+    // the settings window (which releases the hotkeys and saves the configuration) and logs
+    // "Quitting.". Runs once; emits ShutdownFinished.
+    void Shutdown();
+
+    RunState State() const { return runState_; }
+    // The number of active triggers in detection's live list (0 without an engine).
+    int ActiveTriggerCount();
+    QMenu& Menu() { return menu_; }
+    // The settings window; exists from CreateSettingsWindow until Shutdown.
+    SettingsWindow& SettingsDialog() { return *settingsWindow_; }
+    QtEngineTimers& Timers() { return timers_; }
+    bool IsShutDown() const { return shutDown_; }
+
+signals:
+    void ShutdownFinished();
+
+protected:
+    void OnTrayLButtonDblClk() override;
+    void OnTrayRButtonClick() override;
+
+    // Dialogs, virtual so tests can see them without modal windows.
+    virtual void ShowAbout();
+    virtual void ShowMessage(const QString& text);
+    // Opens a document with the desktop's handler; false when that could not be started.
+    virtual bool OpenDocument(const QString& path);
+
+private:
+    void BuildMenu();
+    void SetRunState(RunState state);
+    void Stop();
+    void Start();
+    void OpenHelp();
+    void ShowSettingsPage(int page);
+    void PostCaptureCommand(int command);
+    void MakeGrabber();
+    void MakeX11Grabber();
+
+    Setup setup_;
+    QIcon icon_;
+    RunState runState_ = RunState::Running;
+    QtEngineTimers timers_;
+    std::unique_ptr<TrayEngine> engine_;
+    QMenu menu_;
+    // The grabber outlives the settings window, which releases its hotkeys when destroyed.
+    std::unique_ptr<HotkeyGrabber> ownGrabber_;
+    HotkeyGrabber* grabber_ = nullptr;
+    std::unique_ptr<QSocketNotifier> hotkeyNotifier_;
+    std::unique_ptr<SettingsWindow> settingsWindow_;
+    bool shutDown_ = false;
+};
+
+}  // namespace hushwell

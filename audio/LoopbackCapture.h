@@ -1,0 +1,252 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "audio/AudioSessionEvents.h"
+#include "audio/CaptureBlock.h"
+#include "audio/EndpointNotificationClient.h"
+#include "base/Event.h"
+#include "wav/WaveFormat.h"
+
+namespace hushwell {
+
+class AudioBackend;
+class AudioClient;
+class AudioEndpoint;
+class AudioSessionControl;
+class CaptureClient;
+
+// Records everything the default output plays, through a loopback stream on it, and keeps it
+// in two first-in first-out queues of CaptureBlocks:
+// - the detector feed, which the owner drains (PopFeedBlock), told by the feed listener
+//   whenever packets were added to it, and
+// - the history, a rolling window of the last 40 seconds that the sound editor freezes (hold)
+//   and copies out into the owner's snapshot buffer (snapshot request).
+// Its own capture thread sleeps until the stream signals that packets have arrived (an
+// event-driven stream), then drains every packet waiting; it wakes for nothing else than
+// packets, a snapshot request, a switch and the shutdown. When the output is removed, changes
+// its format or another output becomes the default, the thread reopens the stream on the
+// default output; the queues survive the switch (unless the new output's format differs, in
+// which case audio in the old format is dropped so that every block in the queues is in the
+// current mix format).
+//
+// Calling order (the owner's runner thread; RunCaptureSession in CaptureOwnerSequence.h runs
+// the whole sequence): constructor, OpenStream, BeginCapture, WaitForCaptureEnd (returns once
+// RequestShutdown was called or capture ended on its own), CloseStream, destructor.
+//
+// Lock order: the owner's capture lock, then the queue lock, then at most the flag locks
+// (which are only ever taken inside the queue lock by the capture thread, and never while
+// taking the queue lock).
+class LoopbackCapture final : private AudioSessionEvents, private EndpointNotificationClient {
+public:
+    // The history window, and the snapshot buffer the owner allocates (in seconds of audio).
+    static constexpr std::uint32_t kHistorySeconds = 40;
+    static constexpr std::uint32_t kSnapshotSeconds = 60;
+    // The stream's requested buffer.
+    static constexpr std::chrono::milliseconds kEngineLatency{100};
+    // How long a switch waits for the default output to settle after the first switch.
+    static constexpr std::chrono::milliseconds kSwitchCompleteTimeout{500};
+
+    // The sample types DetectSampleType finds (the numbers are those the editor compares).
+    static constexpr int kSampleTypeFloat32 = 0;
+    static constexpr int kSampleTypePcm16 = 1;
+
+    // Why the capture thread ended.
+    enum class EndReason {
+        Running,       // not started yet, or still capturing
+        Shutdown,      // RequestShutdown
+        SwitchFailed,  // following the default output failed (none, unacceptable format, ...)
+    };
+
+    // --- Owner's runner thread ---
+
+    // The backend must outlive the object. `endpoint` is the output to capture (the default
+    // output when the owner looked); with `streamSwitching` the object follows default-output
+    // changes, device removal and format changes.
+    LoopbackCapture(AudioBackend& backend, std::shared_ptr<AudioEndpoint> endpoint,
+                    bool streamSwitching);
+    // Ends the capture thread if it still runs and releases what OpenStream acquired.
+    ~LoopbackCapture() override;
+    LoopbackCapture(const LoopbackCapture&) = delete;
+    LoopbackCapture& operator=(const LoopbackCapture&) = delete;
+
+    // Opens the loopback stream (event-driven, 100 ms buffer, the endpoint's mix format) and,
+    // with stream switching, registers for session and default-output notifications. Clears
+    // hold, request and ready. False at the first failing step.
+    bool OpenStream();
+    // Called on the capture thread after each wake-up that added packets to the detector feed,
+    // once for all of them, outside the object's locks. It may pop the feed (PopFeedBlock) and
+    // must not wait for anything that waits for capture. Set it before BeginCapture.
+    void SetFeedListener(std::function<void()> listener);
+    // Starts the stream and the capture thread. The snapshot buffer stays the owner's; it must
+    // outlive the capture thread and hold at least the history cap (40 s of the mix format),
+    // otherwise BeginCapture fails. The owner allocates kSnapshotSeconds of the mix format.
+    bool BeginCapture(std::span<std::uint8_t> snapshotBuffer);
+    // Waits without time-out for the capture thread to end (at once if it never started).
+    void WaitForCaptureEnd();
+    // Releases the stream and unregisters the notifications. The capture thread must have
+    // ended (WaitForCaptureEnd); calling it twice is harmless.
+    void CloseStream();
+
+    // --- Any thread (the owner under its capture lock) ---
+
+    // Signals the shutdown event and stops the stream; the capture thread leaves its loop at
+    // its next wait and frees both queues.
+    void RequestShutdown();
+    EndReason CaptureEndReason() const;
+    // True from a notification that asks for a switch until the capture thread has made it.
+    bool IsSwitching() const;
+    // The id of the output being captured (it changes with a switch).
+    std::string EndpointId() const;
+
+    // --- The feed's reader: the feed listener, or the owner under its capture lock ---
+
+    // Removes and returns the oldest block of the detector feed; a null block when it is empty.
+    // The caller owns the block. The second form also gives the mix format the block is in,
+    // read under the same lock, so a switch in between cannot mismatch the two.
+    CaptureBlock PopFeedBlock();
+    CaptureBlock PopFeedBlock(WaveFormat& blockFormat);
+    // The current mix format and its frame size (bytes per sample x channels).
+    WaveFormat MixFormat() const;
+    std::uint32_t FrameSize() const;
+
+    // --- User-interface thread (the sound editor), under the owner's capture lock ---
+
+    // Classifies the mix format: 16-bit integer PCM (plain or extensible) gives
+    // kSampleTypePcm16, 32-bit float (plain or extensible) kSampleTypeFloat32, and true;
+    // anything else false (the sample type is then left as it was).
+    bool DetectSampleType();
+    int SampleType() const;
+
+    // Snapshot handshake. Hold stops the trimming of the history, so it grows while the user
+    // records; a request wakes the capture thread, which copies the whole history (oldest
+    // first, as much as fits) into the snapshot buffer, clears request and hold, and
+    // then publish the frame count and the ready flag. A history that outgrows the snapshot
+    // buffer forces a snapshot by itself.
+    // SetHold(true) also clears the frame count and then the ready flag; RequestSnapshot(true)
+    // also clears the ready flag and then the frame count.
+    void SetHold(bool on);
+    void RequestSnapshot(bool on);
+    void SetSnapshotReady(bool ready);
+    bool IsSnapshotReady() const;
+    std::uint32_t SnapshotFrameCount() const;
+    bool IsHolding() const;
+    bool IsSnapshotRequested() const;
+    // The snapshot buffer given to BeginCapture; read it only after IsSnapshotReady was seen
+    // true, and only while the object is in the owner's capture slot.
+    std::span<const std::uint8_t> SnapshotBuffer() const;
+    // The mix format of the samples in the last published snapshot.
+    WaveFormat SnapshotFormat() const;
+
+    // --- Observations (any thread; diagnostics and tests) ---
+
+    std::uint64_t FeedBytes() const;
+    std::uint64_t HistoryBytes() const;
+    std::size_t FeedBlockCount() const;
+    std::size_t HistoryBlockCount() const;
+    // nSamplesPerSec x frame size x 40, fixed at BeginCapture.
+    std::uint64_t HistoryCap() const;
+    // Frames of every packet processed since the capture thread started.
+    std::uint64_t CapturedFrames() const;
+
+private:
+    // --- Audio layer notification thread: only set flags and signal events, never block ---
+    void OnSessionDisconnected(DisconnectReason reason) override;
+    void OnDefaultDeviceChanged(DataFlow flow, Role role, const std::string& deviceId) override;
+    void SignalSwitch();
+
+    // --- Owner's runner thread (OpenStream) and capture thread (switch) ---
+    bool ConfigureEngine();
+    bool RegisterSessionEvents();
+    void ReleaseStream();
+
+    // --- Capture thread ---
+    void CaptureThread();
+    bool DrainPackets();
+    bool ProcessPacket(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
+    void ServeIdleSnapshotRequest();
+    bool SwitchToDefaultEndpoint();
+    bool OpenDefaultEndpoint();
+    bool FailSwitch();
+    bool AdoptMixFormat(const WaveFormat& format);
+    void ClearQueuesLocked();
+    // Snapshot steps, run for every packet inside the queue lock.
+    void ForceSnapshotIfHistoryFull();
+    std::uint64_t CopySnapshotIfRequested();
+    void TrimHistory();
+    void TrimFeed();
+    void PublishSnapshot(std::uint64_t bytesCopied);
+
+    // The default output followed is the one for the console role.
+    static constexpr Role kFollowedRole = Role::Console;
+    // Attempts a switch makes while the server keeps naming new defaults.
+    static constexpr int kSwitchAttempts = 3;
+
+    AudioBackend& backend_;
+    const bool streamSwitching_;
+
+    // The stream objects. Replaced by the capture thread during a switch; the client lock
+    // guards the pointers so that RequestShutdown may stop the client from another thread.
+    mutable std::mutex clientMutex_;
+    std::shared_ptr<AudioEndpoint> endpoint_;
+    std::unique_ptr<AudioClient> audioClient_;
+    std::unique_ptr<CaptureClient> captureClient_;
+    std::unique_ptr<AudioSessionControl> sessionControl_;
+    bool endpointCallbackRegistered_ = false;
+    std::uint32_t engineBufferFrames_ = 0;  // as the stream reported it; informational
+
+    std::thread captureThread_;
+    std::function<void()> feedListener_;  // set before the thread starts, read by it only
+    Event shutdownEvent_{Event::Mode::AutoReset};
+    Event switchEvent_{Event::Mode::AutoReset};
+    // Signalled by the stream when packets have arrived; shared with every stream the object
+    // opens (a stream left behind by a switch may still signal it, which costs one empty drain).
+    const std::shared_ptr<Event> packetEvent_ = std::make_shared<Event>(Event::Mode::AutoReset);
+    // Signalled by RequestSnapshot(true), so that a request is served without new packets.
+    Event snapshotEvent_{Event::Mode::AutoReset};
+    // Set when the default output has settled; the first switch of an object never waits.
+    Event switchCompleteEvent_{Event::Mode::ManualReset, true};
+    // Set by the notification callbacks while a switch is pending, cleared when it ends.
+    std::atomic<bool> inSwitch_{false};
+    // Counts the notifications that asked for a switch, so that one arriving while a switch runs
+    // is not forgotten when that switch ends.
+    std::atomic<std::uint64_t> switchRequests_{0};
+    std::atomic<EndReason> endReason_{EndReason::Running};
+
+    // Queue lock: both queues, their byte totals, the mix format and everything derived from
+    // it, the history cap, the snapshot buffer and the counters.
+    mutable std::mutex queueMutex_;
+    WaveFormat mixFormat_{};
+    std::uint32_t frameSize_ = 0;
+    int sampleType_ = kSampleTypeFloat32;
+    std::uint64_t historyCap_ = 0;
+    std::span<std::uint8_t> snapshotBuffer_;
+    std::deque<CaptureBlock> history_;
+    std::uint64_t historyBytes_ = 0;
+    std::deque<CaptureBlock> feed_;
+    std::uint64_t feedBytes_ = 0;
+    std::uint64_t capturedFrames_ = 0;
+    WaveFormat snapshotFormat_{};
+
+    // The snapshot flags, each under its own lock (taken inside the queue lock by the capture
+    // thread; alone by the user-interface thread).
+    mutable std::mutex holdMutex_;
+    bool hold_ = false;
+    mutable std::mutex requestMutex_;
+    bool snapshotRequest_ = false;
+    mutable std::mutex readyMutex_;
+    bool snapshotReady_ = false;
+    mutable std::mutex frameCountMutex_;
+    std::uint32_t snapshotFrameCount_ = 0;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <mutex>
+#include <string>
+
+#include "ui/Configuration.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QToolButton;
+
+namespace hushwell {
+
+class Clock;
+
+class VolumeManager;
+class HotkeyGrabber;
+
+// The "Options" page: edits the four global hotkeys, the capture page's shortcut settings,
+// launch at logon and the volume ramp rates, and owns the configuration the other pages read.
+// It keeps the configuration twice: as applied (in force, written to the file) and as
+// edited (what the controls show). Apply and Cancel are enabled exactly while the two differ.
+// Hotkey edits take effect on the grabber at once; Apply and Cancel settle the rest. Where the
+// desktop answers a registration later (a portal asking the user), a refusal turns the record
+// off then, as an early one does, and the rows show what the desktop bound in the end.
+//
+// --- User-interface thread: everything but DateOrder.
+// --- Any thread: DateOrder (the log page asks from the detection thread).
+// Configuration lock: the applied and edited configurations; taken whenever the applied one
+// is replaced and by DateOrder.
+class OptionsPage final : public QWidget {
+    Q_OBJECT
+public:
+    // Rows of the hotkey list.
+    enum HotkeyItem { kRecordSaveItem = 0, kRegisterItem = 1, kRecordItem = 2, kStopStartItem = 3 };
+    static constexpr int kHotkeyItemCount = 4;
+    // The entry of the key list that switches a hotkey off.
+    static constexpr const char* kNoKey = "---";
+    // Opens the tool tip of a hotkey row that the desktop reports bound.
+    static constexpr const char* kBoundTriggerLabel = "Bound by the desktop";
+
+    struct Setup {
+        HotkeyGrabber* grabber = nullptr;        // required; outlives the page
+        VolumeManager* volumeManager = nullptr;  // given the ramp rates; may be null
+        std::string configPath;
+        std::string startupFolder;  // where the launch-at-logon entry goes; may be empty
+        std::string programPath;
+        std::string programName;
+        // The capture page's ticks and local time (settings window only); null: the system's.
+        const Clock* clock = nullptr;
+    };
+
+    // Loads the configuration file, registers the applied hotkeys, shows the values and hands
+    // the ramp rates to the volume manager.
+    explicit OptionsPage(Setup setup, QWidget* parent = nullptr);
+    // Releases the hotkeys.
+    ~OptionsPage() override;
+
+    // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon and rates.
+    static bool IsSameConfig(const Configuration& a, const Configuration& b);
+    // The record each hotkey list row shows.
+    static Settings::HotkeyIndex RecordOfItem(int item);
+
+    // The date order of recording names and log dates (0 "mmddyy", 1 "ddmmyy", 2 "yymmdd").
+    int DateOrder() const;
+
+    const Configuration& Applied() const { return applied_; }
+    const std::string& ConfigPath() const { return setup_.configPath; }
+    const Configuration& Edited() const { return edited_; }
+    // The action of a pressed hotkey id.
+    HotkeyAction HotkeyActionFor(int id) const;
+
+    // Window state kept with the configuration but not edited here: the settings window's
+    // placement and tab and the two lists' column widths. Stored in both copies, so that
+    // Apply does not bring back older values.
+    void StoreTab(int tab);
+    void StorePlacement(const WindowPlacementSetting& placement);
+    void StoreLogColumnWidths(const std::array<std::int32_t, 2>& widths);
+    // The controls page's three column widths and its group view ("v" on, empty off).
+    void StoreTriggerListView(const std::array<std::int32_t, 3>& widths, bool groupView);
+    // Writes the applied configuration to the file.
+    void SaveConfiguration() const;
+
+    void Apply();
+    void Cancel();
+
+private:
+    void BuildControls();
+    void FillFixedLists();
+    void ConnectControls();
+    void ShowAppliedValues();
+    void UpdateButtons();
+    void ApplyRampRates(const std::string& upRate, const std::string& downRate);
+
+    int SelectedItem() const;
+    HotkeyRecord& EditedRecordOf(int item);
+    void OnHotkeySelected(int item);
+    void EnableShortcutGroups(int item);
+    void FillKeyList(int item);
+    void ShowKeyList(int item);
+    void ShowBoundTriggers();
+    void OnHotkeySettled(int id, bool bound);
+    void OnModifierToggled(int bit, bool checked);
+    void OnKeyChosen(int index);
+    void OnRateEdited(QLineEdit& box, std::string& rate);
+    // Registers an active record with a key from 1 to 254; a refusal turns it off.
+    void RegisterRecord(HotkeyRecord& record);
+    void ReRegisterPairOf(int item);
+    void ApplyLaunchAtLogon();
+
+    Setup setup_;
+    mutable std::recursive_mutex configLock_;
+    Configuration applied_;
+    Configuration edited_;
+
+    QListWidget* hotkeyList_ = nullptr;
+    QCheckBox* alt_ = nullptr;
+    QCheckBox* ctrl_ = nullptr;
+    QCheckBox* shift_ = nullptr;
+    QComboBox* keyList_ = nullptr;
+    QLabel* preRecordingLabel_ = nullptr;
+    QComboBox* preRecording_ = nullptr;
+    QLabel* triggerSoundLabel_ = nullptr;
+    QComboBox* triggerSoundLength_ = nullptr;
+    QLabel* filenameLabel_ = nullptr;
+    QComboBox* filenameFormat_ = nullptr;
+    QLabel* filenameSuffix_ = nullptr;
+    QLabel* actionLabel_ = nullptr;
+    QComboBox* action_ = nullptr;
+    QCheckBox* launchAtLogon_ = nullptr;
+    QLineEdit* upRate_ = nullptr;
+    QLineEdit* downRate_ = nullptr;
+    QToolButton* apply_ = nullptr;
+    QToolButton* cancel_ = nullptr;
+};
+
+}  // namespace hushwell
