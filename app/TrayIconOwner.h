@@ -12,7 +12,7 @@ namespace hushwell {
 
 // The owner of the notification-area icon. It turns the icon's activations into single
 // clicks, double clicks and right clicks. Tray hosts report most clicks as plain activations
-// (a double click arrives as two), so a single click is reported only when timer 4 (the
+// (a double click arrives as two), so a single click is reported only when the click timer (the
 // desktop's double-click time) has run out without a second one; a second activation before
 // then is a double click, and no single click precedes it.
 //
@@ -24,9 +24,6 @@ namespace hushwell {
 class TrayIconOwner : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kIconId = 100;
-    static constexpr int kClickTimerId = 4;
-
     explicit TrayIconOwner(QObject* parent = nullptr);
     ~TrayIconOwner() override;
 
@@ -56,7 +53,7 @@ private:
 
     QSystemTrayIcon trayIcon_;
     StatusNotifierItem notifierItem_;
-    QTimer clickTimer_;  // timer 4
+    QTimer clickTimer_;  // a single click waits for it
     bool doubleClickSeen_ = false;
 };
 

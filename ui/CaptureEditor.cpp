@@ -502,8 +502,8 @@ void CaptureEditor::StopRecording() {
     snapshotPollTimer_.start(0);
 }
 
-// Timer 2020: while recording, looks for a snapshot the capture forced; after a stop, waits for
-// the requested one (a time-out keeps the previous sound).
+// The snapshot poll: while recording, looks for a snapshot the capture forced; after a stop, waits
+// for the requested one (a time-out keeps the previous sound).
 void CaptureEditor::OnSnapshotPoll() {
     if (stopWaitsLeft_ > 0) {
         if (TakeSnapshotIfReady()) {
@@ -618,7 +618,7 @@ void CaptureEditor::RecordAndSave() {
     recordAndSaveTimer_.start(waitSec * 1000 + kExtraMs);
 }
 
-// Timer 2100: stops the recording; the save follows once its snapshot is in.
+// The record-and-save timer: stops the recording; the save follows once its snapshot is in.
 void CaptureEditor::OnRecordAndSaveTimer() {
     recordAndSaveTimer_.stop();
     if (!IsEnabled(kStop)) {

@@ -36,8 +36,8 @@ class WaveformView;
 // hands a saved sound to the trigger list editor (RegisterRequested).
 //
 // Nothing here waits on the user-interface thread: files are read and written and snapshots
-// converted by a UiWorker; the snapshot is awaited by polling (timer 2020); the player runs on
-// its own thread and reports the end of a play back to this thread.
+// converted by a UiWorker; the snapshot is awaited by polling (the snapshot poll timer); the player
+// runs on its own thread and reports the end of a play back to this thread.
 //
 // --- User-interface thread: everything.
 // The capture object is only used inside the owner's capture lock (CaptureAccess), for the
@@ -60,14 +60,10 @@ public:
         kRegister = 21011,
     };
 
-    // Timer ids and periods.
-    static constexpr int kPlayProgressTimerId = 2010;
+    // Timer periods.
     static constexpr int kPlayProgressMs = 50;
-    static constexpr int kSnapshotPollTimerId = 2020;
     static constexpr int kSnapshotPollMs = 300;
-    static constexpr int kClockTimerId = 2030;
     static constexpr int kClockMs = 500;
-    static constexpr int kRecordAndSaveTimerId = 2100;
     // After a stop the snapshot is awaited this often, this many times.
     static constexpr int kStopWaitMs = 100;
     static constexpr int kStopWaitTries = 100;
