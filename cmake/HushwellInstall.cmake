@@ -12,6 +12,9 @@ set(HUSHWELL_APPSTREAM_ID io.github.hushwell.Hushwell)
 set(HUSHWELL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/hushwell)
 
 install(FILES ${HUSHWELL_MANUAL} DESTINATION ${HUSHWELL_DOC_DIR})
+# The licence as Debian expects it: a machine-readable copyright file beside the manual, which
+# names GPL-3.0-or-later and points to the full text among the system's common licences.
+install(FILES ${HUSHWELL_RESOURCES}/copyright DESTINATION ${HUSHWELL_DOC_DIR})
 install(FILES ${HUSHWELL_RESOURCES}/${HUSHWELL_DESKTOP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${HUSHWELL_RESOURCES}/${HUSHWELL_APPSTREAM_ID}.metainfo.xml
