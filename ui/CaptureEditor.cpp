@@ -13,14 +13,9 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstring>
 #include <mutex>
-#include <system_error>
-#include <vector>
 
 #include "audio/LoopbackCapture.h"
-#include "audio/SoundPlayer.h"
-#include "base/FormatTimeStamp.h"
 #include "detection/DetectionEngine.h"
 #include "triggers/EventLog.h"
 #include "ui/CaptureIcons.h"
@@ -45,7 +40,6 @@ constexpr const char* kNothingNewTip =
 constexpr const char* kNothingNewLogLine =
     "Record & save: nothing new was recorded (no capture, or no snapshot came); nothing was "
     "saved.";
-constexpr int kClockHoursWrap = 100;
 constexpr int kIconSize = 20;
 
 std::filesystem::path ToPath(const QString& path) {
@@ -65,12 +59,6 @@ bool HasWaveName(const QString& name) {
     return at > 0;
 }
 
-QString ClockTextOf(std::uint64_t elapsedMs) {
-    const std::uint64_t s = elapsedMs / 1000;
-    return QString::asprintf("%02d:%02d:%02d", static_cast<int>(s / 3600 % kClockHoursWrap),
-                             static_cast<int>(s % 3600 / 60), static_cast<int>(s % 60));
-}
-
 double DurationOf(const WaveData& sound) {
     const WaveFormat& format = sound.Format();
     if (format.sampleRate == 0 || format.channels == 0) {
@@ -86,15 +74,6 @@ struct CaptureEditor::LoadResult {
     QString path;
     std::shared_ptr<WaveData> sound;
     const char* message = nullptr;
-};
-
-// The snapshot as copied out under the capture lock, ready for conversion off the lock.
-struct CaptureEditor::SnapshotCopy {
-    bool usable = false;
-    bool pcm16 = false;
-    WaveFormat format{};
-    std::uint32_t frames = 0;
-    std::vector<std::uint8_t> bytes;
 };
 
 namespace {
@@ -116,32 +95,6 @@ CaptureEditor::LoadResult ReadForEditor(const QString& path) {
     return result;
 }
 
-// 16-bit sounds from the snapshot's samples; float samples are scaled to 16 bits (saturating).
-std::shared_ptr<WaveData> ConvertSnapshot(const CaptureEditor::SnapshotCopy& copy) {
-    if (!copy.usable || copy.frames == 0) {
-        return nullptr;
-    }
-    const int channels = copy.format.channels;
-    const auto rate = static_cast<int>(copy.format.sampleRate);
-    const auto frames = static_cast<int>(copy.frames);
-    const std::size_t count = static_cast<std::size_t>(copy.frames) * channels;
-    auto sound = std::make_shared<WaveData>();
-    if (copy.pcm16) {
-        std::vector<std::int16_t> samples(count);
-        std::memcpy(samples.data(), copy.bytes.data(), count * sizeof(std::int16_t));
-        sound->AssignPcm16(rate, channels, frames, samples);
-    } else {
-        std::vector<float> samples(count);
-        std::memcpy(samples.data(), copy.bytes.data(), count * sizeof(float));
-        constexpr float kFullScale = 32767.0f;
-        for (float& sample : samples) {
-            sample *= kFullScale;
-        }
-        sound->AssignScaledFloat(rate, channels, frames, samples);
-    }
-    return sound->SampleCount() > 0 ? sound : nullptr;
-}
-
 }  // namespace
 
 CaptureEditor::CaptureAccess CaptureEditor::AccessOf(DetectionEngine& engine) {
@@ -155,7 +108,9 @@ CaptureEditor::CaptureEditor(Setup setup, QWidget* parent)
     : QWidget(parent),
       setup_(std::move(setup)),
       clock_(setup_.clock != nullptr ? setup_.clock : &SystemClock::Instance()),
+      session_(*clock_),
       worker_(this) {
+    session_.SetCaptureAccess(setup_.capture);
     setObjectName(QStringLiteral("capturePage"));
     setAcceptDrops(true);
     showMessage_ = [this](const QString& text, MessageIcon icon) {
@@ -195,7 +150,7 @@ CaptureEditor::CaptureEditor(Setup setup, QWidget* parent)
 
 CaptureEditor::~CaptureEditor() {
     // The player thread reports to this page; it ends first.
-    player_.reset();
+    playback_.Detach();
 }
 
 QHBoxLayout* CaptureEditor::BuildButtons() {
@@ -268,16 +223,14 @@ void CaptureEditor::StartTimers() {
 }
 
 void CaptureEditor::SetCaptureAccess(CaptureAccess capture) {
-    setup_.capture = std::move(capture);
+    setup_.capture = capture;
+    session_.SetCaptureAccess(std::move(capture));
 }
 
 void CaptureEditor::SetBackend(AudioBackend* backend) {
-    player_.reset();
+    playback_.Detach();
     setup_.backend = backend;
-    if (backend == nullptr) {
-        return;
-    }
-    player_ = std::make_unique<SoundPlayer>(*backend, [this](SoundPlayer::PlayEnd end) {
+    playback_.Attach(backend, [this](SoundPlayer::PlayEnd end) {
         QMetaObject::invokeMethod(
             this, [this, end] { OnPlayEnded(static_cast<int>(end)); }, Qt::QueuedConnection);
     });
@@ -368,16 +321,17 @@ void CaptureEditor::UpdateSave() {
     const float a = view_->SelectionA();
     const float b = view_->SelectionB();
     const bool valid = a >= 0.0f && a <= 1.0f && b >= 0.0f && b <= 1.0f && a != b;
-    const bool idle = !recording_ && stopWaitsLeft_ == 0 && !IsPressed(kPlay) && !worker_.Busy();
+    const bool idle =
+        !session_.IsRecording() && !session_.IsStopping() && !IsPressed(kPlay) && !worker_.Busy();
     SetButtons({{kSave, valid && idle && sound_ != nullptr}});
 }
 
 // A new selection, or a new sound (whose whole length the view selects): the next play
 // starts at its start, even after a pause.
 void CaptureEditor::OnSelectionChanged() {
-    if (player_) {
+    if (playback_.HasPlayer()) {
         const std::int64_t start = std::max<std::int64_t>(view_->Selection().first, 0);
-        player_->Rewind(static_cast<std::uint32_t>(start));
+        playback_.Rewind(static_cast<std::uint32_t>(start));
     }
     UpdateSave();
 }
@@ -445,14 +399,6 @@ QString CaptureEditor::TriggerFolder() const {
     return folder.empty() ? QDir::homePath() : QString::fromStdU16String(folder.u16string());
 }
 
-void CaptureEditor::WithCapture(const std::function<void(LoopbackCapture*)>& use) const {
-    if (setup_.capture) {
-        setup_.capture(use);
-    } else {
-        use(nullptr);
-    }
-}
-
 // ---- recording
 
 void CaptureEditor::StartRecording() {
@@ -463,14 +409,8 @@ void CaptureEditor::StartRecording() {
         {{kPlay, false}, {kStop, true}, {kPause, false}, {kOpen, false}, {kRegister, false}});
     SetPressed(kPause, false);
     SetPressed(kRecord, true);
-    recording_ = true;
+    session_.Start();
     UpdateSave();
-    WithCapture([](LoopbackCapture* capture) {
-        if (capture != nullptr) {
-            capture->SetHold(true);
-        }
-    });
-    recordingStartTick_ = clock_->TickMs();
     clockButton_->setEnabled(true);
     clockStopped_ = false;
     clockText_ = QString::fromLatin1(kClockZero);
@@ -479,92 +419,42 @@ void CaptureEditor::StartRecording() {
 }
 
 void CaptureEditor::StopRecording() {
-    if (!recording_ || stopWaitsLeft_ > 0) {
+    if (!session_.IsRecording() || session_.IsStopping()) {
         return;
     }
     snapshotPollTimer_.stop();
-    // A snapshot the capture made by itself (a hold that filled the buffer) is taken as it is:
-    // a new request would copy only what the trimmed history still holds.
-    bool requested = false;
-    WithCapture([&](LoopbackCapture* capture) {
-        if (capture != nullptr && !capture->IsSnapshotReady()) {
-            capture->RequestSnapshot(true);
-        }
-        requested = capture != nullptr;
-    });
-    if (!requested) {
+    if (!session_.Stop()) {
         FinishStop();
         return;
     }
     // Until the snapshot is in, nothing may start that the new sound would overtake.
     SetButtons({{kStop, false}, {kRecord, false}, {kRecordAndSave, false}});
-    stopWaitsLeft_ = kStopWaitTries;
     snapshotPollTimer_.start(0);
 }
 
-// The snapshot poll: while recording, looks for a snapshot the capture forced; after a stop, waits
-// for the requested one (a time-out keeps the previous sound).
+// The snapshot poll timer: carries out what the session's poll answers.
 void CaptureEditor::OnSnapshotPoll() {
-    if (stopWaitsLeft_ > 0) {
-        if (TakeSnapshotIfReady()) {
-            return;
-        }
-        if (--stopWaitsLeft_ == 0) {
+    RecordingSession::Next next = session_.Poll();
+    switch (next.step) {
+        case RecordingSession::Step::SnapshotReady:
+            LoadSnapshot(std::move(next.snapshot));
+            break;
+        case RecordingSession::Step::GaveUp:
             FinishStop();
-        } else {
-            snapshotPollTimer_.start(kStopWaitMs);
-        }
-        return;
-    }
-    if (!recording_) {
-        return;
-    }
-    bool capturing = false;
-    WithCapture([&](LoopbackCapture* capture) { capturing = capture != nullptr; });
-    if (capturing && !TakeSnapshotIfReady()) {
-        snapshotPollTimer_.start(kSnapshotPollMs);
+            break;
+        case RecordingSession::Step::PollLater:
+            snapshotPollTimer_.start(next.delayMs);
+            break;
+        case RecordingSession::Step::Idle:
+            break;
     }
 }
 
-// Copies a ready snapshot out under the capture lock and converts it off the lock.
-bool CaptureEditor::TakeSnapshotIfReady() {
-    bool ready = false;
-    SnapshotCopy copy;
-    WithCapture([&](LoopbackCapture* capture) {
-        if (capture == nullptr || !capture->IsSnapshotReady()) {
-            return;
-        }
-        ready = true;
-        copy.frames = capture->SnapshotFrameCount();
-        if (!capture->DetectSampleType()) {
-            return;
-        }
-        copy.format = capture->SnapshotFormat();
-        copy.pcm16 = capture->SampleType() == LoopbackCapture::kSampleTypePcm16;
-        const std::uint32_t bytesPerSample = copy.pcm16 ? 2 : 4;
-        // Only one or two channels make an editor sound, in the sample type classified.
-        copy.usable = copy.format.channels >= 1 && copy.format.channels <= 2 &&
-                      copy.format.bitsPerSample == bytesPerSample * 8;
-        if (!copy.usable) {
-            return;
-        }
-        const std::span<const std::uint8_t> buffer = capture->SnapshotBuffer();
-        const std::size_t frameSize = std::size_t{bytesPerSample} * copy.format.channels;
-        copy.frames = static_cast<std::uint32_t>(
-            std::min<std::size_t>(copy.frames, buffer.size() / frameSize));
-        copy.bytes.assign(buffer.begin(), buffer.begin() + copy.frames * frameSize);
-    });
-    if (ready) {
-        LoadSnapshot(std::move(copy));
-    }
-    return ready;
-}
-
-void CaptureEditor::LoadSnapshot(SnapshotCopy copy) {
+void CaptureEditor::LoadSnapshot(RecordingSession::Snapshot snapshot) {
     snapshotPollTimer_.stop();
-    stopWaitsLeft_ = std::max(stopWaitsLeft_, 1);  // busy until the sound is in
+    session_.MarkConverting();  // busy until the sound is in
     const bool started = worker_.Run(
-        [copy = std::move(copy)] { return ConvertSnapshot(copy); },
+        [snapshot = std::move(snapshot)] { return RecordingSession::Convert(snapshot); },
         [this](std::shared_ptr<WaveData> sound) { ShowRecordedSound(std::move(sound)); });
     if (!started) {
         FinishStop();
@@ -573,7 +463,7 @@ void CaptureEditor::LoadSnapshot(SnapshotCopy copy) {
 
 void CaptureEditor::ShowRecordedSound(std::shared_ptr<WaveData> sound) {
     if (sound) {
-        recordedNew_ = true;
+        session_.NoteNewSound();
         sound_ = std::move(sound);
         soundPath_.clear();
         view_->SetSound(sound_, QString());
@@ -585,20 +475,18 @@ void CaptureEditor::ShowRecordedSound(std::shared_ptr<WaveData> sound) {
 // The end of every recording: the buttons of "after a snapshot was loaded", then the rest of
 // a record-and-save.
 void CaptureEditor::FinishStop() {
-    recording_ = false;
-    stopWaitsLeft_ = 0;
+    session_.Finish();
     snapshotPollTimer_.stop();
     SetPressed(kRecord, false);
     SetPressed(kPause, false);
     SetButtons({{kRecord, true}, {kStop, false}, {kPlay, true}, {kPause, false}, {kOpen, true}});
     // The stop held record-and-save back until the snapshot was in; a record-and-save of its
     // own gives it back when its file is written.
-    if (!saveAfterStop_ && !recordAndSaveTimer_.isActive()) {
+    if (!session_.IsSaveAfterStop() && !recordAndSaveTimer_.isActive()) {
         SetButtons({{kRecordAndSave, true}});
     }
     UpdateSave();
-    if (saveAfterStop_) {
-        saveAfterStop_ = false;
+    if (session_.TakeSaveAfterStop()) {
         SaveRecordedWindow();
     }
 }
@@ -609,13 +497,9 @@ void CaptureEditor::RecordAndSave() {
     }
     SetButtons({{kRecordAndSave, false}});
     SetRecordAndSaveTip(kRecordAndSaveTip);
-    recordSettings_ = Settings();
-    recordedNew_ = false;
+    const int waitMs = session_.BeginRecordAndSave(Settings());
     OnCommand(kRecord);
-    const int waitSec =
-        std::max(0, recordSettings_.triggerSoundSec - recordSettings_.preRecordingSec);
-    constexpr int kExtraMs = 10;
-    recordAndSaveTimer_.start(waitSec * 1000 + kExtraMs);
+    recordAndSaveTimer_.start(waitMs);
 }
 
 // The record-and-save timer: stops the recording; the save follows once its snapshot is in.
@@ -625,8 +509,8 @@ void CaptureEditor::OnRecordAndSaveTimer() {
         FinishRecordAndSave(false);
         return;
     }
-    if (recording_) {
-        saveAfterStop_ = true;
+    if (session_.IsRecording()) {
+        session_.SaveAfterStop();
         StopRecording();
         return;
     }
@@ -637,16 +521,12 @@ void CaptureEditor::OnRecordAndSaveTimer() {
 // Writes the window of the sound this record-and-save recorded; without one (no capture, or
 // the snapshot never came) nothing is written and the page says so.
 void CaptureEditor::SaveRecordedWindow() {
-    if (!recordedNew_) {
+    if (!session_.RecordedNew()) {
         NothingNewRecorded();
         return;
     }
     const std::shared_ptr<WaveData> sound = sound_;
-    const std::optional<TimeWindow> window =
-        sound
-            ? RecordAndSaveWindow(FramesOf(*sound), sound->Format().sampleRate,
-                                  recordSettings_.preRecordingSec, recordSettings_.triggerSoundSec)
-            : std::nullopt;
+    const std::optional<TimeWindow> window = sound ? session_.WindowOf(*sound) : std::nullopt;
     if (!window) {
         FinishRecordAndSave(false);
         return;
@@ -705,14 +585,8 @@ void CaptureEditor::SetRecordAndSaveTip(const char* tip) {
 }
 
 std::filesystem::path CaptureEditor::BuildRecordingPath() {
-    const std::filesystem::path folder = ToPath(TriggerFolder());
-    const std::string stamp = FormatTimeStamp(Settings().filenameFormatType, false, *clock_);
-    std::filesystem::path path = folder / (stamp + ".wav");
-    std::error_code error;
-    for (int n = 2; std::filesystem::exists(path, error); ++n) {
-        path = folder / (stamp + "_" + std::to_string(n) + ".wav");
-    }
-    return path;
+    return RecordingSession::RecordingPath(ToPath(TriggerFolder()), Settings().filenameFormatType,
+                                           *clock_);
 }
 
 // ---- the elapsed-time clock
@@ -721,7 +595,7 @@ void CaptureEditor::UpdateClock() {
     if (!clockButton_->isEnabled()) {
         return;
     }
-    clockButton_->setText(ClockTextOf(clock_->TickMs() - recordingStartTick_));
+    clockButton_->setText(QString::fromStdString(session_.ElapsedText()));
 }
 
 void CaptureEditor::StopClock() {
@@ -783,7 +657,7 @@ bool CaptureEditor::LoadWaveFile(const QString& path) {
 }
 
 void CaptureEditor::FinishLoad(LoadResult result) {
-    if (recording_ || stopWaitsLeft_ > 0) {
+    if (session_.IsRecording() || session_.IsStopping()) {
         return;  // a recording started meanwhile; its sound wins
     }
     SetButtons({{kOpen, true}});
@@ -870,11 +744,11 @@ void CaptureEditor::SaveSelection() {
 // ---- playing
 
 bool CaptureEditor::IsPlaying() const {
-    return playing_;
+    return playback_.IsPlaying();
 }
 
 void CaptureEditor::Play() {
-    if (!IsEnabled(kPlay) || IsPressed(kPlay) || !player_ || !sound_) {
+    if (!IsEnabled(kPlay) || IsPressed(kPlay) || !playback_.HasPlayer() || !sound_) {
         return;
     }
     const float a = view_->SelectionA();
@@ -882,34 +756,25 @@ void CaptureEditor::Play() {
         return;
     }
     const FrameSpan selection = view_->Selection();
-    if (!player_->Play(sound_, static_cast<std::uint32_t>(selection.first),
-                       static_cast<std::uint32_t>(selection.last))) {
+    if (!playback_.Play(sound_, static_cast<std::uint32_t>(selection.first),
+                        static_cast<std::uint32_t>(selection.last))) {
         return;
     }
-    playing_ = true;
     SetPressed(kPlay, true);
     SetPressed(kPause, false);
     SetButtons({{kRecord, false}, {kStop, true}, {kPlay, false}, {kPause, true}, {kOpen, false}});
     UpdateSave();
-    view_->StartPlayback([this] { return PlayPosition(); });
+    view_->StartPlayback([this] { return playback_.Position(); });
     playProgressTimer_.start();
 }
 
 void CaptureEditor::Pause() {
-    if (!IsEnabled(kPause) || !player_) {
+    if (!IsEnabled(kPause) || !playback_.HasPlayer()) {
         return;
     }
-    if (player_->IsPlaying()) {
-        player_->Pause();
-    } else {
-        // The player ignores a pause before its stream has started; nothing has been heard
-        // yet, so the play is stopped (the next one starts at the selection start).
-        player_->Stop();
-        if (!player_->IsBusy()) {
-            playing_ = false;  // cancelled before it began: no end will be reported
-            playProgressTimer_.stop();
-            view_->StopPlayback();
-        }
+    if (playback_.Pause()) {
+        playProgressTimer_.stop();
+        view_->StopPlayback();
     }
     SetPressed(kPlay, false);
     SetPressed(kPause, true);
@@ -918,10 +783,7 @@ void CaptureEditor::Pause() {
 }
 
 void CaptureEditor::StopPlaying() {
-    if (player_) {
-        player_->Stop();
-    }
-    playing_ = false;
+    playback_.Stop();
     playProgressTimer_.stop();
     view_->StopPlayback();
     view_->SetPlayPosition(view_->Selection().first);
@@ -933,15 +795,14 @@ void CaptureEditor::StopPlaying() {
 
 // The player's report of a play's end, on this thread.
 void CaptureEditor::OnPlayEnded(int end) {
-    if (!player_ || player_->IsBusy()) {
+    if (!playback_.Ended()) {
         return;  // a next play has been asked for; its own end will come
     }
-    playing_ = false;
     playProgressTimer_.stop();
     view_->StopPlayback();
     const bool paused = IsPressed(kPause);
     if (static_cast<SoundPlayer::PlayEnd>(end) == SoundPlayer::PlayEnd::Paused) {
-        view_->SetPlayPosition(PlayPosition());
+        view_->SetPlayPosition(playback_.Position());
     }
     SetPressed(kPlay, false);
     SetButtons({{kRecord, true}, {kStop, paused}, {kPlay, true}, {kPause, false}, {kOpen, true}});
@@ -949,13 +810,9 @@ void CaptureEditor::OnPlayEnded(int end) {
 }
 
 void CaptureEditor::OnPlayProgress() {
-    if (playing_) {
-        view_->SetPlayPosition(PlayPosition());
+    if (playback_.IsPlaying()) {
+        view_->SetPlayPosition(playback_.Position());
     }
-}
-
-std::int64_t CaptureEditor::PlayPosition() const {
-    return player_ ? std::int64_t{player_->PlayBase()} + player_->Cursor() : 0;
 }
 
 }  // namespace hushwell

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "base/Clock.h"
+#include "ui/PlaybackControl.h"
+#include "ui/RecordingSession.h"
 #include "ui/UiWorker.h"
 #include "wav/WaveData.h"
 
@@ -26,7 +28,6 @@ namespace hushwell {
 class AudioBackend;
 class LoopbackCapture;
 class DetectionEngine;
-class SoundPlayer;
 class WaveformView;
 
 // The sound editor, the "Capture" page of the settings window. It holds one current sound and
@@ -35,7 +36,9 @@ class WaveformView;
 // WAV files (also dropped ones), records and saves the last seconds as a time-stamped file, and
 // hands a saved sound to the trigger list editor (RegisterRequested).
 //
-// Nothing here waits on the user-interface thread: files are read and written and snapshots
+// The page holds the widgets and their states; the recording (hold, snapshot, record-and-save)
+// is a RecordingSession and the playing a PlaybackControl, neither of them a widget. Nothing
+// here waits on the user-interface thread: files are read and written and snapshots
 // converted by a UiWorker; the snapshot is awaited by polling (the snapshot poll timer); the player
 // runs on its own thread and reports the end of a play back to this thread.
 //
@@ -62,11 +65,8 @@ public:
 
     // Timer periods.
     static constexpr int kPlayProgressMs = 50;
-    static constexpr int kSnapshotPollMs = 300;
+    static constexpr int kSnapshotPollMs = RecordingSession::kRecordingPollMs;
     static constexpr int kClockMs = 500;
-    // After a stop the snapshot is awaited this often, this many times.
-    static constexpr int kStopWaitMs = 100;
-    static constexpr int kStopWaitTries = 100;
     // While the page shows, its window is never smaller than this.
     static constexpr int kMinimumWidth = 480;
     static constexpr int kMinimumHeight = 465;
@@ -76,15 +76,11 @@ public:
 
     // Runs the function with the capture object under the owner's capture lock (nullptr when
     // capture is not running).
-    using CaptureAccess = std::function<void(const std::function<void(LoopbackCapture*)>&)>;
+    using CaptureAccess = RecordingSession::CaptureAccess;
     static CaptureAccess AccessOf(DetectionEngine& engine);
 
     // The options page's values, read at the moment of each command.
-    struct RecordingSettings {
-        int preRecordingSec = 4;
-        int triggerSoundSec = 5;
-        int filenameFormatType = 2;
-    };
+    using RecordingSettings = RecordingSession::Settings;
 
     struct Setup {
         CaptureAccess capture;                        // empty: no capture
@@ -129,8 +125,8 @@ public:
 
     // Observers.
     QAbstractButton* Button(int id) const;
-    bool IsRecording() const { return recording_; }
-    bool IsBusy() const { return worker_.Busy() || stopWaitsLeft_ > 0; }
+    bool IsRecording() const { return session_.IsRecording(); }
+    bool IsBusy() const { return worker_.Busy() || session_.IsStopping(); }
     bool IsPlaying() const;
     std::shared_ptr<const WaveData> Sound() const { return sound_; }
     QString SoundPath() const { return soundPath_; }
@@ -145,9 +141,8 @@ public:
     // the trigger list editor's duration); empty when the clock was not stopped since.
     QString TakeFrozenClock();
 
-    // The results handed from the worker back to the page (defined with the page).
+    // A file read, handed from the worker back to the page (defined with the page).
     struct LoadResult;
-    struct SnapshotCopy;
 
 signals:
     // Register: a saved sound to add to the trigger list, with its length in seconds.
@@ -179,12 +174,10 @@ private:
     void ShowMessage(const QString& text, MessageIcon icon) const;
     RecordingSettings Settings() const;
     QString TriggerFolder() const;
-    void WithCapture(const std::function<void(LoopbackCapture*)>& use) const;
 
     // Recording.
     void OnSnapshotPoll();
-    bool TakeSnapshotIfReady();
-    void LoadSnapshot(SnapshotCopy copy);
+    void LoadSnapshot(RecordingSession::Snapshot snapshot);
     void ShowRecordedSound(std::shared_ptr<WaveData> sound);
     void FinishStop();
     void OnRecordAndSaveTimer();
@@ -207,7 +200,6 @@ private:
     void StopPlaying();
     void OnPlayEnded(int end);
     void OnPlayProgress();
-    std::int64_t PlayPosition() const;
 
     Setup setup_;
     const Clock* clock_;
@@ -222,15 +214,9 @@ private:
     std::shared_ptr<WaveData> sound_;
     QString soundPath_;
 
-    std::unique_ptr<SoundPlayer> player_;
-    bool playing_ = false;  // from the play command until its end was reported
+    RecordingSession session_;
+    PlaybackControl playback_;
 
-    bool recording_ = false;
-    int stopWaitsLeft_ = 0;             // a stop is waiting for its snapshot
-    bool saveAfterStop_ = false;        // record-and-save goes on when the stop has ended
-    bool recordedNew_ = false;          // a snapshot came since record-and-save began
-    RecordingSettings recordSettings_;  // P and T as read by the last record-and-save
-    std::uint64_t recordingStartTick_ = 0;
     bool clockStopped_ = false;
     QString clockText_;
 
