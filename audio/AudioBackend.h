@@ -12,8 +12,8 @@ class AudioEndpoint;
 class EndpointNotificationClient;
 
 // The entry to a platform audio backend: the device enumerator. The program makes one backend
-// (PulseBackend, or SimulatedBackend in tests and demos) and hands it to every audio user;
-// nothing in the layer is a hidden global.
+// (PulseBackend, in pulse/; tests make a SimulatedBackend, in simulated/) and hands it to
+// every audio user; nothing in the layer is a hidden global.
 //
 // Everything obtained from a backend (endpoints, clients, volumes) keeps what it needs alive,
 // so those objects may outlive the backend object; their calls then fail cleanly.

@@ -7,7 +7,6 @@
 #include "audio/AudioBackend.h"
 #include "audio/AudioClient.h"
 #include "audio/AudioEndpoint.h"
-#include "audio/AudioSessionControl.h"
 #include "audio/AudioThreadPriority.h"
 #include "audio/CaptureClient.h"
 #include "audio/MixFormat.h"
@@ -52,7 +51,7 @@ bool SameFormat(const WaveFormat& a, const WaveFormat& b) {
 
 LoopbackCapture::LoopbackCapture(AudioBackend& backend, std::shared_ptr<AudioEndpoint> endpoint,
                                  bool streamSwitching)
-    : backend_(backend), streamSwitching_(streamSwitching), endpoint_(std::move(endpoint)) {}
+    : streamSwitching_(streamSwitching), follower_(backend, std::move(endpoint), *this) {}
 
 LoopbackCapture::~LoopbackCapture() {
     if (captureThread_.joinable()) {
@@ -65,38 +64,27 @@ LoopbackCapture::~LoopbackCapture() {
 // ---- owner's runner thread
 
 bool LoopbackCapture::OpenStream() {
-    std::unique_ptr<AudioClient> client;
-    if (!endpoint_ || !Succeeded(endpoint_->ActivateAudioClient(client))) {
+    if (!follower_.OpenClient(
+            [this](const WaveFormat& format) { return AcceptOpenFormat(format); }) ||
+        !ConfigureStream(*follower_.Client())) {
         return false;
     }
-    WaveFormat format;
-    if (!Succeeded(client->GetMixFormat(format)) || !UsableFrameSize(format)) {
+    if (streamSwitching_ && !follower_.Follow()) {
         return false;
-    }
-    {
-        std::lock_guard lock(queueMutex_);
-        mixFormat_ = format;
-        frameSize_ = FrameSizeOf(format);
-    }
-    {
-        std::lock_guard lock(clientMutex_);
-        audioClient_ = std::move(client);
-    }
-    if (!ConfigureEngine()) {
-        return false;
-    }
-    if (streamSwitching_) {
-        if (!RegisterSessionEvents()) {
-            return false;
-        }
-        if (!Succeeded(backend_.RegisterEndpointNotificationCallback(this))) {
-            return false;
-        }
-        endpointCallbackRegistered_ = true;
     }
     SetHold(false);
     RequestSnapshot(false);
     SetSnapshotReady(false);
+    return true;
+}
+
+bool LoopbackCapture::AcceptOpenFormat(const WaveFormat& format) {
+    if (!UsableFrameSize(format)) {
+        return false;
+    }
+    std::lock_guard lock(queueMutex_);
+    mixFormat_ = format;
+    frameSize_ = FrameSizeOf(format);
     return true;
 }
 
@@ -115,18 +103,19 @@ bool LoopbackCapture::BeginCapture(std::span<std::uint8_t> snapshotBuffer) {
         }
         snapshotBuffer_ = snapshotBuffer;
     }
-    if (!audioClient_ || !captureClient_ || captureThread_.joinable()) {
+    AudioClient* client = follower_.Client();
+    if (client == nullptr || !captureClient_ || captureThread_.joinable()) {
         return false;
     }
     // The stream starts before the thread, so that only the runner touches the client until
     // the capture thread exists; a switch may replace the client from then on.
-    if (!Succeeded(audioClient_->Start())) {
+    if (!Succeeded(client->Start())) {
         return false;
     }
     try {
         captureThread_ = std::thread([this] { CaptureThread(); });
     } catch (const std::system_error&) {
-        audioClient_->Stop();
+        client->Stop();
         return false;
     }
     return true;
@@ -139,69 +128,48 @@ void LoopbackCapture::WaitForCaptureEnd() {
 }
 
 void LoopbackCapture::CloseStream() {
-    if (endpointCallbackRegistered_) {
-        backend_.UnregisterEndpointNotificationCallback(this);
-        endpointCallbackRegistered_ = false;
-    }
-    ReleaseStream();
+    follower_.Close();
 }
 
-bool LoopbackCapture::ConfigureEngine() {
+// ---- the followed stream: owner's runner thread and capture thread (switch)
+
+bool LoopbackCapture::AcceptSwitchFormat(const WaveFormat& format) {
+    return AdoptMixFormat(format);
+}
+
+bool LoopbackCapture::ConfigureStream(AudioClient& client) {
     WaveFormat format = MixFormat();
-    if (!Succeeded(
-            audioClient_->Initialize(kLoopbackStreamFlags, kEngineBufferDuration100ns, format))) {
+    if (!Succeeded(client.Initialize(kLoopbackStreamFlags, kEngineBufferDuration100ns, format))) {
         return false;
     }
-    if (!Succeeded(audioClient_->GetBufferSize(engineBufferFrames_)) ||
-        !Succeeded(audioClient_->SetEventHandle(packetEvent_))) {
+    if (!Succeeded(client.GetBufferSize(engineBufferFrames_)) ||
+        !Succeeded(client.SetEventHandle(packetEvent_))) {
         return false;
     }
     std::unique_ptr<CaptureClient> capture;
-    if (!Succeeded(audioClient_->GetCaptureClient(capture))) {
+    if (!Succeeded(client.GetCaptureClient(capture))) {
         return false;
     }
-    std::lock_guard lock(clientMutex_);
+    std::lock_guard lock(captureClientMutex_);
     captureClient_ = std::move(capture);
     return true;
 }
 
-bool LoopbackCapture::RegisterSessionEvents() {
-    std::unique_ptr<AudioSessionControl> session;
-    if (!Succeeded(audioClient_->GetSessionControl(session)) ||
-        !Succeeded(session->RegisterAudioSessionNotification(this))) {
-        return false;
-    }
-    std::lock_guard lock(clientMutex_);
-    sessionControl_ = std::move(session);
-    return true;
-}
-
-void LoopbackCapture::ReleaseStream() {
-    std::unique_ptr<AudioSessionControl> session;
+void LoopbackCapture::ReleaseStreamService() {
     std::unique_ptr<CaptureClient> capture;
-    std::unique_ptr<AudioClient> client;
-    std::shared_ptr<AudioEndpoint> endpoint;
-    {
-        std::lock_guard lock(clientMutex_);
-        session = std::move(sessionControl_);
-        capture = std::move(captureClient_);
-        client = std::move(audioClient_);
-        endpoint = std::move(endpoint_);
-    }
-    // Unregistering waits for a callback in progress, so it runs outside the client lock.
-    if (session) {
-        session->UnregisterAudioSessionNotification(this);
-    }
+    std::lock_guard lock(captureClientMutex_);
+    capture = std::move(captureClient_);
 }
 
 // ---- any thread
 
 void LoopbackCapture::RequestShutdown() {
     shutdownEvent_.Set();
-    std::lock_guard lock(clientMutex_);
-    if (audioClient_) {
-        audioClient_->Stop();
-    }
+    follower_.WithClient([](AudioClient* client) {
+        if (client != nullptr) {
+            client->Stop();
+        }
+    });
 }
 
 LoopbackCapture::EndReason LoopbackCapture::CaptureEndReason() const {
@@ -209,43 +177,11 @@ LoopbackCapture::EndReason LoopbackCapture::CaptureEndReason() const {
 }
 
 bool LoopbackCapture::IsSwitching() const {
-    return inSwitch_.load();
+    return follower_.IsSwitching();
 }
 
 std::string LoopbackCapture::EndpointId() const {
-    std::lock_guard lock(clientMutex_);
-    return endpoint_ ? endpoint_->GetId() : std::string();
-}
-
-// ---- notification thread
-
-void LoopbackCapture::OnSessionDisconnected(DisconnectReason reason) {
-    if (reason == DisconnectReason::DeviceRemoval) {
-        SignalSwitch();
-    } else if (reason == DisconnectReason::FormatChanged) {
-        // The device stays the default: nothing else will tell the switch that it may go on.
-        SignalSwitch();
-        switchCompleteEvent_.Set();
-    }
-}
-
-void LoopbackCapture::OnDefaultDeviceChanged(DataFlow flow, Role role,
-                                             const std::string& /*deviceId*/) {
-    if (flow != DataFlow::Render || role != kFollowedRole) {
-        return;
-    }
-    // A removal already asked for a switch; the new default only lets that switch go on.
-    if (!inSwitch_.load()) {
-        SignalSwitch();
-    }
-    switchCompleteEvent_.Set();
-}
-
-void LoopbackCapture::SignalSwitch() {
-    // Counted first, so that a switch ending meanwhile sees it and keeps the flag set.
-    switchRequests_.fetch_add(1);
-    inSwitch_.store(true);
-    switchEvent_.Set();
+    return follower_.EndpointId();
 }
 
 // ---- capture thread
@@ -260,7 +196,7 @@ void LoopbackCapture::CaptureThread() {
         AudioThreadPriority priority;
         // In priority order: the shutdown ends the thread even with packets waiting.
         enum Wake : std::size_t { kShutdown, kSwitch, kPackets, kSnapshot };
-        std::vector<Event*> events{&shutdownEvent_, &switchEvent_, packetEvent_.get(),
+        std::vector<Event*> events{&shutdownEvent_, &follower_.SwitchEvent(), packetEvent_.get(),
                                    &snapshotEvent_};
         for (;;) {
             const auto woken = WaitForAny(events, kWaitForever);
@@ -269,7 +205,7 @@ void LoopbackCapture::CaptureThread() {
                 break;
             }
             if (*woken == kSwitch) {
-                if (!SwitchToDefaultEndpoint()) {
+                if (!follower_.SwitchToDefaultEndpoint()) {
                     endReason_.store(EndReason::SwitchFailed);
                     break;
                 }
@@ -343,65 +279,6 @@ void LoopbackCapture::ServeIdleSnapshotRequest() {
     const std::uint64_t bytesCopied = CopySnapshotIfRequested();
     TrimHistory();
     PublishSnapshot(bytesCopied);
-}
-
-bool LoopbackCapture::SwitchToDefaultEndpoint() {
-    if (!inSwitch_.load()) {
-        return true;  // an extra signal for a switch that has already been made
-    }
-    const std::uint64_t requestsSeen = switchRequests_.load();
-    if (!Succeeded(audioClient_->Stop())) {
-        return FailSwitch();
-    }
-    ReleaseStream();
-    // The first switch never waits (the event starts set). Later ones give the server a moment
-    // to name the new default; if it names none in time, the current default is taken as it is.
-    switchCompleteEvent_.Wait(kSwitchCompleteTimeout);
-    for (int attempt = 1; !OpenDefaultEndpoint(); ++attempt) {
-        // While the server settles it may name a default that is already gone; the default it
-        // names next sets the event again and earns another attempt.
-        if (attempt == kSwitchAttempts || !switchCompleteEvent_.Wait(kSwitchCompleteTimeout)) {
-            return FailSwitch();
-        }
-    }
-    switchCompleteEvent_.Reset();
-    if (!Succeeded(audioClient_->Start())) {
-        return FailSwitch();
-    }
-    inSwitch_.store(false);
-    // A removal or format change reported while this switch ran still needs its own switch.
-    if (switchRequests_.load() != requestsSeen) {
-        inSwitch_.store(true);
-    }
-    return true;
-}
-
-bool LoopbackCapture::OpenDefaultEndpoint() {
-    // Cleared first, so that a default named while this attempt runs is noticed.
-    switchCompleteEvent_.Reset();
-    std::shared_ptr<AudioEndpoint> endpoint;
-    std::unique_ptr<AudioClient> client;
-    WaveFormat format;
-    if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint ||
-        !Succeeded(endpoint->ActivateAudioClient(client)) ||
-        !Succeeded(client->GetMixFormat(format)) || !AdoptMixFormat(format)) {
-        return false;
-    }
-    {
-        std::lock_guard lock(clientMutex_);
-        endpoint_ = std::move(endpoint);
-        audioClient_ = std::move(client);
-    }
-    if (!ConfigureEngine() || !RegisterSessionEvents()) {
-        ReleaseStream();
-        return false;
-    }
-    return true;
-}
-
-bool LoopbackCapture::FailSwitch() {
-    inSwitch_.store(false);
-    return false;
 }
 
 bool LoopbackCapture::AdoptMixFormat(const WaveFormat& format) {

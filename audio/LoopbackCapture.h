@@ -11,9 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "audio/AudioSessionEvents.h"
 #include "audio/CaptureBlock.h"
-#include "audio/EndpointNotificationClient.h"
+#include "audio/DefaultOutputFollower.h"
 #include "base/Event.h"
 #include "wav/WaveFormat.h"
 
@@ -22,7 +21,6 @@ namespace hushwell {
 class AudioBackend;
 class AudioClient;
 class AudioEndpoint;
-class AudioSessionControl;
 class CaptureClient;
 
 // Records everything the default output plays, through a loopback stream on it, and keeps it
@@ -43,10 +41,14 @@ class CaptureClient;
 // the whole sequence): constructor, OpenStream, BeginCapture, WaitForCaptureEnd (returns once
 // RequestShutdown was called or capture ended on its own), CloseStream, destructor.
 //
+// Following the default output is DefaultOutputFollower's part; this object is the stream it
+// reopens (it adopts the new output's format and takes the new capture client).
+//
 // Lock order: the owner's capture lock, then the queue lock, then at most the flag locks
 // (which are only ever taken inside the queue lock by the capture thread, and never while
-// taking the queue lock).
-class LoopbackCapture final : private AudioSessionEvents, private EndpointNotificationClient {
+// taking the queue lock). The follower's client lock and the capture client lock are never
+// held together with another lock of this object.
+class LoopbackCapture final : private FollowedStream {
 public:
     // The history window, and the snapshot buffer the owner allocates (in seconds of audio).
     static constexpr std::uint32_t kHistorySeconds = 40;
@@ -54,7 +56,8 @@ public:
     // The stream's requested buffer.
     static constexpr std::chrono::milliseconds kEngineLatency{100};
     // How long a switch waits for the default output to settle after the first switch.
-    static constexpr std::chrono::milliseconds kSwitchCompleteTimeout{500};
+    static constexpr std::chrono::milliseconds kSwitchCompleteTimeout =
+        DefaultOutputFollower::kSwitchCompleteTimeout;
 
     // The sample types DetectSampleType finds (the numbers are those the editor compares).
     static constexpr int kSampleTypeFloat32 = 0;
@@ -75,7 +78,7 @@ public:
     LoopbackCapture(AudioBackend& backend, std::shared_ptr<AudioEndpoint> endpoint,
                     bool streamSwitching);
     // Ends the capture thread if it still runs and releases what OpenStream acquired.
-    ~LoopbackCapture() override;
+    ~LoopbackCapture();
     LoopbackCapture(const LoopbackCapture&) = delete;
     LoopbackCapture& operator=(const LoopbackCapture&) = delete;
 
@@ -159,24 +162,17 @@ public:
     std::uint64_t CapturedFrames() const;
 
 private:
-    // --- Audio layer notification thread: only set flags and signal events, never block ---
-    void OnSessionDisconnected(DisconnectReason reason) override;
-    void OnDefaultDeviceChanged(DataFlow flow, Role role, const std::string& deviceId) override;
-    void SignalSwitch();
-
-    // --- Owner's runner thread (OpenStream) and capture thread (switch) ---
-    bool ConfigureEngine();
-    bool RegisterSessionEvents();
-    void ReleaseStream();
+    // --- The followed stream: owner's runner thread (OpenStream) and capture thread (switch) ---
+    bool AcceptSwitchFormat(const WaveFormat& format) override;
+    bool ConfigureStream(AudioClient& client) override;
+    void ReleaseStreamService() override;
+    bool AcceptOpenFormat(const WaveFormat& format);
 
     // --- Capture thread ---
     void CaptureThread();
     bool DrainPackets();
     bool ProcessPacket(const std::uint8_t* data, std::uint32_t frames, std::uint32_t flags);
     void ServeIdleSnapshotRequest();
-    bool SwitchToDefaultEndpoint();
-    bool OpenDefaultEndpoint();
-    bool FailSwitch();
     bool AdoptMixFormat(const WaveFormat& format);
     void ClearQueuesLocked();
     // Snapshot steps, run for every packet inside the queue lock.
@@ -186,40 +182,25 @@ private:
     void TrimFeed();
     void PublishSnapshot(std::uint64_t bytesCopied);
 
-    // The default output followed is the one for the console role.
-    static constexpr Role kFollowedRole = Role::Console;
-    // Attempts a switch makes while the server keeps naming new defaults.
-    static constexpr int kSwitchAttempts = 3;
-
-    AudioBackend& backend_;
     const bool streamSwitching_;
 
-    // The stream objects. Replaced by the capture thread during a switch; the client lock
-    // guards the pointers so that RequestShutdown may stop the client from another thread.
-    mutable std::mutex clientMutex_;
-    std::shared_ptr<AudioEndpoint> endpoint_;
-    std::unique_ptr<AudioClient> audioClient_;
+    // The output, its audio client and the switch to a new default output. The client is
+    // replaced by the capture thread during a switch; the follower's client lock lets
+    // RequestShutdown stop it from another thread.
+    DefaultOutputFollower follower_;
+    // The capture client taken from the follower's client (replaced with it).
+    mutable std::mutex captureClientMutex_;
     std::unique_ptr<CaptureClient> captureClient_;
-    std::unique_ptr<AudioSessionControl> sessionControl_;
-    bool endpointCallbackRegistered_ = false;
     std::uint32_t engineBufferFrames_ = 0;  // as the stream reported it; informational
 
     std::thread captureThread_;
     std::function<void()> feedListener_;  // set before the thread starts, read by it only
     Event shutdownEvent_{Event::Mode::AutoReset};
-    Event switchEvent_{Event::Mode::AutoReset};
     // Signalled by the stream when packets have arrived; shared with every stream the object
     // opens (a stream left behind by a switch may still signal it, which costs one empty drain).
     const std::shared_ptr<Event> packetEvent_ = std::make_shared<Event>(Event::Mode::AutoReset);
     // Signalled by RequestSnapshot(true), so that a request is served without new packets.
     Event snapshotEvent_{Event::Mode::AutoReset};
-    // Set when the default output has settled; the first switch of an object never waits.
-    Event switchCompleteEvent_{Event::Mode::ManualReset, true};
-    // Set by the notification callbacks while a switch is pending, cleared when it ends.
-    std::atomic<bool> inSwitch_{false};
-    // Counts the notifications that asked for a switch, so that one arriving while a switch runs
-    // is not forgotten when that switch ends.
-    std::atomic<std::uint64_t> switchRequests_{0};
     std::atomic<EndReason> endReason_{EndReason::Running};
 
     // Queue lock: both queues, their byte totals, the mix format and everything derived from

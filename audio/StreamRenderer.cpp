@@ -8,7 +8,6 @@
 #include "audio/AudioBackend.h"
 #include "audio/AudioClient.h"
 #include "audio/AudioEndpoint.h"
-#include "audio/AudioSessionControl.h"
 #include "audio/AudioThreadPriority.h"
 #include "audio/CaptureClient.h"
 #include "audio/MixFormat.h"
@@ -41,7 +40,7 @@ bool SameFormat(const WaveFormat& a, const WaveFormat& b) {
 }  // namespace
 
 StreamRenderer::StreamRenderer(AudioBackend& backend, std::shared_ptr<AudioEndpoint> endpoint)
-    : backend_(backend), endpoint_(std::move(endpoint)) {}
+    : follower_(backend, std::move(endpoint), *this) {}
 
 StreamRenderer::~StreamRenderer() {
     CloseStream();
@@ -50,34 +49,29 @@ StreamRenderer::~StreamRenderer() {
 // ---- player thread
 
 bool StreamRenderer::OpenStream() {
-    std::unique_ptr<AudioClient> client;
-    if (!endpoint_ || !Succeeded(endpoint_->ActivateAudioClient(client))) {
+    if (!follower_.OpenClient(
+            [this](const WaveFormat& format) { return AcceptOpenFormat(format); }) ||
+        !ConfigureStream(*follower_.Client()) || !follower_.Follow()) {
         return false;
     }
-    WaveFormat format;
-    if (!Succeeded(client->GetMixFormat(format)) || !RenderableFormat(format)) {
-        return false;
-    }
-    {
-        std::lock_guard lock(clientMutex_);
-        mixFormat_ = format;
-        frameSize_ = format.blockAlign;
-        audioClient_ = std::move(client);
-    }
-    if (!ConfigureEngine() || !RegisterSessionEvents()) {
-        return false;
-    }
-    if (!Succeeded(backend_.RegisterEndpointNotificationCallback(this))) {
-        return false;
-    }
-    endpointCallbackRegistered_ = true;
     std::lock_guard lock(positionMutex_);
     framesWritten_ = 0;
     return true;
 }
 
+bool StreamRenderer::AcceptOpenFormat(const WaveFormat& format) {
+    if (!RenderableFormat(format)) {
+        return false;
+    }
+    std::lock_guard lock(streamMutex_);
+    mixFormat_ = format;
+    frameSize_ = format.blockAlign;
+    return true;
+}
+
 bool StreamRenderer::BeginPlayback(std::unique_ptr<RenderBuffer> list) {
-    if (!audioClient_ || !renderClient_ || renderThread_.joinable()) {
+    AudioClient* client = follower_.Client();
+    if (client == nullptr || !renderClient_ || renderThread_.joinable()) {
         return false;
     }
     {
@@ -90,7 +84,7 @@ bool StreamRenderer::BeginPlayback(std::unique_ptr<RenderBuffer> list) {
     }
     // The stream starts before the thread, so that only the player touches the client until
     // the render thread exists; Start signals the first event, which the thread then finds.
-    if (!PreRoll() || !Succeeded(audioClient_->Start())) {
+    if (!PreRoll() || !Succeeded(client->Start())) {
         StopPlayback();
         return false;
     }
@@ -159,11 +153,12 @@ bool StreamRenderer::WaitUntilPlayedOut(std::chrono::milliseconds timeout) {
     const std::vector<Event*> events{&shutdownEvent_, samplesReadyEvent_.get()};
     for (;;) {
         std::uint32_t padding = 0;
-        {
-            std::lock_guard lock(clientMutex_);
-            if (!audioClient_ || !Succeeded(audioClient_->GetCurrentPadding(padding))) {
-                return false;
-            }
+        bool read = false;
+        follower_.WithClient([&](AudioClient* client) {
+            read = client != nullptr && Succeeded(client->GetCurrentPadding(padding));
+        });
+        if (!read) {
+            return false;
         }
         if (padding == 0) {
             return true;
@@ -181,12 +176,11 @@ bool StreamRenderer::WaitUntilPlayedOut(std::chrono::milliseconds timeout) {
 }
 
 void StreamRenderer::StopPlayback() {
-    {
-        std::lock_guard lock(clientMutex_);
-        if (audioClient_) {
-            audioClient_->Stop();
+    follower_.WithClient([](AudioClient* client) {
+        if (client != nullptr) {
+            client->Stop();
         }
-    }
+    });
     std::lock_guard lock(listMutex_);
     list_.reset();
 }
@@ -196,85 +190,64 @@ void StreamRenderer::CloseStream() {
         shutdownEvent_.Set();
         renderThread_.join();
     }
-    if (endpointCallbackRegistered_) {
-        backend_.UnregisterEndpointNotificationCallback(this);
-        endpointCallbackRegistered_ = false;
-    }
-    ReleaseStream();
+    follower_.Close();
     std::lock_guard lock(listMutex_);
     list_.reset();
 }
 
 WaveFormat StreamRenderer::MixFormat() const {
-    std::lock_guard lock(clientMutex_);
+    std::lock_guard lock(streamMutex_);
     return mixFormat_;
 }
 
 std::uint32_t StreamRenderer::FrameSize() const {
-    std::lock_guard lock(clientMutex_);
+    std::lock_guard lock(streamMutex_);
     return frameSize_;
 }
 
 std::uint32_t StreamRenderer::EngineBufferFrames() const {
-    std::lock_guard lock(clientMutex_);
+    std::lock_guard lock(streamMutex_);
     return engineBufferFrames_;
 }
 
 std::int64_t StreamRenderer::DevicePeriod100ns() const {
-    std::lock_guard lock(clientMutex_);
     std::int64_t period = 0;
-    if (!audioClient_ || !Succeeded(audioClient_->GetDevicePeriod(period)) || period < 0) {
-        return 0;
-    }
+    follower_.WithClient([&period](AudioClient* client) {
+        if (client == nullptr || !Succeeded(client->GetDevicePeriod(period)) || period < 0) {
+            period = 0;
+        }
+    });
     return period;
 }
 
-// ---- player and render threads: the stream
+// ---- the followed stream: player thread and render thread (switch)
 
-bool StreamRenderer::ConfigureEngine() {
+bool StreamRenderer::AcceptSwitchFormat(const WaveFormat& format) {
+    // The buffers were converted for the mix format: an output with another one cannot play
+    // them.
+    return SameFormat(format, MixFormat());
+}
+
+bool StreamRenderer::ConfigureStream(AudioClient& client) {
     const WaveFormat format = MixFormat();
     std::uint32_t bufferFrames = 0;
     std::unique_ptr<RenderClient> render;
-    if (!Succeeded(
-            audioClient_->Initialize(kRenderStreamFlags, kEngineBufferDuration100ns, format)) ||
-        !Succeeded(audioClient_->GetBufferSize(bufferFrames)) || bufferFrames == 0 ||
-        !Succeeded(audioClient_->SetEventHandle(samplesReadyEvent_)) ||
-        !Succeeded(audioClient_->GetRenderClient(render))) {
+    if (!Succeeded(client.Initialize(kRenderStreamFlags, kEngineBufferDuration100ns, format)) ||
+        !Succeeded(client.GetBufferSize(bufferFrames)) || bufferFrames == 0 ||
+        !Succeeded(client.SetEventHandle(samplesReadyEvent_)) ||
+        !Succeeded(client.GetRenderClient(render))) {
         return false;
     }
-    std::lock_guard lock(clientMutex_);
+    std::lock_guard lock(streamMutex_);
     engineBufferFrames_ = bufferFrames;
     renderClient_ = std::move(render);
     return true;
 }
 
-bool StreamRenderer::RegisterSessionEvents() {
-    std::unique_ptr<AudioSessionControl> session;
-    if (!Succeeded(audioClient_->GetSessionControl(session)) ||
-        !Succeeded(session->RegisterAudioSessionNotification(this))) {
-        return false;
-    }
-    std::lock_guard lock(clientMutex_);
-    sessionControl_ = std::move(session);
-    return true;
-}
-
-void StreamRenderer::ReleaseStream() {
-    std::unique_ptr<AudioSessionControl> session;
+void StreamRenderer::ReleaseStreamService() {
     std::unique_ptr<RenderClient> render;
-    std::unique_ptr<AudioClient> client;
-    std::shared_ptr<AudioEndpoint> endpoint;
-    {
-        std::lock_guard lock(clientMutex_);
-        session = std::move(sessionControl_);
-        render = std::move(renderClient_);
-        client = std::move(audioClient_);
-        endpoint = std::move(endpoint_);
-    }
-    // Unregistering waits for a callback in progress, so it runs outside the client lock.
-    if (session) {
-        session->UnregisterAudioSessionNotification(this);
-    }
+    std::lock_guard lock(streamMutex_);
+    render = std::move(renderClient_);
 }
 
 // ---- any thread
@@ -286,12 +259,11 @@ std::uint32_t StreamRenderer::FramesWritten() const {
 
 std::uint32_t StreamRenderer::FramesPlayed() const {
     std::uint32_t padding = 0;
-    {
-        std::lock_guard lock(clientMutex_);
-        if (!audioClient_ || !Succeeded(audioClient_->GetCurrentPadding(padding))) {
+    follower_.WithClient([&padding](AudioClient* client) {
+        if (client == nullptr || !Succeeded(client->GetCurrentPadding(padding))) {
             padding = 0;
         }
-    }
+    });
     const std::uint32_t written = FramesWritten();
     return written - std::min(written, padding);
 }
@@ -310,50 +282,19 @@ void StreamRenderer::RequestShutdown() {
 }
 
 bool StreamRenderer::IsSwitching() const {
-    return inSwitch_.load();
+    return follower_.IsSwitching();
 }
 
 std::string StreamRenderer::EndpointId() const {
-    std::lock_guard lock(clientMutex_);
-    return endpoint_ ? endpoint_->GetId() : std::string();
-}
-
-// ---- notification thread
-
-void StreamRenderer::OnSessionDisconnected(DisconnectReason reason) {
-    if (reason == DisconnectReason::DeviceRemoval) {
-        SignalSwitch();
-    } else if (reason == DisconnectReason::FormatChanged) {
-        // The device stays the default: nothing else will tell the switch that it may go on.
-        SignalSwitch();
-        switchCompleteEvent_.Set();
-    }
-}
-
-void StreamRenderer::OnDefaultDeviceChanged(DataFlow flow, Role role,
-                                            const std::string& /*deviceId*/) {
-    if (flow != DataFlow::Render || role != kFollowedRole) {
-        return;
-    }
-    // A removal already asked for a switch; the new default only lets that switch go on.
-    if (!inSwitch_.load()) {
-        SignalSwitch();
-    }
-    switchCompleteEvent_.Set();
-}
-
-void StreamRenderer::SignalSwitch() {
-    // Counted first, so that a switch ending meanwhile sees it and keeps the flag set.
-    switchRequests_.fetch_add(1);
-    inSwitch_.store(true);
-    switchEvent_.Set();
+    return follower_.EndpointId();
 }
 
 // ---- render thread
 
 void StreamRenderer::RenderThread() {
     AudioThreadPriority priority;
-    const std::vector<Event*> events{&shutdownEvent_, &switchEvent_, samplesReadyEvent_.get()};
+    const std::vector<Event*> events{&shutdownEvent_, &follower_.SwitchEvent(),
+                                     samplesReadyEvent_.get()};
     for (;;) {
         const auto woken = WaitForAny(events, kWaitForever);
         if (!woken) {
@@ -364,7 +305,7 @@ void StreamRenderer::RenderThread() {
             return;
         }
         if (*woken == 1) {
-            if (!SwitchToDefaultEndpoint()) {
+            if (!follower_.SwitchToDefaultEndpoint()) {
                 endReason_.store(EndReason::SwitchFailed);
                 return;
             }
@@ -378,7 +319,7 @@ void StreamRenderer::RenderThread() {
 
 bool StreamRenderer::WriteWhatFits() {
     std::uint32_t padding = 0;
-    if (!Succeeded(audioClient_->GetCurrentPadding(padding))) {
+    if (!Succeeded(follower_.Client()->GetCurrentPadding(padding))) {
         return true;  // a stream whose device went away waits for the switch that follows
     }
     const std::uint64_t freeBytes =
@@ -404,65 +345,6 @@ bool StreamRenderer::WriteWhatFits() {
     }
     // A stream whose device went away keeps its buffers for the output switched to.
     return true;
-}
-
-bool StreamRenderer::SwitchToDefaultEndpoint() {
-    if (!inSwitch_.load()) {
-        return true;  // an extra signal for a switch that has already been made
-    }
-    const std::uint64_t requestsSeen = switchRequests_.load();
-    if (!Succeeded(audioClient_->Stop())) {
-        return FailSwitch();
-    }
-    ReleaseStream();
-    // The first switch never waits (the event starts set). Later ones give the server a moment
-    // to name the new default; if it names none in time, the current default is taken as it is.
-    switchCompleteEvent_.Wait(kSwitchCompleteTimeout);
-    for (int attempt = 1; !OpenDefaultEndpoint(); ++attempt) {
-        if (attempt == kSwitchAttempts || !switchCompleteEvent_.Wait(kSwitchCompleteTimeout)) {
-            return FailSwitch();
-        }
-    }
-    switchCompleteEvent_.Reset();
-    if (!Succeeded(audioClient_->Start())) {
-        return FailSwitch();
-    }
-    inSwitch_.store(false);
-    // A removal or format change reported while this switch ran still needs its own switch.
-    if (switchRequests_.load() != requestsSeen) {
-        inSwitch_.store(true);
-    }
-    return true;
-}
-
-bool StreamRenderer::OpenDefaultEndpoint() {
-    // Cleared first, so that a default named while this attempt runs is noticed.
-    switchCompleteEvent_.Reset();
-    std::shared_ptr<AudioEndpoint> endpoint;
-    std::unique_ptr<AudioClient> client;
-    WaveFormat format;
-    // The buffers were converted for the mix format: an output with another one cannot play
-    // them.
-    if (!Succeeded(backend_.GetDefaultAudioEndpoint(endpoint)) || !endpoint ||
-        !Succeeded(endpoint->ActivateAudioClient(client)) ||
-        !Succeeded(client->GetMixFormat(format)) || !SameFormat(format, MixFormat())) {
-        return false;
-    }
-    {
-        std::lock_guard lock(clientMutex_);
-        endpoint_ = std::move(endpoint);
-        audioClient_ = std::move(client);
-    }
-    if (!ConfigureEngine() || !RegisterSessionEvents()) {
-        ReleaseStream();
-        return false;
-    }
-    return true;
-}
-
-bool StreamRenderer::FailSwitch() {
-    inSwitch_.store(false);
-    return false;
 }
 
 void StreamRenderer::SetRunning(bool running) {

@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "audio/AudioResult.h"
-#include "audio/AudioSessionEvents.h"
-#include "audio/EndpointNotificationClient.h"
+#include "audio/DefaultOutputFollower.h"
 #include "audio/RenderBuffer.h"
 #include "base/Event.h"
 #include "wav/WaveFormat.h"
@@ -20,7 +19,6 @@ namespace hushwell {
 class AudioBackend;
 class AudioClient;
 class AudioEndpoint;
-class AudioSessionControl;
 class RenderClient;
 
 // Plays a list of RenderBuffers, already converted to the output's mix format, through an
@@ -37,15 +35,19 @@ class RenderClient;
 // Calling order (the player thread): constructor, OpenStream, BeginPlayback, WaitForRenderEnd,
 // (WaitUntilPlayedOut), StopPlayback, CloseStream, destructor.
 //
-// Lock order: the client lock, the list lock and the position lock are never held together,
-// except the list lock with the position lock inside it (pre-roll and render thread, while
-// writing).
-class StreamRenderer final : private EndpointNotificationClient, private AudioSessionEvents {
+// Following the default output is DefaultOutputFollower's part; this object is the stream it
+// reopens (it accepts only an output with the same mix format and takes the new render client).
+//
+// Lock order: the follower's client lock, the stream lock, the list lock and the position lock
+// are never held together, except the list lock with the position lock inside it (pre-roll and
+// render thread, while writing).
+class StreamRenderer final : private FollowedStream {
 public:
     // The stream's buffer.
     static constexpr std::chrono::milliseconds kEngineLatency{50};
     // How long a switch waits for the default output to settle after the first switch.
-    static constexpr std::chrono::milliseconds kSwitchCompleteTimeout{500};
+    static constexpr std::chrono::milliseconds kSwitchCompleteTimeout =
+        DefaultOutputFollower::kSwitchCompleteTimeout;
 
     // Why the render thread ended.
     enum class EndReason {
@@ -62,7 +64,7 @@ public:
     // output when the player looked).
     StreamRenderer(AudioBackend& backend, std::shared_ptr<AudioEndpoint> endpoint);
     // Ends the render thread if it still runs and releases what OpenStream acquired.
-    ~StreamRenderer() override;
+    ~StreamRenderer();
     StreamRenderer(const StreamRenderer&) = delete;
     StreamRenderer& operator=(const StreamRenderer&) = delete;
 
@@ -112,15 +114,11 @@ public:
     std::string EndpointId() const;
 
 private:
-    // --- Audio layer notification thread: only set flags and signal events, never block ---
-    void OnDefaultDeviceChanged(DataFlow flow, Role role, const std::string& deviceId) override;
-    void OnSessionDisconnected(DisconnectReason reason) override;
-    void SignalSwitch();
-
-    // --- Player thread (OpenStream) and render thread (switch) ---
-    bool ConfigureEngine();
-    bool RegisterSessionEvents();
-    void ReleaseStream();
+    // --- The followed stream: player thread (OpenStream) and render thread (switch) ---
+    bool AcceptSwitchFormat(const WaveFormat& format) override;
+    bool ConfigureStream(AudioClient& client) override;
+    void ReleaseStreamService() override;
+    bool AcceptOpenFormat(const WaveFormat& format);
 
     // --- Player thread (pre-roll) and render thread, under the list lock ---
     bool PreRoll();
@@ -131,27 +129,17 @@ private:
     // --- Render thread ---
     void RenderThread();
     bool WriteWhatFits();
-    bool SwitchToDefaultEndpoint();
-    bool OpenDefaultEndpoint();
-    bool FailSwitch();
     void SetRunning(bool running);
 
-    // The default output followed is the one for the console role.
-    static constexpr Role kFollowedRole = Role::Console;
-    // Attempts a switch makes while the server keeps naming new defaults.
-    static constexpr int kSwitchAttempts = 3;
+    // The output, its audio client and the switch to a new default output. The client is set
+    // by the player before the render thread starts and replaced only by the render thread
+    // during a switch; the follower's client lock lets other threads use it meanwhile.
+    DefaultOutputFollower follower_;
 
-    AudioBackend& backend_;
-
-    // The stream objects. Set by the player before the render thread starts and replaced only
-    // by the render thread during a switch; the client lock guards the pointers so that other
-    // threads may use them meanwhile.
-    mutable std::mutex clientMutex_;
-    std::shared_ptr<AudioEndpoint> endpoint_;
-    std::unique_ptr<AudioClient> audioClient_;
+    // Stream lock: the render client taken from the follower's client (replaced with it) and
+    // the stream's figures.
+    mutable std::mutex streamMutex_;
     std::unique_ptr<RenderClient> renderClient_;
-    std::unique_ptr<AudioSessionControl> sessionControl_;
-    bool endpointCallbackRegistered_ = false;
     // Fixed by OpenStream: a switch keeps them or fails.
     WaveFormat mixFormat_{};
     std::uint32_t frameSize_ = 0;
@@ -160,13 +148,6 @@ private:
     std::thread renderThread_;
     Event shutdownEvent_{Event::Mode::AutoReset};
     std::shared_ptr<Event> samplesReadyEvent_ = std::make_shared<Event>(Event::Mode::AutoReset);
-    Event switchEvent_{Event::Mode::AutoReset};
-    // Set when the default output has settled; the first switch of an object never waits.
-    Event switchCompleteEvent_{Event::Mode::ManualReset, true};
-    std::atomic<bool> inSwitch_{false};
-    // Counts the notifications that asked for a switch, so that one arriving while a switch runs
-    // is not forgotten when that switch ends.
-    std::atomic<std::uint64_t> switchRequests_{0};
     std::atomic<EndReason> endReason_{EndReason::Running};
 
     // List lock (the stop lock): the buffers not yet written.

@@ -26,7 +26,7 @@
 #include "app/TrayWindow.h"
 #include "audio/AudioClient.h"
 #include "audio/AudioEndpoint.h"
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 #include "base/FormatTimeStamp.h"
 #include "tests/support/SandboxTools.h"
 #include "ui/CaptureEditor.h"

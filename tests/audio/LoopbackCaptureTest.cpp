@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/audio/CaptureTestSupport.h"
 

@@ -13,8 +13,8 @@
 
 #include "audio/AudioEndpoint.h"
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
 #include "audio/SoundPlayer.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/audio/RenderTestSupport.h"
 

@@ -17,7 +17,7 @@
 
 #include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "base/Event.h"
 #include "detection/ThreadEngineTimers.h"

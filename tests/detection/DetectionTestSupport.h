@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "detection/FiringSink.h"
 #include "detection/RunnerList.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/support/Eventually.h"
 #include "triggers/CommandOpener.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "base/Event.h"
 

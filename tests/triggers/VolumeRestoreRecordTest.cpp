@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/support/TempFolder.h"
 #include "triggers/VolumeManager.h"

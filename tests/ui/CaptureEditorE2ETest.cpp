@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "audio/LoopbackCapture.h"
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/support/SandboxTools.h"
 #include "ui/CaptureEditor.h"

@@ -17,8 +17,8 @@
 
 #include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
 #include "audio/SoundPlayer.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "persistence/ConfigFile.h"
 #include "persistence/Settings.h"

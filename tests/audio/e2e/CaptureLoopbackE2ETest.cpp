@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "audio/LoopbackCapture.h"
-#include "audio/PulseBackend.h"
-#include "audio/SimulatedSignal.h"
+#include "audio/pulse/PulseBackend.h"
+#include "audio/simulated/SimulatedSignal.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/support/SandboxTools.h"
 

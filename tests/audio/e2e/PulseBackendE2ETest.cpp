@@ -1,4 +1,4 @@
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -23,8 +23,8 @@
 #include "audio/EndpointNotificationClient.h"
 #include "audio/EndpointVolume.h"
 #include "audio/RenderClient.h"
-#include "audio/SimulatedSignal.h"
 #include "audio/SoundServerKind.h"
+#include "audio/simulated/SimulatedSignal.h"
 #include "base/Event.h"
 #include "tests/support/SandboxTools.h"
 

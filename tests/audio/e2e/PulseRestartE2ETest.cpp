@@ -17,7 +17,7 @@
 #include "audio/AudioEndpoint.h"
 #include "audio/AudioSessionControl.h"
 #include "audio/EndpointVolume.h"
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 #include "tests/support/SandboxTools.h"
 
 extern char** environ;

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/PulseBackend.h"
 #include "audio/SoundPlayer.h"
+#include "audio/pulse/PulseBackend.h"
 #include "tests/support/SandboxTools.h"
 #include "wav/WaveData.h"
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 #include "detection/DetectionEngine.h"
 #include "detection/FiringSink.h"
 #include "detection/ThreadEngineTimers.h"

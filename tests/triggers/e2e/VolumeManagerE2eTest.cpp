@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/PulseBackend.h"
+#include "audio/pulse/PulseBackend.h"
 #include "base/Event.h"
 #include "tests/support/Eventually.h"
 #include "triggers/VolumeManager.h"
