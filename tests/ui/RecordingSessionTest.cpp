@@ -13,7 +13,7 @@
 
 #include "audio/LoopbackCapture.h"
 #include "audio/MixFormat.h"
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/audio/CaptureTestSupport.h"
 #include "tests/support/Eventually.h"
