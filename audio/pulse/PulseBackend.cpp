@@ -1,11 +1,19 @@
 #include "audio/pulse/PulseBackend.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseEndpoint.h"
 
 namespace hushwell {
+namespace {
+
+// What pipewire-pulse names as the default sink to a client that knows of none.
+constexpr const char* kNoDefaultPlaceholder = "@DEFAULT_SINK@";
+
+}  // namespace
 
 PulseBackend::PulseBackend(PulseBackendOptions options)
     : connection_(PulseConnection::Create(std::move(options))) {}
@@ -21,6 +29,15 @@ AudioResult PulseBackend::GetDefaultAudioEndpoint(std::shared_ptr<AudioEndpoint>
     if (AudioResult server = connection_->QueryServerLocked(defaultSink, serverName);
         server != AudioResult::Ok) {
         return server;
+    }
+    if (defaultSink == kNoDefaultPlaceholder) {
+        // This client's view on the server may be stale (see RenewContextLocked): a new
+        // context asks again. A server that truly has no default answers the same way.
+        std::vector<std::string> sinks;
+        if (connection_->QuerySinkNamesLocked(sinks) == AudioResult::Ok && !sinks.empty() &&
+            connection_->RenewContextLocked() == AudioResult::Ok) {
+            connection_->QueryServerLocked(defaultSink, serverName);
+        }
     }
     if (defaultSink.empty()) {
         return AudioResult::NotFound;

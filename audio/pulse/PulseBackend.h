@@ -21,7 +21,9 @@ class PulseConnection;
 //   over the normal volume, and setting it keeps the balance between channels;
 // - a removed sink, a failed stream or a lost server disconnects the sessions on it
 //   (DeviceRemoval), a changed sink format with FormatChanged;
-// - a lost connection is replaced by a new one after a short back-off.
+// - a lost connection is replaced by a new one after a short back-off; so is one to which the
+//   server names no default sink while it has sinks (a stale view after a server restart), at
+//   most once in a few seconds.
 // Construction does not wait for the server: the first calls wait for the connection, at most
 // the connect time-out, and give NoServer when none comes.
 //

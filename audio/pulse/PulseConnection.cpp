@@ -16,6 +16,7 @@ namespace {
 // The first pause before reconnecting, doubled after each failed attempt up to the maximum.
 constexpr std::chrono::milliseconds kInitialBackoff{250};
 constexpr std::chrono::milliseconds kMaxBackoff{4000};
+constexpr std::chrono::seconds kRenewalHoldOff{5};
 // What the connection watches: sinks (removal, format) and the server (default sink).
 constexpr pa_subscription_mask_t kSubscriptions =
     static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
@@ -144,6 +145,27 @@ void PulseConnection::ScheduleReconnectLocked() {
         }
     });
     backoff_ = std::min(backoff_ * 2, kMaxBackoff);
+}
+
+AudioResult PulseConnection::RenewContextLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    if (lastRenewal_ != std::chrono::steady_clock::time_point{} &&
+        now - lastRenewal_ < kRenewalHoldOff) {
+        return AudioResult::Failed;
+    }
+    lastRenewal_ = now;
+    Warn(
+        "pa_context: the server names no default sink to this client while it has sinks; "
+        "connecting again");
+    attemptTimer_.Cancel();
+    reconnectTimer_.Cancel();
+    if (ready_) {
+        LoseSessionsLocked();
+        serverLost_ = true;
+    }
+    ready_ = false;
+    StartAttemptLocked();
+    return WaitReadyLocked();
 }
 
 void PulseConnection::OnAttemptTimeout() {

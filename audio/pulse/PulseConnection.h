@@ -77,6 +77,12 @@ public:
     AudioResult QuerySinkNamesLocked(std::vector<std::string>& names);
     // The default sink and the server's name, asked afresh.
     AudioResult QueryServerLocked(std::string& defaultSink, std::string& serverName);
+    // Replaces the context with a new one and waits for it, for a server whose view of the
+    // default stays stale for one client (pipewire-pulse, after a restart, may name no default
+    // to a client connected early while every other client sees it). The sessions on the old
+    // context are told DeviceRemoval. At most once per hold-off, so that a server without any
+    // default is not reconnected to on every call: Failed when within it.
+    AudioResult RenewContextLocked();
 
     void AddSessionLocked(PulseSinkWatcher* session);
     void RemoveSessionLocked(PulseSinkWatcher* session);
@@ -120,6 +126,7 @@ private:
     bool outageWarned_ = false;  // one warning per outage, not one per attempt
     bool defaultKnown_ = false;
     bool serverLost_ = false;  // a ready connection was lost and not yet re-established
+    std::chrono::steady_clock::time_point lastRenewal_{};
     std::string defaultSink_;
     std::vector<PulseSinkWatcher*> sessions_;
 

@@ -46,6 +46,19 @@ std::string BackendSinks(PulseBackend& backend) {
     return text;
 }
 
+// The named sink as the backend's own connection finds it, and the default as a new connection
+// finds it: a server that keeps a stale view per client answers these two differently.
+std::string BackendLookups(PulseBackend& backend, const std::string& sink) {
+    std::shared_ptr<AudioEndpoint> named;
+    const AudioResult byName = backend.GetAudioEndpoint(sink, named);
+    PulseBackend fresh;
+    std::shared_ptr<AudioEndpoint> freshDefault;
+    const AudioResult byFresh = fresh.GetDefaultAudioEndpoint(freshDefault);
+    return "by name: " + std::to_string(static_cast<int>(byName)) +
+           ", default on a new connection: " + std::to_string(static_cast<int>(byFresh)) + " \"" +
+           (byFresh == AudioResult::Ok ? freshDefault->GetId() : std::string()) + "\"";
+}
+
 // What the server says, for a failure message.
 std::string ServerState() {
     return "pactl info:\n" + e2e::Run("pactl info 2>&1") + "sinks:\n" +
@@ -148,7 +161,8 @@ TEST(PulseRestartE2ETest, ReconnectsWithANewContextAfterTheServerRestarts) {
         },
         kDeadline);
     ASSERT_TRUE(found) << "the backend last saw " << static_cast<int>(lastResult) << " \""
-                       << lastSeen << "\", and sinks " << BackendSinks(backend) << "\n"
+                       << lastSeen << "\", and sinks " << BackendSinks(backend) << "; "
+                       << BackendLookups(backend, kAgain) << "\n"
                        << ServerState();
     std::unique_ptr<EndpointVolume> volume;
     ASSERT_EQ(again->ActivateEndpointVolume(volume), AudioResult::Ok);

@@ -21,6 +21,7 @@
 #include "audio/pulse/PulseBackend.h"
 #include "base/Event.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/SandboxTools.h"
 #include "triggers/VolumeManager.h"
 
 namespace hushwell {
@@ -78,6 +79,11 @@ std::optional<int> SinkPercent(const std::string& sink) {
 }
 
 using testing::Eventually;
+
+// The server's default sink as pactl reports it, for a failure message.
+std::string DefaultSink() {
+    return Pactl("get-default-sink").value_or("(pactl failed)\n");
+}
 
 // Sets the volume and waits until the sink reports it: the server acknowledges the request
 // before the sink's new volume is visible to other clients.
@@ -235,7 +241,7 @@ TEST_F(VolumeManagerE2eTest, FollowsADefaultSinkSwitch) {
     ASSERT_TRUE(Eventually([&] { return SinkMuted(sink_) == true && SinkPercent(sink_) == 45; }));
 
     const auto switchStart = SteadyClock::now();
-    ASSERT_TRUE(Pactl(std::string("set-default-sink ") + kOtherSink));
+    ASSERT_TRUE(e2e::SetDefaultSink(kOtherSink)) << DefaultSink();
     EXPECT_TRUE(Eventually([&] {
         return SinkMuted(kOtherSink) == true && SinkPercent(kOtherSink) == 45 &&
                SinkMuted(sink_) == false && SinkPercent(sink_) == 50;
@@ -262,8 +268,9 @@ TEST_F(VolumeManagerE2eTest, FollowsTheRemovalOfTheDefaultSink) {
     StartManager();
     ThreadControl mute(
         *manager_, [&] { manager_->RequestMute(true); }, [&] { manager_->RequestMute(false); });
-    ASSERT_TRUE(Pactl(std::string("set-default-sink ") + kOtherSink));
-    ASSERT_TRUE(Eventually([&] { return SinkMuted(kOtherSink) == true; }));
+    ASSERT_TRUE(e2e::SetDefaultSink(kOtherSink)) << DefaultSink();
+    ASSERT_TRUE(Eventually([&] { return SinkMuted(kOtherSink) == true; }))
+        << "default " << DefaultSink() << ", bound to " << manager_->BoundDeviceId();
 
     // Unplugged: the server falls back to the test sink, and the control follows.
     ASSERT_TRUE(Pactl("unload-module " + *otherModule_));
