@@ -23,7 +23,7 @@ class TriggerEditor;
 // the lists' column widths with the owner and has the owner write the configuration file.
 //
 // User-interface thread only.
-class SettingsWindow final : public QWidget {
+class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
     enum Page { kCapturePage = 0, kControlsPage = 1, kOptionsPage = 2, kLogsPage = 3 };
