@@ -13,12 +13,12 @@
 #include "audio/SoundServerKind.h"
 #include "audio/pulse/PulseBackend.h"
 #include "base/ApplicationDataFolder.h"
-#include "persistence/ConfigFile.h"
 #include "triggers/ControlRunner.h"
 #include "triggers/ControlWorkerShutdown.h"
 #include "triggers/EventLog.h"
 #include "triggers/VolumeManager.h"
 #include "triggers/VolumeRestoreRecord.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/LogPageFeed.h"
 #include "ui/SettingsWindow.h"
 
@@ -62,18 +62,19 @@ Application::Application(int& argc, char** argv)
 Application::~Application() {
     signals_.reset();
     trayWnd_.reset();
+    configuration_.reset();
     ReleaseAfterControlWorkers(volumeManager_, backend_, kControlWorkersExitWait);
 }
 
 bool Application::InitInstance() {
-    paths_.dataFolder = ApplicationDataFolder();
+    // The one place the program's paths are worked out; everything below is given them.
+    paths_ = ProgramPaths::ForDataFolder(ApplicationDataFolder());
     SetUpLogPath(paths_.dataFolder);
     WriteLogLine("Starting.");
     if (!EnsureFolderOrSay(paths_.dataFolder, "data folder")) {
         return false;
     }
-    paths_.triggerFolder = ProgramPaths::TriggerFolderOf(paths_.dataFolder);
-    if (!EnsureFolderOrSay(paths_.triggerFolder, "trigger folder")) {
+    if (!EnsureFolderOrSay(paths_.soundFolder, "trigger folder")) {
         return false;
     }
     paths_.startupFolder = ProgramPaths::StartupFolder();
@@ -114,15 +115,16 @@ bool Application::InitInstance() {
     setup.makeEngine = [this](QtEngineTimers& timers) { return MakeEngine(timers); };
     setup.volumeManager = volumeManager_.get();
     setup.backend = backend_.get();
-    setup.configPath = ConfigFile::PathIn(paths_.dataFolder);
+    setup.paths = paths_;
     setup.manualPath = ProgramPaths::ManualPathOf(paths_.programPath);
-    setup.startupFolder = paths_.startupFolder;
-    setup.programPath = paths_.programPath;
-    setup.programName = paths_.programName;
     trayWnd_ = std::make_unique<TrayWindow>(std::move(setup));
     trayWnd_->Create();
     trayWnd_->StartEngine();
-    trayWnd_->CreateSettingsWindow();
+    // The configuration is loaded, its hotkeys registered and its ramp rates set here, once;
+    // the settings window's pages read it from its owner.
+    configuration_ = std::make_unique<ConfigurationOwner>(
+        ConfigurationOwner::Setup{&trayWnd_->Grabber(), volumeManager_.get(), paths_.configFile});
+    trayWnd_->CreateSettingsWindow(*configuration_);
     // The settings window builds the log page; from now on it shows the firings.
     logFeed_->SetPage(&trayWnd_->SettingsDialog().Logs());
 
@@ -212,8 +214,8 @@ std::string Application::StatusLine() {
 }
 
 std::unique_ptr<TrayEngine> Application::MakeEngine(QtEngineTimers& timers) {
-    return std::make_unique<DetectionEngineHost>(*backend_, *volumeManager_, timers,
-                                                 paths_.dataFolder, logFeed_.get());
+    return std::make_unique<DetectionEngineHost>(*backend_, *volumeManager_, timers, paths_,
+                                                 logFeed_.get());
 }
 
 void Application::LogSoundServerKind() {

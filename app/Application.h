@@ -5,13 +5,14 @@
 #include <string>
 
 #include "app/ProgramCommandLine.h"
-#include "app/ProgramPaths.h"
 #include "app/SingleInstanceLock.h"
 #include "app/TrayEngine.h"
+#include "base/ProgramPaths.h"
 
 namespace hushwell {
 
 class AudioBackend;
+class ConfigurationOwner;
 class TrayWindow;
 class VolumeManager;
 class InstanceMessenger;
@@ -25,8 +26,9 @@ class ShutdownSignals;
 // folders and log, refuses a second instance (asking the running one to show its settings
 // window; a running instance that cannot be reached is said on standard error and ends the
 // start with a failure, as does a data folder, trigger folder or lock file that cannot be used,
-// after saying why), creates the tray window with the engine, starts the engine and loads the
-// configuration; Run adds the message loop. Firings reach the log page through the feed.
+// after saying why), works out the program's paths once, creates the tray window with the
+// engine, starts the engine, makes the configuration owner (which loads the configuration) and
+// the settings window; Run adds the message loop. Firings reach the log page through the feed.
 //
 // Main thread only.
 class Application {
@@ -71,6 +73,8 @@ private:
     bool showSettings_ = false;
     std::unique_ptr<LogPageFeed> logFeed_;  // outlives the engine in the tray window
     std::unique_ptr<InstanceMessenger> messenger_;
+    // The configuration owner; its hotkeys are released with the tray window's settings window.
+    std::unique_ptr<ConfigurationOwner> configuration_;
     std::unique_ptr<TrayWindow> trayWnd_;
     std::unique_ptr<ShutdownSignals> signals_;
 };

@@ -3,12 +3,12 @@
 namespace hushwell {
 
 DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, VolumeManager& volume,
-                                         EngineTimers& timers, std::string applicationDataFolder,
+                                         EngineTimers& timers, ProgramPaths paths,
                                          FiringSink* firings)
     : backend_(backend),
       volume_(volume),
       timers_(timers),
-      applicationDataFolder_(std::move(applicationDataFolder)),
+      paths_(std::move(paths)),
       firings_(firings) {}
 
 DetectionEngineHost::~DetectionEngineHost() {
@@ -23,8 +23,8 @@ void DetectionEngineHost::Start() {
         engine_.Resume();
         return;
     }
-    engine_.InitEngine(DetectionEngine::ProgramSetup(backend_, volume_, launcher_, timers_,
-                                                     applicationDataFolder_, firings_));
+    engine_.InitEngine(
+        DetectionEngine::ProgramSetup(backend_, volume_, launcher_, timers_, paths_, firings_));
     initialised_ = true;
 }
 

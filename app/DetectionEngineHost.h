@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/TrayEngine.h"
+#include "base/ProgramPaths.h"
 #include "detection/DetectionEngine.h"
 #include "triggers/ProcessLauncher.h"
 
@@ -23,7 +24,7 @@ class FiringSink;
 class DetectionEngineHost final : public TrayEngine {
 public:
     DetectionEngineHost(AudioBackend& backend, VolumeManager& volume, EngineTimers& timers,
-                        std::string applicationDataFolder, FiringSink* firings = nullptr);
+                        ProgramPaths paths, FiringSink* firings = nullptr);
     ~DetectionEngineHost() override;
 
     void Start() override;
@@ -36,7 +37,7 @@ private:
     AudioBackend& backend_;
     VolumeManager& volume_;
     EngineTimers& timers_;
-    const std::string applicationDataFolder_;
+    const ProgramPaths paths_;
     FiringSink* const firings_;
     ProcessLauncher launcher_;
     DetectionEngine engine_;

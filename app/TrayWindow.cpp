@@ -16,6 +16,7 @@
 #include "triggers/TriggerList.h"
 #include "triggers/VolumeManager.h"
 #include "ui/CaptureEditor.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/SettingsWindow.h"
 #include "ui/TriggerEditor.h"
 
@@ -50,7 +51,14 @@ TrayWindow::~TrayWindow() {
     // The engine goes first: its timers and controls must not outlive the window.
     engine_.reset();
     timers_.StopAll();
+    ReleaseSettingsWindow();
+}
+
+void TrayWindow::ReleaseSettingsWindow() {
     settingsWindow_.reset();
+    if (configuration_ != nullptr) {
+        configuration_->ReleaseHotkeys();
+    }
 }
 
 // The desktop portal where the session offers one (the only way to hotkeys under Wayland),
@@ -94,15 +102,11 @@ void TrayWindow::StartEngine() {
     }
 }
 
-void TrayWindow::CreateSettingsWindow() {
+void TrayWindow::CreateSettingsWindow(ConfigurationOwner& configuration) {
+    configuration_ = &configuration;
     SettingsWindow::Setup setup;
-    setup.grabber = grabber_;
-    setup.volumeManager = setup_.volumeManager;
-    setup.configPath = setup_.configPath;
-    setup.startupFolder = setup_.startupFolder;
-    setup.programPath = setup_.programPath;
-    setup.programName = setup_.programName;
-    settingsWindow_ = std::make_unique<SettingsWindow>(std::move(setup));
+    setup.paths = setup_.paths;
+    settingsWindow_ = std::make_unique<SettingsWindow>(configuration, std::move(setup));
     // The sound editor records from the engine's capture and plays on the program's backend.
     CaptureEditor& capture = settingsWindow_->CapturePage();
     if (engine_ && engine_->Detection() != nullptr) {
@@ -297,8 +301,8 @@ void TrayWindow::Shutdown() {
     }
     timers_.StopAll();
     RemoveIcon();
-    // Its destruction releases the hotkeys and writes the configuration file.
-    settingsWindow_.reset();
+    // Its destruction has the owner write the configuration file; then the hotkeys go.
+    ReleaseSettingsWindow();
     if (setup_.volumeManager != nullptr) {
         // The undo of a running control is only a request; wait until the output has it.
         constexpr std::chrono::milliseconds kUndoWait{5000};

@@ -9,6 +9,7 @@
 #include "app/QtEngineTimers.h"
 #include "app/TrayIconOwner.h"
 #include "app/TrayMenu.h"
+#include "base/ProgramPaths.h"
 #include "ui/HotkeyList.h"
 
 class QSocketNotifier;
@@ -16,6 +17,7 @@ class QSocketNotifier;
 namespace hushwell {
 
 class AudioBackend;
+class ConfigurationOwner;
 class SettingsWindow;
 class VolumeManager;
 class HotkeyGrabber;
@@ -23,8 +25,8 @@ class TrayEngine;
 
 // The program's tray window: it carries the detection engine and its timers, shows the tray
 // menu of the current run state and carries out its commands, receives the four global
-// hotkeys, and owns the settings window (whose options page holds the configuration and
-// registers the hotkeys).
+// hotkeys, and owns the settings window and the hotkey grabber. The configuration, with the
+// hotkeys' registration, belongs to the configuration owner the application makes.
 //
 // User-interface thread only, except the engine's timer calls (see QtEngineTimers).
 class TrayWindow : public TrayIconOwner {
@@ -36,16 +38,13 @@ public:
         EngineFactory makeEngine;
         // The hotkey service; when null the window makes one (desktop portal, else X11).
         HotkeyGrabber* grabber = nullptr;
-        // The program-wide volume manager, given the ramp rates; may be null.
+        // The program-wide volume manager, waited for at shutdown; may be null.
         VolumeManager* volumeManager = nullptr;
         // Plays the sound editor's sounds; may be null.
         AudioBackend* backend = nullptr;
-        std::string configPath;
+        // The program's paths, for the settings window's pages.
+        ProgramPaths paths;
         std::string manualPath;
-        // For the launch-at-logon entry; either name empty means there is none.
-        std::string startupFolder;
-        std::string programPath;
-        std::string programName;
     };
 
     explicit TrayWindow(Setup setup, QObject* parent = nullptr);
@@ -54,9 +53,12 @@ public:
     // Window creation: adds the tray icon; logs once when there is no tray to show it in.
     void Create();
     void StartEngine();
-    // Creates the settings window, hidden; its creation loads the configuration file,
-    // registers the hotkeys and sets the ramp rates.
-    void CreateSettingsWindow();
+    // The grabber the configuration owner registers the hotkeys with; presses come back to
+    // OnHotkey.
+    HotkeyGrabber& Grabber() { return *grabber_; }
+    // Creates the settings window, hidden, on the configuration the owner keeps (the owner
+    // outlives the window; its hotkeys are released at shutdown, before the grabber goes).
+    void CreateSettingsWindow(ConfigurationOwner& configuration);
 
     // A tray menu command (TrayCommand ids); unknown ids are ignored.
     void OnCommand(int command);
@@ -101,6 +103,8 @@ private:
     void PostCaptureCommand(int command);
     void MakeGrabber();
     void MakeX11Grabber();
+    // Destroys the settings window, then releases the owner's hotkeys.
+    void ReleaseSettingsWindow();
 
     Setup setup_;
     QIcon icon_;
@@ -113,6 +117,7 @@ private:
     HotkeyGrabber* grabber_ = nullptr;
     std::unique_ptr<QSocketNotifier> hotkeyNotifier_;
     std::unique_ptr<SettingsWindow> settingsWindow_;
+    ConfigurationOwner* configuration_ = nullptr;
     bool shutDown_ = false;
 };
 

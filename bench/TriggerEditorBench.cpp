@@ -111,7 +111,7 @@ BENCHMARK(BM_SwitchGroupView)->Unit(benchmark::kMillisecond);
 void BM_ApplyEdit(benchmark::State& state) {
     QTemporaryDir folder;
     ShownPage shown;
-    shown.page.SetApplicationDataFolder(folder.path().toStdString());
+    shown.page.SetPaths(hushwell::ProgramPaths::ForDataFolder(folder.path().toStdString()));
     for (auto _ : state) {
         shown.page.SelectRows({1000});
         shown.page.Apply();

@@ -22,7 +22,6 @@ namespace hushwell {
 
 namespace {
 
-constexpr const char* kTriggersSubFolder = "triggers";
 constexpr const char* kCaptureFailedText = "Capture is not running";
 constexpr const char* kCaptureResumedText = "Capture is running again.";
 constexpr const char* kCaptureStartedText = "Capture is running.";
@@ -37,26 +36,18 @@ bool IsDigitalSilence(const std::uint8_t* bytes, std::size_t size) {
     return size == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0);
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') {
-        return folder + name;
-    }
-    return folder + "/" + name;
-}
-
 }  // namespace
 
 DetectionEngine::Setup DetectionEngine::ProgramSetup(AudioBackend& backend, VolumeManager& volume,
                                                      CommandOpener& opener, EngineTimers& timers,
-                                                     std::string applicationDataFolder,
-                                                     FiringSink* firings) {
+                                                     ProgramPaths paths, FiringSink* firings) {
     Setup setup;
     setup.backend = &backend;
     setup.clock = &SystemClock::Instance();
     setup.volume = &volume;
     setup.opener = &opener;
     setup.timers = &timers;
-    setup.applicationDataFolder = std::move(applicationDataFolder);
+    setup.paths = std::move(paths);
     setup.firings = firings;
     return setup;
 }
@@ -83,7 +74,7 @@ void DetectionEngine::InitEngine(Setup setup) {
                                             *setup_.clock, setup_.firings);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
-    references_.SetTriggersFolder(JoinPath(setup_.applicationDataFolder, kTriggersSubFolder));
+    references_.SetTriggersFolder(setup_.paths.soundFolder);
 
     references_.RebuildReferences(triggers_);
     step_->PrepareReferences(references_);
@@ -104,7 +95,7 @@ void DetectionEngine::LoadTriggerList() {
     }
     // A missing or unreadable file leaves the list empty; the program runs without triggers.
     // A file that exists but cannot be used is worth one log line.
-    const std::string path = TriggerListFile::PathIn(setup_.applicationDataFolder);
+    const std::string& path = setup_.paths.triggerListFile;
     std::string reason;
     if (TriggerListFile::Load(triggers_, path, &reason) != TriggerListFile::kOk &&
         !reason.empty()) {

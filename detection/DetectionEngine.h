@@ -16,6 +16,7 @@
 #include "analysis/TelephoneBandDetector.h"
 #include "audio/CaptureBlock.h"
 #include "base/Event.h"
+#include "base/ProgramPaths.h"
 #include "detection/ReferenceSet.h"
 #include "detection/RunState.h"
 #include "detection/SilenceWakeUps.h"
@@ -90,8 +91,8 @@ public:
         VolumeManager* volume = nullptr;
         CommandOpener* opener = nullptr;
         EngineTimers* timers = nullptr;
-        // The application data folder: "triggers.xml" and the "triggers" sub-folder.
-        std::string applicationDataFolder;
+        // The program's paths: the trigger list file and the sound folder are used.
+        ProgramPaths paths;
         // The log page, or a tool that reports firings; may be null.
         FiringSink* firings = nullptr;
         std::chrono::milliseconds captureStartWait = kCaptureStartWait;
@@ -105,8 +106,7 @@ public:
     // wait and retry interval; the objects must outlive the engine, as above. The one place
     // where a real engine's setup is filled in (the program and the end-to-end host).
     static Setup ProgramSetup(AudioBackend& backend, VolumeManager& volume, CommandOpener& opener,
-                              EngineTimers& timers, std::string applicationDataFolder,
-                              FiringSink* firings);
+                              EngineTimers& timers, ProgramPaths paths, FiringSink* firings);
 
     // Counters for diagnostics and tests; any thread.
     struct Stats {
@@ -128,7 +128,7 @@ public:
 
     // --- Control thread ---
 
-    // Once, at start-up: loads "triggers.xml" from the application data folder into the live
+    // Once, at start-up: loads the trigger list file of the paths into the live
     // list, builds the reference set, starts detection, starts the CaptureRunner and waits up
     // to setup.captureStartWait for capture to start (less when its first attempt fails).
     // Without every object of the setup, nothing happens and the engine stays inert.

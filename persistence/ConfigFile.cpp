@@ -218,10 +218,7 @@ std::string FreeSetAsideName(const std::string& path, const LocalTime& now) {
 }  // namespace
 
 std::string ConfigFile::PathIn(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') {
-        return folder + kFileName;
-    }
-    return folder + "/" + kFileName;
+    return ProgramPaths::InFolder(folder, kFileName);
 }
 
 bool ConfigFile::Load(Settings& settings, const std::string& path) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/Clock.h"
+#include "base/ProgramPaths.h"
 #include "persistence/Settings.h"
 #include "persistence/XmlDocument.h"
 
@@ -17,7 +18,7 @@ namespace hushwell {
 // program).
 class ConfigFile {
 public:
-    static constexpr const char* kFileName = "HushwellConfig.xml";
+    static constexpr const char* kFileName = ProgramPaths::kConfigFileName;
     // An unreadable file is kept as its path followed by this and "YYYYMMDD-hhmmss".
     static constexpr std::string_view kSetAsideInfix = ".unreadable-";
 

@@ -182,10 +182,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
 }  // namespace
 
 std::string TriggerListFile::PathIn(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') {
-        return folder + kFileName;
-    }
-    return folder + "/" + kFileName;
+    return ProgramPaths::InFolder(folder, kFileName);
 }
 
 std::string TriggerListFile::BackupPath(const std::string& listPath, int n) {

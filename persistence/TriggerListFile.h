@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ProgramPaths.h"
 #include "persistence/XmlDocument.h"
 #include "triggers/TriggerList.h"
 
@@ -40,7 +41,7 @@ public:
     static constexpr std::uintmax_t kMaxFileBytes =
         XmlDocument::kSizeMargin * (kMaxItems + kStructureLines) * XmlDocument::kLongestLineBytes;
 
-    static constexpr const char* kFileName = "triggers.xml";
+    static constexpr const char* kFileName = ProgramPaths::kTriggerListFileName;
     static constexpr int kBackupCount = 3;
 
     // The list file in a folder ("/" added only when the folder does not end with one).

@@ -11,9 +11,6 @@ namespace {
 constexpr char kInactive = '_';
 constexpr int kMinKeyCode = 1;
 constexpr int kMaxKeyCode = 254;
-constexpr int kAltControlShift =
-    HotkeyGrabber::kAlt | HotkeyGrabber::kControl | HotkeyGrabber::kShift;
-constexpr int kAltControl = HotkeyGrabber::kAlt | HotkeyGrabber::kControl;
 
 std::string KeyNameOf(int code) {
     return std::string(VirtualKeyTable::NameOf(code));
@@ -21,14 +18,23 @@ std::string KeyNameOf(int code) {
 
 }  // namespace
 
-HotkeyList::HotkeyList()
-    : records_{{
-          {"RecordSound", "v", "Capture/Record", kRecordSoundId, kAltControlShift, 123, "F12"},
-          {"StopStartThis", "v", "SystemTray/Stop,Start", kStopStartThisId, kAltControlShift, 122,
-           "F11"},
-          {"RecordSave", "v", "Capture/Rec. & Save", kRecordSaveId, kAltControl, 38, "UP"},
-          {"Register", "v", "Capture/Register", kRegisterId, kAltControl, 40, "DOWN"},
-      }} {}
+// The names, switches and key combinations are the configuration's defaults (written once,
+// in Settings); the labels, ids and the names the default keys are shown by belong to the
+// records.
+HotkeyList::HotkeyList() {
+    static constexpr std::array<const char*, Settings::kHotkeyCount> kLabels = {
+        "Capture/Record", "SystemTray/Stop,Start", "Capture/Rec. & Save", "Capture/Register"};
+    static constexpr std::array<int, Settings::kHotkeyCount> kIds = {
+        kRecordSoundId, kStopStartThisId, kRecordSaveId, kRegisterId};
+    static constexpr std::array<const char*, Settings::kHotkeyCount> kDefaultKeyNames = {
+        "F12", "F11", "UP", "DOWN"};
+    const Settings defaults;
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const HotkeySetting& setting = defaults.hotkeys[i];
+        records_[i] = {setting.name,     setting.active,     kLabels[i],         kIds[i],
+                       setting.modifier, setting.virtualKey, kDefaultKeyNames[i]};
+    }
+}
 
 void HotkeyList::LoadFrom(const Settings& settings) {
     for (std::size_t i = 0; i < records_.size(); ++i) {

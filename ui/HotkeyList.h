@@ -44,7 +44,7 @@ public:
     // The id BuildKeyList tries keys under.
     static constexpr int kProbeId = 100;
 
-    // The four default records, all active.
+    // The four default records of the configuration's defaults (Settings), all active.
     HotkeyList();
 
     const std::array<HotkeyRecord, Settings::kHotkeyCount>& Records() const { return records_; }

@@ -13,10 +13,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <charconv>
 
 #include "triggers/Vocabulary.h"
 #include "triggers/VolumeManager.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/HotkeyGrabber.h"
 #include "ui/LogonShortcut.h"
 #include "ui/OptionIcons.h"
@@ -61,13 +61,6 @@ QStringList ActionTexts() {
         actions << QStringLiteral("up %1").arg(steps);
     }
     return actions;
-}
-
-// A rate text as an integer; nullopt-like false when it is not a whole number.
-bool ParseRate(const std::string& text, int& rate) {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, rate);
-    return error == std::errc() && stop == end && !text.empty();
 }
 
 QLabel* MakeLabel(const char* text, QWidget* buddy, QWidget* parent) {
@@ -115,24 +108,22 @@ QLineEdit* MakeRateBox(const char* objectName, const char* accessibleName, QWidg
 
 }  // namespace
 
-OptionsPage::OptionsPage(Setup setup, QWidget* parent) : QWidget(parent), setup_(std::move(setup)) {
+OptionsPage::OptionsPage(ConfigurationOwner& configuration, Setup setup, QWidget* parent)
+    : QWidget(parent), configuration_(configuration), setup_(std::move(setup)) {
     setAccessibleName(QStringLiteral("Options"));
-    applied_.Load(setup_.configPath);
     BuildControls();
     FillFixedLists();
-    setup_.grabber->SetSettledHandler([this](int id, bool bound) { OnHotkeySettled(id, bound); });
-    applied_.hotkeys.RegisterHotkeys(*setup_.grabber);
-    // Copied after registering, so a refused hotkey is off in both and Apply stays disabled.
-    edited_ = applied_;
+    configuration_.SetSettledListener([this](int id, bool bound) { OnHotkeySettled(id, bound); });
+    // The owner registered the applied hotkeys already, so a refused one is off in both copies
+    // and Apply stays disabled.
+    edited_ = configuration_.Applied();
     ShowAppliedValues();
     UpdateButtons();
-    ApplyRampRates(applied_.settings.volumeUpRate, applied_.settings.volumeDownRate);
     ConnectControls();
 }
 
 OptionsPage::~OptionsPage() {
-    setup_.grabber->SetSettledHandler({});
-    applied_.hotkeys.UnregisterHotkeys(*setup_.grabber);
+    configuration_.SetSettledListener({});
 }
 
 // ---- building ----
@@ -218,7 +209,7 @@ void OptionsPage::BuildControls() {
 
 void OptionsPage::FillFixedLists() {
     for (int item = 0; item < kHotkeyItemCount; ++item) {
-        const HotkeyRecord& record = applied_.hotkeys.Records()[RecordOfItem(item)];
+        const HotkeyRecord& record = configuration_.Applied().hotkeys.Records()[RecordOfItem(item)];
         hotkeyList_->addItem(new QListWidgetItem(OptionIcons::ForHotkey(kIconOfItem[item]),
                                                  QString::fromStdString(record.label)));
     }
@@ -315,7 +306,7 @@ void OptionsPage::ShowAppliedValues() {
 }
 
 void OptionsPage::UpdateButtons() {
-    const bool changed = !IsSameConfig(applied_, edited_);
+    const bool changed = !IsSameConfig(configuration_.Applied(), edited_);
     apply_->setEnabled(changed);
     cancel_->setEnabled(changed);
 }
@@ -368,12 +359,12 @@ void OptionsPage::OnHotkeySelected(int item) {
 }
 
 void OptionsPage::RegisterRecord(HotkeyRecord& record) {
-    setup_.grabber->Unregister(record.id);
+    configuration_.Grabber().Unregister(record.id);
     if (!IsOnText(record.active)) {
         return;
     }
     if (record.virtualKey < kMinKeyCode || record.virtualKey > kMaxKeyCode ||
-        !setup_.grabber->Register(record.id, record.modifiers, record.virtualKey)) {
+        !configuration_.Grabber().Register(record.id, record.modifiers, record.virtualKey)) {
         record.active = kOff;
     }
 }
@@ -396,7 +387,8 @@ void OptionsPage::ShowKeyList(int item) {
     if (active) {
         keyList_->addItem(QString::fromLatin1(kNoKey), 0);
     }
-    for (const KeyChoice& key : HotkeyList::BuildKeyList(*setup_.grabber, record.modifiers)) {
+    for (const KeyChoice& key :
+         HotkeyList::BuildKeyList(configuration_.Grabber(), record.modifiers)) {
         keyList_->addItem(QString::fromStdString(key.name), key.code);
     }
     ShowBoundTriggers();
@@ -407,7 +399,7 @@ void OptionsPage::ShowKeyList(int item) {
 void OptionsPage::ShowBoundTriggers() {
     for (int item = 0; item < kHotkeyItemCount; ++item) {
         const HotkeyRecord& record = edited_.hotkeys.Records()[RecordOfItem(item)];
-        const std::string bound = setup_.grabber->BoundTrigger(record.id);
+        const std::string bound = configuration_.Grabber().BoundTrigger(record.id);
         hotkeyList_->item(item)->setToolTip(
             bound.empty() ? QString()
                           : QStringLiteral("%1: %2").arg(QLatin1String(kBoundTriggerLabel),
@@ -426,12 +418,7 @@ void OptionsPage::OnHotkeySettled(int id, bool bound) {
             if (edited.id != id || !IsOnText(edited.active)) {
                 continue;
             }
-            const std::lock_guard lock(configLock_);
-            HotkeyRecord& applied = applied_.hotkeys.Record(index);
-            if (IsOnText(applied.active) && applied.modifiers == edited.modifiers &&
-                applied.virtualKey == edited.virtualKey) {
-                applied.active = kOff;
-            }
+            configuration_.TurnOffRefused(index, edited);
             edited.active = kOff;
         }
         const int item = SelectedItem();
@@ -460,7 +447,7 @@ void OptionsPage::OnKeyChosen(int index) {
         return;
     }
     HotkeyRecord& record = EditedRecordOf(item);
-    setup_.grabber->Unregister(record.id);
+    configuration_.Grabber().Unregister(record.id);
     if (keyList_->itemText(index) == QLatin1String(kNoKey)) {
         record.active = kOff;
     } else {
@@ -496,10 +483,7 @@ void OptionsPage::ReRegisterPairOf(int item) {
         secondPair ? std::array{Settings::kRecordSound, Settings::kStopStartThis}
                    : std::array{Settings::kRecordSave, Settings::kRegister};
     for (Settings::HotkeyIndex index : pair) {
-        const HotkeyRecord& record = applied_.hotkeys.Records()[index];
-        if (IsOnText(record.active)) {
-            setup_.grabber->Unregister(record.id);
-        }
+        configuration_.UnregisterAppliedHotkey(index);
     }
     for (Settings::HotkeyIndex index : pair) {
         RegisterRecord(edited_.hotkeys.Record(index));
@@ -520,19 +504,6 @@ void OptionsPage::ApplyLaunchAtLogon() {
     }
 }
 
-void OptionsPage::ApplyRampRates(const std::string& upRate, const std::string& downRate) {
-    if (setup_.volumeManager == nullptr) {
-        return;
-    }
-    int rate = 0;
-    if (ParseRate(upRate, rate)) {
-        setup_.volumeManager->SetUpRate(rate);  // ignores rates outside 1 to 300
-    }
-    if (ParseRate(downRate, rate)) {
-        setup_.volumeManager->SetDownRate(rate);
-    }
-}
-
 void OptionsPage::Apply() {
     const int item = SelectedItem();
     ReRegisterPairOf(item);
@@ -540,24 +511,17 @@ void OptionsPage::Apply() {
         FillKeyList(item);
     }
     ApplyLaunchAtLogon();
-    ApplyRampRates(upRate_->text().toStdString(), downRate_->text().toStdString());
-    {
-        const std::lock_guard lock(configLock_);
-        applied_ = edited_;
-    }
-    SaveConfiguration();
+    // The rates typed are the edited ones (each edit stores the box's text).
+    configuration_.Apply(edited_);
     UpdateButtons();
 }
 
 // Every applied hotkey that is on is registered again, not only the selected one: the
 // others would otherwise stay without their grab until the next start.
 void OptionsPage::Cancel() {
-    edited_.hotkeys.UnregisterHotkeys(*setup_.grabber);
-    {
-        const std::lock_guard lock(configLock_);
-        applied_.hotkeys.RegisterHotkeys(*setup_.grabber);
-        edited_ = applied_;
-    }
+    edited_.hotkeys.UnregisterHotkeys(configuration_.Grabber());
+    configuration_.RegisterAppliedHotkeys();
+    edited_ = configuration_.Applied();
     UpdateButtons();
     ShowAppliedValues();
 }
@@ -583,43 +547,32 @@ bool OptionsPage::IsSameConfig(const Configuration& a, const Configuration& b) {
 }
 
 int OptionsPage::DateOrder() const {
-    const std::lock_guard lock(configLock_);
-    return applied_.settings.filenameFormatType;
+    return configuration_.DateOrder();
 }
 
-HotkeyAction OptionsPage::HotkeyActionFor(int id) const {
-    return applied_.hotkeys.ActionFor(id);
+const Configuration& OptionsPage::Applied() const {
+    return configuration_.Applied();
 }
 
 void OptionsPage::StoreTab(int tab) {
-    const std::lock_guard lock(configLock_);
-    applied_.settings.placement.tab = tab;
+    configuration_.StoreTab(tab);
     edited_.settings.placement.tab = tab;
 }
 
 void OptionsPage::StorePlacement(const WindowPlacementSetting& placement) {
-    const std::lock_guard lock(configLock_);
-    applied_.settings.placement = placement;
+    configuration_.StorePlacement(placement);
     edited_.settings.placement = placement;
 }
 
 void OptionsPage::StoreLogColumnWidths(const std::array<std::int32_t, 2>& widths) {
-    const std::lock_guard lock(configLock_);
-    applied_.settings.logListColumnWidths = widths;
+    configuration_.StoreLogColumnWidths(widths);
     edited_.settings.logListColumnWidths = widths;
 }
 
 void OptionsPage::StoreTriggerListView(const std::array<std::int32_t, 3>& widths, bool groupView) {
-    const std::lock_guard lock(configLock_);
-    for (Configuration* configuration : {&applied_, &edited_}) {
-        configuration->settings.triggerListColumnWidths = widths;
-        configuration->settings.groupView = groupView ? "v" : "";
-    }
-}
-
-void OptionsPage::SaveConfiguration() const {
-    const std::lock_guard lock(configLock_);
-    applied_.Save(setup_.configPath);
+    configuration_.StoreTriggerListView(widths, groupView);
+    edited_.settings.triggerListColumnWidths = widths;
+    edited_.settings.groupView = groupView ? "v" : "";
 }
 
 }  // namespace hushwell

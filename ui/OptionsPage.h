@@ -2,7 +2,6 @@
 
 #include <QWidget>
 #include <array>
-#include <mutex>
 #include <string>
 
 #include "ui/Configuration.h"
@@ -16,23 +15,17 @@ class QToolButton;
 
 namespace hushwell {
 
-class Clock;
-
-class VolumeManager;
-class HotkeyGrabber;
+class ConfigurationOwner;
 
 // The "Options" page: edits the four global hotkeys, the capture page's shortcut settings,
-// launch at logon and the volume ramp rates, and owns the configuration the other pages read.
-// It keeps the configuration twice: as applied (in force, written to the file) and as
-// edited (what the controls show). Apply and Cancel are enabled exactly while the two differ.
+// launch at logon and the volume ramp rates. It edits a copy of the configuration its owner
+// keeps in force (the applied one); Apply puts the copy in force through the owner, Cancel
+// takes the applied one back. Apply and Cancel are enabled exactly while the two differ.
 // Hotkey edits take effect on the grabber at once; Apply and Cancel settle the rest. Where the
 // desktop answers a registration later (a portal asking the user), a refusal turns the record
 // off then, as an early one does, and the rows show what the desktop bound in the end.
 //
-// --- User-interface thread: everything but DateOrder.
-// --- Any thread: DateOrder (the log page asks from the detection thread).
-// Configuration lock: the applied and edited configurations; taken whenever the applied one
-// is replaced and by DateOrder.
+// User-interface thread only.
 class OptionsPage final : public QWidget {
     Q_OBJECT
 public:
@@ -44,21 +37,16 @@ public:
     // Opens the tool tip of a hotkey row that the desktop reports bound.
     static constexpr const char* kBoundTriggerLabel = "Bound by the desktop";
 
+    // For the launch-at-logon entry; either name empty means there is none.
     struct Setup {
-        HotkeyGrabber* grabber = nullptr;        // required; outlives the page
-        VolumeManager* volumeManager = nullptr;  // given the ramp rates; may be null
-        std::string configPath;
         std::string startupFolder;  // where the launch-at-logon entry goes; may be empty
         std::string programPath;
         std::string programName;
-        // The capture page's ticks and local time (settings window only); null: the system's.
-        const Clock* clock = nullptr;
     };
 
-    // Loads the configuration file, registers the applied hotkeys, shows the values and hands
-    // the ramp rates to the volume manager.
-    explicit OptionsPage(Setup setup, QWidget* parent = nullptr);
-    // Releases the hotkeys.
+    // Shows the configuration the owner keeps in force; the owner outlives the page.
+    OptionsPage(ConfigurationOwner& configuration, Setup setup, QWidget* parent = nullptr);
+    // Stops listening for the desktop's late answers.
     ~OptionsPage() override;
 
     // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon and rates.
@@ -66,14 +54,10 @@ public:
     // The record each hotkey list row shows.
     static Settings::HotkeyIndex RecordOfItem(int item);
 
-    // The date order of recording names and log dates (0 "mmddyy", 1 "ddmmyy", 2 "yymmdd").
+    // The owner's date order and applied configuration.
     int DateOrder() const;
-
-    const Configuration& Applied() const { return applied_; }
-    const std::string& ConfigPath() const { return setup_.configPath; }
+    const Configuration& Applied() const;
     const Configuration& Edited() const { return edited_; }
-    // The action of a pressed hotkey id.
-    HotkeyAction HotkeyActionFor(int id) const;
 
     // Window state kept with the configuration but not edited here: the settings window's
     // placement and tab and the two lists' column widths. Stored in both copies, so that
@@ -83,8 +67,6 @@ public:
     void StoreLogColumnWidths(const std::array<std::int32_t, 2>& widths);
     // The controls page's three column widths and its group view ("v" on, empty off).
     void StoreTriggerListView(const std::array<std::int32_t, 3>& widths, bool groupView);
-    // Writes the applied configuration to the file.
-    void SaveConfiguration() const;
 
     void Apply();
     void Cancel();
@@ -95,7 +77,6 @@ private:
     void ConnectControls();
     void ShowAppliedValues();
     void UpdateButtons();
-    void ApplyRampRates(const std::string& upRate, const std::string& downRate);
 
     int SelectedItem() const;
     HotkeyRecord& EditedRecordOf(int item);
@@ -113,9 +94,8 @@ private:
     void ReRegisterPairOf(int item);
     void ApplyLaunchAtLogon();
 
+    ConfigurationOwner& configuration_;
     Setup setup_;
-    mutable std::recursive_mutex configLock_;
-    Configuration applied_;
     Configuration edited_;
 
     QListWidget* hotkeyList_ = nullptr;

@@ -22,7 +22,8 @@ constexpr std::array<const char*, SettingsWindow::kPageCount> kPageNames = {"Cap
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(Setup setup, QWidget* parent) : QWidget(parent, Qt::Window) {
+SettingsWindow::SettingsWindow(ConfigurationOwner& configuration, Setup setup, QWidget* parent)
+    : QWidget(parent, Qt::Window), configuration_(configuration) {
     setWindowTitle(QString::fromLatin1(kCaption));
     setAccessibleName(windowTitle());
     tabs_ = new QTabWidget(this);
@@ -30,12 +31,13 @@ SettingsWindow::SettingsWindow(Setup setup, QWidget* parent) : QWidget(parent, Q
     tabs_->setAccessibleName(QStringLiteral("Pages"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    // The options page first: it loads the configuration the other pages read.
-    const Clock* clock = setup.clock;
-    options_ = new OptionsPage(std::move(setup), tabs_);
-    AddPages(clock);
-    RestorePlacement(options_->Applied().settings.placement);
-    const int tab = options_->Applied().settings.placement.tab;
+    options_ = new OptionsPage(configuration_,
+                               OptionsPage::Setup{setup.paths.startupFolder,
+                                                  setup.paths.programPath, setup.paths.programName},
+                               tabs_);
+    AddPages(setup);
+    RestorePlacement(configuration_.Applied().settings.placement);
+    const int tab = configuration_.Applied().settings.placement.tab;
     if (tab >= 0 && tab < kPageCount) {
         tabs_->setCurrentIndex(tab);
     }
@@ -48,16 +50,19 @@ SettingsWindow::~SettingsWindow() {
     const std::array<int, 2> logWidths = logs_->ColumnWidths();
     options_->StoreLogColumnWidths({logWidths[0], logWidths[1]});
     options_->StorePlacement(CurrentPlacement());
-    options_->SaveConfiguration();
+    configuration_.Save();
 }
 
-void SettingsWindow::AddPages(const Clock* clock) {
-    QWidget* capture = MakeCapturePage(clock);
-    QWidget* controls = MakeControlsPage();
+void SettingsWindow::AddPages(const Setup& setup) {
+    QWidget* capture = MakeCapturePage(setup.clock);
+    QWidget* controls = MakeControlsPage(setup.paths);
     connect(capture_, &CaptureEditor::RegisterRequested, this, &SettingsWindow::RegisterSound);
-    logs_ = new LogPage([options = options_] { return options->DateOrder(); }, tabs_);
+    // The log page asks on the detection thread: the owner answers under its lock.
+    logs_ =
+        new LogPage([&configuration = configuration_] { return configuration.DateOrder(); }, tabs_);
     logs_->setAccessibleName(QString::fromLatin1(kPageNames[kLogsPage]));
-    const std::array<std::int32_t, 2>& widths = options_->Applied().settings.logListColumnWidths;
+    const std::array<std::int32_t, 2>& widths =
+        configuration_.Applied().settings.logListColumnWidths;
     logs_->SetColumnWidths(widths[0], widths[1]);
     const std::array<QWidget*, kPageCount> pages = {capture, controls, options_, logs_};
     for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -71,8 +76,8 @@ void SettingsWindow::AddPages(const Clock* clock) {
 QWidget* SettingsWindow::MakeCapturePage(const Clock* clock) {
     CaptureEditor::Setup setup;
     setup.clock = clock;
-    setup.settings = [options = options_] {
-        const Settings& applied = options->Applied().settings;
+    setup.settings = [&configuration = configuration_] {
+        const Settings& applied = configuration.Applied().settings;
         return CaptureEditor::RecordingSettings{applied.preRecordingLengthInSec,
                                                 applied.triggerSoundLengthInSec,
                                                 applied.filenameFormatType};
@@ -89,7 +94,7 @@ QWidget* SettingsWindow::MakeCapturePage(const Clock* clock) {
 // stopped clock's time as its duration (the configured default duration when that time was
 // taken already, or is zero) and the configured default action.
 void SettingsWindow::RegisterSound(const QString& path) {
-    const Settings& settings = options_->Applied().settings;
+    const Settings& settings = configuration_.Applied().settings;
     TriggerTime duration = settings.defaultDuration;
     const QString frozen = capture_->TakeFrozenClock();
     TriggerTime clock;
@@ -103,16 +108,12 @@ void SettingsWindow::RegisterSound(const QString& path) {
     controls_->AddSoundTrigger(path, settings.defaultAction, &duration);
 }
 
-// The trigger list editor saves "triggers.xml" beside the configuration file, in the
-// application data folder.
-QWidget* SettingsWindow::MakeControlsPage() {
+// The trigger list editor saves the program's trigger list file and looks for sounds in its
+// sound folder.
+QWidget* SettingsWindow::MakeControlsPage(const ProgramPaths& paths) {
     controls_ = new TriggerEditor(tabs_);
-    const std::string& configPath = options_->ConfigPath();
-    if (!configPath.empty()) {
-        controls_->SetApplicationDataFolder(
-            std::filesystem::path(configPath).parent_path().string());
-    }
-    const Settings& settings = options_->Applied().settings;
+    controls_->SetPaths(paths);
+    const Settings& settings = configuration_.Applied().settings;
     controls_->SetColumnWidths(settings.triggerListColumnWidths);
     controls_->SetGroupView(settings.groupView.starts_with('v'));
     return controls_;

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "base/ProgramPaths.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/OptionsPage.h"
 
 class QTabWidget;
@@ -9,25 +11,33 @@ class QTabWidget;
 namespace hushwell {
 
 class CaptureEditor;
+class Clock;
 class LogPage;
 class TriggerEditor;
 
 // The program's one visible window, "Hushwell - Tools & Settings": four tabbed pages,
-// "Capture", "Controls", "Options" and "Logs". Created hidden at start-up; its creation builds
-// the pages, and the options page loads the configuration, registers the hotkeys and sets
-// the ramp rates. The stored placement and tab are restored. Closing only hides it.
-// Destroying it (at exit) stores the window's placement and the lists' column widths and
-// writes the configuration file.
+// "Capture", "Controls", "Options" and "Logs". Created hidden at start-up, after the
+// configuration owner has loaded the configuration; its creation builds the pages, which take
+// what they need from the owner and the program's paths. The stored placement and tab are
+// restored. Closing only hides it. Destroying it (at exit) stores the window's placement and
+// the lists' column widths with the owner and has the owner write the configuration file.
 //
-// User-interface thread only (the options page's DateOrder excepted, see there).
-class SettingsWindow final : public QWidget {
+// User-interface thread only.
+class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
     enum Page { kCapturePage = 0, kControlsPage = 1, kOptionsPage = 2, kLogsPage = 3 };
     static constexpr int kPageCount = 4;
-    using Setup = OptionsPage::Setup;
+    struct Setup {
+        // The trigger list file and sound folder (controls page, capture page) and the
+        // launch-at-logon place (options page).
+        ProgramPaths paths;
+        // The capture page's ticks and local time; null: the system's.
+        const Clock* clock = nullptr;
+    };
 
-    explicit SettingsWindow(Setup setup, QWidget* parent = nullptr);
+    // The configuration owner outlives the window.
+    SettingsWindow(ConfigurationOwner& configuration, Setup setup, QWidget* parent = nullptr);
     ~SettingsWindow() override;
 
     // Shows the window in front, on its current page.
@@ -38,7 +48,7 @@ public:
     int CurrentPage() const;
 
     // The action of a pressed hotkey id, from the applied configuration.
-    HotkeyAction HotkeyActionFor(int id) const { return options_->HotkeyActionFor(id); }
+    HotkeyAction HotkeyActionFor(int id) const { return configuration_.HotkeyActionFor(id); }
     CaptureEditor& CapturePage() { return *capture_; }
     OptionsPage& Options() { return *options_; }
     LogPage& Logs() { return *logs_; }
@@ -49,14 +59,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void AddPages(const Clock* clock);
+    void AddPages(const Setup& setup);
     QWidget* MakeCapturePage(const Clock* clock);
     void RegisterSound(const QString& path);
-    QWidget* MakeControlsPage();
+    QWidget* MakeControlsPage(const ProgramPaths& paths);
     void OnPageChanged(int page);
     void RestorePlacement(const WindowPlacementSetting& placement);
     WindowPlacementSetting CurrentPlacement() const;
 
+    ConfigurationOwner& configuration_;
     QTabWidget* tabs_ = nullptr;
     CaptureEditor* capture_ = nullptr;
     OptionsPage* options_ = nullptr;

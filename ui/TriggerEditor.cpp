@@ -43,7 +43,6 @@ constexpr const char* kListSuffix = "xml";
 constexpr const char* kWaveFilter = "WAV Files (*.wav)";
 constexpr const char* kNotAProgram = "%1\nis not a program: the file is not executable.";
 constexpr const char* kGroupViewText = "Show trigger type(&S)";
-constexpr const char* kSoundSubFolder = "triggers";
 constexpr int kSortIconSize = 12;
 // The list's colours: background, row background and grid lines.
 constexpr const char* kListStyle =
@@ -269,8 +268,8 @@ bool TriggerEditor::eventFilter(QObject* watched, QEvent* event) {
 
 // --- Set-up -------------------------------------------------------------------------------
 
-void TriggerEditor::SetApplicationDataFolder(const std::string& folder) {
-    applicationDataFolder_ = folder;
+void TriggerEditor::SetPaths(const ProgramPaths& paths) {
+    paths_ = paths;
 }
 
 void TriggerEditor::SetDialogs(Dialogs dialogs) {
@@ -304,8 +303,7 @@ void TriggerEditor::CopyList(const TriggerList& list) {
 }
 
 std::string TriggerEditor::ListPath() const {
-    return applicationDataFolder_.empty() ? std::string()
-                                          : TriggerListFile::PathIn(applicationDataFolder_);
+    return paths_.dataFolder.empty() ? std::string() : paths_.triggerListFile;
 }
 
 QString TriggerEditor::SoundFolder() const {
@@ -313,11 +311,10 @@ QString TriggerEditor::SoundFolder() const {
     if (!base.empty() && base.front() == '/') {
         return QString::fromStdString(base);
     }
-    if (applicationDataFolder_.empty()) {
+    if (paths_.dataFolder.empty()) {
         return {};
     }
-    return QString::fromStdString(
-        (std::filesystem::path(applicationDataFolder_) / kSoundSubFolder).string());
+    return QString::fromStdString(paths_.soundFolder);
 }
 
 // --- List -----------------------------------------------------------------------------------

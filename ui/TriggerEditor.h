@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ProgramPaths.h"
 #include "triggers/TriggerList.h"
 
 class QMenu;
@@ -80,10 +81,10 @@ public:
     explicit TriggerEditor(QWidget* parent = nullptr);
     ~TriggerEditor() override;
 
-    // The application data folder: the list file "triggers.xml" is saved there, and its
-    // "triggers" sub-folder is the sound folder unless the list's base folder is absolute.
-    // Empty: nothing is saved with rotation.
-    void SetApplicationDataFolder(const std::string& folder);
+    // The program's paths: the list is saved to their trigger list file, and their sound
+    // folder is where sounds are looked for unless the list's base folder is absolute. Without
+    // a data folder nothing is saved with rotation.
+    void SetPaths(const ProgramPaths& paths);
     void SetDialogs(Dialogs dialogs);
     void SetWriter(Writer writer);
     void SetEngineLink(EngineLink link);
@@ -190,7 +191,7 @@ private:
     int DefaultColumnWidth(int column) const;
 
     TriggerList list_;
-    std::string applicationDataFolder_;
+    ProgramPaths paths_;
     Dialogs dialogs_;
     Writer writer_;
     EngineLink engine_;

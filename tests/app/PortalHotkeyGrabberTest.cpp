@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "app/PortalHotkeyGrabber.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/HotkeyList.h"
 #include "ui/OptionsPage.h"
 #include "ui/VirtualKeyTable.h"
@@ -81,11 +82,8 @@ struct Reports {
 // An answer later than the grabber waits, as when the desktop asks the user first.
 const QString kLateMs = QString::number(3 * PortalHotkeyGrabber::kResponseTimeout.count());
 
-OptionsPage::Setup PageSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
-    OptionsPage::Setup setup;
-    setup.grabber = &grabber;
-    setup.configPath = folder.filePath("hushwell.xml").toStdString();
-    return setup;
+ConfigurationOwner::Setup OwnerSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
+    return {&grabber, nullptr, folder.filePath("hushwell.xml").toStdString()};
 }
 
 }  // namespace
@@ -148,7 +146,8 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        OptionsPage page(PageSetup(grabber, folder));
+        ConfigurationOwner configuration(OwnerSetup(grabber, folder));
+        OptionsPage page(configuration, {});
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         QVERIFY(rows != nullptr);
         QCOMPARE(rows->item(OptionsPage::kRecordSaveItem)->toolTip(),
@@ -250,7 +249,8 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        OptionsPage page(PageSetup(grabber, folder));
+        ConfigurationOwner configuration(OwnerSetup(grabber, folder));
+        OptionsPage page(configuration, {});
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         QCOMPARE(page.Edited().hotkeys.Records()[Settings::kRecordSave].active, "v");
         QCOMPARE(rows->item(OptionsPage::kRegisterItem)->toolTip(), QString());
@@ -294,7 +294,8 @@ private slots:
         Reports reports;
         PortalHotkeyGrabber grabber = reports.Make();
         QTemporaryDir folder;
-        OptionsPage page(PageSetup(grabber, folder));
+        ConfigurationOwner configuration(OwnerSetup(grabber, folder));
+        OptionsPage page(configuration, {});
         QCOMPARE(portal.Bound().size(), 4);
         auto* rows = page.findChild<QListWidget*>(QStringLiteral("hotkeyList"));
         auto* keys = page.findChild<QComboBox*>(QStringLiteral("keyList"));

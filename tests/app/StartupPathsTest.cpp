@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/ProgramPaths.h"
 #include "app/SingleInstanceLock.h"
+#include "base/ProgramPaths.h"
 
 namespace hushwell {
 
@@ -44,9 +44,8 @@ private slots:
     }
 
     void triggerFolderIsJoinedWithOneSlash() {
-        QCOMPARE(ProgramPaths::TriggerFolderOf("/d/Hushwell"), std::string("/d/Hushwell/triggers"));
-        QCOMPARE(ProgramPaths::TriggerFolderOf("/d/Hushwell/"),
-                 std::string("/d/Hushwell/triggers"));
+        QCOMPARE(ProgramPaths::SoundFolderOf("/d/Hushwell"), std::string("/d/Hushwell/triggers"));
+        QCOMPARE(ProgramPaths::SoundFolderOf("/d/Hushwell/"), std::string("/d/Hushwell/triggers"));
     }
 
     void missingFoldersAreCreatedAndAFileInTheWayFails() {

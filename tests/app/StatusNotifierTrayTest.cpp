@@ -15,6 +15,7 @@
 #include "tests/app/StandInStatusNotifierWatcher.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/SettingsWindow.h"
 
 namespace hushwell {
@@ -347,13 +348,16 @@ private:
         TrayWindow::Setup setup;
         setup.makeEngine = [](QtEngineTimers&) { return std::make_unique<IdleEngine>(); };
         setup.grabber = &grabber_;
-        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
+        setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         ProgramLog().SetPath((folder_->path() + QStringLiteral("/log.txt")).toStdString());
         window_ = std::make_unique<TestTrayWnd>(std::move(setup));
         window_->SetDoubleClickIntervalMs(kClickIntervalMs);
         window_->Create();
         window_->StartEngine();
-        window_->CreateSettingsWindow();
+        configuration_.reset();  // its destructor releases its ids: before the new one
+        configuration_ = std::make_unique<ConfigurationOwner>(ConfigurationOwner::Setup{
+            &grabber_, nullptr, ConfigFile::PathIn(folder_->path().toStdString())});
+        window_->CreateSettingsWindow(*configuration_);
     }
 
     QVariant ItemProperty(const QString& name) {
@@ -399,6 +403,7 @@ private:
     std::unique_ptr<QTemporaryDir> folder_;
     std::unique_ptr<StandInStatusNotifierWatcher> watcher_;
     FakeHotkeyGrabber grabber_;
+    std::unique_ptr<ConfigurationOwner> configuration_;
     Host host_;
     int layoutUpdates_ = 0;
     QList<DBusMenuItemProperties> updatedProperties_;

@@ -11,6 +11,7 @@
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/EventLog.h"
 #include "ui/CaptureEditor.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/SettingsWindow.h"
 
 namespace hushwell {
@@ -253,19 +254,23 @@ private:
             return std::make_unique<RecordingEngine>(engine_, timers);
         };
         setup.grabber = &grabber_;
-        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
+        setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         setup.manualPath = (folder_->path() + QStringLiteral("/hushwell.html")).toStdString();
         ProgramLog().SetPath((folder_->path() + QStringLiteral("/log.txt")).toStdString());
         window_ = std::make_unique<TestTrayWnd>(std::move(setup));
         window_->SetDoubleClickIntervalMs(kClickIntervalMs);
         window_->Create();
         window_->StartEngine();
-        window_->CreateSettingsWindow();
+        configuration_.reset();  // its destructor releases its ids: before the new one
+        configuration_ = std::make_unique<ConfigurationOwner>(ConfigurationOwner::Setup{
+            &grabber_, nullptr, ConfigFile::PathIn(folder_->path().toStdString())});
+        window_->CreateSettingsWindow(*configuration_);
     }
 
     std::unique_ptr<QTemporaryDir> folder_;
     EngineLog engine_;
     FakeHotkeyGrabber grabber_;
+    std::unique_ptr<ConfigurationOwner> configuration_;
     std::unique_ptr<TestTrayWnd> window_;
 };
 

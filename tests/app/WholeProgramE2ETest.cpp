@@ -179,7 +179,7 @@ private slots:
         chime_ = scratch_ / "chime.wav";
         QVERIFY(std::system((std::string(HUSHWELL_MAKE_CHIME) + " " + chime_.string()).c_str()) ==
                 0);
-        triggers_ = program->Paths().triggerFolder;
+        triggers_ = program->Paths().soundFolder;
         QVERIFY(std::filesystem::is_directory(triggers_));
         SettingsWindow& window = program->Tray().SettingsDialog();
         QCOMPARE(window.ControlsPage().WorkingList().Count(TriggerKind::Sound), 0);

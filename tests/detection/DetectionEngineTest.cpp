@@ -140,7 +140,7 @@ protected:
         setup.volume = volume_.get();
         setup.opener = &opener_;
         setup.timers = &timers_;
-        setup.applicationDataFolder = app_.string();
+        setup.paths = ProgramPaths::ForDataFolder(app_.string());
         setup.firings = &firings_;
         setup.captureRetryInterval = retry;
         setup.blockHook = [this](const WaveData& block) { OnBlock(block); };

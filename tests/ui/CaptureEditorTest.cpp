@@ -624,10 +624,11 @@ private slots:
     // In the settings window, register brings up the controls page, which adds the sound.
     void registerAddsTheSoundOnTheControlsPage() {
         FakeHotkeyGrabber grabber;
+        ConfigurationOwner configuration(
+            {&grabber, nullptr, ConfigFile::PathIn(folder_->path().toStdString())});
         SettingsWindow::Setup setup;
-        setup.grabber = &grabber;
-        setup.configPath = ConfigFile::PathIn(folder_->path().toStdString());
-        SettingsWindow window(std::move(setup));
+        setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
+        SettingsWindow window(configuration, std::move(setup));
         CaptureEditor& capture = window.CapturePage();
         const QString path = QString::fromStdString((Folder() / "doorbell.wav").string());
         QVERIFY(WriteSound(ToStd(path), *MonoSound(1.0)));
@@ -662,11 +663,11 @@ private slots:
         AdvanceAudio(3000);
 
         FakeHotkeyGrabber grabber;
+        ConfigurationOwner configuration({&grabber, nullptr, configPath});
         SettingsWindow::Setup setup;
-        setup.grabber = &grabber;
-        setup.configPath = configPath;
+        setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         setup.clock = clock_.get();
-        SettingsWindow window(std::move(setup));
+        SettingsWindow window(configuration, std::move(setup));
         CaptureEditor& capture = window.CapturePage();
         capture.SetCaptureAccess([this](const std::function<void(LoopbackCapture*)>& use) {
             owner_->With([&](LoopbackCapture* c) {

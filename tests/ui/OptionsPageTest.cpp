@@ -16,6 +16,7 @@
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "triggers/VolumeManager.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/LogonShortcut.h"
 #include "ui/OptionsPage.h"
 
@@ -325,14 +326,15 @@ private:
     std::string ConfigPath() const { return ConfigFile::PathIn(folder_->path().toStdString()); }
 
     void MakePage() {
+        page_.reset();
+        configuration_.reset();  // its destructor releases its ids: before the new one
+        configuration_ = std::make_unique<ConfigurationOwner>(
+            ConfigurationOwner::Setup{&grabber_, &volume_, ConfigPath()});
         OptionsPage::Setup setup;
-        setup.grabber = &grabber_;
-        setup.volumeManager = &volume_;
-        setup.configPath = ConfigPath();
         setup.startupFolder = (folder_->path() + QStringLiteral("/autostart")).toStdString();
         setup.programPath = "/opt/Hush well/100%/hushwell";
         setup.programName = "hushwell";
-        page_ = std::make_unique<OptionsPage>(std::move(setup));
+        page_ = std::make_unique<OptionsPage>(*configuration_, std::move(setup));
     }
 
     void Select(int item) { Control<QListWidget>(*page_, "hotkeyList").setCurrentRow(item); }
@@ -358,6 +360,7 @@ private:
     SimulatedBackend backend_{clock_};
     VolumeManager volume_{backend_};
     FakeHotkeyGrabber grabber_;
+    std::unique_ptr<ConfigurationOwner> configuration_;
     std::unique_ptr<OptionsPage> page_;
 };
 

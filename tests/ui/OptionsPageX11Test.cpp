@@ -6,6 +6,7 @@
 
 #include "app/X11HotkeyGrabber.h"
 #include "persistence/ConfigFile.h"
+#include "ui/ConfigurationOwner.h"
 #include "ui/OptionsPage.h"
 
 namespace hushwell {
@@ -28,10 +29,9 @@ private slots:
             QSKIP("no X display");
         }
         QTemporaryDir folder;
-        OptionsPage::Setup setup;
-        setup.grabber = &grabber;
-        setup.configPath = ConfigFile::PathIn(folder.path().toStdString());
-        OptionsPage page(std::move(setup));
+        ConfigurationOwner configuration(
+            {&grabber, nullptr, ConfigFile::PathIn(folder.path().toStdString())});
+        OptionsPage page(configuration, {});
         page.findChild<QListWidget*>(QStringLiteral("hotkeyList"))
             ->setCurrentRow(OptionsPage::kStopStartItem);
         page.findChild<QCheckBox*>(QStringLiteral("alt"))->click();

@@ -136,10 +136,11 @@ int main(int argc, char** argv) {
 
     QTemporaryDir data;
     hushwell::FakeHotkeyGrabber grabber;
+    hushwell::ConfigurationOwner configuration(
+        {&grabber, nullptr, hushwell::ConfigFile::PathIn(data.path().toStdString())});
     hushwell::SettingsWindow::Setup setup;
-    setup.grabber = &grabber;
-    setup.configPath = hushwell::ConfigFile::PathIn(data.path().toStdString());
-    hushwell::SettingsWindow window(std::move(setup));
+    setup.paths = hushwell::ProgramPaths::ForDataFolder(data.path().toStdString());
+    hushwell::SettingsWindow window(configuration, std::move(setup));
     // A selected hotkey shows the page with its controls enabled; a few rows fill the log.
     window.Options()
         .findChild<QListWidget*>(QStringLiteral("hotkeyList"))

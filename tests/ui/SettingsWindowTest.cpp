@@ -7,6 +7,7 @@
 
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
+#include "tests/ui/SettingsWindowWithOwner.h"
 #include "ui/CaptureEditor.h"
 #include "ui/LogPage.h"
 #include "ui/SettingsWindow.h"
@@ -152,15 +153,16 @@ private:
     std::string ConfigPath() const { return ConfigFile::PathIn(folder_->path().toStdString()); }
 
     void MakeWindow() {
+        window_.reset();
         SettingsWindow::Setup setup;
-        setup.grabber = &grabber_;
-        setup.configPath = ConfigPath();
-        window_ = std::make_unique<SettingsWindow>(std::move(setup));
+        setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
+        window_ = std::make_unique<SettingsWindowWithOwner>(
+            ConfigurationOwner::Setup{&grabber_, nullptr, ConfigPath()}, std::move(setup));
     }
 
     std::unique_ptr<QTemporaryDir> folder_;
     FakeHotkeyGrabber grabber_;
-    std::unique_ptr<SettingsWindow> window_;
+    std::unique_ptr<SettingsWindowWithOwner> window_;
 };
 
 }  // namespace hushwell

@@ -74,7 +74,7 @@ struct Page {
     std::vector<std::uint32_t> cancelled;
 
     Page() {
-        page.SetApplicationDataFolder(folder.path().toStdString());
+        page.SetPaths(ProgramPaths::ForDataFolder(folder.path().toStdString()));
         TriggerEditor::Dialogs dialogs;
         dialogs.error = [this](const QString& text) { errors.push_back(text); };
         dialogs.replaceOrMerge = [this] { return answer; };
@@ -492,11 +492,14 @@ private slots:
         QTemporaryDir folder;
         FakeHotkeyGrabber grabber;
         const std::string configPath = ConfigFile::PathIn(folder.path().toStdString());
+        std::unique_ptr<ConfigurationOwner> configuration;
         auto makeWindow = [&] {
+            configuration.reset();  // its destructor releases its ids: before the new one
+            configuration = std::make_unique<ConfigurationOwner>(
+                ConfigurationOwner::Setup{&grabber, nullptr, configPath});
             SettingsWindow::Setup setup;
-            setup.grabber = &grabber;
-            setup.configPath = configPath;
-            return std::make_unique<SettingsWindow>(std::move(setup));
+            setup.paths = ProgramPaths::ForDataFolder(folder.path().toStdString());
+            return std::make_unique<SettingsWindow>(*configuration, std::move(setup));
         };
         auto window = makeWindow();
         TriggerEditor& page = window->ControlsPage();
@@ -563,7 +566,7 @@ private slots:
         engine.Triggers().SetBaseDir("/home/someone/Sounds");
         engine.Triggers().Add(Sound("bell", "bell.wav"));
         TriggerEditor page;
-        page.SetApplicationDataFolder(data.path().toStdString());
+        page.SetPaths(ProgramPaths::ForDataFolder(data.path().toStdString()));
         page.AttachEngine(engine);
         QCOMPARE(page.SoundFolder(), QString("/home/someone/Sounds"));
 

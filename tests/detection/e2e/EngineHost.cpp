@@ -164,8 +164,8 @@ int Run(int argc, char** argv) {
     DetectionEngine engine;
     running = &engine;
 
-    engine.InitEngine(
-        DetectionEngine::ProgramSetup(backend, volume, opener, timers, folder, &firings));
+    engine.InitEngine(DetectionEngine::ProgramSetup(backend, volume, opener, timers,
+                                                    ProgramPaths::ForDataFolder(folder), &firings));
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -1,4 +1,4 @@
-#include "app/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,11 +18,27 @@ std::string HomeFolder() {
 
 }  // namespace
 
-std::string ProgramPaths::TriggerFolderOf(const std::string& dataFolder) {
-    if (!dataFolder.empty() && dataFolder.back() == '/') {
-        return dataFolder + "triggers";
+ProgramPaths ProgramPaths::ForDataFolder(const std::string& dataFolder) {
+    ProgramPaths paths;
+    paths.dataFolder = dataFolder;
+    paths.configFile = InFolder(dataFolder, kConfigFileName);
+    paths.triggerListFile = InFolder(dataFolder, kTriggerListFileName);
+    paths.soundFolder = SoundFolderOf(dataFolder);
+    return paths;
+}
+
+std::string ProgramPaths::InFolder(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') {
+        return folder + name;
     }
-    return dataFolder + "/triggers";
+    return folder + "/" + name;
+}
+
+std::string ProgramPaths::SoundFolderOf(const std::string& dataFolder) {
+    if (dataFolder.empty()) {
+        return "/" + std::string(kSoundSubFolder);
+    }
+    return InFolder(dataFolder, kSoundSubFolder);
 }
 
 std::string ProgramPaths::StartupFolder() {
