@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/SimulatedBackend.h"
+#include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
