@@ -81,6 +81,7 @@ void DetectionEngine::InitEngine(Setup setup) {
     runners_ = std::make_unique<RunnerList>(*setup_.volume, *setup_.opener, *setup_.clock);
     step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
                                             *setup_.clock, setup_.firings);
+    step_->SetVerification(verification_);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
     references_.SetTriggersFolder(JoinPath(setup_.applicationDataFolder, kTriggersSubFolder));
@@ -255,6 +256,23 @@ int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
         StartDetection();
     }
     return count;
+}
+
+void DetectionEngine::SetVerification(bool on) {
+    if (on == verification_) {
+        return;
+    }
+    verification_ = on;
+    if (!step_) {
+        return;  // taken up when the step is made
+    }
+    const bool restart = initialised_ && !quitting_ && !IsPaused() && detectionRunning_.load();
+    StopDetection();
+    step_->SetVerification(on);
+    step_->PrepareReferences(references_);  // the same references, decided the other way
+    if (restart) {
+        StartDetection();
+    }
 }
 
 // --- Runners ---------------------------------------------------------------------------------
