@@ -1,5 +1,7 @@
 #include "detection/DetectionEngine.h"
 
+#include <malloc.h>
+
 #include <cstring>
 #include <span>
 #include <string>
@@ -88,6 +90,7 @@ void DetectionEngine::InitEngine(Setup setup) {
 
     references_.RebuildReferences(triggers_);
     step_->PrepareReferences(references_);
+    ReturnFreedMemory();
     StartDetection();
     StartCaptureRunner();
     WaitForCaptureStart();
@@ -252,10 +255,20 @@ int DetectionEngine::RebuildReferences(const CTriggerList* replacement) {
     if (step_) {
         step_->PrepareReferences(references_);
     }
+    ReturnFreedMemory();
     if (restart) {
         StartDetection();
     }
     return count;
+}
+
+// A rebuild reads every sound file and analyses it, and the features it made are freed as
+// the step takes them: megabytes in pieces the allocator keeps for reuse. They go back to the
+// system at once, so that the program's resident memory is what the references need.
+void DetectionEngine::ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 void DetectionEngine::SetVerification(bool on) {

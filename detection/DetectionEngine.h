@@ -210,6 +210,7 @@ private:
     void WaitForCaptureStart();
     void StartEngineTimers();
     void StopEngineTimers();
+    static void ReturnFreedMemory();
     void FreeQueuedBlocks();
     void DiscardCaptureFeed();
 
