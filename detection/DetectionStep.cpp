@@ -477,6 +477,10 @@ void DetectionStep::TrimLiveHistory() {
     const auto frames = static_cast<std::size_t>(runTrims_ * kTrimFrames);
     live_.TrimFrontFrames(frames);
     kernel_.DropOldestLiveFrames(frames);
+    // Verdicts are kept by pass end, which counts from the front of the history.
+    for (Verdict& verdict : verdicts_) {
+        verdict.valid = false;
+    }
     doneFrames_ -= runTrims_ * kTrimFrames;
     runTrims_ = 0;
 }

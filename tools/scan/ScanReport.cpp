@@ -55,18 +55,19 @@ void ScanReport::OnFiring(const Firing& firing) {
 }
 
 void ScanReport::OnRejected(const DetectionStep::Rejection& rejection) {
-    // One line for a run of rejections of the same reference.
-    constexpr std::size_t kRunGapPasses = 25;
+    // One line for a run of rejections of the same reference, less than kRunGapMs apart.
+    constexpr std::uint64_t kRunGapMs = 100;
     if (lastRejection_.size() <= rejection.reference) {
         lastRejection_.resize(rejection.reference + 1, 0);
     }
-    std::size_t& last = lastRejection_[rejection.reference];
-    const bool sameRun = last != 0 && rejection.passEnd <= last + kRunGapPasses;
-    last = rejection.passEnd;
+    const std::uint64_t tick = clock_.TickMs();
+    std::uint64_t& last = lastRejection_[rejection.reference];
+    const bool sameRun = last != 0 && tick <= last + kRunGapMs;
+    last = tick;
     if (sameRun) {
         return;
     }
-    const double seconds = static_cast<double>(clock_.TickMs() - startTick_) / kMsPerSecond;
+    const double seconds = static_cast<double>(tick - startTick_) / kMsPerSecond;
     out_ << "# rejected " << Fixed(seconds, 3) << '\t' << ReferenceName(rejection.reference) << '\t'
          << Fixed(rejection.score, 4) << '\t' << Fixed(rejection.threshold, 4) << "\tpeaks "
          << Fixed(rejection.agreement, 2) << " < " << Fixed(DetectionStep::kAgreementNeeded, 2)

@@ -54,8 +54,8 @@ private:
     // The second whose best scores are being collected, or -1.
     std::int64_t second_ = -1;
     std::vector<float> bestScores_;
-    // Per reference: the pass end of its last rejection, so that a run of them prints once.
-    std::vector<std::size_t> lastRejection_;
+    // Per reference: the tick of its last rejection, so that a run of them prints once.
+    std::vector<std::uint64_t> lastRejection_;
 };
 
 }  // namespace hushwell::scan
