@@ -705,7 +705,8 @@ TEST_F(DetectionStepTest, AMatchWithItsPeaksFiresAndNamesTheVerdict) {
     Play(track);
 
     ASSERT_EQ(Times().size(), 1u);
-    const Firing& firing = firings_.Firings().front();
+    const std::vector<Firing> all = firings_.Firings();
+    const Firing& firing = all.front();
     EXPECT_TRUE(firing.verified);
     EXPECT_GE(firing.agreement, DetectionStep::kAgreementNeeded);
     EXPECT_GT(firing.score, firing.threshold);
