@@ -102,6 +102,11 @@ void CMyApplicationTrayWnd::CreateSettingsWindow() {
     setup.startupFolder = setup_.startupFolder;
     setup.programPath = setup_.programPath;
     setup.programName = setup_.programName;
+    if (engine_ && engine_->Detection() != nullptr) {
+        setup.applyVerification = [detection = engine_->Detection()](bool on) {
+            detection->SetVerification(on);
+        };
+    }
     settingsWindow_ = std::make_unique<CSettingsDlg>(std::move(setup));
     // The sound editor records from the engine's capture and plays on the program's backend.
     CBrindleDlg& capture = settingsWindow_->CapturePage();

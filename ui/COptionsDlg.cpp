@@ -127,6 +127,7 @@ COptionsDlg::COptionsDlg(Setup setup, QWidget* parent) : QWidget(parent), setup_
     ShowAppliedValues();
     UpdateButtons();
     ApplyRampRates(applied_.settings.volumeUpRate, applied_.settings.volumeDownRate);
+    ApplyVerification();
     ConnectControls();
 }
 
@@ -198,6 +199,11 @@ void COptionsDlg::BuildControls() {
     // Launch at logon, the ramp rates, and Apply and Cancel beside them.
     launchAtLogon_ = MakeCheckBox(" Launch at logon.", "launchAtLogon", this);
     page->addWidget(launchAtLogon_);
+    verifyMatches_ = MakeCheckBox(" Verify matches", "verifyMatches", this);
+    verifyMatches_->setToolTip(QStringLiteral(
+        "A sound trigger fires only when a closer look agrees with the match. Off: whenever "
+        "the match score exceeds the sound's threshold, as before."));
+    page->addWidget(verifyMatches_);
     upRate_ = MakeRateBox("upRate", "Volume-up rate", this);
     downRate_ = MakeRateBox("downRate", "Volume-down rate", this);
     apply_ = MakeIconButton(OptionIcons::Apply(), "apply changes", "apply", this);
@@ -272,6 +278,10 @@ void COptionsDlg::ConnectControls() {
         edited_.settings.launchAtLogon = checked ? kOn : "";
         UpdateButtons();
     });
+    connect(verifyMatches_, &QCheckBox::toggled, this, [this](bool checked) {
+        edited_.settings.verifyMatches = checked ? kOn : "";
+        UpdateButtons();
+    });
     connect(upRate_, &QLineEdit::textEdited, this,
             [this] { OnRateEdited(*upRate_, edited_.settings.volumeUpRate); });
     connect(downRate_, &QLineEdit::textEdited, this,
@@ -285,10 +295,10 @@ void COptionsDlg::ConnectControls() {
 void COptionsDlg::ShowAppliedValues() {
     const Settings& settings = edited_.settings;
     {
-        const QSignalBlocker blockers[] = {QSignalBlocker(preRecording_),
-                                           QSignalBlocker(triggerSoundLength_),
-                                           QSignalBlocker(filenameFormat_), QSignalBlocker(action_),
-                                           QSignalBlocker(launchAtLogon_)};
+        const QSignalBlocker blockers[] = {
+            QSignalBlocker(preRecording_),   QSignalBlocker(triggerSoundLength_),
+            QSignalBlocker(filenameFormat_), QSignalBlocker(action_),
+            QSignalBlocker(launchAtLogon_),  QSignalBlocker(verifyMatches_)};
         const int preRecording = settings.preRecordingLengthInSec;
         if (preRecording > kLargestShownAsMaxPreRecording) {
             preRecording_->setCurrentIndex(-1);
@@ -304,6 +314,7 @@ void COptionsDlg::ShowAppliedValues() {
         const int action = settings.defaultAction;
         action_->setCurrentIndex(action >= 0 && action < action_->count() ? action : -1);
         launchAtLogon_->setChecked(!settings.launchAtLogon.empty());
+        verifyMatches_->setChecked(!settings.verifyMatches.empty());
     }
     upRate_->setText(QString::fromStdString(settings.volumeUpRate));
     downRate_->setText(QString::fromStdString(settings.volumeDownRate));
@@ -545,8 +556,15 @@ void COptionsDlg::Apply() {
         const std::lock_guard lock(configLock_);
         applied_ = edited_;
     }
+    ApplyVerification();
     SaveConfiguration();
     UpdateButtons();
+}
+
+void COptionsDlg::ApplyVerification() const {
+    if (setup_.applyVerification) {
+        setup_.applyVerification(!applied_.settings.verifyMatches.empty());
+    }
 }
 
 // Every applied hotkey that is on is registered again, not only the selected one: the
@@ -579,7 +597,7 @@ bool COptionsDlg::IsSameConfig(const Configuration& a, const Configuration& b) {
            s.triggerSoundLengthInSec == t.triggerSoundLengthInSec &&
            s.filenameFormatType == t.filenameFormatType && s.defaultAction == t.defaultAction &&
            s.launchAtLogon == t.launchAtLogon && s.volumeDownRate == t.volumeDownRate &&
-           s.volumeUpRate == t.volumeUpRate;
+           s.volumeUpRate == t.volumeUpRate && s.verifyMatches == t.verifyMatches;
 }
 
 int COptionsDlg::DateOrder() const {

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -53,6 +54,9 @@ public:
         std::string programName;
         // The capture page's ticks and local time (settings window only); null: the system's.
         const Clock* clock = nullptr;
+        // Given "Verify matches" as applied (on at start-up unless the file says off); may be
+        // empty.
+        std::function<void(bool)> applyVerification;
     };
 
     // Loads the configuration file, registers the applied hotkeys, shows the values and hands
@@ -61,7 +65,8 @@ public:
     // Releases the hotkeys.
     ~COptionsDlg() override;
 
-    // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon and rates.
+    // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon, rates and
+    // "Verify matches".
     static bool IsSameConfig(const Configuration& a, const Configuration& b);
     // The record each hotkey list row shows.
     static Settings::HotkeyIndex RecordOfItem(int item);
@@ -96,6 +101,7 @@ private:
     void ShowAppliedValues();
     void UpdateButtons();
     void ApplyRampRates(const std::string& upRate, const std::string& downRate);
+    void ApplyVerification() const;
 
     int SelectedItem() const;
     HotkeyRecord& EditedRecordOf(int item);
@@ -133,6 +139,7 @@ private:
     QLabel* actionLabel_ = nullptr;
     QComboBox* action_ = nullptr;
     QCheckBox* launchAtLogon_ = nullptr;
+    QCheckBox* verifyMatches_ = nullptr;
     QLineEdit* upRate_ = nullptr;
     QLineEdit* downRate_ = nullptr;
     QToolButton* apply_ = nullptr;

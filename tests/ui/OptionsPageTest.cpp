@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <memory>
+#include <vector>
 
 #include "audio/SimulatedBackend.h"
 #include "base/Clock.h"
@@ -63,6 +64,7 @@ private slots:
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
         grabber_ = FakeHotkeyGrabber{};
+        verifications_.clear();
         MakePage();
     }
 
@@ -242,6 +244,29 @@ private slots:
         QCOMPARE(page_->Applied().settings.launchAtLogon, std::string());
     }
 
+    void verifyMatchesIsOnByDefaultAndHandedOnWhenApplied() {
+        // Handed on as applied at start, on when the file does not say.
+        QCOMPARE(verifications_, std::vector<bool>{true});
+        QCheckBox& verify = Control<QCheckBox>(*page_, "verifyMatches");
+        QVERIFY(verify.isChecked());
+        QCOMPARE(verify.accessibleName(), QStringLiteral("Verify matches"));
+        QVERIFY(!verify.toolTip().isEmpty());
+
+        verify.click();
+        QVERIFY(Control<QToolButton>(*page_, "apply").isEnabled());
+        QCOMPARE(verifications_.size(), std::size_t{1});  // nothing before Apply
+        Control<QToolButton>(*page_, "apply").click();
+        QCOMPARE(verifications_, (std::vector<bool>{true, false}));
+        QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
+
+        // Saved off, it starts off next time.
+        verifications_.clear();
+        page_.reset();
+        MakePage();
+        QCOMPARE(verifications_, std::vector<bool>{false});
+        QVERIFY(!Control<QCheckBox>(*page_, "verifyMatches").isChecked());
+    }
+
     void execArgumentsAreQuotedAndEscaped() {
         QCOMPARE(LogonShortcut::ExecArgument("/usr/bin/hushwell"),
                  std::string("/usr/bin/hushwell"));
@@ -332,6 +357,7 @@ private:
         setup.startupFolder = (folder_->path() + QStringLiteral("/autostart")).toStdString();
         setup.programPath = "/opt/Hush well/100%/hushwell";
         setup.programName = "hushwell";
+        setup.applyVerification = [this](bool on) { verifications_.push_back(on); };
         page_ = std::make_unique<COptionsDlg>(std::move(setup));
     }
 
@@ -359,6 +385,7 @@ private:
     CVolumeManager volume_{backend_};
     FakeHotkeyGrabber grabber_;
     std::unique_ptr<COptionsDlg> page_;
+    std::vector<bool> verifications_;  // what the page handed on for "Verify matches"
 };
 
 }  // namespace hushwell
