@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
+
+#include "analysis/SpectralPeaks.h"
 
 namespace hushwell {
 
@@ -28,6 +31,10 @@ public:
     std::size_t FrameCount() const { return featureCount_ / kBandsPerFrame; }
     bool IsEmpty() const { return featureCount_ == 0; }
 
+    // The tonal peaks of the sound's last second, for verifying a match; none when not found.
+    const SpectralPeaks& Peaks() const { return peaks_; }
+    void SetPeaks(SpectralPeaks peaks) { peaks_ = std::move(peaks); }
+
     void ReleaseFeatures();
     bool FeaturesReleased() const { return features_.size() != featureCount_; }
 
@@ -35,6 +42,7 @@ private:
     std::vector<float> features_;
     std::size_t featureCount_ = 0;
     float matchThreshold_ = 1.0f;
+    SpectralPeaks peaks_;
 };
 
 }  // namespace hushwell

@@ -134,6 +134,7 @@ int SpectralAnalyzer::SetInputRate(int rate) {
         !resampler_.Load(design->coefficients, design->upFactor, design->downFactor)) {
         return 1;
     }
+    historyStart_ += liveHistory_.size();
     liveHistory_.clear();
     historyZerosFrom_ = 0;
     return 0;
@@ -285,7 +286,9 @@ int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
         return 0;
     }
     ConfigureFor(rate);
+    const std::size_t before = liveHistory_.size();
     ResampleLiveBlock(channels, samples, UpFactorForRate(rate));
+    KeepRecent(before);
 
     // A frame is taken only when at least one sample follows it, so frame k always starts at
     // stream sample 64 k however the stream is cut into blocks.
@@ -306,9 +309,51 @@ int SpectralAnalyzer::ExtractLiveFeatures(int rate, int channels,
                 static_cast<float>(std::pow(static_cast<double>(power), kLivePowerExponent)));
         }
     }
+    if (p > 0) {
+        newestFrameStart_ = historyStart_ + p - kLiveHop;
+    }
     liveHistory_.erase(liveHistory_.begin(), liveHistory_.begin() + static_cast<std::ptrdiff_t>(p));
+    historyStart_ += p;
     historyZerosFrom_ -= std::min(historyZerosFrom_, p);
     return 0;
+}
+
+void SpectralAnalyzer::KeepRecentSamples(std::size_t count) {
+    recentCapacity_ = count;
+    recent_.clear();
+    recent_.shrink_to_fit();
+    recentEnd_ = historyStart_ + liveHistory_.size();
+}
+
+// The samples just resampled (liveHistory_ from `before` on) join the recent samples; the
+// oldest go in bulk once twice the capacity is held, so that a block costs one copy.
+void SpectralAnalyzer::KeepRecent(std::size_t before) {
+    if (recentCapacity_ == 0) {
+        return;
+    }
+    recent_.insert(recent_.end(), liveHistory_.begin() + static_cast<std::ptrdiff_t>(before),
+                   liveHistory_.end());
+    recentEnd_ = historyStart_ + liveHistory_.size();
+    if (recent_.size() >= 2 * recentCapacity_) {
+        recent_.erase(recent_.begin(),
+                      recent_.end() - static_cast<std::ptrdiff_t>(recentCapacity_));
+    }
+}
+
+bool SpectralAnalyzer::RecentSamplesBefore(std::uint64_t end, std::size_t count,
+                                           std::vector<float>& out) const {
+    const std::uint64_t oldest = recentEnd_ - recent_.size();
+    if (end > recentEnd_ || end < oldest + count) {
+        return false;
+    }
+    const auto first = recent_.begin() + static_cast<std::ptrdiff_t>(end - count - oldest);
+    out.assign(first, first + static_cast<std::ptrdiff_t>(count));
+    return true;
+}
+
+std::uint64_t SpectralAnalyzer::FrameStartSample(std::size_t frame) const {
+    const std::size_t newer = FrameCount() - 1 - std::min(frame, FrameCount() - 1);
+    return newestFrameStart_ - std::min<std::uint64_t>(newestFrameStart_, newer * kLiveHop);
 }
 
 void SpectralAnalyzer::TrimFrontFrames(std::size_t n) {

@@ -78,6 +78,17 @@ public:
     // step scores many references at once through MatchKernel with the same result.
     float Correlate(const SoundReference& reference) const;
 
+    // Reference mode: the sound as resampled to the internal rate by the last call.
+    std::span<const float> ReferenceSamples() const { return resampled_; }
+
+    // Live mode keeps the newest `count` resampled samples (at least) for a closer look at a
+    // match; 0, the default, keeps none. Samples are numbered from the start of the stream.
+    void KeepRecentSamples(std::size_t count);
+    // Copies the `count` samples before stream sample `end`; false when they are not all kept.
+    bool RecentSamplesBefore(std::uint64_t end, std::size_t count, std::vector<float>& out) const;
+    // The stream sample at which live frame `frame` of the feature sequence starts.
+    std::uint64_t FrameStartSample(std::size_t frame) const;
+
     // The rate passed with the last extraction (48000 before any).
     int InputRate() const { return inputRate_; }
     int DecimationFactor() const { return resampler_.DownFactor(); }
@@ -109,6 +120,7 @@ private:
     void TransformBands(const float* start);
     // The squared magnitude of band b's bin after TransformBands.
     float BandPower(int band) const;
+    void KeepRecent(std::size_t before);
     void ComputeTwiddles();
     void ComputeBitReversal();
     void ComputeWindow();
@@ -121,6 +133,13 @@ private:
     // liveHistory_ holds only zeros from this index on.
     std::size_t historyZerosFrom_ = 0;
     float matchThreshold_ = 1.0f;
+    // The stream sample liveHistory_ starts at, and that of the newest live frame.
+    std::uint64_t historyStart_ = 0;
+    std::uint64_t newestFrameStart_ = 0;
+    // The newest resampled live samples, ending at stream sample recentEnd_, when kept.
+    std::size_t recentCapacity_ = 0;
+    std::vector<float> recent_;
+    std::uint64_t recentEnd_ = 0;
 
     // Tables computed once at construction.
     std::array<Complex, kFrameLength / 2 + 1> twiddles_{};

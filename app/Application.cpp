@@ -13,6 +13,7 @@
 #include "audio/SoundServerKind.h"
 #include "audio/pulse/PulseBackend.h"
 #include "base/ApplicationDataFolder.h"
+#include "detection/DetectionEngine.h"
 #include "triggers/ControlRunner.h"
 #include "triggers/ControlWorkerShutdown.h"
 #include "triggers/EventLog.h"
@@ -122,8 +123,12 @@ bool Application::InitInstance() {
     trayWnd_->StartEngine();
     // The configuration is loaded, its hotkeys registered and its ramp rates set here, once;
     // the settings window's pages read it from its owner.
-    configuration_ = std::make_unique<ConfigurationOwner>(
-        ConfigurationOwner::Setup{&trayWnd_->Grabber(), volumeManager_.get(), paths_.configFile});
+    ConfigurationOwner::Setup configuration{
+        &trayWnd_->Grabber(), volumeManager_.get(), paths_.configFile, {}};
+    if (DetectionEngine* detection = trayWnd_->Detection()) {
+        configuration.applyVerification = [detection](bool on) { detection->SetVerification(on); };
+    }
+    configuration_ = std::make_unique<ConfigurationOwner>(std::move(configuration));
     trayWnd_->CreateSettingsWindow(*configuration_);
     // The settings window builds the log page; from now on it shows the firings.
     logFeed_->SetPage(&trayWnd_->SettingsDialog().Logs());

@@ -102,6 +102,10 @@ void TrayWindow::StartEngine() {
     }
 }
 
+DetectionEngine* TrayWindow::Detection() {
+    return engine_ ? engine_->Detection() : nullptr;
+}
+
 void TrayWindow::CreateSettingsWindow(ConfigurationOwner& configuration) {
     configuration_ = &configuration;
     SettingsWindow::Setup setup;

@@ -18,6 +18,7 @@ namespace hushwell {
 
 class AudioBackend;
 class ConfigurationOwner;
+class DetectionEngine;
 class SettingsWindow;
 class VolumeManager;
 class HotkeyGrabber;
@@ -53,6 +54,8 @@ public:
     // Window creation: adds the tray icon; logs once when there is no tray to show it in.
     void Create();
     void StartEngine();
+    // The running detection engine; null before StartEngine or without one.
+    DetectionEngine* Detection();
     // The grabber the configuration owner registers the hotkeys with; presses come back to
     // OnHotkey.
     HotkeyGrabber& Grabber() { return *grabber_; }

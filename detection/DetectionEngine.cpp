@@ -1,5 +1,7 @@
 #include "detection/DetectionEngine.h"
 
+#include <malloc.h>
+
 #include <cstring>
 #include <span>
 #include <string>
@@ -72,12 +74,14 @@ void DetectionEngine::InitEngine(Setup setup) {
     runners_ = std::make_unique<RunnerList>(*setup_.volume, *setup_.opener, *setup_.clock);
     step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
                                             *setup_.clock, setup_.firings);
+    step_->SetVerification(verification_);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
     references_.SetTriggersFolder(setup_.paths.soundFolder);
 
     references_.RebuildReferences(triggers_);
     step_->PrepareReferences(references_);
+    ReturnFreedMemory();
     StartDetection();
     StartCaptureRunner();
     WaitForCaptureStart();
@@ -244,10 +248,37 @@ int DetectionEngine::RebuildReferences(const TriggerList* replacement) {
     if (step_) {
         step_->PrepareReferences(references_);
     }
+    ReturnFreedMemory();
     if (restart) {
         StartDetection();
     }
     return count;
+}
+
+// A rebuild reads every sound file and analyses it, and the features it made are freed as
+// the step takes them: megabytes in pieces the allocator keeps for reuse. They go back to the
+// system at once, so that the program's resident memory is what the references need.
+void DetectionEngine::ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
+
+void DetectionEngine::SetVerification(bool on) {
+    if (on == verification_) {
+        return;
+    }
+    verification_ = on;
+    if (!step_) {
+        return;  // taken up when the step is made
+    }
+    const bool restart = initialised_ && !quitting_ && !IsPaused() && detectionRunning_.load();
+    StopDetection();
+    step_->SetVerification(on);
+    step_->PrepareReferences(references_);  // the same references, decided the other way
+    if (restart) {
+        StartDetection();
+    }
 }
 
 // --- Runners ---------------------------------------------------------------------------------

@@ -152,6 +152,12 @@ public:
     // the number of active sound and time triggers.
     int RebuildReferences(const TriggerList* replacement = nullptr);
 
+    // "Verify matches": on (the default), a match fires only when verification agrees; off,
+    // the correlation's threshold alone decides. Detection is stopped around a change unless
+    // paused. User-interface thread.
+    void SetVerification(bool on);
+    bool Verification() const { return verification_; }
+
     // Destroys the runners of one trigger (undoing their controls); the others keep their
     // order.
     void CancelRunnersOf(std::uint32_t serialId);
@@ -204,6 +210,7 @@ private:
     void WaitForCaptureStart();
     void StartEngineTimers();
     void StopEngineTimers();
+    static void ReturnFreedMemory();
     void FreeQueuedBlocks();
     void DiscardCaptureFeed();
 
@@ -252,6 +259,7 @@ private:
     TelephoneBandDetector telephone_;
     std::unique_ptr<RunnerList> runners_;
     std::unique_ptr<DetectionStep> step_;
+    bool verification_ = true;  // user-interface thread
     std::unique_ptr<TimeTriggerStep> timeStep_;
 
     // Engine timers: whether they may run; the timer lock keeps a handler's restart from

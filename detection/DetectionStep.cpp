@@ -23,6 +23,8 @@ namespace {
 constexpr std::int64_t kBands = SpectralAnalyzer::kBandCount;  // B
 constexpr std::uint64_t kMsPerSecond = 1000;
 constexpr int kMaxBlockChannels = 2;
+// Internal samples one block may add at most beyond those its frames use (a generous bound).
+constexpr std::size_t kMaxBlockSamples = 16384;
 
 }  // namespace
 
@@ -45,10 +47,13 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
                                       std::uint32_t maxReferenceLength) {
     kernel_.ClearReferences();
     thresholds_.clear();
+    peaks_.clear();
+    referenceFrames_.clear();
     for (const SoundReference& reference : references) {
         AddReference(reference);
     }
     maxReferenceLength_ = maxReferenceLength;
+    SetLevels();
 }
 
 void DetectionStep::PrepareReferences(const ReferenceSet& set) {
@@ -60,10 +65,13 @@ void DetectionStep::PrepareReferences(const ReferenceSet& set) {
 // two copies of the whole set are never held at once.
 void DetectionStep::PrepareReferences(ReferenceSet& set) {
     if (set.FeaturesReleased() && set.Generation() == preparedGeneration_) {
+        SetLevels();
         return;  // the kernel holds this rebuild's references already
     }
     kernel_.ClearReferences();
     thresholds_.clear();
+    peaks_.clear();
+    referenceFrames_.clear();
     std::size_t frames = 0;
     for (const SoundReference& reference : set.References()) {
         frames += reference.FrameCount();
@@ -77,18 +85,39 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
     set.ReleaseAllFeatures();
     maxReferenceLength_ = set.MaxReferenceLength();
     preparedGeneration_ = set.Generation();
+    SetLevels();
 }
 
 void DetectionStep::ReleaseReferences() {
     kernel_.ReleaseReferences();
     thresholds_.clear();
     thresholds_.shrink_to_fit();
+    std::vector<SpectralPeaks>().swap(peaks_);
+    std::vector<std::uint32_t>().swap(referenceFrames_);
+    std::vector<float>().swap(levels_);
+    std::vector<Verdict>().swap(verdicts_);
     preparedGeneration_ = kNoGeneration;
 }
 
 void DetectionStep::AddReference(const SoundReference& reference) {
     kernel_.AddReference(reference.Features());
     thresholds_.push_back(reference.MatchThreshold());
+    peaks_.push_back(reference.Peaks());
+    referenceFrames_.push_back(static_cast<std::uint32_t>(reference.FrameCount()));
+}
+
+// The candidate level of each reference: below the threshold only for references whose
+// peaks verification can look for.
+void DetectionStep::SetLevels() {
+    levels_ = thresholds_;
+    if (verification_) {
+        for (std::size_t r = 0; r < levels_.size(); ++r) {
+            if (!peaks_[r].IsEmpty()) {
+                levels_[r] -= kCandidateMargin;
+            }
+        }
+    }
+    verdicts_.assign(levels_.size(), Verdict{});
 }
 
 void DetectionStep::ClearHoldOffs(TriggerList& triggers) {
@@ -110,6 +139,8 @@ void DetectionStep::Begin() {
     lastSoundTick_ = 0;
     passesRun_ = 0;
     kernel_.ResetLive();
+    verdicts_.assign(levels_.size(), Verdict{});
+    live_.KeepRecentSamples(verification_ ? SpectralPeaks::kSpanSamples + 2 * kMaxBlockSamples : 0);
     WakeUp();
 }
 
@@ -310,7 +341,7 @@ void DetectionStep::ScoreRun(std::size_t firstPassEnd) {
     if (scoreObserver_ != nullptr) {
         kernel_.Score(features, firstPassEnd, passCount, scores_);
     } else if (!selected_.empty()) {
-        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, thresholds_, scores_);
+        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, levels_, scores_);
     }
     scoredFirstPassEnd_ = firstPassEnd;
     runScored_ = true;
@@ -328,8 +359,19 @@ void DetectionStep::MatchPass(std::size_t row, std::size_t passEnd, std::uint64_
         for (std::size_t k = 0; k < trigger.indexCount; ++k) {
             const std::uint32_t reference = runIndices_[trigger.firstIndex + k];
             const float score = DecidingScore(row, passEnd, reference);
-            if (score > thresholds_[reference]) {
-                Fire(candidate, reference, score, now);
+            if (score <= levels_[reference]) {
+                continue;
+            }
+            if (!verification_ || peaks_[reference].IsEmpty()) {
+                Fire(candidate, reference, score, -1.0f, now);
+                continue;
+            }
+            const float agreement = Agreement(passEnd, reference);
+            if (agreement >= kAgreementNeeded) {
+                Fire(candidate, reference, score, agreement, now);
+            } else if (rejectionObserver_ != nullptr) {
+                rejectionObserver_->OnRejected(
+                    {passEnd, reference, score, thresholds_[reference], agreement});
             }
         }
     }
@@ -343,14 +385,36 @@ void DetectionStep::MatchPass(std::size_t row, std::size_t passEnd, std::uint64_
 // (which end at least kEstimateMargin minus kEstimateError below the threshold) never get here.
 float DetectionStep::DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference) {
     const float score = scores_.At(row, reference);
-    if (score < thresholds_[reference] - kPlainRecheckBand) {
+    if (score < levels_[reference] - kPlainRecheckBand) {
         return score;
     }
     return kernel_.PlainScore(live_.Features(), passEnd, reference);
 }
 
+// The fine spectrum of the live sound over the stretch the reference's peaks were found in:
+// its last second (or all of it), ending where the pass's last paired frame ends. A verdict
+// is reused for kReverifyPasses passes, as a candidate usually stays one for several.
+float DetectionStep::Agreement(std::size_t passEnd, std::uint32_t reference) {
+    Verdict& verdict = verdicts_[reference];
+    if (verdict.valid && passEnd >= verdict.passEnd &&
+        passEnd < verdict.passEnd + kReverifyPasses) {
+        return verdict.agreement;
+    }
+    const std::size_t span = std::min<std::size_t>(
+        SpectralPeaks::kSpanSamples,
+        std::size_t{referenceFrames_[reference]} * SpectralAnalyzer::kReferenceHop);
+    const std::uint64_t end = live_.FrameStartSample(passEnd - 1) + SpectralAnalyzer::kLiveHop;
+    float agreement = 0.0f;
+    if (live_.RecentSamplesBefore(end, span, verifySamples_)) {
+        fineSpectrum_.Average(verifySamples_, verifyPower_);
+        agreement = peaks_[reference].Agreement(verifyPower_);
+    }
+    verdict = {passEnd, agreement, true};
+    return agreement;
+}
+
 void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float score,
-                         std::uint64_t now) {
+                         float agreement, std::uint64_t now) {
     Trigger& trigger = *candidate.trigger->trigger;
     std::int64_t seconds = 0;
     bool idle = false;
@@ -371,7 +435,9 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
                         .tick = now,
                         .reference = reference,
                         .score = score,
-                        .threshold = thresholds_[reference]};
+                        .threshold = thresholds_[reference],
+                        .verified = verification_,
+                        .agreement = agreement};
     }
     candidate.fired = true;
 
@@ -411,6 +477,10 @@ void DetectionStep::TrimLiveHistory() {
     const auto frames = static_cast<std::size_t>(runTrims_ * kTrimFrames);
     live_.TrimFrontFrames(frames);
     kernel_.DropOldestLiveFrames(frames);
+    // Verdicts are kept by pass end, which counts from the front of the history.
+    for (Verdict& verdict : verdicts_) {
+        verdict.valid = false;
+    }
     doneFrames_ -= runTrims_ * kTrimFrames;
     runTrims_ = 0;
 }

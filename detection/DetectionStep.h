@@ -6,7 +6,9 @@
 #include <span>
 #include <vector>
 
+#include "analysis/FineSpectrum.h"
 #include "analysis/MatchKernel.h"
+#include "analysis/SpectralPeaks.h"
 #include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
 
@@ -63,6 +65,24 @@ public:
     // stall) is processed in runs of this many, which bounds the live history a run adds.
     static constexpr std::size_t kMaxBlocksPerScoring = 32;
 
+    // Verification (on unless SetVerification(false)): a reference whose sound has tonal peaks
+    // is a candidate from kCandidateMargin below its threshold, and fires only when at least
+    // kAgreementNeeded of its peaks are found in the live sound it matched; a reference without
+    // peaks fires as without verification. A candidate's verdict stands for kReverifyPasses
+    // passes (16 ms).
+    static constexpr float kCandidateMargin = 0.0f;
+    static constexpr float kAgreementNeeded = 0.5f;
+    static constexpr std::size_t kReverifyPasses = 4;
+
+    // A candidate that verification turned down.
+    struct Rejection {
+        std::size_t passEnd = 0;
+        std::uint32_t reference = 0;
+        float score = 0.0f;
+        float threshold = 0.0f;
+        float agreement = 0.0f;
+    };
+
     // A block of captured audio and the tick at which it counts as heard.
     struct HeardBlock {
         const WaveData* block = nullptr;
@@ -76,6 +96,13 @@ public:
         virtual ~ScoreObserver() = default;
         // scores[r]: the score of reference r in the pass over live frames [0, passEnd).
         virtual void OnPassScores(std::size_t passEnd, std::span<const float> scores) = 0;
+    };
+
+    // Receives the candidates verification rejected. Detection thread.
+    class RejectionObserver {
+    public:
+        virtual ~RejectionObserver() = default;
+        virtual void OnRejected(const Rejection& rejection) = 0;
     };
 
     // firings may be null.
@@ -100,6 +127,11 @@ public:
     void ReleaseReferences();
     // With an observer every reference is scored in every pass, exactly. Null removes it.
     void SetScoreObserver(ScoreObserver* observer) { scoreObserver_ = observer; }
+    void SetRejectionObserver(RejectionObserver* observer) { rejectionObserver_ = observer; }
+    // On: candidates and verification as described above. Off: the correlation's threshold
+    // alone decides. Takes effect with the next PrepareReferences.
+    void SetVerification(bool on) { verification_ = on; }
+    bool Verification() const { return verification_; }
 
     // Sets the hold-off of every trigger of the three kinds to 0, as every start of detection
     // does, so that all are eligible at once.
@@ -172,7 +204,11 @@ private:
     void ScoreRun(std::size_t firstPassEnd);
     void MatchPass(std::size_t row, std::size_t passEnd, std::uint64_t now);
     float DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference);
-    void Fire(Candidate& candidate, std::uint32_t reference, float score, std::uint64_t now);
+    // The share of the reference's peaks found in the live sound its pass matched.
+    float Agreement(std::size_t passEnd, std::uint32_t reference);
+    void SetLevels();
+    void Fire(Candidate& candidate, std::uint32_t reference, float score, float agreement,
+              std::uint64_t now);
     void UpdateTelephone(std::size_t passEnd);
     void CountTrim(std::int64_t liveValues);
     void TrimLiveHistory();
@@ -185,11 +221,27 @@ private:
     const Clock& clock_;
     FiringSink* firings_;
     ScoreObserver* scoreObserver_ = nullptr;
+    RejectionObserver* rejectionObserver_ = nullptr;
+    bool verification_ = true;
     LevelTriggerStep levelStep_;
 
     // The references, prepared for the kernel, and their match thresholds.
     MatchKernel kernel_;
     std::vector<float> thresholds_;
+    // Per reference: the score a candidate must exceed (the threshold without verification),
+    // its tonal peaks, its frame count, and its last verdict (the pass end it was taken at).
+    std::vector<float> levels_;
+    std::vector<SpectralPeaks> peaks_;
+    std::vector<std::uint32_t> referenceFrames_;
+    struct Verdict {
+        std::size_t passEnd = 0;
+        float agreement = 0.0f;
+        bool valid = false;
+    };
+    std::vector<Verdict> verdicts_;
+    FineSpectrum fineSpectrum_;
+    std::vector<float> verifySamples_;
+    std::vector<float> verifyPower_;
     std::uint32_t maxReferenceLength_ = 0;  // feature values, M
     // The reference set rebuild the kernel was prepared from; kNoGeneration after a release.
     static constexpr std::uint64_t kNoGeneration = ~std::uint64_t{0};

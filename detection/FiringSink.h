@@ -19,6 +19,10 @@ struct Firing {
     std::int64_t reference = -1;
     float score = 0.0f;
     float threshold = 0.0f;
+    // Sound triggers decided with verification: whether it ran, and the share of the
+    // reference's tonal peaks found in the live sound (-1: the reference has none).
+    bool verified = false;
+    float agreement = -1.0f;
 };
 
 // Receives every firing that is logged: the log page of the settings window, or a tool that

@@ -210,6 +210,11 @@ bool ReferenceSet::Analyse(const std::string& path) {
         return false;
     }
     references_.emplace_back(analyzer_->Features(), analyzer_->MatchThreshold());
+    // The peaks of the stretch the frames cover.
+    const std::span<const float> resampled = analyzer_->ReferenceSamples();
+    const std::size_t analysed = std::min(
+        resampled.size(), references_.back().FrameCount() * SpectralAnalyzer::kReferenceHop);
+    references_.back().SetPeaks(SpectralPeaks::OfSound(resampled.first(analysed), fineSpectrum_));
     return true;
 }
 

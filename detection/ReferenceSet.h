@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/FineSpectrum.h"
 #include "analysis/SoundReference.h"
 #include "analysis/SpectralAnalyzer.h"
 
@@ -100,6 +101,8 @@ private:
     std::uint32_t maxReferenceLength_ = kInitialMaxReferenceLength;
     std::uint64_t generation_ = 0;
     bool featuresReleased_ = false;
+    // The fine spectra the references' peaks are found in.
+    FineSpectrum fineSpectrum_;
     // Only while a rebuild runs: its buffers grow with the longest sound.
     std::unique_ptr<SpectralAnalyzer> analyzer_;
 };

@@ -269,6 +269,16 @@ bool ConfigFile::LoadText(Settings& settings, std::string_view text) {
     return true;
 }
 
+// A check that is on unless the file turns it off: a file without the element (from an older
+// version, or the other platform) leaves the setting as it is.
+void ReadCheckOnByDefault(const XmlDocument& document, std::string_view pattern,
+                          std::string_view attribute, std::string& field) {
+    std::optional<std::string> value;
+    if (LastAttribute(document, pattern, attribute, value) && value.has_value()) {
+        field = *value == kOn ? std::string(kOn) : std::string();
+    }
+}
+
 void ConfigFile::Read(const XmlDocument& document, Settings& settings) {
     // Each step returns false when its query fails; the later keys then stay as they are.
     ReadHotkeys(document, settings) && ReadRecordingDefaults(document, settings) &&
@@ -279,6 +289,8 @@ void ConfigFile::Read(const XmlDocument& document, Settings& settings) {
         ReadPlacement(document, settings.placement) &&
         ReadWidths(document, "FilterTab", settings.triggerListColumnWidths) &&
         ReadWidths(document, "LogTab", settings.logListColumnWidths);
+    // Newer than the keys above: read whether or not they were.
+    ReadCheckOnByDefault(document, "verifyMatches", "check", settings.verifyMatches);
 }
 
 std::string ConfigFile::BuildText(const Settings& s) {
@@ -310,6 +322,7 @@ std::string ConfigFile::BuildText(const Settings& s) {
     text += PlacementLine(s.placement);
     text += WidthsLine("FilterTab", s.triggerListColumnWidths);
     text += WidthsLine("LogTab", s.logListColumnWidths);
+    text += ValueLine("\t", "verifyMatches", "check", s.verifyMatches);
     text += "</hushwellConfig>\n</root>";
     return text;
 }

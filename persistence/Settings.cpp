@@ -35,6 +35,7 @@ void Settings::Reset() {
     placement = WindowPlacementSetting{};
     triggerListColumnWidths = {0, 0, 0};
     logListColumnWidths = {0, 0};
+    verifyMatches = "v";
 }
 
 bool Settings::IsValidVolumeRate(std::string_view text) {

@@ -54,6 +54,9 @@ struct Settings {
     WindowPlacementSetting placement;
     std::array<std::int32_t, 3> triggerListColumnWidths{};  // Name, Trigger, Action
     std::array<std::int32_t, 2> logListColumnWidths{};
+    // Detection verifies a match before it fires: "v" on (also when the file does not say),
+    // empty off.
+    std::string verifyMatches = "v";
 };
 
 }  // namespace hushwell

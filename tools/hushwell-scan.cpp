@@ -55,7 +55,7 @@ int Scan(const ScanOptions& options) {
     if (!loaded || !CheckRecordings(options.recordings, error)) {
         return Fail(error);
     }
-    RecordingScanner scanner(triggers, options.scores, options.startSecondOfDay);
+    RecordingScanner scanner(triggers, options.scores, options.startSecondOfDay, options.classic);
     for (const std::string& path : options.recordings) {
         RecordingReader reader;
         if (!reader.Open(path, error)) {

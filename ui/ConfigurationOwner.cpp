@@ -30,6 +30,7 @@ ConfigurationOwner::ConfigurationOwner(Setup setup) : setup_(std::move(setup)) {
     });
     applied_.hotkeys.RegisterHotkeys(*setup_.grabber);
     ApplyRampRates(applied_.settings);
+    ApplyVerification(applied_.settings);
 }
 
 ConfigurationOwner::~ConfigurationOwner() {
@@ -85,6 +86,7 @@ void ConfigurationOwner::Apply(const Configuration& edited) {
         const std::lock_guard lock(lock_);
         applied_ = edited;
     }
+    ApplyVerification(edited.settings);
     Save();
 }
 
@@ -98,6 +100,12 @@ void ConfigurationOwner::ApplyRampRates(const Settings& settings) {
     }
     if (ParseRate(settings.volumeDownRate, rate)) {
         setup_.volumeManager->SetDownRate(rate);
+    }
+}
+
+void ConfigurationOwner::ApplyVerification(const Settings& settings) const {
+    if (setup_.applyVerification) {
+        setup_.applyVerification(!settings.verifyMatches.empty());
     }
 }
 

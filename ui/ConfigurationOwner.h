@@ -14,9 +14,9 @@ class VolumeManager;
 // The one owner of the program's configuration, made at start-up by the application before
 // the settings window: it loads the configuration file, keeps the configuration in force
 // (the applied one), registers its hotkeys with the grabber, hands the ramp rates to the
-// volume manager, replaces the configuration when the options page applies its edited copy,
-// and writes the file. Pages read what they need from it; nothing reads the configuration
-// from a page.
+// volume manager and "Verify matches" to detection, replaces the configuration when the options
+// page applies its edited copy, and writes the file. Pages read what they need from it; nothing
+// reads the configuration from a page.
 //
 // --- User-interface thread: everything but DateOrder.
 // --- Any thread: DateOrder (the log page asks from the detection thread).
@@ -27,6 +27,8 @@ public:
         HotkeyGrabber* grabber = nullptr;        // required; outlives the owner's hotkeys
         VolumeManager* volumeManager = nullptr;  // given the ramp rates; may be null
         std::string configPath;                  // the configuration file
+        // Given "Verify matches" as applied, at start and on every Apply; may be empty.
+        std::function<void(bool)> applyVerification;
     };
     // Called when the desktop settles a registration later (id, bound).
     using SettledListener = std::function<void(int id, bool bound)>;
@@ -78,6 +80,7 @@ public:
 
 private:
     void ApplyRampRates(const Settings& settings);
+    void ApplyVerification(const Settings& settings) const;
 
     Setup setup_;
     mutable std::recursive_mutex lock_;

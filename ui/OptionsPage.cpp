@@ -189,6 +189,11 @@ void OptionsPage::BuildControls() {
     // Launch at logon, the ramp rates, and Apply and Cancel beside them.
     launchAtLogon_ = MakeCheckBox(" Launch at logon.", "launchAtLogon", this);
     page->addWidget(launchAtLogon_);
+    verifyMatches_ = MakeCheckBox(" Verify matches", "verifyMatches", this);
+    verifyMatches_->setToolTip(QStringLiteral(
+        "A sound trigger fires only when a closer look agrees with the match. Off: whenever "
+        "the match score exceeds the sound's threshold, as before."));
+    page->addWidget(verifyMatches_);
     upRate_ = MakeRateBox("upRate", "Volume-up rate", this);
     downRate_ = MakeRateBox("downRate", "Volume-down rate", this);
     apply_ = MakeIconButton(OptionIcons::Apply(), "apply changes", "apply", this);
@@ -263,6 +268,10 @@ void OptionsPage::ConnectControls() {
         edited_.settings.launchAtLogon = checked ? kOn : "";
         UpdateButtons();
     });
+    connect(verifyMatches_, &QCheckBox::toggled, this, [this](bool checked) {
+        edited_.settings.verifyMatches = checked ? kOn : "";
+        UpdateButtons();
+    });
     connect(upRate_, &QLineEdit::textEdited, this,
             [this] { OnRateEdited(*upRate_, edited_.settings.volumeUpRate); });
     connect(downRate_, &QLineEdit::textEdited, this,
@@ -276,10 +285,10 @@ void OptionsPage::ConnectControls() {
 void OptionsPage::ShowAppliedValues() {
     const Settings& settings = edited_.settings;
     {
-        const QSignalBlocker blockers[] = {QSignalBlocker(preRecording_),
-                                           QSignalBlocker(triggerSoundLength_),
-                                           QSignalBlocker(filenameFormat_), QSignalBlocker(action_),
-                                           QSignalBlocker(launchAtLogon_)};
+        const QSignalBlocker blockers[] = {
+            QSignalBlocker(preRecording_),   QSignalBlocker(triggerSoundLength_),
+            QSignalBlocker(filenameFormat_), QSignalBlocker(action_),
+            QSignalBlocker(launchAtLogon_),  QSignalBlocker(verifyMatches_)};
         const int preRecording = settings.preRecordingLengthInSec;
         if (preRecording > kLargestShownAsMaxPreRecording) {
             preRecording_->setCurrentIndex(-1);
@@ -295,6 +304,7 @@ void OptionsPage::ShowAppliedValues() {
         const int action = settings.defaultAction;
         action_->setCurrentIndex(action >= 0 && action < action_->count() ? action : -1);
         launchAtLogon_->setChecked(!settings.launchAtLogon.empty());
+        verifyMatches_->setChecked(!settings.verifyMatches.empty());
     }
     upRate_->setText(QString::fromStdString(settings.volumeUpRate));
     downRate_->setText(QString::fromStdString(settings.volumeDownRate));
@@ -543,7 +553,7 @@ bool OptionsPage::IsSameConfig(const Configuration& a, const Configuration& b) {
            s.triggerSoundLengthInSec == t.triggerSoundLengthInSec &&
            s.filenameFormatType == t.filenameFormatType && s.defaultAction == t.defaultAction &&
            s.launchAtLogon == t.launchAtLogon && s.volumeDownRate == t.volumeDownRate &&
-           s.volumeUpRate == t.volumeUpRate;
+           s.volumeUpRate == t.volumeUpRate && s.verifyMatches == t.verifyMatches;
 }
 
 int OptionsPage::DateOrder() const {

@@ -49,7 +49,8 @@ public:
     // Stops listening for the desktop's late answers.
     ~OptionsPage() override;
 
-    // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon and rates.
+    // Equal hotkeys (on or off, modifiers, keys), shortcut settings, launch at logon, rates and
+    // "Verify matches".
     static bool IsSameConfig(const Configuration& a, const Configuration& b);
     // The record each hotkey list row shows.
     static Settings::HotkeyIndex RecordOfItem(int item);
@@ -113,6 +114,7 @@ private:
     QLabel* actionLabel_ = nullptr;
     QComboBox* action_ = nullptr;
     QCheckBox* launchAtLogon_ = nullptr;
+    QCheckBox* verifyMatches_ = nullptr;
     QLineEdit* upRate_ = nullptr;
     QLineEdit* downRate_ = nullptr;
     QToolButton* apply_ = nullptr;

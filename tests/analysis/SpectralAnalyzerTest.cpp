@@ -310,5 +310,29 @@ TEST_F(SpectralAnalyzerTest, UnlistedRateKeepsThePreviousFilterAndTrimmingDropsO
     EXPECT_TRUE(b.Features().empty());
 }
 
+TEST_F(SpectralAnalyzerTest, RecentLiveSamplesAreTheStreamAsResampledWhereverBlocksEnd) {
+    // At 16 kHz the resampler is the identity: the recent samples are the input itself, and
+    // live frame k starts at stream sample 64 k.
+    const Samples s = Sound::Make(16000, 1, 3.0, {700}, 3000);
+    SpectralAnalyzer kept, none;
+    kept.KeepRecentSamples(20000);
+    FeedLive(kept, 16000, 1, s, {160, 37, 4096, 1});
+    FeedLive(none, 16000, 1, s, {160});
+    EXPECT_EQ(kept.Features(), none.Features());  // keeping samples changes no frame
+
+    std::vector<float> out;
+    ASSERT_TRUE(kept.RecentSamplesBefore(s.size(), 20000, out));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        ASSERT_EQ(out[i], static_cast<float>(s[s.size() - 20000 + i])) << i;
+    }
+    EXPECT_FALSE(kept.RecentSamplesBefore(s.size() + 1, 10, out));  // not heard yet
+    EXPECT_FALSE(kept.RecentSamplesBefore(1000, 10, out));          // long gone
+    EXPECT_FALSE(none.RecentSamplesBefore(s.size(), 10, out));
+
+    kept.TrimFrontFrames(100);
+    EXPECT_EQ(kept.FrameStartSample(0), 6400u);
+    EXPECT_EQ(kept.FrameStartSample(kept.FrameCount() - 1), (100 + kept.FrameCount() - 1) * 64);
+}
+
 }  // namespace
 }  // namespace hushwell

@@ -83,7 +83,7 @@ struct Reports {
 const QString kLateMs = QString::number(3 * PortalHotkeyGrabber::kResponseTimeout.count());
 
 ConfigurationOwner::Setup OwnerSetup(HotkeyGrabber& grabber, const QTemporaryDir& folder) {
-    return {&grabber, nullptr, folder.filePath("hushwell.xml").toStdString()};
+    return {&grabber, nullptr, folder.filePath("hushwell.xml").toStdString(), {}};
 }
 
 }  // namespace

@@ -356,7 +356,7 @@ private:
         window_->StartEngine();
         configuration_.reset();  // its destructor releases its ids: before the new one
         configuration_ = std::make_unique<ConfigurationOwner>(ConfigurationOwner::Setup{
-            &grabber_, nullptr, ConfigFile::PathIn(folder_->path().toStdString())});
+            &grabber_, nullptr, ConfigFile::PathIn(folder_->path().toStdString()), {}});
         window_->CreateSettingsWindow(*configuration_);
     }
 

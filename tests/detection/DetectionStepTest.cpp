@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "analysis/FineSpectrum.h"
 #include "analysis/LevelMeter.h"
 #include "analysis/MatchKernel.h"
 #include "analysis/SoundReference.h"
 #include "analysis/SpectralAnalyzer.h"
+#include "analysis/SpectralPeaks.h"
 #include "analysis/TelephoneBandDetector.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "tests/support/TempFolder.h"
@@ -647,6 +649,90 @@ TEST_F(DetectionStepRunTest, AStopInTheMiddleOfATransferEndsThePassesAlike) {
                             [](const Firing& f) { return f.kind == TriggerKind::Sound; }),
               3);
     EXPECT_EQ(stopped.firings.back().kind, TriggerKind::Level);
+}
+
+// --- Verification ----------------------------------------------------------------------------
+
+// The frequency of band 3's bin, where a tone shows fully in the bands.
+constexpr double kBandThreeHz = 29 * 31.25;
+
+// A reference of `sound`'s features whose tonal peaks are those of `peaksOf`, as the reference
+// set finds them in a sound's last second.
+SoundReference ReferenceWithPeaksOf(const std::vector<std::int16_t>& sound,
+                                    const std::vector<std::int16_t>& peaksOf) {
+    SoundReference reference = ReferenceOf(sound);
+    SpectralAnalyzer analyzer;
+    analyzer.ExtractReferenceFeatures(kRate, 1, peaksOf);
+    FineSpectrum spectrum;
+    reference.SetPeaks(SpectralPeaks::OfSound(analyzer.ReferenceSamples(), spectrum));
+    return reference;
+}
+
+class RejectionRecorder final : public DetectionStep::RejectionObserver {
+public:
+    void OnRejected(const DetectionStep::Rejection& rejection) override {
+        rejections.push_back(rejection);
+    }
+    std::vector<DetectionStep::Rejection> rejections;
+};
+
+TEST_F(DetectionStepTest, AMatchWhoseTonalPeaksAreMissingIsRejectedAndReported) {
+    // The reference's band pattern is the beep's (906.25 Hz, on band 3's bin), its peak that
+    // of 3 kHz: the beep matches the pattern but not the peak.
+    const auto beep = Tone(kBandThreeHz, 0.5, 8000);
+    AddSound("beep", "mute", 1, {0});
+    Prepare({ReferenceWithPeaksOf(beep, Tone(3000.0, 0.5, 8000))});
+    RejectionRecorder rejected;
+    Step().SetRejectionObserver(&rejected);
+    auto track = Noise(6.0, 200, 3);
+    MixInto(track, beep, 5.0);
+    Play(track);
+
+    EXPECT_TRUE(Times().empty());
+    ASSERT_FALSE(rejected.rejections.empty());
+    const DetectionStep::Rejection& first = rejected.rejections.front();
+    EXPECT_EQ(first.reference, 0u);
+    EXPECT_GT(first.score, first.threshold);
+    EXPECT_LT(first.agreement, DetectionStep::kAgreementNeeded);
+}
+
+TEST_F(DetectionStepTest, AMatchWithItsPeaksFiresAndNamesTheVerdict) {
+    const auto beep = Tone(kBandThreeHz, 0.5, 8000);
+    AddSound("beep", "mute", 1, {0});
+    Prepare({ReferenceWithPeaksOf(beep, beep)});
+    auto track = Noise(6.0, 200, 3);
+    MixInto(track, beep, 5.0);
+    Play(track);
+
+    ASSERT_EQ(Times().size(), 1u);
+    const std::vector<Firing> all = firings_.Firings();
+    const Firing& firing = all.front();
+    EXPECT_TRUE(firing.verified);
+    EXPECT_GE(firing.agreement, DetectionStep::kAgreementNeeded);
+    EXPECT_GT(firing.score, firing.threshold);
+}
+
+TEST_F(DetectionStepTest, WithoutVerificationOrWithoutPeaksTheThresholdAloneDecides) {
+    const auto beep = Tone(kBandThreeHz, 0.5, 8000);
+    auto track = Noise(6.0, 200, 3);
+    MixInto(track, beep, 5.0);
+    AddSound("beep", "mute", 1, {0});
+
+    // Verification off: the missing peak does not matter, and the firing says so.
+    Step().SetVerification(false);
+    Prepare({ReferenceWithPeaksOf(beep, Tone(3000.0, 0.5, 8000))});
+    Play(track);
+    ASSERT_EQ(Times().size(), 1u);
+    EXPECT_FALSE(firings_.Firings().front().verified);
+
+    // A reference without tonal peaks (noise) has nothing to verify.
+    firings_.Clear();
+    Restart();
+    Prepare({ReferenceWithPeaksOf(beep, Noise(0.5, 8000, 9))});
+    Play(track);
+    ASSERT_EQ(Times().size(), 1u);
+    EXPECT_TRUE(firings_.Firings().front().verified);
+    EXPECT_LT(firings_.Firings().front().agreement, 0.0f);
 }
 
 }  // namespace

@@ -92,6 +92,28 @@ TEST(ConfigFileTest, ChecksAndRatesFollowTheReadingRules) {
               5);
 }
 
+TEST(ConfigFileTest, VerifyMatchesIsOnUnlessTheFileTurnsItOff) {
+    // Files without the element (older ones, the other platform's) read as on.
+    EXPECT_EQ(Read("").verifyMatches, "v");
+    EXPECT_EQ(Read("<launchAtLogon check=\"v\"/>").verifyMatches, "v");
+    EXPECT_EQ(Read("<verifyMatches check=\"\"/>").verifyMatches, "");
+    EXPECT_EQ(Read("<verifyMatches check=\"no\"/>").verifyMatches, "");
+    EXPECT_EQ(Read("<verifyMatches/>").verifyMatches, "v");
+
+    TempFolder folder;
+    const std::string path = ConfigFile::PathIn(folder.Path());
+    for (const std::string value : {"", "v"}) {
+        Settings saved;
+        saved.verifyMatches = value;
+        ASSERT_TRUE(ConfigFile::Save(saved, path));
+        Settings loaded;
+        loaded.verifyMatches = value == "v" ? "" : "v";
+        ASSERT_TRUE(ConfigFile::Load(loaded, path));
+        EXPECT_EQ(loaded.verifyMatches, value);
+    }
+    EXPECT_NE(ReadFile(path).find("\t<verifyMatches check=\"v\"/>\n"), std::string::npos);
+}
+
 TEST(ConfigFileTest, WidthListsTakeTheFirstDigitRuns) {
     const Settings two = Read("<FilterTab listColumnWidth=\"120,80\"/>");
     EXPECT_EQ(two.triggerListColumnWidths, (std::array<std::int32_t, 3>{120, 80, 0}));

@@ -50,6 +50,15 @@ Track Chirp(int rate) {
     return out;
 }
 
+// A steady tone.
+Track Tone(int rate, double hz, double seconds) {
+    Track out = Silence(rate, seconds);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = 0.3 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate);
+    }
+    return out;
+}
+
 // Something like music over a noisy room: a new three-note chord every quarter second, with
 // a soft attack, over white noise.
 Track Background(int rate, double seconds, unsigned seed) {
@@ -150,6 +159,7 @@ struct FiringLine {
     std::string reference;
     double score = 0.0;
     double threshold = 0.0;
+    std::string verdict;  // empty with --classic
 };
 
 struct ScoreLine {
@@ -187,9 +197,10 @@ void Parse(const std::string& out, std::vector<FiringLine>& firings,
             }
         } else if (!line.starts_with("#")) {
             const auto fields = Fields(line);
-            ASSERT_EQ(fields.size(), 5u) << line;
+            ASSERT_TRUE(fields.size() == 5u || fields.size() == 6u) << line;
             firings.push_back({recording, std::stod(fields[0]), fields[1], fields[2],
-                               std::stod(fields[3]), std::stod(fields[4])});
+                               std::stod(fields[3]), std::stod(fields[4]),
+                               fields.size() == 6u ? fields[5] : std::string()});
         }
     }
 }
@@ -241,6 +252,78 @@ TEST_F(ScanToolTest, FindsAReferenceMixedIntoMusicAtTheRightTimeAndNowhereElse) 
     }
     std::cout << "[ figures  ] best score elsewhere: " << bestMiss << "\n";
     EXPECT_LT(bestMiss, firings[0].threshold - 0.1);
+}
+
+TEST_F(ScanToolTest, ASoundAtTheVeryStartIsHeardExceptWithClassic) {
+    constexpr int kRate = 48000;
+    WriteTrack(folder_.File("ref.wav"), Chirp(kRate), kRate, 1);
+    for (const int rate : {kRate, 44100}) {
+        SCOPED_TRACE(rate);
+        // The chirp from the first sample on, then quiet music.
+        Track recording = Background(rate, 6.0, 3);
+        for (double& value : recording) {
+            value *= 0.1;
+        }
+        MixInto(recording, Chirp(rate), rate, 0.0, 0.6);
+        WriteTrack(folder_.File("start.wav"), recording, rate, 1);
+
+        ToolRun run = Scan(folder_, {folder_.File("ref.wav"), "--", folder_.File("start.wav")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<FiringLine> firings;
+        Parse(run.out, firings);
+        ASSERT_EQ(firings.size(), 1u) << run.out;
+        EXPECT_NEAR(firings[0].time, 1.0, 0.1);
+        EXPECT_FALSE(firings[0].verdict.empty());
+
+        // Without the lead-in, matching starts after 4.1 s: the chirp is over by then.
+        run =
+            Scan(folder_, {"--classic", folder_.File("ref.wav"), "--", folder_.File("start.wav")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        firings.clear();
+        Parse(run.out, firings);
+        EXPECT_TRUE(firings.empty()) << run.out;
+    }
+    const ToolRun help = Scan(folder_, {"--help"});
+    EXPECT_NE(help.out.find("--classic"), std::string::npos);
+    EXPECT_NE(help.out.find("very first sample"), std::string::npos);
+}
+
+TEST_F(ScanToolTest, ANearMissFiresOnlyWithClassicAndScoresShowWhyItWasRejected) {
+    // A beep on band 3's bin (906.25 Hz), and a tone 3.7 % higher with almost its band
+    // pattern: the correlation takes one for the other, the peaks do not.
+    constexpr int kRate = 48000;
+    WriteTrack(folder_.File("beep.wav"), Tone(kRate, 906.25, 0.5), kRate, 1);
+    Track recording = Silence(kRate, 7.0);
+    MixInto(recording, Tone(kRate, 940.0, 0.5), kRate, 4.5, 1.0);
+    WriteTrack(folder_.File("near.wav"), recording, kRate, 1);
+    const std::vector<std::string> files = {folder_.File("beep.wav"), "--",
+                                            folder_.File("near.wav")};
+
+    std::vector<std::string> args = {"--classic"};
+    args.insert(args.end(), files.begin(), files.end());
+    ToolRun run = Scan(folder_, args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<FiringLine> firings;
+    Parse(run.out, firings);
+    ASSERT_EQ(firings.size(), 1u) << run.out;
+    EXPECT_TRUE(firings[0].verdict.empty());
+
+    args = {"--scores"};
+    args.insert(args.end(), files.begin(), files.end());
+    run = Scan(folder_, args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    firings.clear();
+    Parse(run.out, firings);
+    EXPECT_TRUE(firings.empty()) << run.out;
+    const std::string rejected = "# rejected ";
+    const auto at = run.out.find(rejected);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const auto fields =
+        Fields(run.out.substr(at + rejected.size(), run.out.find('\n', at) - at - rejected.size()));
+    ASSERT_EQ(fields.size(), 5u);
+    EXPECT_NEAR(std::stod(fields[0]), 5.0, 0.1);
+    EXPECT_GT(std::stod(fields[2]), std::stod(fields[3]));  // the correlation alone would fire
+    EXPECT_EQ(fields[4], "peaks 0.00 < 0.50");
 }
 
 TEST_F(ScanToolTest, TriggerListFindsSoundsByPatternAndEvaluatesLevelTriggers) {

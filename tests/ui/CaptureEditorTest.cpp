@@ -625,7 +625,7 @@ private slots:
     void registerAddsTheSoundOnTheControlsPage() {
         FakeHotkeyGrabber grabber;
         ConfigurationOwner configuration(
-            {&grabber, nullptr, ConfigFile::PathIn(folder_->path().toStdString())});
+            {&grabber, nullptr, ConfigFile::PathIn(folder_->path().toStdString()), {}});
         SettingsWindow::Setup setup;
         setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         SettingsWindow window(configuration, std::move(setup));
@@ -663,7 +663,7 @@ private slots:
         AdvanceAudio(3000);
 
         FakeHotkeyGrabber grabber;
-        ConfigurationOwner configuration({&grabber, nullptr, configPath});
+        ConfigurationOwner configuration({&grabber, nullptr, configPath, {}});
         SettingsWindow::Setup setup;
         setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         setup.clock = clock_.get();

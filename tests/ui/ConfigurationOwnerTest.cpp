@@ -49,7 +49,7 @@ private slots:
         stored.volumeDownRate = "25";
         QVERIFY(ConfigFile::Save(stored, ConfigPath()));
 
-        ConfigurationOwner owner({&grabber_, &volume_, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, &volume_, ConfigPath(), {}});
         QCOMPARE(owner.DateOrder(), 1);
         QCOMPARE(grabber_.inner.registered.size(), std::size_t{3});
         QCOMPARE(grabber_.inner.registered.count(HotkeyList::kRegisterId), std::size_t{0});
@@ -61,13 +61,13 @@ private slots:
     // A combination another program holds is off in the configuration in force.
     void aHotkeyRefusedAtStartIsOff() {
         grabber_.inner.taken.insert({3, 38});  // Alt+Ctrl+Up, the default of "RecordSave"
-        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath(), {}});
         QCOMPARE(owner.Applied().hotkeys.Records()[Settings::kRecordSave].active, std::string("_"));
         QCOMPARE(owner.HotkeyActionFor(HotkeyList::kRecordSoundId), HotkeyAction::RecordSound);
     }
 
     void applyPutsTheEditedCopyInForceAndWritesIt() {
-        ConfigurationOwner owner({&grabber_, &volume_, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, &volume_, ConfigPath(), {}});
         Configuration edited = owner.Applied();
         edited.settings.preRecordingLengthInSec = 7;
         edited.settings.filenameFormatType = 0;
@@ -84,7 +84,7 @@ private slots:
 
     // Window state is kept with the configuration and written by Save only.
     void storedWindowStateIsWrittenBySave() {
-        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath(), {}});
         owner.StoreTab(3);
         owner.StoreLogColumnWidths({120, 300});
         owner.StoreTriggerListView({10, 20, 30}, true);
@@ -101,7 +101,7 @@ private slots:
     // A late refusal reaches the listener; the applied hotkey goes off only when it is the
     // refused combination. Released, the owner no longer listens and holds no hotkey.
     void lateAnswersReachTheListenerUntilRelease() {
-        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath(), {}});
         QVERIFY(grabber_.settled);
         std::vector<int> heard;
         owner.SetSettledListener([&heard](int id, bool) { heard.push_back(id); });
@@ -127,7 +127,7 @@ private slots:
     // The log page asks the date order on the detection thread while the options page
     // applies on the user-interface thread (a data race the thread sanitizer would see).
     void dateOrderMayBeAskedFromAnotherThread() {
-        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath()});
+        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath(), {}});
         std::atomic<bool> stop{false};
         std::atomic<bool> outOfRange{false};
         std::thread reader([&] {

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <memory>
+#include <vector>
 
 #include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
@@ -64,6 +65,7 @@ private slots:
     void init() {
         folder_ = std::make_unique<QTemporaryDir>();
         grabber_ = FakeHotkeyGrabber{};
+        verifications_.clear();
         MakePage();
     }
 
@@ -243,6 +245,29 @@ private slots:
         QCOMPARE(page_->Applied().settings.launchAtLogon, std::string());
     }
 
+    void verifyMatchesIsOnByDefaultAndHandedOnWhenApplied() {
+        // Handed on as applied at start, on when the file does not say.
+        QCOMPARE(verifications_, std::vector<bool>{true});
+        QCheckBox& verify = Control<QCheckBox>(*page_, "verifyMatches");
+        QVERIFY(verify.isChecked());
+        QCOMPARE(verify.accessibleName(), QStringLiteral("Verify matches"));
+        QVERIFY(!verify.toolTip().isEmpty());
+
+        verify.click();
+        QVERIFY(Control<QToolButton>(*page_, "apply").isEnabled());
+        QCOMPARE(verifications_.size(), std::size_t{1});  // nothing before Apply
+        Control<QToolButton>(*page_, "apply").click();
+        QCOMPARE(verifications_, (std::vector<bool>{true, false}));
+        QVERIFY(!Control<QToolButton>(*page_, "apply").isEnabled());
+
+        // Saved off, it starts off next time.
+        verifications_.clear();
+        page_.reset();
+        MakePage();
+        QCOMPARE(verifications_, std::vector<bool>{false});
+        QVERIFY(!Control<QCheckBox>(*page_, "verifyMatches").isChecked());
+    }
+
     void execArgumentsAreQuotedAndEscaped() {
         QCOMPARE(LogonShortcut::ExecArgument("/usr/bin/hushwell"),
                  std::string("/usr/bin/hushwell"));
@@ -328,8 +353,8 @@ private:
     void MakePage() {
         page_.reset();
         configuration_.reset();  // its destructor releases its ids: before the new one
-        configuration_ = std::make_unique<ConfigurationOwner>(
-            ConfigurationOwner::Setup{&grabber_, &volume_, ConfigPath()});
+        configuration_ = std::make_unique<ConfigurationOwner>(ConfigurationOwner::Setup{
+            &grabber_, &volume_, ConfigPath(), [this](bool on) { verifications_.push_back(on); }});
         OptionsPage::Setup setup;
         setup.startupFolder = (folder_->path() + QStringLiteral("/autostart")).toStdString();
         setup.programPath = "/opt/Hush well/100%/hushwell";
@@ -362,6 +387,7 @@ private:
     FakeHotkeyGrabber grabber_;
     std::unique_ptr<ConfigurationOwner> configuration_;
     std::unique_ptr<OptionsPage> page_;
+    std::vector<bool> verifications_;  // what the owner handed on for "Verify matches"
 };
 
 }  // namespace hushwell

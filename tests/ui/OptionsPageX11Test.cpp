@@ -30,7 +30,7 @@ private slots:
         }
         QTemporaryDir folder;
         ConfigurationOwner configuration(
-            {&grabber, nullptr, ConfigFile::PathIn(folder.path().toStdString())});
+            {&grabber, nullptr, ConfigFile::PathIn(folder.path().toStdString()), {}});
         OptionsPage page(configuration, {});
         page.findChild<QListWidget*>(QStringLiteral("hotkeyList"))
             ->setCurrentRow(OptionsPage::kStopStartItem);

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     QTemporaryDir data;
     hushwell::FakeHotkeyGrabber grabber;
     hushwell::ConfigurationOwner configuration(
-        {&grabber, nullptr, hushwell::ConfigFile::PathIn(data.path().toStdString())});
+        {&grabber, nullptr, hushwell::ConfigFile::PathIn(data.path().toStdString()), {}});
     hushwell::SettingsWindow::Setup setup;
     setup.paths = hushwell::ProgramPaths::ForDataFolder(data.path().toStdString());
     hushwell::SettingsWindow window(configuration, std::move(setup));

@@ -157,7 +157,7 @@ private:
         SettingsWindow::Setup setup;
         setup.paths = ProgramPaths::ForDataFolder(folder_->path().toStdString());
         window_ = std::make_unique<SettingsWindowWithOwner>(
-            ConfigurationOwner::Setup{&grabber_, nullptr, ConfigPath()}, std::move(setup));
+            ConfigurationOwner::Setup{&grabber_, nullptr, ConfigPath(), {}}, std::move(setup));
     }
 
     std::unique_ptr<QTemporaryDir> folder_;

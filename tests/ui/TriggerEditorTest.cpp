@@ -496,7 +496,7 @@ private slots:
         auto makeWindow = [&] {
             configuration.reset();  // its destructor releases its ids: before the new one
             configuration = std::make_unique<ConfigurationOwner>(
-                ConfigurationOwner::Setup{&grabber, nullptr, configPath});
+                ConfigurationOwner::Setup{&grabber, nullptr, configPath, {}});
             SettingsWindow::Setup setup;
             setup.paths = ProgramPaths::ForDataFolder(folder.path().toStdString());
             return std::make_unique<SettingsWindow>(*configuration, std::move(setup));

@@ -66,6 +66,8 @@ std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& ar
             separatorSeen = true;
         } else if (arg == "--scores") {
             options.scores = true;
+        } else if (arg == "--classic") {
+            options.classic = true;
         } else if (arg == "--describe") {
             describe = true;
         } else if (arg == "--triggers" || arg == "--at") {
@@ -125,8 +127,8 @@ std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& ar
 
 std::string ScanOptions::HelpText() {
     return R"(Usage:
-  hushwell-scan [--scores] [--at HH:MM:SS] --triggers TRIGGERS.xml RECORDING.wav...
-  hushwell-scan [--scores] [--at HH:MM:SS] REFERENCE.wav... -- RECORDING.wav...
+  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] --triggers TRIGGERS.xml RECORDING.wav...
+  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] REFERENCE.wav... -- RECORDING.wav...
   hushwell-scan --describe REFERENCE.wav...
   hushwell-scan --help
 
@@ -143,9 +145,18 @@ reference sounds and triggers on recordings of what your computer plays.
 REFERENCE.wav... -- RECORDING.wav...
     Treats each reference file as a sound trigger of its own, named after the file, lasting
     one second (after a firing it rests for 1.3 seconds).
+--classic
+    Decides as Hushwell does with "Verify matches" off: a sound trigger fires whenever the
+    correlation of a reference exceeds its threshold. Without it, detection decides as the
+    program does by default: a reference with tonal peaks is a candidate from 0.06 below
+    its threshold, and fires only when at least half of its peaks (by weight) are found, within
+    2.5 %, in the last second of what it matched. --classic also leaves out the lead-in of
+    silence (see below), as earlier versions of this tool did, so that their output can be
+    compared with its own.
 --scores
     Also prints, for each second of each recording, the best score of every reference in
-    that second, so you can see how close a near miss came.
+    that second, so you can see how close a near miss came, and each candidate that
+    verification rejected.
 --at HH:MM:SS
     The local time of day at the start of every recording, for triggers restricted to a
     time window (one or two digits in each of the three fields). Without it the present
@@ -161,17 +172,26 @@ before and after the format; reference sounds have 1 to 6 channels, recordings o
 (live detection takes no more than two). Other files (compressed audio, or float files with a
 "fact" chunk as some programs write them) are refused: save them as 16-bit PCM.
 
-Recordings are fed to detection in blocks of 10 ms, as the program receives the output of the computer, with a
-simulated clock that follows the recording. Matching starts once about 4.1 seconds have been
-heard (longer when the longest reference is longer).
+Recordings are fed to detection in blocks of 10 ms, as the program receives the output of
+the computer, with a simulated clock that follows the recording. Before each recording,
+detection hears digital silence, as much as the longest reference needs of history (at least
+4.1 s), as if the program had been listening to a silent output: so a sound is heard even
+when it starts with the very first sample of the recording. With --classic there is no such
+lead-in and matching starts once about 4.1 seconds of the recording have been heard (longer
+when the longest reference is longer): a sound that ends earlier is not heard.
 
 Output, one line per firing, fields separated by tabs:
-    TIME  TRIGGER  REFERENCE  SCORE  THRESHOLD
-TIME is in seconds from the start of the recording; a sound trigger fires when SCORE exceeds
-THRESHOLD. For a level trigger REFERENCE is "level", SCORE the smoothed level and THRESHOLD
-the trigger's level, both in percent of full scale. Lines starting with "#" are comments:
-the recording being scanned and, with --scores,
+    TIME  TRIGGER  REFERENCE  SCORE  THRESHOLD  VERDICT
+TIME is in seconds from the start of the recording; SCORE is the correlation (the first
+stage) and THRESHOLD the reference's match threshold. VERDICT is "peaks A" (the share A of
+the reference's tonal peaks found), or "no peaks" for a reference without tonal peaks,
+which fires when SCORE exceeds THRESHOLD; with --classic there is no VERDICT and a sound
+trigger fires when SCORE exceeds THRESHOLD. For a level trigger REFERENCE is "level", SCORE
+the smoothed level and THRESHOLD the trigger's level, both in percent of full scale. Lines
+starting with "#" are comments: the recording being scanned and, with --scores,
     # scores SECOND  REFERENCE  BEST-SCORE  THRESHOLD
+    # rejected TIME  REFERENCE  SCORE  THRESHOLD  peaks A < 0.50
+the latter once for each run of passes in which a candidate was rejected.
 
 Exit status: 0 when every file could be scanned, 2 for a missing, unreadable or
 unacceptable file or a mistake on the command line.

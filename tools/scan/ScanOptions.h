@@ -15,6 +15,7 @@ struct ScanOptions {
     std::vector<std::string> references;  // References mode; Describe mode: the files
     std::vector<std::string> recordings;  // Triggers and References modes
     bool scores = false;                  // also print the best score per reference per second
+    bool classic = false;                 // decide by the correlation alone, without verification
     std::optional<int> startSecondOfDay;  // --at: local time of day at each recording's start
 
     // Parses the arguments after the program name. On a mistake returns nothing and sets

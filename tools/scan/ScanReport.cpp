@@ -44,11 +44,45 @@ void ScanReport::OnFiring(const Firing& firing) {
         return;
     }
     const auto reference = static_cast<std::size_t>(firing.reference);
-    out_ << (reference < referenceNames_.size() ? referenceNames_[reference] : "-") << '\t'
-         << Fixed(firing.score, 4) << '\t' << Fixed(firing.threshold, 4) << '\n';
+    out_ << ReferenceName(reference) << '\t' << Fixed(firing.score, 4) << '\t'
+         << Fixed(firing.threshold, 4);
+    if (firing.verified) {
+        out_ << '\t'
+             << (firing.agreement < 0.0f ? std::string("no peaks")
+                                         : "peaks " + Fixed(firing.agreement, 2));
+    }
+    out_ << '\n';
+}
+
+void ScanReport::OnRejected(const DetectionStep::Rejection& rejection) {
+    // One line for a run of rejections of the same reference, less than kRunGapMs apart.
+    constexpr std::uint64_t kRunGapMs = 100;
+    if (lastRejection_.size() <= rejection.reference) {
+        lastRejection_.resize(rejection.reference + 1, 0);
+    }
+    const std::uint64_t tick = clock_.TickMs();
+    std::uint64_t& last = lastRejection_[rejection.reference];
+    const bool sameRun = last != 0 && tick <= last + kRunGapMs;
+    last = tick;
+    if (sameRun) {
+        return;
+    }
+    const double seconds = static_cast<double>(tick - startTick_) / kMsPerSecond;
+    out_ << "# rejected " << Fixed(seconds, 3) << '\t' << ReferenceName(rejection.reference) << '\t'
+         << Fixed(rejection.score, 4) << '\t' << Fixed(rejection.threshold, 4) << "\tpeaks "
+         << Fixed(rejection.agreement, 2) << " < " << Fixed(DetectionStep::kAgreementNeeded, 2)
+         << '\n';
+}
+
+const std::string& ScanReport::ReferenceName(std::size_t reference) const {
+    static const std::string kUnknown = "-";
+    return reference < referenceNames_.size() ? referenceNames_[reference] : kUnknown;
 }
 
 void ScanReport::OnPassScores(std::size_t, std::span<const float> scores) {
+    if (clock_.TickMs() < startTick_) {
+        return;  // the silence heard before the recording
+    }
     const auto second =
         static_cast<std::int64_t>(static_cast<double>(clock_.TickMs() - startTick_) / kMsPerSecond);
     if (second != second_) {
