@@ -18,6 +18,7 @@
 #include "detection/RunnerList.h"
 #include "detection/TimeTriggerStep.h"
 #include "persistence/TriggerListFile.h"
+#include "persistence/TriggerListStore.h"
 #include "triggers/EventLog.h"
 
 namespace hushwell {
@@ -88,22 +89,12 @@ void DetectionEngine::InitEngine(Setup setup) {
 }
 
 void DetectionEngine::LoadTriggerList() {
-    {
-        std::lock_guard lock(triggers_.Mutex());
-        for (const TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
-            triggers_.ClearKind(kind);
-        }
-        triggers_.SetBaseDir(TriggerList::kDefaultBaseDir);
-        triggers_.SetLimits(TriggerList::kDefaultMaxSound, TriggerList::kDefaultMaxTime,
-                            TriggerList::kDefaultMaxLevel);
-    }
     // A missing or unreadable file leaves the list empty; the program runs without triggers.
     // A file that exists but cannot be used is worth one log line.
-    const std::string& path = setup_.paths.triggerListFile;
+    const TriggerListStore store(setup_.paths);
     std::string reason;
-    if (TriggerListFile::Load(triggers_, path, &reason) != TriggerListFile::kOk &&
-        !reason.empty()) {
-        WriteLogLine("The trigger list " + path + " " + reason +
+    if (store.Load(triggers_, reason) != TriggerListFile::kOk && !reason.empty()) {
+        WriteLogLine("The trigger list " + store.Path() + " " + reason +
                      "; no triggers were loaded from it.");
     }
 }

@@ -115,7 +115,6 @@ TriggerEditor::TriggerEditor(QWidget* parent) : QWidget(parent) {
     }
     DefaultDialogs();
     writer_.save = &TriggerListFile::Save;
-    writer_.saveWithBackups = &TriggerListFile::SaveWithBackups;
     BuildControls();
     ConnectControls();
     InstallEnterAsTab();
@@ -270,6 +269,7 @@ bool TriggerEditor::eventFilter(QObject* watched, QEvent* event) {
 
 void TriggerEditor::SetPaths(const ProgramPaths& paths) {
     paths_ = paths;
+    store_ = TriggerListStore(paths);
 }
 
 void TriggerEditor::SetDialogs(Dialogs dialogs) {
@@ -303,7 +303,7 @@ void TriggerEditor::CopyList(const TriggerList& list) {
 }
 
 std::string TriggerEditor::ListPath() const {
-    return paths_.dataFolder.empty() ? std::string() : paths_.triggerListFile;
+    return store_.Path();
 }
 
 QString TriggerEditor::SoundFolder() const {
@@ -795,7 +795,9 @@ bool TriggerEditor::SaveWithRotation() {
     if (path.empty()) {
         return false;
     }
-    if (writer_.saveWithBackups(list_, path) != TriggerListFile::kOk) {
+    const int saved =
+        writer_.saveWithBackups ? writer_.saveWithBackups(list_, path) : store_.Save(list_);
+    if (saved != TriggerListFile::kOk) {
         dialogs_.error(QString::fromLatin1(kSaveFailed));
         return false;
     }

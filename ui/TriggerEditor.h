@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/ProgramPaths.h"
+#include "persistence/TriggerListStore.h"
 #include "triggers/TriggerList.h"
 
 class QMenu;
@@ -64,7 +65,8 @@ public:
     };
 
     // How the list is written: plain (save as) and with the backup rotation. Both return 0
-    // on success (TriggerListFile's codes); tests inject failures here.
+    // on success (TriggerListFile's codes); tests inject failures here. Without a rotating
+    // writer, the program's list file is written through its TriggerListStore.
     struct Writer {
         std::function<int(const TriggerList&, const std::string&)> save;
         std::function<int(const TriggerList&, const std::string&)> saveWithBackups;
@@ -192,6 +194,7 @@ private:
 
     TriggerList list_;
     ProgramPaths paths_;
+    TriggerListStore store_;  // the program's list file; none without a data folder
     Dialogs dialogs_;
     Writer writer_;
     EngineLink engine_;
