@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "analysis/MatchKernelSweeps.h"
@@ -122,6 +123,7 @@ void MatchKernel::ClearReferences() {
     references_.clear();
     referenceHigh_.clear();
     referenceLow_.clear();
+    spilledLow_ = SpilledBytes();
     energyCheckpoints_.clear();
     longestReference_ = 0;
 }
@@ -147,6 +149,7 @@ void MatchKernel::ReserveReferences(std::size_t references, std::size_t frames) 
 // nothing that matters against its norm.
 std::size_t MatchKernel::AddReference(std::span<const float> features) {
     constexpr double kSmallestEstimableEnergy = 0x1p-200;
+    UnspillLowHalves();
     PreparedReference prepared;
     prepared.firstValue = referenceHigh_.size();
     prepared.frames = WholeFrames(features);
@@ -174,9 +177,44 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
 }
 
 std::size_t MatchKernel::ReferenceBytes() const {
-    return (referenceHigh_.size() + referenceLow_.size()) * sizeof(std::uint16_t) +
+    return referenceHigh_.size() * 2 * sizeof(std::uint16_t) +
            energyCheckpoints_.size() * sizeof(double) +
            references_.size() * sizeof(PreparedReference);
+}
+
+bool MatchKernel::SpillLowHalves(const std::string& folder) {
+    if (spilledLow_.IsMapped() || referenceLow_.empty()) {
+        return spilledLow_.IsMapped();
+    }
+    const std::span<const std::uint8_t> bytes(
+        reinterpret_cast<const std::uint8_t*>(referenceLow_.data()),
+        referenceLow_.size() * sizeof(std::uint16_t));
+    spilledLow_ = SpilledBytes::Spill(folder, bytes);
+    if (!spilledLow_.IsMapped()) {
+        return false;
+    }
+    AlignedHalves().swap(referenceLow_);
+    return true;
+}
+
+// Brings spilled low halves back into memory, so that more can be appended.
+void MatchKernel::UnspillLowHalves() {
+    if (!spilledLow_.IsMapped()) {
+        return;
+    }
+    const std::span<const std::uint8_t> bytes = spilledLow_.Bytes();
+    referenceLow_.reserve(referenceHigh_.capacity());
+    referenceLow_.resize(bytes.size() / sizeof(std::uint16_t));
+    std::memcpy(referenceLow_.data(), bytes.data(), bytes.size());
+    spilledLow_ = SpilledBytes();
+}
+
+const std::uint16_t* MatchKernel::LowHalves() const {
+    if (spilledLow_.IsMapped()) {
+        // The mapping is page-aligned, and so aligned for 16-bit values.
+        return reinterpret_cast<const std::uint16_t*>(spilledLow_.Bytes().data());
+    }
+    return referenceLow_.data();
 }
 
 std::size_t MatchKernel::ReferenceFrames(std::size_t reference) const {
@@ -552,7 +590,7 @@ float MatchKernel::SweptScore(const PassPlan& plan, const PreparedReference& ref
 match_sweeps::SplitValues MatchKernel::ValuesFrom(const PreparedReference& ref,
                                                   std::size_t frame) const {
     const std::size_t first = ref.firstValue + frame * kComparedBands;
-    return {referenceHigh_.data() + first, referenceLow_.data() + first};
+    return {referenceHigh_.data() + first, LowHalves() + first};
 }
 
 // The 24 compared values of one reference frame, rebuilt bit for bit from their halves.
