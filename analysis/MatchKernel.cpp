@@ -124,6 +124,7 @@ void MatchKernel::ClearReferences() {
     referenceHigh_.clear();
     referenceLow_.clear();
     spilledLow_ = SpilledBytes();
+    lowWriter_.reset();
     energyCheckpoints_.clear();
     longestReference_ = 0;
 }
@@ -150,6 +151,7 @@ void MatchKernel::ReserveReferences(std::size_t references, std::size_t frames) 
 std::size_t MatchKernel::AddReference(std::span<const float> features) {
     constexpr double kSmallestEstimableEnergy = 0x1p-200;
     UnspillLowHalves();
+    lowScratch_.clear();
     PreparedReference prepared;
     prepared.firstValue = referenceHigh_.size();
     prepared.frames = WholeFrames(features);
@@ -163,10 +165,11 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
         for (std::size_t k = 0; k < kComparedBands; ++k) {
             const auto bits = std::bit_cast<std::uint32_t>(frame[k]);
             referenceHigh_.push_back(static_cast<std::uint16_t>(bits >> 16));
-            referenceLow_.push_back(static_cast<std::uint16_t>(bits & 0xFFFFu));
+            lowScratch_.push_back(static_cast<std::uint16_t>(bits & 0xFFFFu));
         }
         energy += FrameEnergy(frame);
     }
+    StoreLowHalves(lowScratch_);
     prepared.energy = energy;
     prepared.norm = std::sqrt(energy);
     prepared.estimable =
@@ -182,7 +185,62 @@ std::size_t MatchKernel::ReferenceBytes() const {
            references_.size() * sizeof(PreparedReference);
 }
 
+void MatchKernel::BeginSpilling(const std::string& folder) {
+    if (!references_.empty() || lowWriter_) {
+        return;
+    }
+    lowWriter_ = std::make_unique<SpilledBytes::Writer>(folder);
+    if (!lowWriter_->IsOpen()) {
+        lowWriter_.reset();
+    }
+}
+
+// One reference's low halves: to the file while spilling, else (or once that failed) to memory.
+void MatchKernel::StoreLowHalves(std::span<const std::uint16_t> low) {
+    if (lowWriter_) {
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(low.data()),
+                                                  low.size_bytes());
+        if (lowWriter_->Append(bytes)) {
+            return;
+        }
+        RecallWrittenLowHalves();
+    }
+    referenceLow_.insert(referenceLow_.end(), low.begin(), low.end());
+}
+
+// Maps what the writer holds; failing that, brings it back into memory.
+void MatchKernel::FinishSpilling() {
+    if (!lowWriter_) {
+        return;
+    }
+    spilledLow_ = lowWriter_->Map();
+    if (spilledLow_.IsMapped()) {
+        AlignedHalves().swap(referenceLow_);  // the room reserved for them, unused
+    } else {
+        RecallWrittenLowHalves();
+    }
+    lowWriter_.reset();
+}
+
+// The halves written so far, back in memory, and the writer gone. A file that cannot be read
+// back (an I/O error) leaves them at the middle of their range: scores then stand within the
+// estimate's error of the exact ones.
+void MatchKernel::RecallWrittenLowHalves() {
+    const std::size_t values = lowWriter_->Size() / sizeof(std::uint16_t);
+    referenceLow_.assign(values, std::uint16_t{0x8000});
+    const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(referenceLow_.data()),
+                                        values * sizeof(std::uint16_t));
+    if (!lowWriter_->ReadBack(bytes)) {
+        std::fill(referenceLow_.begin(), referenceLow_.end(), std::uint16_t{0x8000});
+    }
+    lowWriter_.reset();
+}
+
 bool MatchKernel::SpillLowHalves(const std::string& folder) {
+    if (lowWriter_) {
+        FinishSpilling();
+        return spilledLow_.IsMapped();
+    }
     if (spilledLow_.IsMapped() || referenceLow_.empty()) {
         return spilledLow_.IsMapped();
     }
@@ -253,6 +311,7 @@ void MatchKernel::ScoreAgainst(std::span<const float> live, std::size_t firstPas
 
 float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
                               std::size_t reference) {
+    FinishSpilling();
     if (reference >= references_.size()) {
         return 0.0f;
     }
@@ -268,6 +327,7 @@ float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, const std::uint32_t* selected,
                         std::size_t selectedCount, std::span<const float> cutoffs, Scores& scores) {
+    FinishSpilling();
     scores.Reset(passCount, references_.size());
     UpdateLiveEnergies(live);
     if (passCount == 0 || references_.empty()) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -104,6 +105,11 @@ public:
     // Adding a reference afterwards brings them back into memory first.
     bool SpillLowHalves(const std::string& folder);
     bool LowHalvesSpilled() const { return spilledLow_.IsMapped(); }
+    // On an empty kernel: the low halves of the references added from now on go straight to
+    // an unnamed file in `folder`, so that they are never in memory all at once; the next
+    // SpillLowHalves, or scoring, maps the file. When the file cannot be made or written the
+    // halves stay in memory (those written are read back); scores stay bit for bit the same.
+    void BeginSpilling(const std::string& folder);
 
     // --- Detection thread. ---
 
@@ -210,6 +216,9 @@ private:
     match_sweeps::SplitValues ValuesFrom(const PreparedReference& ref, std::size_t frame) const;
     const std::uint16_t* LowHalves() const;
     void UnspillLowHalves();
+    void StoreLowHalves(std::span<const std::uint16_t> low);
+    void FinishSpilling();
+    void RecallWrittenLowHalves();
     void RebuildFrame(const PreparedReference& ref, std::size_t frame, float* out) const;
     double LeadingEnergy(const PreparedReference& ref, std::size_t frames) const;
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
@@ -227,6 +236,8 @@ private:
     AlignedHalves referenceHigh_;  // high 16 bits of 24 bands per frame, references back to back
     AlignedHalves referenceLow_;   // their low 16 bits, unless spilled
     SpilledBytes spilledLow_;      // the low halves once spilled (referenceLow_ is then empty)
+    std::unique_ptr<SpilledBytes::Writer> lowWriter_;  // while spilling as references come
+    std::vector<std::uint16_t> lowScratch_;            // one reference's low halves
     std::vector<double> energyCheckpoints_;  // per reference: energy before frames 0, 8, 16, ...
     std::size_t longestReference_ = 0;       // frames
 

@@ -52,22 +52,69 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 SpilledBytes SpilledBytes::Spill(const std::string& folder, std::span<const std::uint8_t> bytes) {
-    if (folder.empty() || bytes.empty()) {
+    if (bytes.empty()) {
         return {};
     }
-    const int fd = CreateUnnamedFile(folder);
-    if (fd < 0) {
+    Writer writer(folder);
+    if (!writer.Append(bytes)) {
         return {};
     }
-    void* mapped = MAP_FAILED;
-    if (WriteAll(fd, bytes)) {
-        mapped = ::mmap(nullptr, bytes.size(), PROT_READ, MAP_SHARED, fd, 0);
+    return writer.Map();
+}
+
+SpilledBytes::Writer::Writer(const std::string& folder)
+    : fd_(folder.empty() ? -1 : CreateUnnamedFile(folder)) {}
+
+SpilledBytes::Writer::~Writer() {
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
-    ::close(fd);  // the mapping keeps the file
+}
+
+bool SpilledBytes::Writer::Append(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0 || failed_) {
+        return false;
+    }
+    if (!WriteAll(fd_, bytes)) {
+        // The part of these bytes that was written lies past Size(): neither ReadBack nor Map
+        // reaches it. Further appends would follow it, so the writer takes no more.
+        failed_ = true;
+        return false;
+    }
+    size_ += bytes.size();
+    return true;
+}
+
+bool SpilledBytes::Writer::ReadBack(std::span<std::uint8_t> out) const {
+    if (fd_ < 0 || out.size() > size_) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got =
+            ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+SpilledBytes SpilledBytes::Writer::Map() {
+    if (fd_ < 0 || size_ == 0) {
+        return {};
+    }
+    void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
     if (mapped == MAP_FAILED) {
         return {};
     }
-    return SpilledBytes(static_cast<const std::uint8_t*>(mapped), bytes.size());
+    ::close(fd_);  // the mapping keeps the file
+    fd_ = -1;
+    return SpilledBytes(static_cast<const std::uint8_t*>(mapped), size_);
 }
 
 SpilledBytes::~SpilledBytes() {

@@ -32,6 +32,36 @@ public:
     bool IsMapped() const { return data_ != nullptr; }
     std::span<const std::uint8_t> Bytes() const { return {data_, size_}; }
 
+    // Spills bytes piece by piece, so that they never need to be in memory all at once: a new
+    // unnamed file in the folder, appended to and then mapped. Whatever fails, the bytes
+    // written so far can be read back. One thread at a time.
+    class Writer {
+    public:
+        // Not open (IsOpen false) when the file cannot be made.
+        explicit Writer(const std::string& folder);
+        ~Writer();
+        Writer(const Writer&) = delete;
+        Writer& operator=(const Writer&) = delete;
+
+        bool IsOpen() const { return fd_ >= 0; }
+        // Bytes appended so far.
+        std::size_t Size() const { return size_; }
+        // False, with nothing of these bytes counted, when the writer is not open or the
+        // write fails (a full disk); after a failure it takes nothing more, but stays open
+        // for ReadBack and Map.
+        bool Append(std::span<const std::uint8_t> bytes);
+        // The bytes appended so far, read back from the file; false on a read error.
+        bool ReadBack(std::span<std::uint8_t> out) const;
+        // Maps everything appended and closes the file; empty when nothing was appended or
+        // the mapping fails (read back first, then).
+        SpilledBytes Map();
+
+    private:
+        int fd_ = -1;
+        std::size_t size_ = 0;
+        bool failed_ = false;
+    };
+
 private:
     SpilledBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     void Unmap();

@@ -101,6 +101,10 @@ ReferenceSet::ReferenceTaker DetectionStep::TakeReferencesOf(const ReferenceSet&
                                                           2);
     kernel_.ReserveReferences(ReferenceSet::kMaxReferences,
                               ReferenceSet::kMaxReferences * kMostFrames);
+    // The low halves go to their file as each reference comes, never all in memory at once.
+    if (!spillFolder_.empty()) {
+        kernel_.BeginSpilling(spillFolder_);
+    }
     return [this, &set](std::size_t, const SoundReference& reference) {
         AddReference(reference);
         preparedGeneration_ = set.Generation();

@@ -487,6 +487,43 @@ TEST_P(MatchKernelTest, SpilledLowHalvesScoreBitForBitAsInMemory) {
     EXPECT_EQ(spilled.ReferenceBytes(), 0u);
 }
 
+// Spilled as each reference is added: mapped by the first scoring, or (when the disk fills up
+// half-way) kept in memory with what was written read back; bit for bit the same scores.
+TEST_P(MatchKernelTest, LowHalvesSpilledAsReferencesComeScoreAsInMemory) {
+    testing::TempFolder folder;
+    std::mt19937 rng(23);
+    const std::vector<Frames> references = DecisionReferences(rng, false);
+    const Frames live = RandomFrames(1900, rng);
+    MatchKernel kept(GetParam());
+    for (const Frames& reference : references) {
+        kept.AddReference(reference);
+    }
+    MatchKernel::Scores expected;
+    kept.Score(live, 1850, 7, expected);
+
+    for (const bool diskFills : {false, true}) {
+        MatchKernel streamed(GetParam());
+        streamed.BeginSpilling(folder.Path());
+        {
+            // About a third of the halves fit.
+            testing::FileSizeLimit limit(diskFills ? 40 * 1024 : RLIM_INFINITY);
+            for (const Frames& reference : references) {
+                streamed.AddReference(reference);
+            }
+        }
+        MatchKernel::Scores actual;
+        streamed.Score(live, 1850, 7, actual);
+        EXPECT_EQ(streamed.LowHalvesSpilled(), !diskFills);
+        ExpectSameScores(actual, expected);
+        for (std::size_t r = 0; r < references.size(); ++r) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(streamed.PlainScore(live, 1870, r)),
+                      std::bit_cast<std::uint32_t>(kept.PlainScore(live, 1870, r)));
+        }
+        // Nothing in the folder either way.
+        EXPECT_EQ(folder.EntryCount(), 0u);
+    }
+}
+
 TEST(MatchKernelSetsTest, PortableAndAvx2ScoreAlike) {
     if (MatchKernel::BestInstructionSet() != MatchKernel::InstructionSet::Avx2Fma) {
         GTEST_SKIP() << "processor lacks AVX2/FMA";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <utility>
@@ -54,6 +55,34 @@ TEST(SpilledBytesTest, FailsWithoutAUsableFolderOrRoom) {
         EXPECT_FALSE(SpilledBytes::Spill(folder.Path(), bytes).IsMapped());
     }
     EXPECT_EQ(folder.EntryCount(), 1u);  // only "a-file"
+}
+
+TEST(SpilledBytesTest, WriterKeepsWholePiecesWhenTheDiskFillsUp) {
+    TempFolder folder;
+    const std::vector<std::uint8_t> piece = Counting(10 * 1024);
+    SpilledBytes::Writer writer(folder.Path());
+    ASSERT_TRUE(writer.IsOpen());
+    {
+        testing::FileSizeLimit limit(25 * 1024);
+        EXPECT_TRUE(writer.Append(piece));
+        EXPECT_TRUE(writer.Append(piece));
+        EXPECT_FALSE(writer.Append(piece));  // only half of it fits
+    }
+    EXPECT_FALSE(writer.Append(piece));  // nothing more after a failure
+    EXPECT_EQ(writer.Size(), 2 * piece.size());
+    std::vector<std::uint8_t> back(writer.Size());
+    ASSERT_TRUE(writer.ReadBack(back));
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 10 * 1024, piece.begin()));
+    EXPECT_TRUE(std::equal(back.begin() + 10 * 1024, back.end(), piece.begin()));
+    std::vector<std::uint8_t> tooMuch(writer.Size() + 1);
+    EXPECT_FALSE(writer.ReadBack(tooMuch));
+
+    const SpilledBytes mapped = writer.Map();
+    ASSERT_TRUE(mapped.IsMapped());
+    EXPECT_EQ(mapped.Bytes().size(), 2 * piece.size());
+    EXPECT_EQ(mapped.Bytes()[10 * 1024 + 7], piece[7]);
+    EXPECT_FALSE(SpilledBytes::Writer(folder.File("missing")).IsOpen());
+    EXPECT_EQ(folder.EntryCount(), 0u);
 }
 
 }  // namespace
