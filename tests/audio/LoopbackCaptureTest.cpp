@@ -402,6 +402,16 @@ TEST_F(CaptureTest, FloatMixIsKeptAsTheSixteenBitSamplesARecordingSavesAndFedUnc
     sim_.Play("out", played);
     Advance(100);
     EXPECT_EQ(DrainFeed(), played);
+    // Then signed zeros, which the server does not flag as silence.
+    std::vector<float> zeros(FramesIn(100, format) * 2, -0.0f);
+    for (std::size_t i = 0; i < zeros.size(); i += 3) {
+        zeros[i] = 0.0f;
+    }
+    Bytes zeroBytes(zeros.size() * sizeof(float));
+    std::memcpy(zeroBytes.data(), zeros.data(), zeroBytes.size());
+    sim_.Play("out", zeroBytes);
+    Advance(100);
+    samples.insert(samples.end(), zeros.begin(), zeros.end());
 
     EXPECT_EQ(Get(&Capture::HistoryFormat), MakeMixFormat(MixSampleType::Pcm16, 48000, 2));
     EXPECT_EQ(Get(&Capture::HistoryCap), 48000u * 4 * 40);
