@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "analysis/MatchKernelSweeps.h"
@@ -122,6 +123,8 @@ void MatchKernel::ClearReferences() {
     references_.clear();
     referenceHigh_.clear();
     referenceLow_.clear();
+    spilledLow_ = SpilledBytes();
+    lowWriter_.reset();
     energyCheckpoints_.clear();
     longestReference_ = 0;
 }
@@ -147,6 +150,8 @@ void MatchKernel::ReserveReferences(std::size_t references, std::size_t frames) 
 // nothing that matters against its norm.
 std::size_t MatchKernel::AddReference(std::span<const float> features) {
     constexpr double kSmallestEstimableEnergy = 0x1p-200;
+    UnspillLowHalves();
+    lowScratch_.clear();
     PreparedReference prepared;
     prepared.firstValue = referenceHigh_.size();
     prepared.frames = WholeFrames(features);
@@ -160,10 +165,11 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
         for (std::size_t k = 0; k < kComparedBands; ++k) {
             const auto bits = std::bit_cast<std::uint32_t>(frame[k]);
             referenceHigh_.push_back(static_cast<std::uint16_t>(bits >> 16));
-            referenceLow_.push_back(static_cast<std::uint16_t>(bits & 0xFFFFu));
+            lowScratch_.push_back(static_cast<std::uint16_t>(bits & 0xFFFFu));
         }
         energy += FrameEnergy(frame);
     }
+    StoreLowHalves(lowScratch_);
     prepared.energy = energy;
     prepared.norm = std::sqrt(energy);
     prepared.estimable =
@@ -174,9 +180,99 @@ std::size_t MatchKernel::AddReference(std::span<const float> features) {
 }
 
 std::size_t MatchKernel::ReferenceBytes() const {
-    return (referenceHigh_.size() + referenceLow_.size()) * sizeof(std::uint16_t) +
+    return referenceHigh_.size() * 2 * sizeof(std::uint16_t) +
            energyCheckpoints_.size() * sizeof(double) +
            references_.size() * sizeof(PreparedReference);
+}
+
+void MatchKernel::BeginSpilling(const std::string& folder) {
+    if (!references_.empty() || lowWriter_) {
+        return;
+    }
+    lowWriter_ = std::make_unique<SpilledBytes::Writer>(folder);
+    if (!lowWriter_->IsOpen()) {
+        lowWriter_.reset();
+    }
+}
+
+// One reference's low halves: to the file while spilling, else (or once that failed) to memory.
+void MatchKernel::StoreLowHalves(std::span<const std::uint16_t> low) {
+    if (lowWriter_) {
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(low.data()),
+                                                  low.size_bytes());
+        if (lowWriter_->Append(bytes)) {
+            return;
+        }
+        RecallWrittenLowHalves();
+    }
+    referenceLow_.insert(referenceLow_.end(), low.begin(), low.end());
+}
+
+// Maps what the writer holds; failing that, brings it back into memory.
+void MatchKernel::FinishSpilling() {
+    if (!lowWriter_) {
+        return;
+    }
+    spilledLow_ = lowWriter_->Map();
+    if (spilledLow_.IsMapped()) {
+        AlignedHalves().swap(referenceLow_);  // the room reserved for them, unused
+    } else {
+        RecallWrittenLowHalves();
+    }
+    lowWriter_.reset();
+}
+
+// The halves written so far, back in memory, and the writer gone. A file that cannot be read
+// back (an I/O error) leaves them at the middle of their range: scores then stand within the
+// estimate's error of the exact ones.
+void MatchKernel::RecallWrittenLowHalves() {
+    const std::size_t values = lowWriter_->Size() / sizeof(std::uint16_t);
+    referenceLow_.assign(values, std::uint16_t{0x8000});
+    const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(referenceLow_.data()),
+                                        values * sizeof(std::uint16_t));
+    if (!lowWriter_->ReadBack(bytes)) {
+        std::fill(referenceLow_.begin(), referenceLow_.end(), std::uint16_t{0x8000});
+    }
+    lowWriter_.reset();
+}
+
+bool MatchKernel::SpillLowHalves(const std::string& folder) {
+    if (lowWriter_) {
+        FinishSpilling();
+        return spilledLow_.IsMapped();
+    }
+    if (spilledLow_.IsMapped() || referenceLow_.empty()) {
+        return spilledLow_.IsMapped();
+    }
+    const std::span<const std::uint8_t> bytes(
+        reinterpret_cast<const std::uint8_t*>(referenceLow_.data()),
+        referenceLow_.size() * sizeof(std::uint16_t));
+    spilledLow_ = SpilledBytes::Spill(folder, bytes);
+    if (!spilledLow_.IsMapped()) {
+        return false;
+    }
+    AlignedHalves().swap(referenceLow_);
+    return true;
+}
+
+// Brings spilled low halves back into memory, so that more can be appended.
+void MatchKernel::UnspillLowHalves() {
+    if (!spilledLow_.IsMapped()) {
+        return;
+    }
+    const std::span<const std::uint8_t> bytes = spilledLow_.Bytes();
+    referenceLow_.reserve(referenceHigh_.capacity());
+    referenceLow_.resize(bytes.size() / sizeof(std::uint16_t));
+    std::memcpy(referenceLow_.data(), bytes.data(), bytes.size());
+    spilledLow_ = SpilledBytes();
+}
+
+const std::uint16_t* MatchKernel::LowHalves() const {
+    if (spilledLow_.IsMapped()) {
+        // The mapping is page-aligned, and so aligned for 16-bit values.
+        return reinterpret_cast<const std::uint16_t*>(spilledLow_.Bytes().data());
+    }
+    return referenceLow_.data();
 }
 
 std::size_t MatchKernel::ReferenceFrames(std::size_t reference) const {
@@ -215,6 +311,7 @@ void MatchKernel::ScoreAgainst(std::span<const float> live, std::size_t firstPas
 
 float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
                               std::size_t reference) {
+    FinishSpilling();
     if (reference >= references_.size()) {
         return 0.0f;
     }
@@ -230,6 +327,7 @@ float MatchKernel::PlainScore(std::span<const float> live, std::size_t passEnd,
 void MatchKernel::Score(std::span<const float> live, std::size_t firstPassEnd,
                         std::size_t passCount, const std::uint32_t* selected,
                         std::size_t selectedCount, std::span<const float> cutoffs, Scores& scores) {
+    FinishSpilling();
     scores.Reset(passCount, references_.size());
     UpdateLiveEnergies(live);
     if (passCount == 0 || references_.empty()) {
@@ -552,7 +650,7 @@ float MatchKernel::SweptScore(const PassPlan& plan, const PreparedReference& ref
 match_sweeps::SplitValues MatchKernel::ValuesFrom(const PreparedReference& ref,
                                                   std::size_t frame) const {
     const std::size_t first = ref.firstValue + frame * kComparedBands;
-    return {referenceHigh_.data() + first, referenceLow_.data() + first};
+    return {referenceHigh_.data() + first, LowHalves() + first};
 }
 
 // The 24 compared values of one reference frame, rebuilt bit for bit from their halves.

@@ -2,11 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/MatchKernelSweeps.h"
+#include "base/SpilledBytes.h"
 
 namespace hushwell {
 
@@ -93,8 +96,20 @@ public:
     std::size_t ReferenceCount() const { return references_.size(); }
     std::size_t ReferenceFrames(std::size_t reference) const;
     // Bytes the prepared references occupy: their values (4 bytes each) and the bookkeeping per
-    // reference.
+    // reference, wherever the low halves are kept.
     std::size_t ReferenceBytes() const;
+    // Moves the low halves of the prepared values into an unnamed file in `folder`, mapped
+    // read-only (SpilledBytes): only exact scores read them, and those are needed only where a
+    // score comes near its cutoff, so most of them never need to be resident. Scores stay bit
+    // for bit the same. False, with the halves kept in memory, when the file cannot be made.
+    // Adding a reference afterwards brings them back into memory first.
+    bool SpillLowHalves(const std::string& folder);
+    bool LowHalvesSpilled() const { return spilledLow_.IsMapped(); }
+    // On an empty kernel: the low halves of the references added from now on go straight to
+    // an unnamed file in `folder`, so that they are never in memory all at once; the next
+    // SpillLowHalves, or scoring, maps the file. When the file cannot be made or written the
+    // halves stay in memory (those written are read back); scores stay bit for bit the same.
+    void BeginSpilling(const std::string& folder);
 
     // --- Detection thread. ---
 
@@ -199,6 +214,11 @@ private:
                           std::size_t pass) const;
     static bool EstimateStandsIn(float estimate, float ll, float rr, float cutoff);
     match_sweeps::SplitValues ValuesFrom(const PreparedReference& ref, std::size_t frame) const;
+    const std::uint16_t* LowHalves() const;
+    void UnspillLowHalves();
+    void StoreLowHalves(std::span<const std::uint16_t> low);
+    void FinishSpilling();
+    void RecallWrittenLowHalves();
     void RebuildFrame(const PreparedReference& ref, std::size_t frame, float* out) const;
     double LeadingEnergy(const PreparedReference& ref, std::size_t frames) const;
     float ScoreOnePass(std::span<const float> live, std::size_t passEnd,
@@ -214,7 +234,10 @@ private:
     // Reference set.
     std::vector<PreparedReference> references_;
     AlignedHalves referenceHigh_;  // high 16 bits of 24 bands per frame, references back to back
-    AlignedHalves referenceLow_;   // their low 16 bits
+    AlignedHalves referenceLow_;   // their low 16 bits, unless spilled
+    SpilledBytes spilledLow_;      // the low halves once spilled (referenceLow_ is then empty)
+    std::unique_ptr<SpilledBytes::Writer> lowWriter_;  // while spilling as references come
+    std::vector<std::uint16_t> lowScratch_;            // one reference's low halves
     std::vector<double> energyCheckpoints_;  // per reference: energy before frames 0, 8, 16, ...
     std::size_t longestReference_ = 0;       // frames
 

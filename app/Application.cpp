@@ -129,9 +129,10 @@ bool Application::InitInstance() {
         configuration.applyVerification = [detection](bool on) { detection->SetVerification(on); };
     }
     configuration_ = std::make_unique<ConfigurationOwner>(std::move(configuration));
-    trayWnd_->CreateSettingsWindow(*configuration_);
-    // The settings window builds the log page; from now on it shows the firings.
-    logFeed_->SetPage(&trayWnd_->SettingsDialog().Logs());
+    // The settings window is made when first needed; its log page then shows the firings
+    // the feed kept meanwhile, and every later one.
+    trayWnd_->DeferSettingsWindow(
+        *configuration_, [this](SettingsWindow& window) { logFeed_->SetPage(&window.Logs()); });
 
     messenger_ = std::make_unique<InstanceMessenger>();
     if (!messenger_->Listen(socketPath)) {

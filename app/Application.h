@@ -28,7 +28,8 @@ class ShutdownSignals;
 // start with a failure, as does a data folder, trigger folder or lock file that cannot be used,
 // after saying why), works out the program's paths once, creates the tray window with the
 // engine, starts the engine, makes the configuration owner (which loads the configuration) and
-// the settings window; Run adds the message loop. Firings reach the log page through the feed.
+// has the settings window made when it is first needed; Run adds the message loop. Firings reach
+// the log page through the feed.
 //
 // Main thread only.
 class Application {

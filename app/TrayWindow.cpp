@@ -55,6 +55,11 @@ TrayWindow::~TrayWindow() {
 }
 
 void TrayWindow::ReleaseSettingsWindow() {
+    // The window saves the configuration as it goes; one never made leaves that to this.
+    if (!settingsReleased_ && !settingsWindow_ && configuration_ != nullptr) {
+        configuration_->Save();
+    }
+    settingsReleased_ = true;
     settingsWindow_.reset();
     if (configuration_ != nullptr) {
         configuration_->ReleaseHotkeys();
@@ -107,7 +112,21 @@ DetectionEngine* TrayWindow::Detection() {
 }
 
 void TrayWindow::CreateSettingsWindow(ConfigurationOwner& configuration) {
+    DeferSettingsWindow(configuration, {});
+    EnsureSettingsWindow();
+}
+
+void TrayWindow::DeferSettingsWindow(ConfigurationOwner& configuration,
+                                     std::function<void(SettingsWindow&)> created) {
     configuration_ = &configuration;
+    settingsCreated_ = std::move(created);
+}
+
+SettingsWindow* TrayWindow::EnsureSettingsWindow() {
+    if (settingsWindow_ || configuration_ == nullptr || settingsReleased_) {
+        return settingsWindow_.get();
+    }
+    ConfigurationOwner& configuration = *configuration_;
     SettingsWindow::Setup setup;
     setup.paths = setup_.paths;
     settingsWindow_ = std::make_unique<SettingsWindow>(configuration, std::move(setup));
@@ -121,6 +140,10 @@ void TrayWindow::CreateSettingsWindow(ConfigurationOwner& configuration) {
     if (engine_ && engine_->Detection() != nullptr) {
         settingsWindow_->ControlsPage().AttachEngine(*engine_->Detection());
     }
+    if (settingsCreated_) {
+        settingsCreated_(*settingsWindow_);
+    }
+    return settingsWindow_.get();
 }
 
 void TrayWindow::BuildMenu() {
@@ -151,9 +174,9 @@ void TrayWindow::OnCommand(int command) {
     }
     switch (command) {
         case kCommandToolsSettings:
-            if (settingsWindow_) {
-                settingsWindow_->ShowInFront();
-                settingsWindow_->ControlsPage().ClearUnsavedFlag();
+            if (SettingsWindow* window = EnsureSettingsWindow()) {
+                window->ShowInFront();
+                window->ControlsPage().ClearUnsavedFlag();
             }
             break;
         case kCommandStop:
@@ -232,14 +255,18 @@ void TrayWindow::OnTrayRButtonClick() {
 }
 
 void TrayWindow::ShowSettingsPage(int page) {
-    if (settingsWindow_) {
-        settingsWindow_->ShowPage(page);
+    if (SettingsWindow* window = EnsureSettingsWindow()) {
+        window->ShowPage(page);
     }
 }
 
 // The command reaches the capture page from the event loop, as a posted message would.
 void TrayWindow::PostCaptureCommand(int command) {
-    CaptureEditor* page = &settingsWindow_->CapturePage();
+    SettingsWindow* window = EnsureSettingsWindow();
+    if (window == nullptr) {
+        return;
+    }
+    CaptureEditor* page = &window->CapturePage();
     QMetaObject::invokeMethod(
         page, [page, command] { page->OnCommand(command); }, Qt::QueuedConnection);
 }
@@ -248,14 +275,14 @@ void TrayWindow::OnHotkey(int id) {
     if (shutDown_) {
         return;
     }
-    if (!settingsWindow_) {
+    if (configuration_ == nullptr || settingsReleased_) {
         return;
     }
-    OnHotkeyAction(settingsWindow_->HotkeyActionFor(id));
+    OnHotkeyAction(configuration_->HotkeyActionFor(id));
 }
 
 void TrayWindow::OnHotkeyAction(HotkeyAction action) {
-    if (shutDown_ || !settingsWindow_) {
+    if (shutDown_ || configuration_ == nullptr || settingsReleased_) {
         return;
     }
     switch (action) {

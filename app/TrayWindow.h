@@ -62,6 +62,12 @@ public:
     // Creates the settings window, hidden, on the configuration the owner keeps (the owner
     // outlives the window; its hotkeys are released at shutdown, before the grabber goes).
     void CreateSettingsWindow(ConfigurationOwner& configuration);
+    // The same, except that the window is made the first time it is needed: shown, asked for
+    // by a hotkey or SettingsDialog. The hidden window with its pages costs about 11 MB of
+    // resident memory (its widgets and the code they run), which a session that never opens
+    // it need not pay. `created` runs once the window exists (may be empty).
+    void DeferSettingsWindow(ConfigurationOwner& configuration,
+                             std::function<void(SettingsWindow&)> created);
 
     // A tray menu command (TrayCommand ids); unknown ids are ignored.
     void OnCommand(int command);
@@ -78,8 +84,11 @@ public:
     // The number of active triggers in detection's live list (0 without an engine).
     int ActiveTriggerCount();
     QMenu& Menu() { return menu_; }
-    // The settings window; exists from CreateSettingsWindow until Shutdown.
-    SettingsWindow& SettingsDialog() { return *settingsWindow_; }
+    // The settings window, made now if it was deferred; exists from CreateSettingsWindow (or
+    // DeferSettingsWindow) until Shutdown.
+    SettingsWindow& SettingsDialog() { return *EnsureSettingsWindow(); }
+    // Whether the window has been made (a deferred one may not be yet).
+    bool HasSettingsWindow() const { return settingsWindow_ != nullptr; }
     QtEngineTimers& Timers() { return timers_; }
     bool IsShutDown() const { return shutDown_; }
 
@@ -98,6 +107,9 @@ protected:
 
 private:
     void BuildMenu();
+    // The settings window, made on first need; null before a configuration was given and
+    // after the shutdown released it.
+    SettingsWindow* EnsureSettingsWindow();
     void SetRunState(RunState state);
     void Stop();
     void Start();
@@ -121,6 +133,8 @@ private:
     std::unique_ptr<QSocketNotifier> hotkeyNotifier_;
     std::unique_ptr<SettingsWindow> settingsWindow_;
     ConfigurationOwner* configuration_ = nullptr;
+    std::function<void(SettingsWindow&)> settingsCreated_;
+    bool settingsReleased_ = false;  // from the shutdown on, no window is made
     bool shutDown_ = false;
 };
 

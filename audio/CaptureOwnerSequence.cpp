@@ -19,9 +19,9 @@ CaptureSessionEnd Capture(LoopbackCapture& capture, std::unique_ptr<std::uint8_t
     if (!capture.OpenStream()) {
         return CaptureSessionEnd::OpenFailed;
     }
-    const WaveFormat format = capture.MixFormat();
-    const std::uint64_t size = static_cast<std::uint64_t>(format.sampleRate) * capture.FrameSize() *
-                               LoopbackCapture::kSnapshotSeconds;
+    const WaveFormat format = capture.HistoryFormat();
+    const std::uint64_t size = static_cast<std::uint64_t>(format.sampleRate) *
+                               capture.HistoryFrameSize() * LoopbackCapture::kSnapshotSeconds;
     if (size == 0 || size > UINT32_MAX) {
         return CaptureSessionEnd::BeginFailed;
     }

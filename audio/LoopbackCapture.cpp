@@ -11,11 +11,28 @@
 #include "audio/CaptureClient.h"
 #include "audio/MixFormat.h"
 #include "audio/ThreadName.h"
+#include "wav/SampleConversion.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
 
 namespace {
+
+// Float samples are scaled to the 16-bit range before the saturating conversion.
+constexpr float kFloatToPcm16Scale = 32767.0f;
+
+// Digital silence that the server did not flag as such: its 16-bit samples are zeros too
+// (+0.0 and -0.0 both convert to 0), found far faster than by converting each sample.
+bool IsAllZeros(const std::uint8_t* floats, std::uint32_t size) {
+    constexpr std::uint32_t kAllButSign = 0x7FFFFFFFu;
+    std::uint32_t any = 0;
+    for (std::uint32_t at = 0; at + sizeof(float) <= size; at += sizeof(float)) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, floats + at, sizeof bits);
+        any |= bits & kAllButSign;
+    }
+    return any == 0;
+}
 
 // An event-driven loopback: the stream signals the packet event when packets have arrived.
 constexpr std::uint32_t kLoopbackStreamFlags =
@@ -83,8 +100,7 @@ bool LoopbackCapture::AcceptOpenFormat(const WaveFormat& format) {
         return false;
     }
     std::lock_guard lock(queueMutex_);
-    mixFormat_ = format;
-    frameSize_ = FrameSizeOf(format);
+    SetMixFormatLocked(format);
     return true;
 }
 
@@ -96,7 +112,8 @@ bool LoopbackCapture::BeginCapture(std::span<std::uint8_t> snapshotBuffer) {
     {
         std::lock_guard lock(queueMutex_);
         historyCap_ =
-            static_cast<std::uint64_t>(mixFormat_.sampleRate) * frameSize_ * kHistorySeconds;
+            static_cast<std::uint64_t>(mixFormat_.sampleRate) * historyFrameSize_ * kHistorySeconds;
+        feedCap_ = static_cast<std::uint64_t>(mixFormat_.sampleRate) * frameSize_ * kHistorySeconds;
         // A buffer smaller than the history would force a snapshot at every packet.
         if (historyCap_ == 0 || snapshotBuffer.size() < historyCap_) {
             return false;
@@ -253,13 +270,13 @@ bool LoopbackCapture::ProcessPacket(const std::uint8_t* data, std::uint32_t fram
         const bool silent = (flags & kBufferFlagSilent) != 0 || data == nullptr;
         const std::uint8_t* source = silent ? nullptr : data;
         const auto payload = static_cast<std::uint32_t>(size);
-        CaptureBlock forHistory = CaptureBlock::CopyOf(source, payload);
+        CaptureBlock forHistory = HistoryBlockOf(source, payload);
         CaptureBlock forFeed = CaptureBlock::CopyOf(source, payload);
         // Both or neither: a failed allocation drops the packet for both queues.
         if (forHistory && forFeed) {
+            historyBytes_ += forHistory.PayloadSize();
             history_.push_back(std::move(forHistory));
             feed_.push_back(std::move(forFeed));
-            historyBytes_ += size;
             feedBytes_ += size;
             capturedFrames_ += frames;
             ForceSnapshotIfHistoryFull();
@@ -289,12 +306,50 @@ bool LoopbackCapture::AdoptMixFormat(const WaveFormat& format) {
     if (CheckAudioFormat(format) != 0 || !UsableFrameSize(format)) {
         return false;
     }
-    mixFormat_ = format;
-    frameSize_ = FrameSizeOf(format);
+    SetMixFormatLocked(format);
     // Blocks in the old format cannot be read with the new one: every block in the queues is
     // in the current mix format, which is what the feed's reader and the snapshot rely on.
     ClearQueuesLocked();
     return true;
+}
+
+void LoopbackCapture::SetMixFormatLocked(const WaveFormat& format) {
+    mixFormat_ = format;
+    frameSize_ = FrameSizeOf(format);
+    historyFormat_ = HistoryFormatOf(format);
+    historyFrameSize_ = FrameSizeOf(historyFormat_);
+    MixSampleType type = MixSampleType::Pcm16;
+    historyConverts_ = MixSampleTypeOf(format, type) && type == MixSampleType::Float32;
+}
+
+WaveFormat LoopbackCapture::HistoryFormatOf(const WaveFormat& mixFormat) {
+    MixSampleType type = MixSampleType::Pcm16;
+    if (!MixSampleTypeOf(mixFormat, type) || type != MixSampleType::Float32) {
+        return mixFormat;
+    }
+    return MakeMixFormat(MixSampleType::Pcm16, mixFormat.sampleRate, mixFormat.channels,
+                         mixFormat.channelMask);
+}
+
+// Float packets are kept as the 16-bit samples a recording is saved with anyway (scaled by
+// 32767 in single precision, then rounded and saturated), at half the memory.
+CaptureBlock LoopbackCapture::HistoryBlockOf(const std::uint8_t* source, std::uint32_t size) const {
+    if (!historyConverts_) {
+        return CaptureBlock::CopyOf(source, size);
+    }
+    const std::uint32_t samples = size / sizeof(float);
+    CaptureBlock block = CaptureBlock::Allocate(samples * sizeof(std::int16_t));
+    if (!block || source == nullptr || IsAllZeros(source, size)) {
+        return block;  // a silent packet: the zeros Allocate wrote
+    }
+    std::uint8_t* out = block.Payload();
+    for (std::uint32_t i = 0; i < samples; ++i) {
+        float sample = 0.0f;
+        std::memcpy(&sample, source + i * sizeof(float), sizeof sample);
+        const std::int16_t converted = ScaledFloatToPcm16(sample * kFloatToPcm16Scale);
+        std::memcpy(out + i * sizeof converted, &converted, sizeof converted);
+    }
+    return block;
 }
 
 void LoopbackCapture::ClearQueuesLocked() {
@@ -358,20 +413,20 @@ void LoopbackCapture::TrimHistory() {
 }
 
 void LoopbackCapture::TrimFeed() {
-    while (feedBytes_ > historyCap_ && !feed_.empty()) {
+    while (feedBytes_ > feedCap_ && !feed_.empty()) {
         feedBytes_ -= feed_.front().PayloadSize();
         feed_.pop_front();
     }
 }
 
 void LoopbackCapture::PublishSnapshot(std::uint64_t bytesCopied) {
-    if (bytesCopied == 0 || frameSize_ == 0) {
+    if (bytesCopied == 0 || historyFrameSize_ == 0) {
         return;
     }
-    snapshotFormat_ = mixFormat_;
+    snapshotFormat_ = historyFormat_;
     {
         std::lock_guard frameCount(frameCountMutex_);
-        snapshotFrameCount_ = static_cast<std::uint32_t>(bytesCopied / frameSize_);
+        snapshotFrameCount_ = static_cast<std::uint32_t>(bytesCopied / historyFrameSize_);
     }
     std::lock_guard ready(readyMutex_);
     snapshotReady_ = true;
@@ -406,6 +461,16 @@ WaveFormat LoopbackCapture::MixFormat() const {
 std::uint32_t LoopbackCapture::FrameSize() const {
     std::lock_guard lock(queueMutex_);
     return frameSize_;
+}
+
+WaveFormat LoopbackCapture::HistoryFormat() const {
+    std::lock_guard lock(queueMutex_);
+    return historyFormat_;
+}
+
+std::uint32_t LoopbackCapture::HistoryFrameSize() const {
+    std::lock_guard lock(queueMutex_);
+    return historyFrameSize_;
 }
 
 // ---- user-interface thread: the sound editor

@@ -28,7 +28,9 @@ class CaptureClient;
 // - the detector feed, which the owner drains (PopFeedBlock), told by the feed listener
 //   whenever packets were added to it, and
 // - the history, a rolling window of the last 40 seconds that the sound editor freezes (hold)
-//   and copies out into the owner's snapshot buffer (snapshot request).
+//   and copies out into the owner's snapshot buffer (snapshot request). It is kept in the
+//   history format: 16-bit samples when the mix format is float (as a recording is saved
+//   anyway, at half the memory), otherwise the mix format itself.
 // Its own capture thread sleeps until the stream signals that packets have arrived (an
 // event-driven stream), then drains every packet waiting; it wakes for nothing else than
 // packets, a snapshot request, a switch and the shutdown. When the output is removed, changes
@@ -91,8 +93,9 @@ public:
     // must not wait for anything that waits for capture. Set it before BeginCapture.
     void SetFeedListener(std::function<void()> listener);
     // Starts the stream and the capture thread. The snapshot buffer stays the owner's; it must
-    // outlive the capture thread and hold at least the history cap (40 s of the mix format),
-    // otherwise BeginCapture fails. The owner allocates kSnapshotSeconds of the mix format.
+    // outlive the capture thread and hold at least the history cap (40 s of the history
+    // format), otherwise BeginCapture fails. The owner allocates kSnapshotSeconds of the
+    // history format.
     bool BeginCapture(std::span<std::uint8_t> snapshotBuffer);
     // Waits without time-out for the capture thread to end (at once if it never started).
     void WaitForCaptureEnd();
@@ -121,6 +124,10 @@ public:
     // The current mix format and its frame size (bytes per sample x channels).
     WaveFormat MixFormat() const;
     std::uint32_t FrameSize() const;
+    // The format the history and the snapshot are kept in, and its frame size.
+    WaveFormat HistoryFormat() const;
+    std::uint32_t HistoryFrameSize() const;
+    static WaveFormat HistoryFormatOf(const WaveFormat& mixFormat);
 
     // --- User-interface thread (the sound editor), under the owner's capture lock ---
 
@@ -147,7 +154,7 @@ public:
     // The snapshot buffer given to BeginCapture; read it only after IsSnapshotReady was seen
     // true, and only while the object is in the owner's capture slot.
     std::span<const std::uint8_t> SnapshotBuffer() const;
-    // The mix format of the samples in the last published snapshot.
+    // The format of the samples in the last published snapshot (the history format).
     WaveFormat SnapshotFormat() const;
 
     // --- Observations (any thread; diagnostics and tests) ---
@@ -156,7 +163,7 @@ public:
     std::uint64_t HistoryBytes() const;
     std::size_t FeedBlockCount() const;
     std::size_t HistoryBlockCount() const;
-    // nSamplesPerSec x frame size x 40, fixed at BeginCapture.
+    // nSamplesPerSec x the history's frame size x 40, fixed at BeginCapture.
     std::uint64_t HistoryCap() const;
     // Frames of every packet processed since the capture thread started.
     std::uint64_t CapturedFrames() const;
@@ -175,6 +182,8 @@ private:
     void ServeIdleSnapshotRequest();
     bool AdoptMixFormat(const WaveFormat& format);
     void ClearQueuesLocked();
+    void SetMixFormatLocked(const WaveFormat& format);
+    CaptureBlock HistoryBlockOf(const std::uint8_t* source, std::uint32_t size) const;
     // Snapshot steps, run for every packet inside the queue lock.
     void ForceSnapshotIfHistoryFull();
     std::uint64_t CopySnapshotIfRequested();
@@ -209,7 +218,11 @@ private:
     WaveFormat mixFormat_{};
     std::uint32_t frameSize_ = 0;
     int sampleType_ = kSampleTypeFloat32;
+    WaveFormat historyFormat_{};
+    std::uint32_t historyFrameSize_ = 0;
+    bool historyConverts_ = false;  // float packets become 16-bit samples in the history
     std::uint64_t historyCap_ = 0;
+    std::uint64_t feedCap_ = 0;  // the same 40 s, in the mix format
     std::span<std::uint8_t> snapshotBuffer_;
     std::deque<CaptureBlock> history_;
     std::uint64_t historyBytes_ = 0;

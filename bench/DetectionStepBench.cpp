@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -148,6 +149,8 @@ struct StepRig {
         step = std::make_unique<DetectionStep>(triggers, live, level, telephone, launcher, clock,
                                                &launcher);
         const std::vector<SoundReference> references = SyntheticReferences();
+        // As the program keeps them: the low halves of the prepared values in an unnamed file.
+        step->SetSpillFolder(std::filesystem::temp_directory_path().string());
         step->PrepareReferences(references, static_cast<std::uint32_t>(
                                                 kReferenceFrames * SoundReference::kBandsPerFrame));
         SpectralAnalyzer::ResetSilentBlockCount();

@@ -11,6 +11,8 @@
 //                         per frame), the copy matching once worked from
 //   resident_mb           after the step was prepared: what detection keeps
 //   resident_per_reference_kb
+//   resident_spilled_mb   the step as the program keeps it: the kernel's low halves in an
+//                         unnamed file of the temporary folder, read back only where needed
 // The folder is removed afterwards. Optional arguments: the number of sounds, the folder to
 // create the temporary one in.
 
@@ -168,6 +170,9 @@ int Measure(int sounds, const fs::path& parent) {
     Print("resident_mb", kept / kBytesPerMb);
     Print("resident_per_reference_kb",
           set.Size() == 0 ? 0.0 : kept / static_cast<double>(set.Size()) / kBytesPerKb);
+    step->SetSpillFolder(folder.path.string());
+    step->PrepareReferences(set);
+    Print("resident_spilled_mb", (ResidentBytes() - before) / kBytesPerMb);
     return set.Size() == static_cast<std::size_t>(sounds) ? 0 : 1;
 }
 

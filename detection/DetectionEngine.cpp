@@ -76,11 +76,12 @@ void DetectionEngine::InitEngine(Setup setup) {
     step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
                                             *setup_.clock, setup_.firings);
     step_->SetVerification(verification_);
+    step_->SetSpillFolder(setup_.paths.dataFolder);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
     references_.SetTriggersFolder(setup_.paths.soundFolder);
 
-    references_.RebuildReferences(triggers_);
+    references_.RebuildReferences(triggers_, step_->TakeReferencesOf(references_));
     step_->PrepareReferences(references_);
     ReturnFreedMemory();
     StartDetection();
@@ -234,7 +235,9 @@ int DetectionEngine::RebuildReferences(const TriggerList* replacement) {
         if (step_) {
             step_->ReleaseReferences();  // the old references go before the new ones come
         }
-        count = references_.RebuildReferences(triggers_);
+        count =
+            references_.RebuildReferences(triggers_, step_ ? step_->TakeReferencesOf(references_)
+                                                           : ReferenceSet::ReferenceTaker());
     }
     if (step_) {
         step_->PrepareReferences(references_);

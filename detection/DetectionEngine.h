@@ -91,7 +91,8 @@ public:
         VolumeManager* volume = nullptr;
         CommandOpener* opener = nullptr;
         EngineTimers* timers = nullptr;
-        // The program's paths: the trigger list file and the sound folder are used.
+        // The program's paths: the trigger list file and the sound folder are used, and the
+        // data folder holds the unnamed file of the prepared references' rarely read part.
         ProgramPaths paths;
         // The log page, or a tool that reports firings; may be null.
         FiringSink* firings = nullptr;

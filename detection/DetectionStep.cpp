@@ -53,6 +53,7 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
         AddReference(reference);
     }
     maxReferenceLength_ = maxReferenceLength;
+    SpillLowHalves();
     SetLevels();
 }
 
@@ -65,13 +66,14 @@ void DetectionStep::PrepareReferences(const ReferenceSet& set) {
 // two copies of the whole set are never held at once.
 void DetectionStep::PrepareReferences(ReferenceSet& set) {
     if (set.FeaturesReleased() && set.Generation() == preparedGeneration_) {
+        // The kernel holds this rebuild's references already (taken during the rebuild, or
+        // prepared before).
+        maxReferenceLength_ = set.MaxReferenceLength();
+        SpillLowHalves();
         SetLevels();
-        return;  // the kernel holds this rebuild's references already
+        return;
     }
-    kernel_.ClearReferences();
-    thresholds_.clear();
-    peaks_.clear();
-    referenceFrames_.clear();
+    ClearPrepared();
     std::size_t frames = 0;
     for (const SoundReference& reference : set.References()) {
         frames += reference.FrameCount();
@@ -85,7 +87,36 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
     set.ReleaseAllFeatures();
     maxReferenceLength_ = set.MaxReferenceLength();
     preparedGeneration_ = set.Generation();
+    SpillLowHalves();
     SetLevels();
+}
+
+ReferenceSet::ReferenceTaker DetectionStep::TakeReferencesOf(const ReferenceSet& set) {
+    ClearPrepared();
+    // Room for the largest set the rebuild may make: memory that is reserved but never
+    // written costs address space only, and the kernel never copies itself while it grows.
+    constexpr auto kMostFrames = static_cast<std::size_t>(ReferenceSet::kMaxReferenceSeconds *
+                                                              SpectralAnalyzer::kInternalRate /
+                                                              SpectralAnalyzer::kReferenceHop +
+                                                          2);
+    kernel_.ReserveReferences(ReferenceSet::kMaxReferences,
+                              ReferenceSet::kMaxReferences * kMostFrames);
+    // The low halves go to their file as each reference comes, never all in memory at once.
+    if (!spillFolder_.empty()) {
+        kernel_.BeginSpilling(spillFolder_);
+    }
+    return [this, &set](std::size_t, const SoundReference& reference) {
+        AddReference(reference);
+        preparedGeneration_ = set.Generation();
+    };
+}
+
+void DetectionStep::ClearPrepared() {
+    kernel_.ClearReferences();
+    thresholds_.clear();
+    peaks_.clear();
+    referenceFrames_.clear();
+    preparedGeneration_ = kNoGeneration;
 }
 
 void DetectionStep::ReleaseReferences() {
@@ -104,6 +135,13 @@ void DetectionStep::AddReference(const SoundReference& reference) {
     thresholds_.push_back(reference.MatchThreshold());
     peaks_.push_back(reference.Peaks());
     referenceFrames_.push_back(static_cast<std::uint32_t>(reference.FrameCount()));
+}
+
+// A spill that fails leaves the halves in memory: the decisions are the same either way.
+void DetectionStep::SpillLowHalves() {
+    if (!spillFolder_.empty()) {
+        kernel_.SpillLowHalves(spillFolder_);
+    }
 }
 
 // The candidate level of each reference: below the threshold only for references whose

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/FineSpectrum.h"
@@ -11,6 +13,7 @@
 #include "analysis/SpectralPeaks.h"
 #include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
+#include "detection/ReferenceSet.h"
 
 namespace hushwell {
 
@@ -19,7 +22,6 @@ class Trigger;
 class TriggerList;
 class FiringSink;
 class LevelMeter;
-class ReferenceSet;
 class SoundReference;
 class SpectralAnalyzer;
 class TelephoneBandDetector;
@@ -122,6 +124,14 @@ public:
     // so that the kernel's copy is the only one held. Preparing again from the same rebuild
     // keeps the kernel as it is; a set whose features another step took must be rebuilt.
     void PrepareReferences(ReferenceSet& set);
+    // The same while the set is rebuilt: each reference is prepared as soon as it is analysed
+    // and the set frees its features at once, so the rebuild never holds the features of the
+    // whole set. Hand the result to ReferenceSet::RebuildReferences (the step must outlive
+    // that call), then call PrepareReferences(set) to finish.
+    ReferenceSet::ReferenceTaker TakeReferencesOf(const ReferenceSet& set);
+    // Where the prepared references' low halves go once prepared (MatchKernel::SpillLowHalves);
+    // empty (the default) keeps them in memory. Takes effect with the next PrepareReferences.
+    void SetSpillFolder(std::string folder) { spillFolder_ = std::move(folder); }
     // Gives the prepared references' memory back, before the set is rebuilt, so that the old
     // references and the new set's features are not held at once. PrepareReferences follows.
     void ReleaseReferences();
@@ -193,6 +203,8 @@ private:
     };
 
     void AddReference(const SoundReference& reference);
+    void SpillLowHalves();
+    void ClearPrepared();
     static bool IsUsable(const WaveData& block);
     void Analyse(const WaveData& block, std::uint64_t tick);
     void DecideRun();
@@ -223,6 +235,7 @@ private:
     ScoreObserver* scoreObserver_ = nullptr;
     RejectionObserver* rejectionObserver_ = nullptr;
     bool verification_ = true;
+    std::string spillFolder_;
     LevelTriggerStep levelStep_;
 
     // The references, prepared for the kernel, and their match thresholds.

@@ -116,10 +116,15 @@ std::vector<std::string> ReferenceSet::MatchingFiles(const std::string& folder,
 }
 
 int ReferenceSet::RebuildReferences(TriggerList& list) {
+    return RebuildReferences(list, ReferenceTaker());
+}
+
+int ReferenceSet::RebuildReferences(TriggerList& list, const ReferenceTaker& take) {
     // 1.-2. Base folder, then an empty set.
     effectiveBaseFolder_ = EffectiveBase(list.BaseDir(), triggersFolder_);
     Clear();
     analyzer_ = std::make_unique<SpectralAnalyzer>();
+    taker_ = take ? &take : nullptr;
 
     // 3. Every active sound trigger, in list order. The list lock keeps the record in place
     // while its files are attached.
@@ -132,6 +137,8 @@ int ReferenceSet::RebuildReferences(TriggerList& list) {
         AttachFiles(*trigger);
     }
     analyzer_.reset();
+    featuresReleased_ = taker_ != nullptr;
+    taker_ = nullptr;
     return list.CountSound() + list.CountTime();
 }
 
@@ -186,6 +193,10 @@ std::int64_t ReferenceSet::IndexOf(const std::string& path) {
     indexByPath_.emplace(path, index);
     const auto length = static_cast<std::uint32_t>(references_.back().FeatureCount());
     maxReferenceLength_ = std::max(maxReferenceLength_, length);
+    if (taker_ != nullptr) {
+        (*taker_)(index, references_.back());
+        references_.back().ReleaseFeatures();
+    }
     return index;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,11 @@ public:
     // each of them its referenceIndices. Unreadable or unacceptable files and files beyond
     // the cap are skipped silently. Returns the number of active sound and time triggers.
     int RebuildReferences(TriggerList& list);
+    // Receives each reference (with its index) as soon as it is analysed; the set frees the
+    // reference's features right after, so that the features of the whole set are never held
+    // at once. FeaturesReleased() is true after such a rebuild.
+    using ReferenceTaker = std::function<void(std::size_t index, const SoundReference& reference)>;
+    int RebuildReferences(TriggerList& list, const ReferenceTaker& take);
 
     // Detection thread (or the user-interface thread while detection is stopped).
     const std::vector<SoundReference>& References() const { return references_; }
@@ -101,6 +107,8 @@ private:
     std::uint32_t maxReferenceLength_ = kInitialMaxReferenceLength;
     std::uint64_t generation_ = 0;
     bool featuresReleased_ = false;
+    // Only while a rebuild runs: who takes each reference as it is analysed (may be empty).
+    const ReferenceTaker* taker_ = nullptr;
     // The fine spectra the references' peaks are found in.
     FineSpectrum fineSpectrum_;
     // Only while a rebuild runs: its buffers grow with the longest sound.

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "audio/LoopbackCapture.h"
+#include "audio/MixFormat.h"
 #include "base/FormatTimeStamp.h"
 
 namespace hushwell {
@@ -114,7 +115,9 @@ RecordingSession::Snapshot RecordingSession::CopySnapshot(LoopbackCapture& captu
         return copy;
     }
     copy.format = capture.SnapshotFormat();
-    copy.pcm16 = capture.SampleType() == LoopbackCapture::kSampleTypePcm16;
+    // The history keeps float mixes as 16-bit samples: the snapshot's own format decides.
+    MixSampleType type = MixSampleType::Float32;
+    copy.pcm16 = MixSampleTypeOf(copy.format, type) && type == MixSampleType::Pcm16;
     const std::uint32_t bytesPerSample = copy.pcm16 ? 2 : 4;
     // Only one or two channels make an editor sound, in the sample type classified.
     copy.usable = copy.format.channels >= 1 && copy.format.channels <= 2 &&

@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+#include "tests/support/TempFolder.h"
+
 namespace hushwell {
 namespace {
 
@@ -108,7 +110,7 @@ TEST(CorrelateReferenceTest, ExtremeMagnitudesStillGiveTheCosine) {
 // ---------------------------------------------------------------------------------------------
 // The fast path, on every instruction set this processor runs
 
-class MatchKernelTest : public testing::TestWithParam<MatchKernel::InstructionSet> {
+class MatchKernelTest : public ::testing::TestWithParam<MatchKernel::InstructionSet> {
 protected:
     void SetUp() override {
         if (GetParam() == MatchKernel::InstructionSet::Avx2Fma &&
@@ -413,6 +415,115 @@ TEST_P(MatchKernelTest, SplitStorageKeepsEveryValueBitForBit) {
     EXPECT_EQ(kernel.ReferenceBytes(), 0u);
 }
 
+// Bitwise equality, NaN included.
+void ExpectSameScores(const MatchKernel::Scores& a, const MatchKernel::Scores& b) {
+    ASSERT_EQ(a.PassCount(), b.PassCount());
+    ASSERT_EQ(a.ReferenceCount(), b.ReferenceCount());
+    for (std::size_t p = 0; p < a.PassCount(); ++p) {
+        for (std::size_t r = 0; r < a.ReferenceCount(); ++r) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(a.At(p, r)),
+                      std::bit_cast<std::uint32_t>(b.At(p, r)))
+                << "pass " << p << ", reference " << r;
+        }
+    }
+}
+
+TEST_P(MatchKernelTest, SpilledLowHalvesScoreBitForBitAsInMemory) {
+    testing::TempFolder folder;
+    std::mt19937 rng(21);
+    std::vector<Frames> references = DecisionReferences(rng, true);
+    MatchKernel kept(GetParam());
+    MatchKernel spilled(GetParam());
+    for (const Frames& reference : references) {
+        kept.AddReference(reference);
+        spilled.AddReference(reference);
+    }
+    EXPECT_FALSE(spilled.SpillLowHalves(folder.File("missing")));
+    EXPECT_FALSE(spilled.LowHalvesSpilled());
+    ASSERT_TRUE(spilled.SpillLowHalves(folder.Path()));
+    EXPECT_TRUE(spilled.LowHalvesSpilled());
+    EXPECT_EQ(spilled.ReferenceBytes(), kept.ReferenceBytes());
+
+    std::vector<std::uint32_t> all(references.size());
+    for (std::size_t r = 0; r < all.size(); ++r) {
+        all[r] = static_cast<std::uint32_t>(r);
+    }
+    // Cutoffs just around the exact scores, so that the decisive scores are exact ones.
+    const Frames live = RandomFrames(1900, rng);
+    MatchKernel::Scores expected;
+    MatchKernel::Scores actual;
+    const auto compare = [&](std::size_t firstEnd, std::size_t passes) {
+        kept.Score(live, firstEnd, passes, expected);
+        spilled.Score(live, firstEnd, passes, actual);
+        ExpectSameScores(actual, expected);
+        std::vector<float> cutoffs(references.size());
+        for (std::size_t r = 0; r < cutoffs.size(); ++r) {
+            cutoffs[r] = expected.At(0, r) - 1e-4f;
+        }
+        kept.ScoreAgainst(live, firstEnd, passes, all, cutoffs, expected);
+        spilled.ScoreAgainst(live, firstEnd, passes, all, cutoffs, actual);
+        ExpectSameScores(actual, expected);
+        for (std::size_t r = 0; r < references.size(); ++r) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(spilled.PlainScore(live, firstEnd, r)),
+                      std::bit_cast<std::uint32_t>(kept.PlainScore(live, firstEnd, r)));
+        }
+    };
+    compare(1850, 13);
+    // A live sequence shorter than the longest reference: passes scored one by one.
+    spilled.ResetLive();
+    kept.ResetLive();
+    compare(300, 2);
+
+    // A reference added later brings the halves back; the earlier ones score as before.
+    references.push_back(RandomFrames(60, rng));
+    kept.AddReference(references.back());
+    spilled.AddReference(references.back());
+    EXPECT_FALSE(spilled.LowHalvesSpilled());
+    spilled.ResetLive();
+    kept.ResetLive();
+    all.push_back(static_cast<std::uint32_t>(references.size() - 1));
+    compare(1850, 5);
+    spilled.ClearReferences();
+    EXPECT_EQ(spilled.ReferenceBytes(), 0u);
+}
+
+// Spilled as each reference is added: mapped by the first scoring, or (when the disk fills up
+// half-way) kept in memory with what was written read back; bit for bit the same scores.
+TEST_P(MatchKernelTest, LowHalvesSpilledAsReferencesComeScoreAsInMemory) {
+    testing::TempFolder folder;
+    std::mt19937 rng(23);
+    const std::vector<Frames> references = DecisionReferences(rng, false);
+    const Frames live = RandomFrames(1900, rng);
+    MatchKernel kept(GetParam());
+    for (const Frames& reference : references) {
+        kept.AddReference(reference);
+    }
+    MatchKernel::Scores expected;
+    kept.Score(live, 1850, 7, expected);
+
+    for (const bool diskFills : {false, true}) {
+        MatchKernel streamed(GetParam());
+        streamed.BeginSpilling(folder.Path());
+        {
+            // About a third of the halves fit.
+            testing::FileSizeLimit limit(diskFills ? 40 * 1024 : RLIM_INFINITY);
+            for (const Frames& reference : references) {
+                streamed.AddReference(reference);
+            }
+        }
+        MatchKernel::Scores actual;
+        streamed.Score(live, 1850, 7, actual);
+        EXPECT_EQ(streamed.LowHalvesSpilled(), !diskFills);
+        ExpectSameScores(actual, expected);
+        for (std::size_t r = 0; r < references.size(); ++r) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(streamed.PlainScore(live, 1870, r)),
+                      std::bit_cast<std::uint32_t>(kept.PlainScore(live, 1870, r)));
+        }
+        // Nothing in the folder either way.
+        EXPECT_EQ(folder.EntryCount(), 0u);
+    }
+}
+
 TEST(MatchKernelSetsTest, PortableAndAvx2ScoreAlike) {
     if (MatchKernel::BestInstructionSet() != MatchKernel::InstructionSet::Avx2Fma) {
         GTEST_SKIP() << "processor lacks AVX2/FMA";
@@ -440,9 +551,9 @@ TEST(MatchKernelSetsTest, PortableAndAvx2ScoreAlike) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, MatchKernelTest,
-                         testing::Values(MatchKernel::InstructionSet::Portable,
-                                         MatchKernel::InstructionSet::Avx2Fma),
-                         [](const testing::TestParamInfo<MatchKernel::InstructionSet>& info) {
+                         ::testing::Values(MatchKernel::InstructionSet::Portable,
+                                           MatchKernel::InstructionSet::Avx2Fma),
+                         [](const ::testing::TestParamInfo<MatchKernel::InstructionSet>& info) {
                              return info.param == MatchKernel::InstructionSet::Portable ? "Portable"
                                                                                         : "Avx2Fma";
                          });

@@ -204,6 +204,56 @@ private slots:
         QVERIFY(window_->SettingsDialog().isVisible());
     }
 
+    void deferredSettingsWindowIsMadeOnceWhenFirstShown() {
+        window_.reset();
+        settingsMade_ = 0;
+        MakeWindow(true);
+        QVERIFY(!window_->HasSettingsWindow());
+        // A hotkey that needs no window leaves it unmade.
+        window_->OnHotkey(HotkeyList::kStopStartThisId);
+        QCOMPARE(window_->State(), RunState::Paused);
+        window_->OnHotkey(HotkeyList::kStopStartThisId);
+        QVERIFY(!window_->HasSettingsWindow());
+        QCOMPARE(settingsMade_, 0);
+
+        window_->OnCommand(kCommandToolsSettings);
+        QVERIFY(window_->HasSettingsWindow());
+        QVERIFY(window_->SettingsDialog().isVisible());
+        window_->SettingsDialog().hide();
+        window_->OnCommand(kCommandToolsSettings);
+        QVERIFY(window_->SettingsDialog().isVisible());
+        QCOMPARE(settingsMade_, 1);
+    }
+
+    void deferredSettingsWindowComesForARecordHotkeyAndNotAfterShutdown() {
+        window_.reset();
+        settingsMade_ = 0;
+        MakeWindow(true);
+        window_->OnHotkey(HotkeyList::kRecordSoundId);
+        QCOMPARE(settingsMade_, 1);
+        QVERIFY(window_->SettingsDialog().isVisible());
+        QCOMPARE(window_->SettingsDialog().CurrentPage(), int{SettingsWindow::kCapturePage});
+        CaptureEditor& capture = window_->SettingsDialog().CapturePage();
+        QTRY_VERIFY(capture.IsRecording());
+        capture.OnCommand(CaptureEditor::kStop);
+
+        // Shut down before it was ever made: the configuration is saved all the same, with
+        // the hotkey that could not be had turned off.
+        window_.reset();
+        grabber_.taken.insert({3, 38});
+        MakeWindow(true);
+        const std::string path = ConfigFile::PathIn(folder_->path().toStdString());
+        QFile::remove(QString::fromStdString(path));
+        window_->Shutdown();
+        window_->OnHotkey(HotkeyList::kRecordSoundId);
+        window_->OnCommand(kCommandToolsSettings);
+        QVERIFY(!window_->HasSettingsWindow());
+        QCOMPARE(settingsMade_, 1);
+        Settings saved;
+        QVERIFY(ConfigFile::Load(saved, path));
+        QCOMPARE(saved.hotkeys[Settings::kRecordSave].active, std::string("_"));
+    }
+
     void helpOpensTheManualOrSaysItIsMissing() {
         const QString manual = folder_->path() + QStringLiteral("/hushwell.html");
         window_->OnCommand(kCommandHelp);
@@ -248,7 +298,8 @@ private slots:
     }
 
 private:
-    void MakeWindow() {
+    // deferSettings: the settings window is made on first need, counting in settingsMade_.
+    void MakeWindow(bool deferSettings = false) {
         TrayWindow::Setup setup;
         setup.makeEngine = [this](QtEngineTimers& timers) {
             return std::make_unique<RecordingEngine>(engine_, timers);
@@ -264,7 +315,12 @@ private:
         configuration_.reset();  // its destructor releases its ids: before the new one
         configuration_ = std::make_unique<ConfigurationOwner>(ConfigurationOwner::Setup{
             &grabber_, nullptr, ConfigFile::PathIn(folder_->path().toStdString()), {}});
-        window_->CreateSettingsWindow(*configuration_);
+        if (deferSettings) {
+            window_->DeferSettingsWindow(*configuration_,
+                                         [this](SettingsWindow&) { ++settingsMade_; });
+        } else {
+            window_->CreateSettingsWindow(*configuration_);
+        }
     }
 
     std::unique_ptr<QTemporaryDir> folder_;
@@ -272,6 +328,7 @@ private:
     FakeHotkeyGrabber grabber_;
     std::unique_ptr<ConfigurationOwner> configuration_;
     std::unique_ptr<TestTrayWnd> window_;
+    int settingsMade_ = 0;
 };
 
 }  // namespace hushwell

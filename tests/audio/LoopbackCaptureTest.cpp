@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include "audio/simulated/SimulatedBackend.h"
 #include "base/Clock.h"
 #include "tests/audio/CaptureTestSupport.h"
+#include "wav/SampleConversion.h"
 
 namespace hushwell {
 namespace {
@@ -110,7 +113,8 @@ protected:
     Bytes Snapshot() {
         return With([](Capture& c) {
             const auto buffer = c.SnapshotBuffer();
-            return Bytes(buffer.begin(), buffer.begin() + c.SnapshotFrameCount() * c.FrameSize());
+            return Bytes(buffer.begin(),
+                         buffer.begin() + c.SnapshotFrameCount() * c.HistoryFrameSize());
         });
     }
 
@@ -139,7 +143,9 @@ TEST_P(CaptureFormatTest, EveryPacketReachesFeedAndHistoryUnchangedAndSilenceAsZ
 
     played.resize(FramesIn(600, format) * format.blockAlign, 0);  // then 100 ms of silence
     EXPECT_EQ(Get(&Capture::FrameSize), format.blockAlign);
-    EXPECT_EQ(Get(&Capture::HistoryBytes), played.size());
+    // The history keeps 16-bit samples of every mix.
+    EXPECT_EQ(Get(&Capture::HistoryFrameSize), 2u * format.channels);
+    EXPECT_EQ(Get(&Capture::HistoryBytes), played.size() * 16 / format.bitsPerSample);
     std::vector<std::uint32_t> sizes;
     EXPECT_EQ(DrainFeed(&sizes), played);
     // One block per 10 ms packet, silent ones included.
@@ -376,6 +382,49 @@ TEST_F(SnapshotTest, StopRightAfterRecordCopiesTheWholeHistory) {
     // With hold gone the history is trimmed back to 40 s.
     Advance(10);
     EXPECT_EQ(Get(&Capture::HistoryBytes), Get(&Capture::HistoryCap));
+}
+
+TEST_F(CaptureTest, FloatMixIsKeptAsTheSixteenBitSamplesARecordingSavesAndFedUnchanged) {
+    const WaveFormat format = MakeMixFormat(MixSampleType::Float32, 48000, 2);
+    StartCapture({"out"}, format);
+    // Values around rounding boundaries, beyond full scale and not numbers at all.
+    const std::vector<float> values{0.0f,         0.5f,          -0.5f,         1.0f,
+                                    -1.0f,        1.5f,          -1.5f,         1e-5f,
+                                    -1e-5f,       0.5f / 32767,  -0.5f / 32767, 1.5f / 32767,
+                                    2.5f / 32767, std::nanf(""), -1.6f / 32767, 0.123456f};
+    std::vector<float> samples;
+    while (samples.size() < FramesIn(100, format) * 2) {
+        samples.insert(samples.end(), values.begin(), values.end());
+    }
+    samples.resize(FramesIn(100, format) * 2);
+    Bytes played(samples.size() * sizeof(float));
+    std::memcpy(played.data(), samples.data(), played.size());
+    sim_.Play("out", played);
+    Advance(100);
+    EXPECT_EQ(DrainFeed(), played);
+    // Then signed zeros, which the server does not flag as silence.
+    std::vector<float> zeros(FramesIn(100, format) * 2, -0.0f);
+    for (std::size_t i = 0; i < zeros.size(); i += 3) {
+        zeros[i] = 0.0f;
+    }
+    Bytes zeroBytes(zeros.size() * sizeof(float));
+    std::memcpy(zeroBytes.data(), zeros.data(), zeroBytes.size());
+    sim_.Play("out", zeroBytes);
+    Advance(100);
+    samples.insert(samples.end(), zeros.begin(), zeros.end());
+
+    EXPECT_EQ(Get(&Capture::HistoryFormat), MakeMixFormat(MixSampleType::Pcm16, 48000, 2));
+    EXPECT_EQ(Get(&Capture::HistoryCap), 48000u * 4 * 40);
+    With([](Capture& c) { c.RequestSnapshot(true); });
+    ASSERT_TRUE(Eventually([&] { return Get(&Capture::IsSnapshotReady); }));
+    EXPECT_EQ(Get(&Capture::SnapshotFormat), MakeMixFormat(MixSampleType::Pcm16, 48000, 2));
+    const Bytes snapshot = Snapshot();
+    ASSERT_EQ(snapshot.size(), samples.size() * sizeof(std::int16_t));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        std::int16_t kept = 0;
+        std::memcpy(&kept, snapshot.data() + i * sizeof kept, sizeof kept);
+        ASSERT_EQ(kept, ScaledFloatToPcm16(samples[i] * 32767.0f)) << "sample " << i;
+    }
 }
 
 TEST_F(SnapshotTest, LongHoldEndsInAForcedSnapshotOfTheOldestSixtySeconds) {

@@ -287,6 +287,57 @@ public:
     int firings = 0;
 };
 
+// Taken while the set is rebuilt: each reference reaches the step with its features while
+// every reference before it has given them up already, and the step recognises the sound from
+// its kernel, whose rarely read halves are in a file of the data folder.
+TEST_F(ReferenceSetTest, ReferencesTakenDuringTheRebuildAreNeverAllHeldAndStillRecognised) {
+    WriteSound(triggers_ / "a.wav", 1.0);
+    WriteSound(triggers_ / "b.wav", 0.5);
+    WriteSound(triggers_ / "c.wav", 2.0);
+    AddTrigger("*.wav");
+    ManualClock clock;
+    SpectralAnalyzer live;
+    LevelMeter level;
+    TelephoneBandDetector telephone;
+    CountingSink sink;
+    DetectionStep step(list_, live, level, telephone, sink, clock, &sink);
+    step.SetSpillFolder(root_.string());
+    const ReferenceSet::ReferenceTaker take = step.TakeReferencesOf(set_);
+    std::vector<std::size_t> taken;
+    set_.RebuildReferences(list_, [&](std::size_t index, const SoundReference& reference) {
+        EXPECT_FALSE(reference.Features().empty());
+        for (std::size_t before = 0; before < index; ++before) {
+            EXPECT_TRUE(set_.References()[before].Features().empty()) << before;
+        }
+        taken.push_back(index);
+        take(index, reference);
+    });
+    EXPECT_EQ(taken, (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_TRUE(set_.FeaturesReleased());
+    step.PrepareReferences(set_);
+    EXPECT_EQ(step.MaxReferenceLength(), set_.MaxReferenceLength());
+
+    const fs::path played = root_ / "played.wav";
+    WriteSound(played, 5.0);
+    WaveData sound;
+    ASSERT_EQ(ReadWaveFile(sound, played, 10.0f), kWaveOk);
+    const auto samples = sound.Samples16();
+    constexpr std::size_t kBlock = 160;
+    step.Begin();
+    for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock) {
+        WaveData block;
+        block.AssignPcm16(16000, 1, static_cast<int>(kBlock), samples.subspan(at, kBlock));
+        clock.AdvanceMs(10);
+        step.ProcessBlock(block);
+    }
+    EXPECT_GT(sink.firings, 0);
+
+    // Without a taker the set keeps its features as before.
+    set_.RebuildReferences(list_);
+    EXPECT_FALSE(set_.FeaturesReleased());
+    EXPECT_FALSE(set_.References()[2].Features().empty());
+}
+
 TEST_F(ReferenceSetTest, APreparedStepHoldsTheOnlyCopyOfTheFeaturesUntilTheNextRebuild) {
     WriteSound(triggers_ / "a.wav", 1.0);
     WriteSound(triggers_ / "b.wav", 0.5);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +34,7 @@ constexpr std::uint32_t kRate = 48000;
 class RecordingSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(sim_.AddDevice(kDevice, MakeMixFormat(MixSampleType::Pcm16, kRate, 2)));
+        ASSERT_TRUE(sim_.AddDevice(kDevice, MakeMixFormat(mixType_, kRate, 2)));
         owner_ = std::make_unique<test::CaptureOwner>(sim_);
         ASSERT_TRUE(owner_->WaitStarted());
         session_.SetCaptureAccess([this](const std::function<void(LoopbackCapture*)>& use) {
@@ -66,7 +68,51 @@ protected:
     std::unique_ptr<test::CaptureOwner> owner_;
     bool captureGone_ = false;
     RecordingSession session_{clock_};
+    MixSampleType mixType_ = MixSampleType::Pcm16;
 };
+
+class FloatRecordingSessionTest : public RecordingSessionTest {
+protected:
+    void SetUp() override {
+        mixType_ = MixSampleType::Float32;
+        RecordingSessionTest::SetUp();
+    }
+};
+
+// The capture keeps a float mix as 16-bit samples; the recording must be the sound the float
+// samples themselves convert to, clipping and rounding included.
+TEST_F(FloatRecordingSessionTest, ARecordingOfAFloatMixIsTheSoundItsFloatSamplesMake) {
+    std::vector<float> samples(kRate * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 1.3f * std::sin(static_cast<float>(i) * 0.01f) + (i % 7 == 0 ? 1e-5f : 0.0f);
+    }
+    std::vector<std::uint8_t> played(samples.size() * sizeof(float));
+    std::memcpy(played.data(), samples.data(), played.size());
+    ASSERT_TRUE(sim_.Play(kDevice, played));
+    AdvanceAudio(3);
+    session_.Start();
+    ASSERT_TRUE(session_.Stop());
+    ASSERT_TRUE(Eventually(
+        [&] { return WithCapture([](LoopbackCapture& c) { return c.IsSnapshotReady(); }); }));
+    RecordingSession::Next next = session_.Poll();
+    ASSERT_EQ(next.step, Step::SnapshotReady);
+    ASSERT_TRUE(next.snapshot.usable);
+    EXPECT_TRUE(next.snapshot.pcm16);
+    ASSERT_GE(next.snapshot.frames, kRate);
+
+    RecordingSession::Snapshot asFloat = next.snapshot;
+    asFloat.pcm16 = false;
+    asFloat.format = MakeMixFormat(MixSampleType::Float32, kRate, 2);
+    asFloat.bytes = played;
+    asFloat.bytes.resize(std::size_t{next.snapshot.frames} * 2 * sizeof(float), 0);
+    const std::shared_ptr<WaveData> recorded = RecordingSession::Convert(next.snapshot);
+    const std::shared_ptr<WaveData> expected = RecordingSession::Convert(asFloat);
+    ASSERT_NE(recorded, nullptr);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_EQ(recorded->Format(), expected->Format());
+    EXPECT_TRUE(std::ranges::equal(recorded->Samples16(), expected->Samples16()));
+    session_.Finish();
+}
 
 TEST_F(RecordingSessionTest, ARecordingHoldsTheHistoryAndItsStopBringsTheSnapshot) {
     const WaveFormat format = MakeMixFormat(MixSampleType::Pcm16, kRate, 2);
