@@ -75,6 +75,7 @@ void DetectionEngine::InitEngine(Setup setup) {
     step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
                                             *setup_.clock, setup_.firings);
     step_->SetVerification(verification_);
+    step_->SetScoreBoard(&scores_);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
     references_.SetTriggersFolder(setup_.paths.soundFolder);
