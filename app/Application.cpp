@@ -128,7 +128,10 @@ bool Application::InitInstance() {
     if (DetectionEngine* detection = trayWnd_->Detection()) {
         configuration.applyVerification = [detection](bool on) { detection->SetVerification(on); };
     }
+
     configuration_ = std::make_unique<ConfigurationOwner>(std::move(configuration));
+    TrayWindow* tray = trayWnd_.get();
+    configuration_->SetNotificationsListener([tray](bool on) { tray->SetNotifications(on); });
     trayWnd_->CreateSettingsWindow(*configuration_);
     // The settings window builds the log page; from now on it shows the firings.
     logFeed_->SetPage(&trayWnd_->SettingsDialog().Logs());
