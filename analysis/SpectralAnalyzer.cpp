@@ -231,18 +231,19 @@ int SpectralAnalyzer::ExtractReferenceFeatures(int rate, int channels,
         }
     }
 
-    // min(0.98, 0.85 + 0.03 / duration in seconds); a sound of no whole input frame is
-    // as short as it gets.
-    const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
-    if (frames == 0) {
-        matchThreshold_ = kThresholdLimit;
-    } else {
-        const double perDuration =
-            kThresholdPerSecondInverse * static_cast<float>(rate) / static_cast<double>(frames);
-        matchThreshold_ =
-            std::min(kThresholdLimit, static_cast<float>(kThresholdBase + perDuration));
-    }
+    matchThreshold_ = ThresholdForLength(samples.size() / static_cast<std::size_t>(channels), rate);
     return 0;
+}
+
+// min(0.98, 0.85 + 0.03 / duration in seconds); a sound of no whole input frame is as short
+// as it gets.
+float SpectralAnalyzer::ThresholdForLength(std::size_t frames, int rate) {
+    if (frames == 0) {
+        return kThresholdLimit;
+    }
+    const double perDuration =
+        kThresholdPerSecondInverse * static_cast<float>(rate) / static_cast<double>(frames);
+    return std::min(kThresholdLimit, static_cast<float>(kThresholdBase + perDuration));
 }
 
 void SpectralAnalyzer::ResampleLiveBlock(int channels, std::span<const std::int16_t> samples,

@@ -72,6 +72,8 @@ public:
     void TrimFrontFrames(std::size_t n);
 
     float MatchThreshold() const { return matchThreshold_; }
+    // The match threshold a sound of this many frames at this rate gets (its length decides).
+    static float ThresholdForLength(std::size_t frames, int rate);
 
     // Live mode: the score of a reference against the newest live frames, the cosine
     // similarity of their band patterns over bands 0..23 (CorrelateReference). The detection

@@ -128,7 +128,10 @@ bool Application::InitInstance() {
     if (DetectionEngine* detection = trayWnd_->Detection()) {
         configuration.applyVerification = [detection](bool on) { detection->SetVerification(on); };
     }
+
     configuration_ = std::make_unique<ConfigurationOwner>(std::move(configuration));
+    TrayWindow* tray = trayWnd_.get();
+    configuration_->SetNotificationsListener([tray](bool on) { tray->SetNotifications(on); });
     // The settings window is made when first needed; its log page then shows the firings
     // the feed kept meanwhile, and every later one.
     trayWnd_->DeferSettingsWindow(

@@ -51,6 +51,16 @@ bool StatusNotifierItem::Show(const QIcon& icon, const QString& tip, QMenu* menu
     return registered_;
 }
 
+void StatusNotifierItem::SetToolTipDescription(const QString& description) {
+    if (description == toolTipDescription_) {
+        return;
+    }
+    toolTipDescription_ = description;
+    if (published_) {
+        emit NewToolTip();
+    }
+}
+
 bool StatusNotifierItem::Publish() {
     RegisterDBusTrayTypes();
     bus_ = std::make_unique<QDBusConnection>(

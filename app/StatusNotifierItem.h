@@ -70,7 +70,9 @@ class StatusNotifierItem : public QObject {
     QString IconName() const { return {}; }
     QList<DBusIconPixmap> IconPixmap() const { return pixmaps_; }
     QList<DBusIconPixmap> NoPixmaps() const { return {}; }
-    DBusToolTip ToolTip() const { return DBusToolTip{{}, {}, tip_, {}}; }
+    DBusToolTip ToolTip() const { return DBusToolTip{{}, {}, tip_, toolTipDescription_}; }
+    // The tool tip's second line (the running controls); empty for none.
+    void SetToolTipDescription(const QString& description);
     bool ItemIsMenu() const { return false; }
     QDBusObjectPath Menu() const { return QDBusObjectPath(QString::fromLatin1(kMenuPath)); }
 
@@ -107,6 +109,7 @@ private:
     QMenu* menu_ = nullptr;
     QList<DBusIconPixmap> pixmaps_;
     QString tip_;
+    QString toolTipDescription_;
     bool published_ = false;
     bool registered_ = false;
 };

@@ -22,6 +22,7 @@ TrayIconOwner::~TrayIconOwner() {
 bool TrayIconOwner::AddIcon(const QIcon& icon, const QString& tip, QMenu* menu) {
     trayIcon_.setIcon(icon);
     trayIcon_.setToolTip(tip);
+    tip_ = tip;
     trayIcon_.setContextMenu(menu);
     if (notifierItem_.Show(icon, tip, menu)) {
         return true;
@@ -34,6 +35,11 @@ void TrayIconOwner::RemoveIcon() {
     clickTimer_.stop();
     notifierItem_.Hide();
     trayIcon_.hide();
+}
+
+void TrayIconOwner::SetToolTipDescription(const QString& description) {
+    trayIcon_.setToolTip(description.isEmpty() ? tip_ : tip_ + QLatin1Char('\n') + description);
+    notifierItem_.SetToolTipDescription(description);
 }
 
 bool TrayIconOwner::IconShown() const {

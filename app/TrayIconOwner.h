@@ -31,6 +31,9 @@ public:
     // icon is then kept and shown should a tray or a StatusNotifier host appear.
     bool AddIcon(const QIcon& icon, const QString& tip, QMenu* menu);
     void RemoveIcon();
+    // The tool tip: the tip given to AddIcon, and below it a description (empty: none).
+    void SetToolTipDescription(const QString& description);
+    QString ToolTipText() const { return trayIcon_.toolTip(); }
     bool IconShown() const;
     QSystemTrayIcon& TrayIcon() { return trayIcon_; }
     StatusNotifierItem& NotifierItem() { return notifierItem_; }
@@ -54,6 +57,7 @@ private:
     QSystemTrayIcon trayIcon_;
     StatusNotifierItem notifierItem_;
     QTimer clickTimer_;  // a single click waits for it
+    QString tip_;
     bool doubleClickSeen_ = false;
 };
 

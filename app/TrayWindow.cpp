@@ -1,12 +1,15 @@
 #include "app/TrayWindow.h"
 
 #include <QAbstractEventDispatcher>
+#include <QDBusConnection>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
+#include "app/ControlNotices.h"
+#include "app/DesktopNotifier.h"
 #include "app/PortalHotkeyGrabber.h"
 #include "app/ProgramIcon.h"
 #include "app/TrayEngine.h"
@@ -48,7 +51,9 @@ TrayWindow::TrayWindow(Setup setup, QObject* parent)
 }
 
 TrayWindow::~TrayWindow() {
-    // The engine goes first: its timers and controls must not outlive the window.
+    // The engine goes first: its timers and controls must not outlive the window. The notices
+    // stop listening to its runners before.
+    notices_.reset();
     engine_.reset();
     timers_.StopAll();
     ReleaseSettingsWindow();
@@ -105,6 +110,34 @@ void TrayWindow::StartEngine() {
     if (engine_) {
         engine_->Start();
     }
+    DetectionEngine* detection = Detection();
+    if (detection == nullptr || detection->Runners() == nullptr || notices_) {
+        return;
+    }
+    notifier_ = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus());
+    notifier_->SetEnabled(notificationsOn_);
+    notices_ = std::make_unique<ControlNotices>(*detection->Runners(), *notifier_);
+    notices_->onRunningChanged = [this](const std::vector<std::string>& names) {
+        SetToolTipDescription(RunningText(names));
+    };
+}
+
+void TrayWindow::SetNotifications(bool on) {
+    notificationsOn_ = on;
+    if (notifier_) {
+        notifier_->SetEnabled(on);
+    }
+}
+
+QString TrayWindow::RunningText(const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return {};
+    }
+    QStringList shown;
+    for (const std::string& name : names) {
+        shown << QString::fromStdString(name);
+    }
+    return QStringLiteral("Running: ") + shown.join(QStringLiteral(", "));
 }
 
 DetectionEngine* TrayWindow::Detection() {
@@ -327,6 +360,7 @@ void TrayWindow::Shutdown() {
         return;
     }
     shutDown_ = true;
+    notices_.reset();  // the runners it listens to end with the engine
     if (engine_) {
         engine_->Shutdown();
     }

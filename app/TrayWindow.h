@@ -18,6 +18,8 @@ namespace hushwell {
 
 class AudioBackend;
 class ConfigurationOwner;
+class ControlNotices;
+class DesktopNotifier;
 class DetectionEngine;
 class SettingsWindow;
 class VolumeManager;
@@ -80,6 +82,14 @@ public:
     // "Quitting.". Runs once; emits ShutdownFinished.
     void Shutdown();
 
+    // Desktop notifications of started controls (the options page's setting).
+    void SetNotifications(bool on);
+    // Shows each started control as a desktop notification with "Undo"; null before
+    // StartEngine or without an engine.
+    DesktopNotifier* Notifier() { return notifier_.get(); }
+    // The tool tip's line of running controls: "Running: Ad jingle, News" (empty for none).
+    static QString RunningText(const std::vector<std::string>& names);
+
     RunState State() const { return runState_; }
     // The number of active triggers in detection's live list (0 without an engine).
     int ActiveTriggerCount();
@@ -132,6 +142,10 @@ private:
     HotkeyGrabber* grabber_ = nullptr;
     std::unique_ptr<QSocketNotifier> hotkeyNotifier_;
     std::unique_ptr<SettingsWindow> settingsWindow_;
+    // The notices listen to the engine's runners: made after it starts, gone before it ends.
+    std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<ControlNotices> notices_;
+    bool notificationsOn_ = true;
     ConfigurationOwner* configuration_ = nullptr;
     std::function<void(SettingsWindow&)> settingsCreated_;
     bool settingsReleased_ = false;  // from the shutdown on, no window is made

@@ -77,6 +77,7 @@ void DetectionEngine::InitEngine(Setup setup) {
                                             *setup_.clock, setup_.firings);
     step_->SetVerification(verification_);
     step_->SetSpillFolder(setup_.paths.dataFolder);
+    step_->SetScoreBoard(&scores_);
     timeStep_ =
         std::make_unique<TimeTriggerStep>(triggers_, *runners_, *setup_.clock, setup_.firings);
     references_.SetTriggersFolder(setup_.paths.soundFolder);

@@ -19,6 +19,7 @@
 #include "base/ProgramPaths.h"
 #include "detection/ReferenceSet.h"
 #include "detection/RunState.h"
+#include "detection/ScoreBoard.h"
 #include "detection/SilenceWakeUps.h"
 #include "triggers/TriggerList.h"
 #include "wav/WaveData.h"
@@ -199,6 +200,8 @@ public:
     const ReferenceSet& References() const { return references_; }
     // The runners; null before InitEngine.
     RunnerList* Runners() { return runners_.get(); }
+    // The sound triggers' recent scores, for the live meter (see ScoreBoard for its threads).
+    ScoreBoard& Scores() { return scores_; }
 
     Stats GetStats() const;
     bool IsDetectionRunning() const { return detectionRunning_.load(); }
@@ -260,6 +263,7 @@ private:
     TelephoneBandDetector telephone_;
     std::unique_ptr<RunnerList> runners_;
     std::unique_ptr<DetectionStep> step_;
+    ScoreBoard scores_{static_cast<std::size_t>(TriggerList::kDefaultMaxSound)};
     bool verification_ = true;  // user-interface thread
     std::unique_ptr<TimeTriggerStep> timeStep_;
 

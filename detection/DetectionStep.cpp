@@ -11,6 +11,7 @@
 #include "detection/ControlLauncher.h"
 #include "detection/FiringSink.h"
 #include "detection/ReferenceSet.h"
+#include "detection/ScoreBoard.h"
 #include "detection/TimeWindow.h"
 #include "triggers/EventLog.h"
 #include "triggers/TriggerList.h"
@@ -326,6 +327,7 @@ void DetectionStep::ListRunTriggers() {
     runTriggersListed_ = true;
     runTriggers_.clear();
     runIndices_.clear();
+    meterWatched_ = scoreBoard_ != nullptr && scoreBoard_->IsWatched();
     for (const Trigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
         if (!IsInTimeWindow(*listed, wakeUpTime_)) {
             continue;
@@ -337,7 +339,13 @@ void DetectionStep::ListRunTriggers() {
         if (!IsOnText(trigger->active)) {
             continue;
         }
-        RunTrigger entry{trigger, trigger->holdUntil, runIndices_.size(), 0, false};
+        RunTrigger entry{trigger,
+                         trigger->serialId,
+                         trigger->matchThreshold,
+                         trigger->holdUntil,
+                         runIndices_.size(),
+                         0,
+                         false};
         for (const std::uint32_t reference : trigger->referenceIndices) {
             if (reference < thresholds_.size()) {  // the set and the list agree by construction
                 runIndices_.push_back(reference);
@@ -379,7 +387,7 @@ void DetectionStep::ScoreRun(std::size_t firstPassEnd) {
     if (scoreObserver_ != nullptr) {
         kernel_.Score(features, firstPassEnd, passCount, scores_);
     } else if (!selected_.empty()) {
-        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, levels_, scores_);
+        kernel_.ScoreAgainst(features, firstPassEnd, passCount, selected_, RunLevels(), scores_);
     }
     scoredFirstPassEnd_ = firstPassEnd;
     runScored_ = true;
@@ -390,29 +398,82 @@ void DetectionStep::MatchPass(std::size_t row, std::size_t passEnd, std::uint64_
         if (StopRequested()) {
             return;
         }
-        if (candidate.fired) {
+        if (!candidate.fired) {
+            MatchTrigger(candidate, row, passEnd, now);
+        }
+    }
+}
+
+void DetectionStep::MatchTrigger(Candidate& candidate, std::size_t row, std::size_t passEnd,
+                                 std::uint64_t now) {
+    const RunTrigger& trigger = *candidate.trigger;
+    // For the meter: the best reference's score and threshold, and how far the trigger got.
+    float best = -1.0f;
+    float bestThreshold = 0.0f;
+    ScoreBoard::Stage stage = ScoreBoard::Stage::Below;
+    for (std::size_t k = 0; k < trigger.indexCount; ++k) {
+        const std::uint32_t reference = runIndices_[trigger.firstIndex + k];
+        const float level = LevelFor(trigger, reference);
+        const float threshold = ThresholdFor(trigger, reference);
+        const float score = DecidingScore(row, passEnd, reference, level);
+        if (score > best) {
+            best = score;
+            bestThreshold = threshold;
+        }
+        if (score <= level) {
             continue;
         }
-        const RunTrigger& trigger = *candidate.trigger;
-        for (std::size_t k = 0; k < trigger.indexCount; ++k) {
-            const std::uint32_t reference = runIndices_[trigger.firstIndex + k];
-            const float score = DecidingScore(row, passEnd, reference);
-            if (score <= levels_[reference]) {
-                continue;
-            }
-            if (!verification_ || peaks_[reference].IsEmpty()) {
-                Fire(candidate, reference, score, -1.0f, now);
-                continue;
-            }
-            const float agreement = Agreement(passEnd, reference);
-            if (agreement >= kAgreementNeeded) {
-                Fire(candidate, reference, score, agreement, now);
-            } else if (rejectionObserver_ != nullptr) {
+        if (!verification_ || peaks_[reference].IsEmpty()) {
+            Fire(candidate, reference, score, threshold, -1.0f, now);
+            stage = std::max(stage, ScoreBoard::Stage::Fired);
+            continue;
+        }
+        const float agreement = Agreement(passEnd, reference);
+        if (agreement >= kAgreementNeeded) {
+            Fire(candidate, reference, score, threshold, agreement, now);
+            stage = std::max(stage, ScoreBoard::Stage::Verified);
+        } else {
+            stage = std::max(stage, ScoreBoard::Stage::Candidate);
+            if (rejectionObserver_ != nullptr) {
                 rejectionObserver_->OnRejected(
-                    {passEnd, reference, score, thresholds_[reference], agreement});
+                    {trigger.trigger, passEnd, reference, score, threshold, agreement});
             }
         }
     }
+    if (meterWatched_ && trigger.indexCount > 0) {
+        scoreBoard_->Record(trigger.serialId, now, best, bestThreshold, stage);
+    }
+}
+
+float DetectionStep::ThresholdFor(const RunTrigger& trigger, std::uint32_t reference) const {
+    return trigger.ownThreshold > Trigger::kNoMatchThreshold ? trigger.ownThreshold
+                                                             : thresholds_[reference];
+}
+
+float DetectionStep::LevelFor(const RunTrigger& trigger, std::uint32_t reference) const {
+    if (trigger.ownThreshold <= Trigger::kNoMatchThreshold) {
+        return levels_[reference];
+    }
+    const bool verified = verification_ && !peaks_[reference].IsEmpty();
+    return verified ? trigger.ownThreshold - kCandidateMargin : trigger.ownThreshold;
+}
+
+// The kernel may only estimate a score that stays below every level it is held against.
+std::span<const float> DetectionStep::RunLevels() {
+    const bool anyOwn = std::any_of(runTriggers_.begin(), runTriggers_.end(), [](const auto& t) {
+        return t.ownThreshold > Trigger::kNoMatchThreshold;
+    });
+    if (!anyOwn) {
+        return levels_;
+    }
+    runLevels_ = levels_;
+    for (const RunTrigger& trigger : runTriggers_) {
+        for (std::size_t k = 0; k < trigger.indexCount; ++k) {
+            const std::uint32_t reference = runIndices_[trigger.firstIndex + k];
+            runLevels_[reference] = std::min(runLevels_[reference], LevelFor(trigger, reference));
+        }
+    }
+    return runLevels_;
 }
 
 // The kernel's score where it decides as the plain correlation does; otherwise the plain
@@ -421,9 +482,10 @@ void DetectionStep::MatchPass(std::size_t row, std::size_t passEnd, std::uint64_
 // practice), less than kPlainRecheckBand. A score that reaches the band below the threshold is
 // therefore computed the plain way, which decides it and is what a firing reports. Estimates
 // (which end at least kEstimateMargin minus kEstimateError below the threshold) never get here.
-float DetectionStep::DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference) {
+float DetectionStep::DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference,
+                                   float level) {
     const float score = scores_.At(row, reference);
-    if (score < levels_[reference] - kPlainRecheckBand) {
+    if (score < level - kPlainRecheckBand) {
         return score;
     }
     return kernel_.PlainScore(live_.Features(), passEnd, reference);
@@ -452,7 +514,7 @@ float DetectionStep::Agreement(std::size_t passEnd, std::uint32_t reference) {
 }
 
 void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float score,
-                         float agreement, std::uint64_t now) {
+                         float threshold, float agreement, std::uint64_t now) {
     Trigger& trigger = *candidate.trigger->trigger;
     std::int64_t seconds = 0;
     bool idle = false;
@@ -473,7 +535,7 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
                         .tick = now,
                         .reference = reference,
                         .score = score,
-                        .threshold = thresholds_[reference],
+                        .threshold = threshold,
                         .verified = verification_,
                         .agreement = agreement};
     }

@@ -22,6 +22,7 @@ class Trigger;
 class TriggerList;
 class FiringSink;
 class LevelMeter;
+class ScoreBoard;
 class SoundReference;
 class SpectralAnalyzer;
 class TelephoneBandDetector;
@@ -37,8 +38,9 @@ class WaveData;
 // held off (its duration plus 300 ms; exec controls 4 s), logged, and its control is handed to
 // the launcher when it lasts at least a second. Triggers are visited in list order and each
 // trigger's references in order; a trigger with several matching references fires once for
-// each. After each pass the telephone-band detector takes the pass's frame and its verdict is
-// posted to the controls.
+// each. A sound trigger with its own match threshold (Trigger::matchThreshold) is held
+// against that instead of its references' thresholds. After each pass the telephone-band
+// detector takes the pass's frame and its verdict is posted to the controls.
 //
 // The passes of a run of blocks (one transfer from the capture, up to kMaxBlocksPerScoring
 // blocks) are scored together by the match kernel, so each reference is read once per run;
@@ -76,8 +78,9 @@ public:
     static constexpr float kAgreementNeeded = 0.5f;
     static constexpr std::size_t kReverifyPasses = 4;
 
-    // A candidate that verification turned down.
+    // A candidate that verification turned down, and the trigger it was a candidate of.
     struct Rejection {
+        const Trigger* trigger = nullptr;
         std::size_t passEnd = 0;
         std::uint32_t reference = 0;
         float score = 0.0f;
@@ -138,6 +141,8 @@ public:
     // With an observer every reference is scored in every pass, exactly. Null removes it.
     void SetScoreObserver(ScoreObserver* observer) { scoreObserver_ = observer; }
     void SetRejectionObserver(RejectionObserver* observer) { rejectionObserver_ = observer; }
+    // The board the live meter reads; written only while it is watched. Null removes it.
+    void SetScoreBoard(ScoreBoard* board) { scoreBoard_ = board; }
     // On: candidates and verification as described above. Off: the correlation's threshold
     // alone decides. Takes effect with the next PrepareReferences.
     void SetVerification(bool on) { verification_ = on; }
@@ -184,6 +189,8 @@ private:
     // whether they are among the run's scored references.
     struct RunTrigger {
         Trigger* trigger = nullptr;
+        std::uint32_t serialId = 0;
+        float ownThreshold = 0.0f;  // Trigger::kNoMatchThreshold: none
         std::uint64_t holdUntil = 0;
         std::size_t firstIndex = 0;  // into runIndices_
         std::size_t indexCount = 0;
@@ -215,12 +222,22 @@ private:
     void ListRunTriggers();
     void ScoreRun(std::size_t firstPassEnd);
     void MatchPass(std::size_t row, std::size_t passEnd, std::uint64_t now);
-    float DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference);
+    // Whether the trigger fired on one of its references in this pass.
+    void MatchTrigger(Candidate& candidate, std::size_t row, std::size_t passEnd,
+                      std::uint64_t now);
+    // The threshold a trigger's reference is held against, and the score a candidate must
+    // exceed.
+    float ThresholdFor(const RunTrigger& trigger, std::uint32_t reference) const;
+    float LevelFor(const RunTrigger& trigger, std::uint32_t reference) const;
+    // The candidate levels of the run: levels_, lowered where a trigger's own threshold asks
+    // for less.
+    std::span<const float> RunLevels();
+    float DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference, float level);
     // The share of the reference's peaks found in the live sound its pass matched.
     float Agreement(std::size_t passEnd, std::uint32_t reference);
     void SetLevels();
-    void Fire(Candidate& candidate, std::uint32_t reference, float score, float agreement,
-              std::uint64_t now);
+    void Fire(Candidate& candidate, std::uint32_t reference, float score, float threshold,
+              float agreement, std::uint64_t now);
     void UpdateTelephone(std::size_t passEnd);
     void CountTrim(std::int64_t liveValues);
     void TrimLiveHistory();
@@ -234,6 +251,8 @@ private:
     FiringSink* firings_;
     ScoreObserver* scoreObserver_ = nullptr;
     RejectionObserver* rejectionObserver_ = nullptr;
+    ScoreBoard* scoreBoard_ = nullptr;
+    bool meterWatched_ = false;  // read once per run
     bool verification_ = true;
     std::string spillFolder_;
     LevelTriggerStep levelStep_;
@@ -283,6 +302,7 @@ private:
     // Scratch of one block (candidates) and of one run (references to score, scores).
     std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> selected_;  // the references to score, increasing
+    std::vector<float> runLevels_;         // only when a run trigger has its own threshold
     MatchKernel::Scores scores_;
 };
 

@@ -229,4 +229,23 @@ bool ReferenceSet::Analyse(const std::string& path) {
     return true;
 }
 
+float ReferenceSet::LengthThresholdOf(std::string_view triggerText, std::string_view baseDir,
+                                      std::string_view triggersFolder) {
+    const auto [folder, name] =
+        SplitTriggerText(triggerText, EffectiveBase(baseDir, triggersFolder));
+    for (const std::string& entry : MatchingFiles(folder, name)) {
+        WaveData sound;
+        if (ReadWaveFile(sound, folder + entry, kMaxReferenceSeconds) != kWaveOk) {
+            continue;
+        }
+        const WaveFormat& format = sound.Format();
+        if (CheckAudioFormat(format) != 0 || sound.SampleCount() <= 0 || format.channels < 1) {
+            continue;
+        }
+        const auto frames = static_cast<std::size_t>(sound.SampleCount()) / format.channels;
+        return SpectralAnalyzer::ThresholdForLength(frames, static_cast<int>(format.sampleRate));
+    }
+    return 0.0f;
+}
+
 }  // namespace hushwell

@@ -89,6 +89,10 @@ public:
     // name. Empty when the folder cannot be read or nothing matches.
     static std::vector<std::string> MatchingFiles(const std::string& folder,
                                                   const std::string& pattern);
+    // The match threshold the length of a trigger text's first usable sound gives, found and
+    // read as a rebuild would; 0 when there is none. Any thread (it only reads files).
+    static float LengthThresholdOf(std::string_view triggerText, std::string_view baseDir,
+                                   std::string_view triggersFolder);
 
 private:
     void Clear();

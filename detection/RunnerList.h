@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "base/Clock.h"
@@ -14,6 +15,28 @@ namespace hushwell {
 
 class ControlRunner;
 class Trigger;
+
+// A control that has just started, as a notification describes it.
+struct StartedControl {
+    std::uint64_t runnerId = 0;  // for RunnerList::EndRunner
+    std::uint32_t serialId = 0;
+    std::string triggerName;
+    std::string control;  // the control text: "mute", "down 40", "exec"
+    std::string command;  // exec: the program or document
+    std::int64_t seconds = 0;
+    bool undoable = false;  // a volume control that its end undoes (not exec)
+};
+
+// Hears of the runner list's changes. Called on the thread that made the change (the
+// detection thread for sound and level controls) under the runner-list lock: an observer only
+// takes note (posts to its own thread) and never calls back into the list.
+class RunnerObserver {
+public:
+    virtual ~RunnerObserver() = default;
+    virtual void OnControlStarted(const StartedControl& started) = 0;
+    // A runner was added or destroyed.
+    virtual void OnRunnersChanged() = 0;
+};
 class VolumeManager;
 class CommandOpener;
 
@@ -64,6 +87,14 @@ public:
     void UnblockControls();
     bool ControlsBlocked() const;
 
+    // Ends one runner now, undoing its control as its end would, and logs it under the
+    // trigger's name. False (and nothing logged) when it has already ended.
+    bool EndRunner(std::uint64_t runnerId);
+    // The names of the triggers whose controls are running, in start order.
+    std::vector<std::string> RunningNames() const;
+    // The observer (null: none); it must outlive the list or be removed first.
+    void SetObserver(RunnerObserver* observer);
+
     std::size_t Size() const;
     // Calls visit for each runner in start order, under the lock.
     void ForEach(const std::function<void(ControlRunner&)>& visit);
@@ -71,14 +102,26 @@ public:
     std::recursive_mutex& Mutex() const { return lock_; }
 
 private:
+    // A runner with the id it is ended by and the name it is shown under.
+    struct Entry {
+        std::uint64_t id = 0;
+        std::string name;
+        std::unique_ptr<ControlRunner> runner;
+    };
+
     ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle);
+    // Destroys the runners the predicate picks (undoing their controls) and tells the observer.
+    template <typename Pick>
+    std::size_t DestroyLocked(Pick pick);
 
     VolumeManager& volume_;
     CommandOpener& opener_;
     const Clock& clock_;
 
     mutable std::recursive_mutex lock_;
-    std::vector<std::unique_ptr<ControlRunner>> runners_;
+    std::vector<Entry> runners_;
+    std::uint64_t lastRunnerId_ = 0;
+    RunnerObserver* observer_ = nullptr;
     bool controlsBlocked_ = false;
 };
 

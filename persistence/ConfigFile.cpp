@@ -291,6 +291,7 @@ void ConfigFile::Read(const XmlDocument& document, Settings& settings) {
         ReadWidths(document, "LogTab", settings.logListColumnWidths);
     // Newer than the keys above: read whether or not they were.
     ReadCheckOnByDefault(document, "verifyMatches", "check", settings.verifyMatches);
+    ReadCheckOnByDefault(document, "notifications", "check", settings.notifications);
 }
 
 std::string ConfigFile::BuildText(const Settings& s) {
@@ -323,6 +324,7 @@ std::string ConfigFile::BuildText(const Settings& s) {
     text += WidthsLine("FilterTab", s.triggerListColumnWidths);
     text += WidthsLine("LogTab", s.logListColumnWidths);
     text += ValueLine("\t", "verifyMatches", "check", s.verifyMatches);
+    text += ValueLine("\t", "notifications", "check", s.notifications);
     text += "</hushwellConfig>\n</root>";
     return text;
 }

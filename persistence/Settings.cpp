@@ -36,6 +36,7 @@ void Settings::Reset() {
     triggerListColumnWidths = {0, 0, 0};
     logListColumnWidths = {0, 0};
     verifyMatches = "v";
+    notifications = "v";
 }
 
 bool Settings::IsValidVolumeRate(std::string_view text) {

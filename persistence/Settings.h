@@ -57,6 +57,9 @@ struct Settings {
     // Detection verifies a match before it fires: "v" on (also when the file does not say),
     // empty off.
     std::string verifyMatches = "v";
+    // A desktop notification says when a control starts: "v" on (also when the file does not
+    // say), empty off.
+    std::string notifications = "v";
 };
 
 }  // namespace hushwell

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -12,6 +14,7 @@
 #include "persistence/AtomicFile.h"
 #include "persistence/NumberText.h"
 #include "persistence/XmlDocument.h"
+#include "triggers/EventLog.h"
 
 namespace hushwell {
 
@@ -19,6 +22,10 @@ namespace {
 
 constexpr std::string_view kExtension = ".xml";
 constexpr std::string_view kBaseDirPattern = "Sound/baseDir";
+constexpr std::string_view kThresholdName = "threshold";
+// Thresholds are written as the scan tool prints scores: 0.8750.
+constexpr int kThresholdDecimals = 4;
+constexpr std::size_t kThresholdTextSize = 32;
 
 struct KindFormat {
     TriggerKind kind;
@@ -57,12 +64,22 @@ std::string ExecAttributes(const Trigger& record) {
     return Attribute("command", record.command) + Attribute("commandArgs", record.commandArgs);
 }
 
+// Only a threshold the user set is written, so that lists nobody tuned keep their text.
+std::string ThresholdAttribute(const Trigger& r) {
+    if (!r.HasOwnMatchThreshold()) {
+        return {};
+    }
+    char text[kThresholdTextSize];
+    std::snprintf(text, sizeof text, "%.*f", kThresholdDecimals, double{r.matchThreshold});
+    return Attribute(kThresholdName, text);
+}
+
 std::string SoundItem(const Trigger& r) {
     return "\t\t\t<item" + ActiveAttribute(r) + Attribute("name", r.name) +
            Attribute("trigger", r.triggerFile) + Attribute("control", r.control) +
            TimeAttribute("duration", r.duration) + TimeAttribute("startTime", r.startTime) +
            TimeAttribute("endTime", r.endTime) + Attribute("target", r.target) + ExecAttributes(r) +
-           "/>\n";
+           ThresholdAttribute(r) + "/>\n";
 }
 
 // A time trigger without repetition has no start/end window.
@@ -118,6 +135,29 @@ void ReadTime(const XmlElement& item, std::string_view name, TriggerTime& field)
     }
 }
 
+// A sound item's own threshold: limited to the allowed range, ignored when it is not a number;
+// either is logged once, naming the trigger.
+void ReadThreshold(const XmlElement& item, Trigger& record) {
+    std::string text;
+    if (!item.GetAttribute(kThresholdName, text)) {
+        return;
+    }
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    const std::string what = "Trigger \"" + record.name + "\": threshold \"" + text + "\"";
+    if (error != std::errc{} || stop != end || !std::isfinite(value)) {
+        WriteLogLine(what + " is not a number; the threshold of its sound's length applies");
+        return;
+    }
+    if (!record.SetMatchThreshold(value)) {
+        char limited[kThresholdTextSize];
+        std::snprintf(limited, sizeof limited, "%.*f", kThresholdDecimals,
+                      double{record.matchThreshold});
+        WriteLogLine(what + " is out of range; " + limited + " applies");
+    }
+}
+
 void ReadItem(TriggerKind kind, const XmlElement& item, Trigger& record) {
     std::string text;
     ReadText(item, "active", record, &Trigger::active);
@@ -136,6 +176,7 @@ void ReadItem(TriggerKind kind, const XmlElement& item, Trigger& record) {
     switch (kind) {
         case TriggerKind::Sound:
             ReadText(item, "trigger", record, &Trigger::triggerFile);
+            ReadThreshold(item, record);
             break;
         case TriggerKind::Time:
             ReadTime(item, "trigger", record.timeOfDay);

@@ -55,6 +55,9 @@ int Scan(const ScanOptions& options) {
     if (!loaded || !CheckRecordings(options.recordings, error)) {
         return Fail(error);
     }
+    if (options.threshold) {
+        triggers.SetEveryThreshold(*options.threshold);
+    }
     RecordingScanner scanner(triggers, options.scores, options.startSecondOfDay, options.classic);
     for (const std::string& path : options.recordings) {
         RecordingReader reader;

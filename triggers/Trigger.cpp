@@ -1,6 +1,7 @@
 #include "triggers/Trigger.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "triggers/StorableText.h"
 
@@ -59,6 +60,7 @@ void Trigger::CopyFieldsFrom(const Trigger& other) {
     startTime = other.startTime;
     endTime = other.endTime;
     triggerFile = other.triggerFile;
+    matchThreshold = other.matchThreshold;
     timeOfDay = other.timeOfDay;
     every = other.every;
     dayFlags = other.dayFlags;
@@ -78,6 +80,7 @@ void Trigger::Reset() {
     name.clear();
     amountText.clear();
     triggerFile.clear();
+    matchThreshold = kNoMatchThreshold;
     command.clear();
     commandArgs.clear();
     triggerKind = TriggerKindWord(TriggerKind::Sound);
@@ -112,6 +115,27 @@ void Trigger::SetControl(std::string_view text) {
 void Trigger::SetLevel(std::int64_t value) {
     std::lock_guard guard(lock_);
     level = static_cast<std::int32_t>(std::clamp<std::int64_t>(value, kMinLevel, kMaxLevel));
+}
+
+bool Trigger::SetMatchThreshold(double value) {
+    if (!std::isfinite(value)) {
+        return false;  // nothing to limit a non-number to: the record keeps what it has
+    }
+    std::lock_guard guard(lock_);
+    const double limited =
+        std::clamp(value, double{kMinMatchThreshold}, double{kMaxMatchThreshold});
+    matchThreshold = static_cast<float>(limited);
+    return limited == value;
+}
+
+void Trigger::ClearMatchThreshold() {
+    std::lock_guard guard(lock_);
+    matchThreshold = kNoMatchThreshold;
+}
+
+bool Trigger::HasOwnMatchThreshold() const {
+    std::lock_guard guard(lock_);
+    return matchThreshold > kNoMatchThreshold;
 }
 
 ControlKind Trigger::GetControlKind() const {
@@ -149,7 +173,7 @@ bool Trigger::IsSame(const Trigger& other) const {
         case TriggerKind::Sound:
             same = duration.SameValue(other.duration) && startTime.SameValue(other.startTime) &&
                    endTime.SameValue(other.endTime) && triggerFile == other.triggerFile &&
-                   target == other.target;
+                   target == other.target && matchThreshold == other.matchThreshold;
             break;
         case TriggerKind::Time:
             same = duration.SameValue(other.duration) && every == other.every &&

@@ -27,6 +27,11 @@ public:
     static constexpr std::int32_t kDefaultLevel = 100;
     static constexpr std::int32_t kMinLevel = 0;  // level thresholds are percentages
     static constexpr std::int32_t kMaxLevel = 100;
+    // A sound trigger's own match threshold (the score a match must exceed, 0..1): 0 means
+    // none, the threshold its sound's length gives applies. Own values lie in this range.
+    static constexpr float kNoMatchThreshold = 0.0f;
+    static constexpr float kMinMatchThreshold = 0.5f;
+    static constexpr float kMaxMatchThreshold = 0.999f;
 
     Trigger();
     virtual ~Trigger();
@@ -48,6 +53,13 @@ public:
     void SetControl(std::string_view text);
     // Stores a level threshold, limited to kMinLevel..kMaxLevel.
     void SetLevel(std::int64_t value);
+    // Stores a sound trigger's own match threshold, limited to kMinMatchThreshold..
+    // kMaxMatchThreshold; returns false when it had to be limited (a value that is not a
+    // number changes nothing).
+    bool SetMatchThreshold(double value);
+    // Back to the threshold the sound's length gives.
+    void ClearMatchThreshold();
+    bool HasOwnMatchThreshold() const;
     ControlKind GetControlKind() const;
     TriggerKind GetTriggerKind() const;
     TargetCode GetTargetCode() const;
@@ -79,9 +91,10 @@ public:
     TriggerTime duration;
     TriggerTime startTime;
     TriggerTime endTime;
-    std::string triggerFile;  // sound trigger: file of its reference sound
-    TriggerTime timeOfDay;    // time trigger: the moment it fires (or the repeat interval)
-    bool every = false;       // time trigger: repeats inside its start/end window
+    std::string triggerFile;                   // sound trigger: file of its reference sound
+    float matchThreshold = kNoMatchThreshold;  // sound trigger: own threshold, or none
+    TriggerTime timeOfDay;  // time trigger: the moment it fires (or the repeat interval)
+    bool every = false;     // time trigger: repeats inside its start/end window
     std::array<char, kDaysPerWeek> dayFlags{};  // Monday first; 'v' selected, ' ' not
     std::string dayText;
     std::int32_t level = kDefaultLevel;  // level trigger: threshold in hundredths

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 
 #include "audio/LoopbackCapture.h"
 #include "detection/DetectionEngine.h"
+#include "tools/scan/TrialScan.h"
 #include "triggers/EventLog.h"
 #include "ui/CaptureIcons.h"
 #include "ui/CaptureSelection.h"
@@ -41,6 +43,12 @@ constexpr const char* kNothingNewLogLine =
     "Record & save: nothing new was recorded (no capture, or no snapshot came); nothing was "
     "saved.";
 constexpr int kIconSize = 20;
+constexpr const char* kTryText = "Try";
+constexpr const char* kTryName = "try the triggers";
+constexpr const char* kTryTip =
+    "try the sound triggers on this sound (only the one selected on the Controls page, when "
+    "one is): the waveform shows where each fires, and where a near match was rejected";
+constexpr int kMarkScoreDecimals = 4;  // as the scan tool prints scores
 
 std::filesystem::path ToPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
@@ -109,7 +117,8 @@ CaptureEditor::CaptureEditor(Setup setup, QWidget* parent)
       setup_(std::move(setup)),
       clock_(setup_.clock != nullptr ? setup_.clock : &SystemClock::Instance()),
       session_(*clock_),
-      worker_(this) {
+      worker_(this),
+      trialWorker_(this) {
     session_.SetCaptureAccess(setup_.capture);
     setObjectName(QStringLiteral("capturePage"));
     setAcceptDrops(true);
@@ -136,7 +145,13 @@ CaptureEditor::CaptureEditor(Setup setup, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_, 1);
     layout->addLayout(BuildButtons());
+    layout->addLayout(BuildTrialRow());
     connect(view_, &WaveformView::SelectionChanged, this, &CaptureEditor::OnSelectionChanged);
+    connect(this, &CaptureEditor::SoundChanged, this, [this] {
+        trialResult_->clear();  // the marks went with the sound
+        UpdateTry();
+    });
+    UpdateTry();
 
     SetButtons({{kPlay, false}, {kPause, false}, {kStop, false}, {kRegister, false}});
     clockButton_->setEnabled(false);
@@ -149,8 +164,9 @@ CaptureEditor::CaptureEditor(Setup setup, QWidget* parent)
 }
 
 CaptureEditor::~CaptureEditor() {
-    // The player thread reports to this page; it ends first.
+    // The player thread reports to this page; it ends first. A try under way stops early.
     playback_.Detach();
+    trialCancel_->store(true);
 }
 
 QHBoxLayout* CaptureEditor::BuildButtons() {
@@ -187,6 +203,26 @@ QHBoxLayout* CaptureEditor::BuildButtons() {
     tipTimer_.setSingleShot(true);
     connect(&tipTimer_, &QTimer::timeout, this, &CaptureEditor::ShowPendingTip);
     row->addWidget(clockButton_);
+    return row;
+}
+
+// The try button and what the last try found.
+QHBoxLayout* CaptureEditor::BuildTrialRow() {
+    auto* row = new QHBoxLayout;
+    tryButton_ = new QToolButton(this);
+    tryButton_->setText(QString::fromLatin1(kTryText));
+    tryButton_->setObjectName(QStringLiteral("button%1").arg(kTryTriggers));
+    tryButton_->setToolTip(QString::fromLatin1(kTryTip));
+    tryButton_->setAccessibleName(QString::fromLatin1(kTryName));
+    tryButton_->setFocusPolicy(Qt::TabFocus);
+    connect(tryButton_, &QToolButton::clicked, this, [this] { OnCommand(kTryTriggers); });
+    buttons_[kTryTriggers] = tryButton_;
+    tryButton_->installEventFilter(this);
+    trialResult_ = new QLabel(this);
+    trialResult_->setObjectName(QStringLiteral("trialResult"));
+    trialResult_->setAccessibleName(QStringLiteral("try result"));
+    row->addWidget(tryButton_);
+    row->addWidget(trialResult_, 1);
     return row;
 }
 
@@ -377,6 +413,9 @@ void CaptureEditor::OnCommand(int id) {
             break;
         case kRegister:
             Register();
+            break;
+        case kTryTriggers:
+            TryTriggers();
             break;
         default:
             break;
@@ -680,6 +719,65 @@ void CaptureEditor::ShowSound(std::shared_ptr<WaveData> sound, const QString& pa
     view_->SetSound(sound_, FileNameOf(path));
     SetButtons({{kPlay, sound_ != nullptr}});
     UpdateSave();
+    trialResult_->clear();
+    UpdateTry();
+}
+
+// --- Trying the triggers ---------------------------------------------------------------------
+
+void CaptureEditor::UpdateTry() {
+    tryButton_->setEnabled(sound_ != nullptr && setup_.trial && !trialWorker_.Busy());
+}
+
+QString CaptureEditor::MarkLabel(const std::string& trigger, float score, bool fired) {
+    const QString label = QStringLiteral("%1 %2")
+                              .arg(QString::fromStdString(trigger))
+                              .arg(score, 0, 'f', kMarkScoreDecimals);
+    return fired ? label : label + QStringLiteral(" rejected");
+}
+
+bool CaptureEditor::TryTriggers() {
+    if (!sound_ || !setup_.trial || trialWorker_.Busy()) {
+        return false;
+    }
+    TrialSetup trial = setup_.trial();
+    if (!trial.triggers) {
+        return false;
+    }
+    // The page replaces its sound but never changes one, so the worker may read it.
+    std::shared_ptr<const WaveData> sound = sound_;
+    std::shared_ptr<std::atomic<bool>> cancel = trialCancel_;
+    const bool started = trialWorker_.Run(
+        [trial = std::move(trial), sound, cancel] {
+            const scan::TrialScan::Request request{trial.triggers.get(), trial.onlySerial,
+                                                   trial.triggersFolder, trial.verification,
+                                                   cancel.get()};
+            return scan::TrialScan::Run(request, *sound);
+        },
+        [this, sound](std::vector<scan::TrialMark> marks) { ShowTrial(sound, marks); });
+    UpdateTry();
+    return started;
+}
+
+void CaptureEditor::ShowTrial(const std::shared_ptr<const WaveData>& sound,
+                              const std::vector<scan::TrialMark>& marks) {
+    UpdateTry();
+    if (sound != sound_) {
+        return;  // another sound came meanwhile; these marks are not about it
+    }
+    std::vector<WaveformView::Mark> shown;
+    shown.reserve(marks.size());
+    for (const scan::TrialMark& mark : marks) {
+        shown.push_back(
+            {mark.seconds, MarkLabel(mark.trigger, mark.score, mark.fired), mark.fired});
+    }
+    view_->SetMarks(std::move(shown));
+    const auto fired = std::count_if(marks.begin(), marks.end(),
+                                     [](const scan::TrialMark& mark) { return mark.fired; });
+    trialResult_->setText(QStringLiteral("%1 firings, %2 rejected candidates")
+                              .arg(fired)
+                              .arg(static_cast<qsizetype>(marks.size()) - fired));
+    emit TrialFinished(static_cast<int>(marks.size()));
 }
 
 void CaptureEditor::dragEnterEvent(QDragEnterEvent* event) {

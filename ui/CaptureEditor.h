@@ -3,12 +3,15 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Clock.h"
 #include "ui/PlaybackControl.h"
@@ -20,15 +23,20 @@ class QAbstractButton;
 class QDragEnterEvent;
 class QDropEvent;
 class QHBoxLayout;
+class QLabel;
 class QToolButton;
 class QPushButton;
 
 namespace hushwell {
 
 class AudioBackend;
+class TriggerList;
 class LoopbackCapture;
 class DetectionEngine;
 class WaveformView;
+namespace scan {
+struct TrialMark;
+}  // namespace scan
 
 // The sound editor, the "Capture" page of the settings window. It holds one current sound and
 // shows it in a WaveformView; it records the sound from the loopback capture's 40-second
@@ -61,6 +69,7 @@ public:
         kStopClock = 21009,
         kRecordAndSave = 21010,
         kRegister = 21011,
+        kTryTriggers = 21012,
     };
 
     // Timer periods.
@@ -82,6 +91,16 @@ public:
     // The options page's values, read at the moment of each command.
     using RecordingSettings = RecordingSession::Settings;
 
+    // What the try button runs: a copy of the trigger list, the one trigger selected on the
+    // Controls page (none: every sound trigger), where sound names are found, and whether
+    // matches are verified.
+    struct TrialSetup {
+        std::shared_ptr<const TriggerList> triggers;
+        std::optional<std::uint32_t> onlySerial;
+        std::string triggersFolder;
+        bool verification = true;
+    };
+
     struct Setup {
         CaptureAccess capture;                        // empty: no capture
         AudioBackend* backend = nullptr;              // for playing; null: play does nothing
@@ -89,6 +108,8 @@ public:
         // The folder of the current trigger list: dialogs start there, recordings go there.
         std::function<std::filesystem::path()> triggerFolder;
         const Clock* clock = nullptr;  // ticks and local time; null: the system clock
+        // The triggers the try button runs over the sound; empty: the button does nothing.
+        std::function<TrialSetup()> trial;
     };
 
     // The page's messages, modal message boxes unless a test replaces them.
@@ -144,7 +165,17 @@ public:
     // A file read, handed from the worker back to the page (defined with the page).
     struct LoadResult;
 
+    // Runs the triggers over the sound shown, on a worker thread, and marks the waveform where
+    // each fires and where a candidate was turned down (name and score). False when there is
+    // no sound or a try is under way.
+    bool TryTriggers();
+    bool IsTrying() const { return trialWorker_.Busy(); }
+    // The label of a mark: "Ad jingle 0.9312", a rejected candidate "Ad jingle 0.9312 rejected".
+    static QString MarkLabel(const std::string& trigger, float score, bool fired);
+
 signals:
+    // A try of the triggers ended and its marks are shown.
+    void TrialFinished(int marks);
     // Register: a saved sound to add to the trigger list, with its length in seconds.
     void RegisterRequested(const QString& path, double seconds);
     // The current sound changed (load, snapshot, save under a new name).
@@ -162,6 +193,7 @@ protected:
 
 private:
     QHBoxLayout* BuildButtons();
+    QHBoxLayout* BuildTrialRow();
     QToolButton* AddButton(int id, int face, const char* tip, bool pressable);
     void StartTimers();
     void SetButtons(std::initializer_list<std::pair<int, bool>> enabled);
@@ -188,6 +220,9 @@ private:
     void UpdateClock();
     void StopClock();
     void Register();
+    void UpdateTry();
+    void ShowTrial(const std::shared_ptr<const WaveData>& sound,
+                   const std::vector<scan::TrialMark>& marks);
 
     // Files.
     void Open();
@@ -228,6 +263,11 @@ private:
     QAbstractButton* tipButton_ = nullptr;  // the button the pointer rests on
 
     UiWorker worker_;
+    // The try button's worker, apart from file work so that each may run while the other does.
+    UiWorker trialWorker_;
+    std::shared_ptr<std::atomic<bool>> trialCancel_ = std::make_shared<std::atomic<bool>>(false);
+    QToolButton* tryButton_ = nullptr;
+    QLabel* trialResult_ = nullptr;
 };
 
 }  // namespace hushwell

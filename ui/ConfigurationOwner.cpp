@@ -87,6 +87,7 @@ void ConfigurationOwner::Apply(const Configuration& edited) {
         applied_ = edited;
     }
     ApplyVerification(edited.settings);
+    ApplyNotifications(edited.settings);
     Save();
 }
 
@@ -107,6 +108,17 @@ void ConfigurationOwner::ApplyVerification(const Settings& settings) const {
     if (setup_.applyVerification) {
         setup_.applyVerification(!settings.verifyMatches.empty());
     }
+}
+
+void ConfigurationOwner::ApplyNotifications(const Settings& settings) const {
+    if (notificationsListener_) {
+        notificationsListener_(!settings.notifications.empty());
+    }
+}
+
+void ConfigurationOwner::SetNotificationsListener(std::function<void(bool)> listener) {
+    notificationsListener_ = std::move(listener);
+    ApplyNotifications(applied_.settings);
 }
 
 void ConfigurationOwner::StoreTab(int tab) {

@@ -14,9 +14,9 @@ class VolumeManager;
 // The one owner of the program's configuration, made at start-up by the application before
 // the settings window: it loads the configuration file, keeps the configuration in force
 // (the applied one), registers its hotkeys with the grabber, hands the ramp rates to the
-// volume manager and "Verify matches" to detection, replaces the configuration when the options
-// page applies its edited copy, and writes the file. Pages read what they need from it; nothing
-// reads the configuration from a page.
+// volume manager, "Verify matches" to detection and the notifications setting to the tray, replaces
+// the configuration when the options page applies its edited copy, and writes the file. Pages read
+// what they need from it; nothing reads the configuration from a page.
 //
 // --- User-interface thread: everything but DateOrder.
 // --- Any thread: DateOrder (the log page asks from the detection thread).
@@ -52,6 +52,9 @@ public:
 
     // The one listener of late settlements (the options page); empty: none.
     void SetSettledListener(SettledListener listener);
+    // Given the notifications setting as applied, at once and on every Apply (the tray, made
+    // before the owner); empty: none.
+    void SetNotificationsListener(std::function<void(bool)> listener);
 
     // --- Hotkey registration of the applied configuration ---
     // Registers every applied hotkey that is on; one refused is turned off.
@@ -81,11 +84,13 @@ public:
 private:
     void ApplyRampRates(const Settings& settings);
     void ApplyVerification(const Settings& settings) const;
+    void ApplyNotifications(const Settings& settings) const;
 
     Setup setup_;
     mutable std::recursive_mutex lock_;
     Configuration applied_;
     SettledListener listener_;
+    std::function<void(bool)> notificationsListener_;
     bool released_ = false;
 };
 

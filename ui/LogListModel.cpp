@@ -10,6 +10,10 @@ namespace {
 // Rows are drawn on a lighter grey than the empty part of the list.
 const QColor kRowBackground(240, 240, 240);
 
+QString ToolTip(const QString& text, const QString& why) {
+    return why.isEmpty() ? text : text + QLatin1Char('\n') + why;
+}
+
 }  // namespace
 
 LogListModel::LogListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -57,8 +61,9 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-        case Qt::ToolTipRole:  // the whole text of a cell too narrow for it
             return index.column() == kDateTimeColumn ? row.dateTime : row.name;
+        case Qt::ToolTipRole:  // the whole text of a cell too narrow for it, and why it fired
+            return ToolTip(index.column() == kDateTimeColumn ? row.dateTime : row.name, row.why);
         case Qt::BackgroundRole:
             return kRowBackground;
         default:

@@ -21,6 +21,7 @@ public:
     struct Row {
         QString dateTime;
         QString name;
+        QString why;  // score and threshold, shown with the cell's text in its tool tip
     };
 
     explicit LogListModel(QObject* parent = nullptr);

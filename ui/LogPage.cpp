@@ -58,7 +58,7 @@ void LogPage::BuildList() {
 }
 
 void LogPage::AddLogEntry(const QString& text) {
-    AddLogEntries({LogPageEntry{clock_->Now(), text}});
+    AddLogEntries({LogPageEntry{clock_->Now(), text, {}}});
 }
 
 void LogPage::AddLogEntries(const std::vector<LogPageEntry>& entries) {
@@ -66,8 +66,8 @@ void LogPage::AddLogEntries(const std::vector<LogPageEntry>& entries) {
     std::vector<LogListModel::Row> rows;
     rows.reserve(entries.size());
     for (const LogPageEntry& entry : entries) {
-        rows.push_back(
-            {QString::fromStdString(FormatTimeStamp(order, true, entry.at)), entry.text});
+        rows.push_back({QString::fromStdString(FormatTimeStamp(order, true, entry.at)), entry.text,
+                        entry.why});
     }
     model_->AddNewest(std::move(rows));
 }

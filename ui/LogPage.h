@@ -14,16 +14,20 @@ namespace hushwell {
 
 class LogListModel;
 
-// One fired trigger on its way to the log page: when it fired and the trigger's name.
+// One fired trigger on its way to the log page: when it fired, the trigger's name and why
+// it fired (the row's tool tip; empty for entries without a score).
 struct LogPageEntry {
     LocalTime at;
     QString text;
+    QString why;
 };
 
 // The "Logs" page of the settings window: the triggers that fired during this run, newest
 // first, in two columns, "date_time" and "control name"; at most 10000 rows, not saved. The
 // date is written in the configured date order (the options page's file name format type),
-// read at every addition; an unknown order leaves the date-time text empty.
+// read at every addition; an unknown order leaves the date-time text empty. A row's tool tip
+// says why the trigger fired (its score and threshold): a tool tip rather than a third
+// column, so that the page keeps the two columns whose widths the configuration stores.
 //
 // User-interface thread only. Firings from the detection thread reach it through a
 // LogPageFeed, which queues them and adds them here on this thread.

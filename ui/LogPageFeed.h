@@ -36,6 +36,11 @@ public:
 
     void OnFiring(const Firing& firing) override;
 
+    // Why a firing fired, for its row's tool tip: "score 0.9312 over threshold 0.9000" (and
+    // the share of tonal peaks found) for a sound trigger, the level over the trigger's level
+    // in percent for a level trigger, nothing for a time trigger.
+    static QString WhyText(const Firing& firing);
+
     // The page to fill; entries queued so far go to it at once. Null stops feeding (entries
     // wait again). The page may be destroyed while set: the feed then waits for a new one.
     void SetPage(LogPage* page);

@@ -194,6 +194,10 @@ void OptionsPage::BuildControls() {
         "A sound trigger fires only when a closer look agrees with the match. Off: whenever "
         "the match score exceeds the sound's threshold, as before."));
     page->addWidget(verifyMatches_);
+    notifications_ = MakeCheckBox(" Say when a control starts", "notifications", this);
+    notifications_->setToolTip(QStringLiteral(
+        "Show a desktop notification when a trigger mutes or changes the volume, with Undo."));
+    page->addWidget(notifications_);
     upRate_ = MakeRateBox("upRate", "Volume-up rate", this);
     downRate_ = MakeRateBox("downRate", "Volume-down rate", this);
     apply_ = MakeIconButton(OptionIcons::Apply(), "apply changes", "apply", this);
@@ -272,6 +276,10 @@ void OptionsPage::ConnectControls() {
         edited_.settings.verifyMatches = checked ? kOn : "";
         UpdateButtons();
     });
+    connect(notifications_, &QCheckBox::toggled, this, [this](bool checked) {
+        edited_.settings.notifications = checked ? kOn : "";
+        UpdateButtons();
+    });
     connect(upRate_, &QLineEdit::textEdited, this,
             [this] { OnRateEdited(*upRate_, edited_.settings.volumeUpRate); });
     connect(downRate_, &QLineEdit::textEdited, this,
@@ -288,7 +296,8 @@ void OptionsPage::ShowAppliedValues() {
         const QSignalBlocker blockers[] = {
             QSignalBlocker(preRecording_),   QSignalBlocker(triggerSoundLength_),
             QSignalBlocker(filenameFormat_), QSignalBlocker(action_),
-            QSignalBlocker(launchAtLogon_),  QSignalBlocker(verifyMatches_)};
+            QSignalBlocker(launchAtLogon_),  QSignalBlocker(verifyMatches_),
+            QSignalBlocker(notifications_)};
         const int preRecording = settings.preRecordingLengthInSec;
         if (preRecording > kLargestShownAsMaxPreRecording) {
             preRecording_->setCurrentIndex(-1);
@@ -305,6 +314,7 @@ void OptionsPage::ShowAppliedValues() {
         action_->setCurrentIndex(action >= 0 && action < action_->count() ? action : -1);
         launchAtLogon_->setChecked(!settings.launchAtLogon.empty());
         verifyMatches_->setChecked(!settings.verifyMatches.empty());
+        notifications_->setChecked(!settings.notifications.empty());
     }
     upRate_->setText(QString::fromStdString(settings.volumeUpRate));
     downRate_->setText(QString::fromStdString(settings.volumeDownRate));
@@ -553,7 +563,8 @@ bool OptionsPage::IsSameConfig(const Configuration& a, const Configuration& b) {
            s.triggerSoundLengthInSec == t.triggerSoundLengthInSec &&
            s.filenameFormatType == t.filenameFormatType && s.defaultAction == t.defaultAction &&
            s.launchAtLogon == t.launchAtLogon && s.volumeDownRate == t.volumeDownRate &&
-           s.volumeUpRate == t.volumeUpRate && s.verifyMatches == t.verifyMatches;
+           s.volumeUpRate == t.volumeUpRate && s.verifyMatches == t.verifyMatches &&
+           s.notifications == t.notifications;
 }
 
 int OptionsPage::DateOrder() const {

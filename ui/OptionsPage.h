@@ -115,6 +115,7 @@ private:
     QComboBox* action_ = nullptr;
     QCheckBox* launchAtLogon_ = nullptr;
     QCheckBox* verifyMatches_ = nullptr;
+    QCheckBox* notifications_ = nullptr;
     QLineEdit* upRate_ = nullptr;
     QLineEdit* downRate_ = nullptr;
     QToolButton* apply_ = nullptr;

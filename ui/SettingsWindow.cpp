@@ -85,6 +85,19 @@ QWidget* SettingsWindow::MakeCapturePage(const Clock* clock) {
     setup.triggerFolder = [this] {
         return std::filesystem::path(controls_->SoundFolder().toStdU16String());
     };
+    // The try button runs the Controls page's working list (the one selected sound trigger,
+    // else all of them) as detection would, with "Verify matches" as applied.
+    setup.trial = [this] {
+        CaptureEditor::TrialSetup trial;
+        auto copy = std::make_shared<TriggerList>();
+        copy->SetBaseDir(controls_->WorkingList().BaseDir());
+        copy->Assign(controls_->WorkingList());
+        trial.triggers = std::move(copy);
+        trial.onlySerial = controls_->SelectedSoundSerial();
+        trial.triggersFolder = controls_->SoundFolder().toStdString();
+        trial.verification = !configuration_.Applied().settings.verifyMatches.empty();
+        return trial;
+    };
     capture_ = new CaptureEditor(std::move(setup), tabs_);
     capture_->setAccessibleName(QString::fromLatin1(kPageNames[kCapturePage]));
     return capture_;

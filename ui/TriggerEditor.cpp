@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPolygonF>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -20,14 +22,18 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/Clock.h"
 #include "detection/DetectionEngine.h"
+#include "detection/ReferenceSet.h"
 #include "persistence/TriggerListFile.h"
 #include "ui/EngineListHandOff.h"
+#include "ui/MeterDelegate.h"
 #include "ui/ProgramFileFilter.h"
 #include "ui/ReplaceOrMergeDialog.h"
 #include "ui/TriggerForm.h"
 #include "ui/TriggerListModel.h"
 #include "ui/TriggerListOrder.h"
+#include "ui/TriggerMeter.h"
 #include "wav/WaveFile.h"
 
 namespace hushwell {
@@ -44,6 +50,7 @@ constexpr const char* kWaveFilter = "WAV Files (*.wav)";
 constexpr const char* kNotAProgram = "%1\nis not a program: the file is not executable.";
 constexpr const char* kGroupViewText = "Show trigger type(&S)";
 constexpr int kSortIconSize = 12;
+constexpr int kMeterEms = 7;  // the meter column's width, in widths of "m"
 // The list's colours: background, row background and grid lines.
 constexpr const char* kListStyle =
     "QTreeView { background: #E6E6E6; }"
@@ -155,6 +162,10 @@ void TriggerEditor::DefaultDialogs() {
 void TriggerEditor::BuildControls() {
     BuildList();
     form_ = new TriggerForm(this);
+    form_->lengthThresholdOf = [this](const QString& file) {
+        return ReferenceSet::LengthThresholdOf(file.toStdString(), list_.BaseDir(),
+                                               paths_.soundFolder);
+    };
     BuildButtons();
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(open_);
@@ -198,6 +209,12 @@ void TriggerEditor::BuildList() {
         UpdateHeaderIcon(column);
     }
     SetColumnWidths({0, 0, 0});
+    auto* meterDelegate = new MeterDelegate(view_);
+    view_->setItemDelegateForColumn(TriggerListModel::kMeterColumn, meterDelegate);
+    header->setSectionResizeMode(TriggerListModel::kMeterColumn, QHeaderView::Fixed);
+    header->resizeSection(TriggerListModel::kMeterColumn,
+                          view_->fontMetrics().horizontalAdvance(QLatin1Char('m')) * kMeterEms);
+    meter_ = new TriggerMeter(*model_, this);
 
     listMenu_ = new QMenu(this);
     groupViewAction_ = listMenu_->addAction(QString::fromLatin1(kGroupViewText));
@@ -292,6 +309,21 @@ void TriggerEditor::AttachEngine(DetectionEngine& engine) {
         handOff->CancelRunnersOf(serialId);
     };
     CopyList(engine.Triggers());
+    AttachMeter(engine.Scores(), SystemClock::Instance());
+}
+
+void TriggerEditor::AttachMeter(ScoreBoard& board, const Clock& clock) {
+    meter_->SetSource(&board, &clock);
+}
+
+void TriggerEditor::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    meter_->SetShown(true);
+}
+
+void TriggerEditor::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    meter_->SetShown(false);
 }
 
 // The copy carries the list's base folder: the sound files are named relative to it, and
@@ -377,6 +409,14 @@ void TriggerEditor::OnSelectionChanged() {
     if (selected.size() == 1 && selected.front() != loadedRow_) {
         ShowSelectedRecord();
     }
+}
+
+std::optional<std::uint32_t> TriggerEditor::SelectedSoundSerial() const {
+    const std::vector<int> selected = SelectedRows();
+    if (selected.size() != 1 || model_->RowAt(selected.front()).kind != TriggerKind::Sound) {
+        return std::nullopt;
+    }
+    return model_->RowAt(selected.front()).serialId;
 }
 
 bool TriggerEditor::RecordAt(int position, Trigger& record, TriggerKind& kind, int& index) const {

@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,19 @@ class QTreeView;
 
 namespace hushwell {
 
+class Clock;
 class DetectionEngine;
 class EngineListHandOff;
+class ScoreBoard;
+class TriggerMeter;
 class TriggerForm;
 class TriggerListModel;
 
 // The "Controls" page of the settings window: the trigger list editor. A list of every
-// active trigger (optionally grouped by kind), a form showing one trigger, and the commands
-// Add, Apply, Delete, OPEN (replace or merge), SAVE (save as), dropping list files on the
-// list, dragging a row within its kind, and sorting by a column.
+// active trigger (optionally grouped by kind, with a live meter of each sound trigger's score), a
+// form showing one trigger, and the commands Add, Apply, Delete, OPEN (replace or merge), SAVE
+// (save as), dropping list files on the list, dragging a row within its kind, and sorting by a
+// column.
 //
 // The page works on its own copy of the trigger list. After each structural change (add,
 // apply, delete, open, drop) it hands the copy to the detection engine and saves the list
@@ -94,6 +99,11 @@ public:
     // the engine through an EngineListHandOff (queued, coalesced). The engine must outlive
     // the page.
     void AttachEngine(DetectionEngine& engine);
+    // The score board the list's meter reads while the page is shown, and the clock of its
+    // ticks (AttachEngine attaches the engine's with the system clock). Both must outlive the
+    // page.
+    void AttachMeter(ScoreBoard& board, const Clock& clock);
+    TriggerMeter& Meter() { return *meter_; }
     // Replaces the working list by a copy of a list (the live list at start-up) and shows it.
     void CopyList(const TriggerList& list);
 
@@ -146,6 +156,9 @@ public:
     // Selection by all-kinds row position; -1 for no row.
     void SelectRows(const std::vector<int>& positions);
     std::vector<int> SelectedRows() const;
+    // The serial id of the one sound trigger selected; nothing when no row, several rows or
+    // another kind is selected.
+    std::optional<std::uint32_t> SelectedSoundSerial() const;
     int SortState(int column) const { return sortStates_[static_cast<std::size_t>(column)]; }
 
     const TriggerList& WorkingList() const { return list_; }
@@ -165,6 +178,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The meter runs only while the page is shown.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildControls();
@@ -207,6 +223,7 @@ private:
     std::array<QIcon, kSortStates> sortIcons_;
 
     TriggerListModel* model_ = nullptr;
+    TriggerMeter* meter_ = nullptr;
     QTreeView* view_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QAction* groupViewAction_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -31,6 +32,16 @@ constexpr int kMinutesPerHour = 60;
 constexpr int kLevelScale = 100;
 constexpr double kLevelRounding = 0.001;
 constexpr int kDayRowExtra = 6;  // frame and margins around the one row of days
+// Thresholds are shown as the scan tool prints scores, and step by half a hundredth.
+constexpr int kThresholdDecimals = 4;
+constexpr double kThresholdStep = 0.005;
+// Shown as the start of an own threshold when the sound's length is unknown.
+constexpr double kUnknownStart = 0.9;
+constexpr const char* kThresholdTip =
+    "Tune how readily this sound fires: a match must score above the threshold. Lower fires "
+    "more readily, higher more rarely. Off: the threshold the sound's length gives.";
+// Less than half the last shown decimal: the value shown is the starting point.
+constexpr double kThresholdUnchanged = 0.00005;
 
 QTime ToQTime(const TriggerTime& time) {
     if (time.hour >= 24) {
@@ -165,10 +176,17 @@ void TriggerForm::BuildControls() {
     level_->setAccessibleName(QStringLiteral("Level"));
     level_->addItems(LevelTexts());
 
+    BuildThresholdRow();
+    auto* thresholdRow = new QHBoxLayout;
+    thresholdRow->addWidget(ownThreshold_);
+    thresholdRow->addWidget(threshold_);
+    thresholdRow->addStretch(1);
+
     auto* triggerLayout = new QGridLayout(triggerGroup_);
     triggerLayout->addLayout(kindRow, 0, 0, 1, 3);
     triggerLayout->addWidget(soundFile_, 1, 0, 1, 2);
     triggerLayout->addWidget(soundChooser_, 1, 2);
+    triggerLayout->addLayout(thresholdRow, 4, 0, 1, 3);
     triggerLayout->addWidget(triggerTime_, 2, 0);
     triggerLayout->addWidget(every_, 2, 1, 1, 2);
     triggerLayout->addWidget(level_, 3, 0);
@@ -255,6 +273,53 @@ void TriggerForm::BuildControls() {
     layout->addWidget(days_);
 }
 
+// A sound trigger's own threshold: off, the threshold its sound's length gives applies and is
+// shown as the starting point.
+void TriggerForm::BuildThresholdRow() {
+    ownThreshold_ = new QCheckBox(QStringLiteral("Own threshold"), triggerGroup_);
+    ownThreshold_->setObjectName(QStringLiteral("ownThreshold"));
+    ownThreshold_->setAccessibleName(QStringLiteral("Own threshold"));
+    ownThreshold_->setToolTip(QString::fromLatin1(kThresholdTip));
+    threshold_ = new QDoubleSpinBox(triggerGroup_);
+    threshold_->setObjectName(QStringLiteral("threshold"));
+    threshold_->setAccessibleName(QStringLiteral("Threshold"));
+    threshold_->setToolTip(ownThreshold_->toolTip());
+    threshold_->setDecimals(kThresholdDecimals);
+    threshold_->setRange(Trigger::kMinMatchThreshold, Trigger::kMaxMatchThreshold);
+    threshold_->setSingleStep(kThresholdStep);
+}
+
+void TriggerForm::UpdateLengthThreshold() {
+    lengthThreshold_ = lengthThresholdOf ? lengthThresholdOf(soundFile_->text()) : 0.0f;
+    // Unticked, the box shows this starting point; its tip says where it comes from.
+    const QString origin = lengthThreshold_ > 0.0f
+                               ? QStringLiteral("The sound's length gives %1.")
+                                     .arg(lengthThreshold_, 0, 'f', kThresholdDecimals)
+                               : QStringLiteral("The sound's length gives the threshold.");
+    threshold_->setToolTip(QString::fromLatin1(kThresholdTip) + QLatin1Char(' ') + origin);
+    if (!ownThreshold_->isChecked()) {
+        ShowThreshold(Trigger::kNoMatchThreshold);
+    }
+}
+
+// Shows an own threshold, or the starting point when there is none.
+void TriggerForm::ShowThreshold(float own) {
+    const bool wasFilling = filling_;
+    filling_ = true;
+    const bool hasOwn = own > Trigger::kNoMatchThreshold;
+    ownThreshold_->setChecked(hasOwn);
+    threshold_->setValue(hasOwn ? own : lengthThreshold_ > 0.0f ? lengthThreshold_ : kUnknownStart);
+    filling_ = wasFilling;
+    EnableByKind();
+}
+
+void TriggerForm::SetOwnThreshold(bool on, double value) {
+    ownThreshold_->setChecked(on);
+    if (on) {
+        threshold_->setValue(value);
+    }
+}
+
 void TriggerForm::ConnectControls() {
     connect(kindGroup_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (!checked) {
@@ -293,6 +358,12 @@ void TriggerForm::ConnectControls() {
         connect(picker, &QTimeEdit::timeChanged, this, &TriggerForm::EmitEdited);
     }
     connect(days_, &QListWidget::itemChanged, this, &TriggerForm::EmitEdited);
+    connect(ownThreshold_, &QCheckBox::toggled, this, [this] {
+        EnableByKind();
+        EmitEdited();
+    });
+    connect(threshold_, &QDoubleSpinBox::valueChanged, this, &TriggerForm::EmitEdited);
+    connect(soundFile_, &QLineEdit::editingFinished, this, &TriggerForm::UpdateLengthThreshold);
     connect(soundChooser_, &QToolButton::clicked, this, &TriggerForm::SoundChooserRequested);
     connect(commandChooser_, &QToolButton::clicked, this, &TriggerForm::CommandChooserRequested);
 }
@@ -327,6 +398,8 @@ void TriggerForm::EnableByKind() {
     const bool level = kind == TriggerKind::Level;
     soundFile_->setEnabled(sound);
     soundChooser_->setEnabled(sound);
+    ownThreshold_->setEnabled(sound);
+    threshold_->setEnabled(sound && ownThreshold_->isChecked());
     triggerTime_->setEnabled(time);
     every_->setEnabled(time);
     days_->setEnabled(time);
@@ -401,6 +474,8 @@ void TriggerForm::ShowRecord(const Trigger& source) {
     }
     const TriggerKind kind = record.GetTriggerKind();
     SetKind(kind == TriggerKind::Other ? TriggerKind::Sound : kind);
+    UpdateLengthThreshold();
+    ShowThreshold(record.matchThreshold);
     EnableByKind();
     filling_ = false;
 }
@@ -427,6 +502,11 @@ Trigger TriggerForm::BuildRecord() const {
             record.SetText(&Trigger::triggerFile, ToStd(soundFile_->text().left(kMaxTextChars)));
             record.startTime = FromQTime(startTime_->time());
             record.endTime = FromQTime(endTime_->time());
+            // Only a threshold the user changed is the trigger's own.
+            if (ownThreshold_->isChecked() &&
+                std::abs(threshold_->value() - lengthThreshold_) >= kThresholdUnchanged) {
+                record.SetMatchThreshold(threshold_->value());
+            }
             break;
         case TriggerKind::Time:
             record.timeOfDay = FromQTime(triggerTime_->time());
@@ -456,6 +536,7 @@ Trigger TriggerForm::BuildRecord() const {
 void TriggerForm::SetSoundFile(const QString& file, const QString& name) {
     soundFile_->setText(file.left(kMaxTextChars));
     name_->setText(name.left(kMaxTextChars));
+    UpdateLengthThreshold();
     EmitEdited();
 }
 

@@ -4,12 +4,14 @@
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "triggers/Trigger.h"
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -20,11 +22,11 @@ class QToolButton;
 
 namespace hushwell {
 
-// The form of the trigger list editor: every field of one trigger, the kind choice, the 32
-// actions, the level list, the targets, the days and the time pickers. It enables its fields
-// by kind and by action, keeps a ticked "every" time a valid repeat interval, fills itself
-// from a record and builds a record from what it shows. The buttons that act on the list
-// belong to the editor; the form only reports edits.
+// The form of the trigger list editor: every field of one trigger, the kind choice, a sound
+// trigger's own threshold (its sensitivity), the 32 actions, the level list, the targets, the days
+// and the time pickers. It enables its fields by kind and by action, keeps a ticked "every" time a
+// valid repeat interval, fills itself from a record and builds a record from what it shows. The
+// buttons that act on the list belong to the editor; the form only reports edits.
 //
 // User-interface thread only.
 class TriggerForm final : public QWidget {
@@ -61,6 +63,14 @@ public:
     void SetKind(TriggerKind kind);
     // Sets the sound file and the name fields (as the WAV chooser does).
     void SetSoundFile(const QString& file, const QString& name);
+
+    // The threshold a sound file's length gives (0 when it cannot be read): the starting point
+    // of a sound trigger's own threshold. The editor sets it; without it there is none.
+    std::function<float(const QString& soundFile)> lengthThresholdOf;
+    // The threshold the shown sound file's length gives (0: unknown).
+    float LengthThreshold() const { return lengthThreshold_; }
+    // Ticks "Own threshold" and shows a value, as the user would.
+    void SetOwnThreshold(bool on, double value = 0.0);
     void SetCommand(const QString& command);
     void SetDuration(const TriggerTime& duration);
     // Selects an action by its index in ActionTexts(); an index out of range changes nothing.
@@ -89,6 +99,10 @@ private:
     void NormaliseShownInterval();
     bool IsExecAction() const;
     void EmitEdited();
+    void BuildThresholdRow();
+    // Asks for the threshold of the sound file shown and shows it as the starting point.
+    void UpdateLengthThreshold();
+    void ShowThreshold(float own);
 
     QLabel* nameLabel_ = nullptr;
     QLineEdit* name_ = nullptr;
@@ -100,6 +114,9 @@ private:
     QTimeEdit* triggerTime_ = nullptr;
     QCheckBox* every_ = nullptr;
     QComboBox* level_ = nullptr;
+    QCheckBox* ownThreshold_ = nullptr;
+    QDoubleSpinBox* threshold_ = nullptr;
+    float lengthThreshold_ = 0.0f;
     QLabel* actionLabel_ = nullptr;
     QComboBox* action_ = nullptr;
     QLabel* durationLabel_ = nullptr;

@@ -19,6 +19,7 @@ constexpr std::array<TriggerKind, TriggerListModel::kKindCount> kKinds = {
     TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level};
 constexpr const char* kLevelPrefix = "level > 0.";
 constexpr const char* kEveryPrefix = "+";
+constexpr int kMeterDecimals = 4;  // as the scan tool prints scores
 
 int Slot(TriggerKind kind) {
     return static_cast<int>(kind);
@@ -73,7 +74,8 @@ std::vector<TriggerListModel::Row> TriggerListModel::RowsOf(const TriggerList& l
     for (const TriggerKind kind : kKinds) {
         for (const Trigger* record : list.ActiveRecords(kind)) {
             std::lock_guard recordGuard(record->Mutex());
-            rows.push_back({NameText(*record), TriggerText(*record), ActionText(*record), kind});
+            rows.push_back({NameText(*record), TriggerText(*record), ActionText(*record), kind,
+                            record->serialId});
         }
     }
     return rows;
@@ -82,6 +84,7 @@ std::vector<TriggerListModel::Row> TriggerListModel::RowsOf(const TriggerList& l
 void TriggerListModel::SetRows(std::vector<Row> rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    meter_.clear();
     counts_.fill(0);
     for (const Row& row : rows_) {
         ++counts_[static_cast<std::size_t>(Slot(row.kind))];
@@ -128,7 +131,7 @@ int TriggerListModel::PositionOf(const QModelIndex& index) const {
 }
 
 QModelIndex TriggerListModel::IndexOfPosition(int position, int column) const {
-    if (position < 0 || position >= PositionCount() || column < 0 || column >= kColumnCount) {
+    if (position < 0 || position >= PositionCount() || column < 0 || column >= kShownColumnCount) {
         return {};
     }
     const auto id = static_cast<quintptr>(position) + 1;
@@ -153,7 +156,7 @@ QModelIndex TriggerListModel::GroupIndex(TriggerKind kind) const {
 }
 
 QModelIndex TriggerListModel::index(int row, int column, const QModelIndex& parent) const {
-    if (row < 0 || column < 0 || column >= kColumnCount) {
+    if (row < 0 || column < 0 || column >= kShownColumnCount) {
         return {};
     }
     if (!groupView_) {
@@ -195,7 +198,7 @@ int TriggerListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TriggerListModel::columnCount(const QModelIndex&) const {
-    return kColumnCount;
+    return kShownColumnCount;
 }
 
 QVariant TriggerListModel::data(const QModelIndex& index, int role) const {
@@ -214,6 +217,9 @@ QVariant TriggerListModel::data(const QModelIndex& index, int role) const {
         }
         return {};
     }
+    if (index.column() == kMeterColumn) {
+        return MeterData(PositionOf(index), role);
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
     }
@@ -230,7 +236,87 @@ QVariant TriggerListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+QVariant TriggerListModel::MeterData(int position, int role) const {
+    if (position < 0 || position >= SoundRowCount()) {
+        return {};  // time and level triggers have no meter
+    }
+    const auto slot = static_cast<std::size_t>(position);
+    const ScoreBoard::Reading reading = slot < meter_.size() ? meter_[slot] : ScoreBoard::Reading{};
+    switch (role) {
+        case Qt::ToolTipRole:
+        case Qt::AccessibleTextRole:
+            return MeterText(reading);
+        case kScoreRole:
+            return reading.score;
+        case kThresholdRole:
+            return reading.threshold;
+        case kStageRole:
+            return static_cast<int>(reading.stage);
+        default:
+            return {};
+    }
+}
+
+QString TriggerListModel::MeterText(const ScoreBoard::Reading& reading) {
+    if (reading.stage == ScoreBoard::Stage::None) {
+        return QStringLiteral("No score in the last two seconds");
+    }
+    const QString numbers = QStringLiteral("Score %1, threshold %2")
+                                .arg(reading.score, 0, 'f', kMeterDecimals)
+                                .arg(reading.threshold, 0, 'f', kMeterDecimals);
+    switch (reading.stage) {
+        case ScoreBoard::Stage::Candidate:
+            return numbers + QStringLiteral(": a candidate, not verified");
+        case ScoreBoard::Stage::Verified:
+            return numbers + QStringLiteral(": verified, fired");
+        case ScoreBoard::Stage::Fired:
+            return numbers + QStringLiteral(": fired");
+        default:
+            return numbers;
+    }
+}
+
+void TriggerListModel::SetMeterReadings(const std::vector<ScoreBoard::Reading>& readings) {
+    const std::size_t count = static_cast<std::size_t>(SoundRowCount());
+    meter_.resize(count);
+    int first = -1;
+    int last = -1;
+    for (std::size_t p = 0; p < count; ++p) {
+        const ScoreBoard::Reading reading =
+            p < readings.size() ? readings[p] : ScoreBoard::Reading{};
+        ScoreBoard::Reading& shown = meter_[p];
+        if (reading.score == shown.score && reading.threshold == shown.threshold &&
+            reading.stage == shown.stage) {
+            continue;
+        }
+        shown = reading;
+        first = first < 0 ? static_cast<int>(p) : first;
+        last = static_cast<int>(p);
+    }
+    ReportMeterChange(first, last);
+}
+
+// Sound rows are consecutive in both views (one group in the group view).
+void TriggerListModel::ReportMeterChange(int first, int last) {
+    if (first < 0) {
+        return;
+    }
+    emit dataChanged(
+        IndexOfPosition(first, kMeterColumn), IndexOfPosition(last, kMeterColumn),
+        {Qt::ToolTipRole, Qt::AccessibleTextRole, kScoreRole, kThresholdRole, kStageRole});
+}
+
 QVariant TriggerListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && section == kMeterColumn) {
+        if (role == Qt::DisplayRole) {
+            return QStringLiteral("Heard");
+        }
+        if (role == Qt::ToolTipRole) {
+            return QStringLiteral(
+                "Each sound trigger's best score of the last two seconds against its threshold");
+        }
+        return {};
+    }
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
         return {};
     }

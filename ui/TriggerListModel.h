@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "detection/ScoreBoard.h"
 #include "triggers/Vocabulary.h"
 
 namespace hushwell {
@@ -20,14 +21,28 @@ class TriggerList;
 // "Time triggers", "Level triggers"); with it off they form a flat list in the same order.
 //
 // The model holds display texts only, built once per rebuild, so a list at the limits scrolls
-// and repaints without touching the records. Rows dragged within the list and list files
-// dropped on it are reported through the two callbacks; the model itself changes nothing.
+// and repaints without touching the records. A fourth column shows each sound trigger's live
+// meter (TriggerMeter feeds it; MeterDelegate draws it). Rows dragged within the list and list
+// files dropped on it are reported through the two callbacks; the model itself changes nothing.
 //
 // User-interface thread only.
 class TriggerListModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
-    enum Column { kNameColumn = 0, kTriggerColumn = 1, kActionColumn = 2, kColumnCount = 3 };
+    // The three text columns (sortable, their widths stored), then the meter of sound rows.
+    enum Column {
+        kNameColumn = 0,
+        kTriggerColumn = 1,
+        kActionColumn = 2,
+        kColumnCount = 3,
+        kMeterColumn = 3
+    };
+    static constexpr int kShownColumnCount = 4;
+    // The meter column's data: the score and threshold (float) and the stage (int, a
+    // ScoreBoard::Stage) of the last two seconds.
+    static constexpr int kScoreRole = Qt::UserRole + 1;
+    static constexpr int kThresholdRole = Qt::UserRole + 2;
+    static constexpr int kStageRole = Qt::UserRole + 3;
     static constexpr int kKindCount = 3;
     static constexpr const char* kRowMimeType = "application/x-hushwell-trigger-row";
 
@@ -36,6 +51,7 @@ public:
         QString trigger;
         QString action;
         TriggerKind kind = TriggerKind::Sound;
+        std::uint32_t serialId = 0;
     };
 
     explicit TriggerListModel(QObject* parent = nullptr);
@@ -48,6 +64,12 @@ public:
     static std::vector<Row> RowsOf(const TriggerList& list);
 
     void SetRows(std::vector<Row> rows);
+    // The meter readings of the sound rows, by position (the first sound rows); the rest
+    // show none. Only the meter cells that changed are reported to the view.
+    void SetMeterReadings(const std::vector<ScoreBoard::Reading>& readings);
+    // The text a meter cell gives as its tool tip and accessible name.
+    static QString MeterText(const ScoreBoard::Reading& reading);
+    int SoundRowCount() const { return counts_[0]; }
     void SetGroupView(bool on);
     bool GroupView() const { return groupView_; }
     // The image shown in a column's header (the column's sort state).
@@ -94,7 +116,11 @@ private:
     int FirstPosition(TriggerKind kind) const;
     int DropTarget(int row, const QModelIndex& parent) const;
 
+    QVariant MeterData(int position, int role) const;
+    void ReportMeterChange(int first, int last);
+
     std::vector<Row> rows_;
+    std::vector<ScoreBoard::Reading> meter_;  // per sound row
     std::array<int, kKindCount> counts_{};
     std::vector<TriggerKind> groups_;
     bool groupView_ = false;

@@ -1,6 +1,7 @@
 #include "ui/WaveformView.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -16,6 +17,15 @@ namespace {
 const QSize kPreferredSize(480, 300);
 const QSize kSmallestSize(200, 120);
 constexpr QColor kCursorColour{255, 255, 255};
+// Marks: firings red, rejected candidates amber, labels on a light ground.
+constexpr QColor kFiredMarkColour{220, 40, 40};
+constexpr QColor kRejectedMarkColour{235, 160, 0};
+constexpr QColor kMarkLabelBackground{255, 255, 255, 210};
+constexpr int kMarkTextDarker = 160;
+constexpr int kMarkWidth = 2;
+constexpr int kMarkLabelPad = 6;
+// Labels use at most this share of the plot's height (1/n).
+constexpr int kMarkRowShare = 2;
 
 }  // namespace
 
@@ -57,6 +67,7 @@ QSize WaveformView::minimumSizeHint() const {
 void WaveformView::SetSound(std::shared_ptr<const WaveData> sound, const QString& fileName) {
     sound_ = std::move(sound);
     fileName_ = fileName;
+    marks_.clear();
     frames_ = sound_ ? DrawableFrames(*sound_) : 0;
     range_ = frames_ > 0 ? AmplitudeRangeOf(*sound_) : AmplitudeRange{};
     if (frames_ > 0) {
@@ -157,8 +168,51 @@ void WaveformView::paintEvent(QPaintEvent* event) {
                             rect.height() * ratio);
         painter.drawImage(QRectF(rect), overlay, source);
     }
+    PaintMarks(painter);
     if (cursorX_) {
         painter.fillRect(CursorRect(*cursorX_), kCursorColour);
+    }
+}
+
+void WaveformView::SetMarks(std::vector<Mark> marks) {
+    marks_ = std::move(marks);
+    update();
+}
+
+std::optional<int> WaveformView::MarkX(const Mark& mark) const {
+    if (!sound_ || frames_ <= 0) {
+        return std::nullopt;
+    }
+    const double frame = mark.seconds * sound_->Format().sampleRate;
+    if (frame < static_cast<double>(view_.first) || frame > static_cast<double>(view_.last + 1)) {
+        return std::nullopt;
+    }
+    return static_cast<int>(std::lround(XOfFrame(frame, view_, Plot())));
+}
+
+// A line across the plot at each mark, its label at the top; labels of marks close together
+// go on successive rows so that they stay readable.
+void WaveformView::PaintMarks(QPainter& painter) const {
+    const PlotBox& plot = Plot();
+    const int rowHeight = fontMetrics().height();
+    const int rows = std::max(1, plot.Height() / std::max(1, rowHeight) / kMarkRowShare);
+    int row = 0;
+    std::optional<int> lastX;
+    for (const Mark& mark : marks_) {
+        const std::optional<int> x = MarkX(mark);
+        if (!x) {
+            continue;
+        }
+        const QColor colour = mark.fired ? kFiredMarkColour : kRejectedMarkColour;
+        painter.fillRect(QRect(*x, plot.top + 1, kMarkWidth, plot.Height() - 1), colour);
+        const int labelWidth = fontMetrics().horizontalAdvance(mark.label) + kMarkLabelPad;
+        row = lastX && *x - *lastX < labelWidth ? (row + 1) % rows : 0;
+        lastX = x;
+        const QRect label(*x + kMarkWidth + 1, plot.top + 1 + row * rowHeight, labelWidth,
+                          rowHeight);
+        painter.fillRect(label, kMarkLabelBackground);
+        painter.setPen(colour.darker(kMarkTextDarker));
+        painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, mark.label);
     }
 }
 

@@ -7,12 +7,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "base/Clock.h"
 #include "ui/DragRedrawThrottle.h"
 #include "ui/WaveformGeometry.h"
 #include "ui/WaveformPlot.h"
 #include "wav/WaveData.h"
+
+class QPainter;
 
 namespace hushwell {
 
@@ -33,6 +36,14 @@ class WaveformView : public QWidget {
 public:
     static constexpr int kCursorIntervalMs = 50;
 
+    // A mark on the sound: where a trigger fired (or a candidate of it was turned down), drawn
+    // as a line at that time with its label.
+    struct Mark {
+        double seconds = 0.0;
+        QString label;
+        bool fired = false;
+    };
+
     explicit WaveformView(QWidget* parent = nullptr);
     ~WaveformView() override;
 
@@ -41,6 +52,11 @@ public:
     void SetSound(std::shared_ptr<const WaveData> sound, const QString& fileName);
     // A new title for the same sound (after it was saved under a name).
     void SetFileName(const QString& fileName);
+    // Marks on the current sound (a new sound clears them).
+    void SetMarks(std::vector<Mark> marks);
+    const std::vector<Mark>& Marks() const { return marks_; }
+    // The x coordinate of a mark in the last drawing; nothing when it is out of view.
+    std::optional<int> MarkX(const Mark& mark) const;
 
     float SelectionA() const { return a_; }
     float SelectionB() const { return b_; }
@@ -103,8 +119,11 @@ private:
     double FractionAt(int x) const;
     QRect CursorRect(int x) const;
 
+    void PaintMarks(QPainter& painter) const;
+
     std::shared_ptr<const WaveData> sound_;
     QString fileName_;
+    std::vector<Mark> marks_;
     std::int64_t frames_ = 0;
     AmplitudeRange range_;  // of the sound, which never changes while shown
     WaveformPlot plot_;

@@ -14,6 +14,7 @@
 #include <QTime>
 #include <QTimeEdit>
 #include <QToolButton>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include "audio/AudioEndpoint.h"
 #include "audio/pulse/PulseBackend.h"
 #include "base/FormatTimeStamp.h"
+#include "detection/ScoreBoard.h"
 #include "tests/support/SandboxTools.h"
 #include "ui/CaptureEditor.h"
 #include "ui/CaptureSelection.h"
@@ -36,6 +38,7 @@
 #include "ui/OptionsPage.h"
 #include "ui/SettingsWindow.h"
 #include "ui/TriggerEditor.h"
+#include "ui/TriggerListModel.h"
 #include "ui/WaveformView.h"
 #include "wav/WaveFile.h"
 
@@ -270,12 +273,31 @@ private slots:
         QVERIFY(std::filesystem::exists(controls.ListPath()));
         Reached("the mute is applied");
 
+        // The try button on the recording marks where the new trigger fires.
+        window.ShowPage(SettingsWindow::kCapturePage);
+        QSignalSpy tried(&capture, &CaptureEditor::TrialFinished);
+        QTest::mouseClick(capture.Button(CaptureEditor::kTryTriggers), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(tried.count(), 1, kGenerousMs);
+        const std::vector<WaveformView::Mark>& marks = capture.View().Marks();
+        QVERIFY(std::any_of(marks.begin(), marks.end(), [](const WaveformView::Mark& mark) {
+            return mark.fired && mark.label.startsWith(QString::fromLatin1(kJingleName));
+        }));
+        Reached("the try marks the jingle");
+        window.ShowPage(SettingsWindow::kControlsPage);
+
         // 5: the jingle plays again and the output is muted, then unmuted after 3 seconds.
         QElapsedTimer sincePlay;
         sincePlay.start();
         int plays = 0;
         {
             RepeatedPlayer player(sink_, chime_);
+            // The jingle's bar on the Controls page moves: it fired.
+            const QModelIndex meter =
+                controls.Model().IndexOfPosition(0, TriggerListModel::kMeterColumn);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                controls.Model().data(meter, TriggerListModel::kStageRole).toInt() >=
+                    static_cast<int>(ScoreBoard::Stage::Verified),
+                kGenerousMs);
             QTRY_VERIFY_WITH_TIMEOUT(e2e::PactlMuted(sink_), kGenerousMs);
             plays = player.Plays();
         }

@@ -16,6 +16,7 @@
 #include "analysis/SpectralAnalyzer.h"
 #include "analysis/SpectralPeaks.h"
 #include "analysis/TelephoneBandDetector.h"
+#include "detection/ScoreBoard.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "tests/support/TempFolder.h"
 #include "triggers/EventLog.h"
@@ -317,6 +318,74 @@ TEST_F(DetectionStepTest, AScoreEqualToTheThresholdDoesNotFire) {
     Play(track);
     ASSERT_EQ(firings_.Firings().size(), 1u);
     EXPECT_EQ(firings_.Firings()[0].score, best);  // the firing reports the plain score
+}
+
+// A trigger's own threshold replaces its reference's, for that trigger alone; the firing
+// reports the threshold it was held against.
+TEST_F(DetectionStepTest, AnOwnThresholdDecidesForItsTriggerAlone) {
+    const auto chirp = Chirp();
+    auto track = Noise(7.0, 2000, 8);
+    MixInto(track, chirp, 5.0);
+
+    // The reference's own threshold is out of reach; its best score is found first.
+    Prepare({ReferenceOf(chirp, 2.0f)});
+    RecordingScores scores(detection_->live, ReferenceOf(chirp));
+    Step().SetScoreObserver(&scores);
+    Play(track);
+    const float best = scores.bestPlain;
+    ASSERT_GT(best, Trigger::kMinMatchThreshold);
+
+    AddSound("plain", "mute", 0, {0});
+    AddSound("tuned", "mute", 0, {0}).matchThreshold = std::nextafter(best, 0.0f);
+    AddSound("strict", "mute", 0, {0}).matchThreshold = best;
+    Restart();
+    Prepare({ReferenceOf(chirp, 2.0f)});
+    Play(track);
+    ASSERT_EQ(Times("tuned").size(), 1u);
+    EXPECT_TRUE(Times("plain").empty());
+    EXPECT_TRUE(Times("strict").empty());
+    const Firing firing = firings_.Firings().front();
+    EXPECT_EQ(firing.score, best);
+    EXPECT_EQ(firing.threshold, std::nextafter(best, 0.0f));
+}
+
+// The meter's board gets each trigger's best score only while somebody watches it.
+TEST_F(DetectionStepTest, TheScoreBoardIsWrittenOnlyWhileWatched) {
+    const auto chirp = Chirp();
+    auto track = Noise(7.0, 2000, 8);
+    MixInto(track, chirp, 5.0);
+    // Each record is tuned at once: adding the next may move it.
+    const auto addTuned = [this](const std::string& name, float threshold) {
+        Trigger& added = AddSound(name, "mute", 0, {0});
+        added.matchThreshold = threshold;
+        return added.serialId;
+    };
+    const std::uint32_t never = addTuned("never", Trigger::kMaxMatchThreshold);
+    const std::uint32_t fires = addTuned("fires", Trigger::kMinMatchThreshold);
+    ScoreBoard board(4);
+    Step().SetScoreBoard(&board);
+    Step().SetVerification(false);
+    Prepare({ReferenceOf(chirp)});
+    Play(track);
+    const std::uint64_t end = harness_.clock.TickMs();
+    EXPECT_EQ(board.Read(never, end).stage, ScoreBoard::Stage::None);
+    EXPECT_EQ(board.Read(fires, end).stage, ScoreBoard::Stage::None);
+
+    board.SetWatched(true);
+    Restart();
+    Step().SetScoreBoard(&board);
+    Step().SetVerification(false);
+    Prepare({ReferenceOf(chirp)});
+    Play(track);
+    // Half a second after the chirp ended, its match is within the last two seconds.
+    const std::uint64_t afterChirp = startTick_ + 6500;
+    const ScoreBoard::Reading quiet = board.Read(never, afterChirp);
+    EXPECT_EQ(quiet.stage, ScoreBoard::Stage::Below);
+    EXPECT_GT(quiet.score, Trigger::kMinMatchThreshold);
+    EXPECT_FLOAT_EQ(quiet.threshold, Trigger::kMaxMatchThreshold);
+    const ScoreBoard::Reading fired = board.Read(fires, afterChirp);
+    EXPECT_EQ(fired.stage, ScoreBoard::Stage::Fired);
+    EXPECT_FLOAT_EQ(fired.threshold, Trigger::kMinMatchThreshold);
 }
 
 TEST_F(DetectionStepTest, BlockedControlsAreLoggedButNotCarriedOut) {

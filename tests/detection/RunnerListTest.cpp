@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/detection/DetectionTestSupport.h"
+#include "tests/support/TempFolder.h"
+#include "triggers/EventLog.h"
 
 namespace hushwell {
 namespace {
@@ -45,6 +47,64 @@ TEST_F(RunnerListTest, TelephoneVerdictsSwitchTelephoneControlsAtMostOnceASecond
     EXPECT_EQ(whole.Wanted(), 1);
     EXPECT_EQ(level.Wanted(), 1);
     EXPECT_EQ(harness_.SettledPercent(), 45);
+}
+
+class ObserverSpy final : public RunnerObserver {
+public:
+    void OnControlStarted(const StartedControl& control) override { started.push_back(control); }
+    void OnRunnersChanged() override { ++changes; }
+    std::vector<StartedControl> started;
+    int changes = 0;
+};
+
+// "Undo" ends one control now, exactly as its end would undo it, and says so in the log;
+// the other runner of the same trigger, and every other, runs on.
+TEST_F(RunnerListTest, EndingOneRunnerUndoesItAloneAndLogsIt) {
+    TempFolder folder;
+    const std::string previousLog = ProgramLog().Path();
+    ProgramLog().SetPath(folder.File("log.txt"));
+    ObserverSpy spy;
+    Runners().SetObserver(&spy);
+    Runners().StartSoundControl(TriggerOf("sound", "mute", 30, 1), false);
+    Runners().StartSoundControl(TriggerOf("sound", "down 10", 60, 2), false);
+    Runners().StartSoundControl(TriggerOf("sound", "down 10", 60, 2), false);
+    Runners().StartTimeControl(TriggerOf("time", "exec", 0, 3), false);
+    EXPECT_TRUE(harness_.MutedSoon(true));
+    EXPECT_EQ(harness_.PercentSoon(30), 30);
+
+    ASSERT_EQ(spy.started.size(), 4u);
+    EXPECT_EQ(spy.started[0].triggerName, "t1");
+    EXPECT_EQ(spy.started[0].control, "mute");
+    EXPECT_EQ(spy.started[0].seconds, 30);
+    EXPECT_TRUE(spy.started[0].undoable);
+    EXPECT_FALSE(spy.started[3].undoable);  // exec: nothing to undo
+    EXPECT_EQ(spy.changes, 4);
+
+    // The second "down 10" of trigger 2 goes: 10 % back, the first stays.
+    EXPECT_TRUE(Runners().EndRunner(spy.started[2].runnerId));
+    EXPECT_EQ(harness_.PercentSoon(40), 40);
+    EXPECT_TRUE(harness_.MutedSoon(true));
+    EXPECT_EQ(spy.changes, 5);
+    // The mute goes: the output is heard again.
+    EXPECT_TRUE(Runners().EndRunner(spy.started[0].runnerId));
+    EXPECT_TRUE(harness_.MutedSoon(false));
+    // A runner ended already cannot be ended again, and logs nothing more.
+    EXPECT_FALSE(Runners().EndRunner(spy.started[0].runnerId));
+    EXPECT_FALSE(Runners().EndRunner(999));
+
+    // The exec finishes at once: only trigger 2's control is running.
+    EXPECT_TRUE(
+        Eventually([&] { return Runners().RunningNames() == std::vector<std::string>{"t2"}; }));
+    ProgramLog().SetPath(previousLog);
+    const std::string log = ReadFile(folder.File("log.txt"));
+    EXPECT_NE(log.find(",t2: undone by the user\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(",t1: undone by the user\n"), std::string::npos) << log;
+    std::size_t undoneLines = 0;
+    for (std::size_t at = 0; (at = log.find("undone", at)) != std::string::npos; ++at) {
+        ++undoneLines;
+    }
+    EXPECT_EQ(undoneLines, 2u);
+    Runners().SetObserver(nullptr);
 }
 
 TEST_F(RunnerListTest, CancelAndStopAllUndoControlsAndStopAllBlocksNewOnes) {

@@ -92,26 +92,34 @@ TEST(ConfigFileTest, ChecksAndRatesFollowTheReadingRules) {
               5);
 }
 
-TEST(ConfigFileTest, VerifyMatchesIsOnUnlessTheFileTurnsItOff) {
-    // Files without the element (older ones, the other platform's) read as on.
-    EXPECT_EQ(Read("").verifyMatches, "v");
-    EXPECT_EQ(Read("<launchAtLogon check=\"v\"/>").verifyMatches, "v");
-    EXPECT_EQ(Read("<verifyMatches check=\"\"/>").verifyMatches, "");
-    EXPECT_EQ(Read("<verifyMatches check=\"no\"/>").verifyMatches, "");
-    EXPECT_EQ(Read("<verifyMatches/>").verifyMatches, "v");
+// The two switches newer than the rest: files without them (older ones, the other
+// platform's) read as on, and each is saved and read back on its own.
+TEST(ConfigFileTest, VerifyMatchesAndNotificationsAreOnUnlessTheFileTurnsThemOff) {
+    for (const auto& [element, field] : {std::pair{"verifyMatches", &Settings::verifyMatches},
+                                         std::pair{"notifications", &Settings::notifications}}) {
+        SCOPED_TRACE(element);
+        const std::string name = element;
+        EXPECT_EQ(Read("").*field, "v");
+        EXPECT_EQ(Read("<launchAtLogon check=\"v\"/>").*field, "v");
+        EXPECT_EQ(Read("<" + name + " check=\"\"/>").*field, "");
+        EXPECT_EQ(Read("<" + name + " check=\"no\"/>").*field, "");
+        EXPECT_EQ(Read("<" + name + "/>").*field, "v");
 
-    TempFolder folder;
-    const std::string path = ConfigFile::PathIn(folder.Path());
-    for (const std::string value : {"", "v"}) {
-        Settings saved;
-        saved.verifyMatches = value;
-        ASSERT_TRUE(ConfigFile::Save(saved, path));
-        Settings loaded;
-        loaded.verifyMatches = value == "v" ? "" : "v";
-        ASSERT_TRUE(ConfigFile::Load(loaded, path));
-        EXPECT_EQ(loaded.verifyMatches, value);
+        TempFolder folder;
+        const std::string path = ConfigFile::PathIn(folder.Path());
+        for (const std::string value : {"", "v"}) {
+            Settings saved;
+            saved.*field = value;
+            ASSERT_TRUE(ConfigFile::Save(saved, path));
+            Settings loaded;
+            loaded.*field = value == "v" ? "" : "v";
+            ASSERT_TRUE(ConfigFile::Load(loaded, path));
+            EXPECT_EQ(loaded.*field, value);
+            // The other switch keeps its own value.
+            EXPECT_EQ(loaded.verifyMatches == "v" && loaded.notifications == "v", value == "v");
+        }
+        EXPECT_NE(ReadFile(path).find("\t<" + name + " check=\"v\"/>\n"), std::string::npos);
     }
-    EXPECT_NE(ReadFile(path).find("\t<verifyMatches check=\"v\"/>\n"), std::string::npos);
 }
 
 TEST(ConfigFileTest, WidthListsTakeTheFirstDigitRuns) {

@@ -8,6 +8,7 @@
 
 #include "persistence/TriggerListFile.h"
 #include "tests/support/TempFolder.h"
+#include "triggers/EventLog.h"
 
 namespace hushwell {
 namespace {
@@ -117,6 +118,87 @@ TEST_F(TriggerListFileTest, AllKindsRoundTripThroughTheFile) {
                         "startTime=\"00:00:00\" endTime=\"00:00:00\" command=\"\""),
               std::string::npos);
     EXPECT_TRUE(text.ends_with("\t\t</Level>\n\t</TriggerList>\n</root>"));
+}
+
+// --- A sound trigger's own threshold ---
+
+// Points the program's log at a file of the folder while it lives.
+class LogInto {
+public:
+    explicit LogInto(const TempFolder& folder) : previous_(ProgramLog().Path()) {
+        ProgramLog().SetPath(folder.File("log.txt"));
+    }
+    ~LogInto() { ProgramLog().SetPath(previous_); }
+    LogInto(const LogInto&) = delete;
+    LogInto& operator=(const LogInto&) = delete;
+
+private:
+    std::string previous_;
+};
+
+TEST_F(TriggerListFileTest, AnOwnThresholdRoundTripsAndAnUntunedListKeepsItsText) {
+    // A list nobody tuned saves exactly as the file it was read from.
+    TriggerList untuned;
+    FillList(untuned);
+    const std::string before = TriggerListFile::BuildText(untuned);
+    EXPECT_EQ(before.find("threshold"), std::string::npos);
+    TriggerList reread;
+    ASSERT_EQ(TriggerListFile::LoadText(reread, before), TriggerListFile::kOk);
+    EXPECT_EQ(TriggerListFile::BuildText(reread), before);
+
+    // A tuned trigger writes the attribute (in the scan tool's four decimals) and reads back.
+    untuned.GetSound(1)->SetMatchThreshold(0.8125);
+    ASSERT_EQ(TriggerListFile::Save(untuned, ListPath()), TriggerListFile::kOk);
+    const std::string text = ReadFile(ListPath());
+    EXPECT_NE(text.find("commandArgs=\"&quot;Ad muted&quot; --urgency=low &amp; more\" "
+                        "threshold=\"0.8125\"/>"),
+              std::string::npos);
+    TriggerList loaded;
+    ASSERT_EQ(TriggerListFile::Load(loaded, ListPath()), TriggerListFile::kOk);
+    EXPECT_FALSE(loaded.GetSound(0)->HasOwnMatchThreshold());
+    EXPECT_FLOAT_EQ(loaded.GetSound(1)->matchThreshold, 0.8125f);
+    EXPECT_EQ(TriggerListFile::BuildText(loaded), TriggerListFile::BuildText(untuned));
+    // Back to the default: the attribute goes again.
+    loaded.GetSound(1)->ClearMatchThreshold();
+    EXPECT_EQ(TriggerListFile::BuildText(loaded), before);
+}
+
+TEST_F(TriggerListFileTest, BadThresholdsAreLimitedOrIgnoredWithOneLogLineEach) {
+    LogInto log(folder_);
+    TriggerList list;
+    ASSERT_EQ(TriggerListFile::LoadText(
+                  list, Document("<item active=\"v\" name=\"high\" threshold=\"7\"/>"
+                                 "<item active=\"v\" name=\"low\" threshold=\"-0.2\"/>"
+                                 "<item active=\"v\" name=\"word\" threshold=\"loud\"/>"
+                                 "<item active=\"v\" name=\"nan\" threshold=\"nan\"/>"
+                                 "<item active=\"v\" name=\"tail\" threshold=\"0.9x\"/>"
+                                 "<item active=\"v\" name=\"fine\" threshold=\"0.9\"/>")),
+              TriggerListFile::kOk);
+    ASSERT_EQ(list.CountSound(), 6);
+    EXPECT_FLOAT_EQ(list.GetSound(0)->matchThreshold, Trigger::kMaxMatchThreshold);
+    EXPECT_FLOAT_EQ(list.GetSound(1)->matchThreshold, Trigger::kMinMatchThreshold);
+    for (int n = 2; n <= 4; ++n) {
+        EXPECT_FALSE(list.GetSound(n)->HasOwnMatchThreshold()) << n;
+    }
+    EXPECT_FLOAT_EQ(list.GetSound(5)->matchThreshold, 0.9f);
+
+    const std::string logText = ReadFile(folder_.File("log.txt"));
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = logText.find('\n', at)) != std::string::npos; ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 5u);
+    EXPECT_NE(logText.find("Trigger \"high\": threshold \"7\" is out of range; 0.9990 applies"),
+              std::string::npos);
+    EXPECT_NE(logText.find("Trigger \"word\": threshold \"loud\" is not a number"),
+              std::string::npos);
+    EXPECT_EQ(logText.find("\"fine\""), std::string::npos);
+    // A time or level item's "threshold" means nothing and is not read.
+    TriggerList other;
+    ASSERT_EQ(TriggerListFile::LoadText(
+                  other, Document("", "<item active=\"v\" name=\"t\" threshold=\"0.7\"/>")),
+              TriggerListFile::kOk);
+    EXPECT_FALSE(other.GetTime(0)->HasOwnMatchThreshold());
 }
 
 TEST_F(TriggerListFileTest, FileWrittenOnWindowsLoadsAndSavesItsPathsUnchanged) {

@@ -373,6 +373,50 @@ TEST_F(ScanToolTest, TriggerListFindsSoundsByPatternAndEvaluatesLevelTriggers) {
     EXPECT_EQ(firings[1].threshold, 50.0);
 }
 
+// A trigger's own threshold (the list's attribute) decides in place of its sound's, and
+// --threshold overrides both for a quick try.
+TEST_F(ScanToolTest, OwnThresholdsAndTheThresholdOptionDecide) {
+    constexpr int kRate = 48000;
+    WriteTrack(folder_.File("door1.wav"), Chirp(kRate), kRate, 1);
+    Track recording = Background(kRate, 10.0, 3);
+    MixInto(recording, Chirp(kRate), kRate, 5.0, 0.5);
+    WriteTrack(folder_.File("recording.wav"), recording, kRate, 2);
+    const auto scanList = [&](float own, std::vector<std::string> extra) {
+        TriggerList list;
+        list.SetBaseDir(folder_.Path());
+        Trigger door;
+        door.SetActive(true);
+        door.name = "door";
+        door.triggerKind = "sound";
+        door.triggerFile = "door1.wav";
+        door.duration = TriggerTime(0, 0, 2);
+        if (own > 0.0f) {
+            door.SetMatchThreshold(own);
+        }
+        list.Add(door);
+        EXPECT_EQ(TriggerListFile::Save(list, folder_.File("triggers.xml")), TriggerListFile::kOk);
+        extra.insert(extra.end(),
+                     {"--triggers", folder_.File("triggers.xml"), folder_.File("recording.wav")});
+        const ToolRun run = Scan(folder_, extra);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        std::vector<FiringLine> firings;
+        Parse(run.out, firings);
+        return firings;
+    };
+
+    const std::vector<FiringLine> plain = scanList(0.0f, {});
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_LT(plain[0].threshold, plain[0].score);
+    // Beyond the score it reached, the tuned trigger stays quiet.
+    EXPECT_TRUE(scanList(Trigger::kMaxMatchThreshold, {}).empty());
+    // The option overrides the list's own threshold, and the firing names the one applied.
+    const std::vector<FiringLine> tried =
+        scanList(Trigger::kMaxMatchThreshold, {"--threshold", "0.85"});
+    ASSERT_FALSE(tried.empty());
+    EXPECT_DOUBLE_EQ(tried[0].threshold, 0.85);
+    EXPECT_TRUE(scanList(0.0f, {"--threshold", "0.999"}).empty());
+}
+
 TEST_F(ScanToolTest, DescribeShowsWhatTheProgramMakesOfASound) {
     Track ten = Background(44100, 10.0, 4);
     WriteTrack(folder_.File("long.wav"), ten, 44100, 2);
@@ -445,6 +489,10 @@ TEST_F(ScanToolTest, BadInputIsReportedWithExitCodeTwo) {
         {{"--at", "12:", ref, "--", ref}, "--at needs a time of day"},
         {{"--at", "12:30", ref, "--", ref}, "--at needs a time of day"},
         {{"--frobnicate"}, "unknown option"},
+        {{"--threshold", "2", ref, "--", ref}, "--threshold needs a number from 0.500 to 0.999"},
+        {{"--threshold", "0.9x", ref, "--", ref}, "--threshold needs a number"},
+        {{"--threshold", "nan", ref, "--", ref}, "--threshold needs a number"},
+        {{"--threshold"}, "--threshold needs a value"},
     };
     for (const auto& c : cases) {
         const ToolRun run = Scan(folder_, c.args);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "triggers/LocalPath.h"
 #include "triggers/StorableText.h"
 #include "triggers/Trigger.h"
@@ -108,6 +110,30 @@ TEST(TriggerRecordTest, IsSameComparesWhatTheKindUses) {
     Trigger other;
     other.triggerKind = "colour";
     EXPECT_FALSE(other.IsSame(other));
+}
+
+// A sound trigger's own threshold stays within its range, a non-number changes nothing, and
+// a tuned copy is another trigger (a merge keeps both, the editor finds the right one).
+TEST(TriggerRecordTest, AnOwnThresholdIsLimitedCopiedAndTellsTriggersApart) {
+    Trigger a;
+    a.triggerKind = "sound";
+    EXPECT_FALSE(a.HasOwnMatchThreshold());
+    EXPECT_TRUE(a.SetMatchThreshold(0.9));
+    EXPECT_FALSE(a.SetMatchThreshold(1.5));
+    EXPECT_EQ(a.matchThreshold, Trigger::kMaxMatchThreshold);
+    EXPECT_FALSE(a.SetMatchThreshold(0.0));
+    EXPECT_EQ(a.matchThreshold, Trigger::kMinMatchThreshold);
+    EXPECT_FALSE(a.SetMatchThreshold(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_EQ(a.matchThreshold, Trigger::kMinMatchThreshold);
+
+    Trigger b = a;
+    EXPECT_EQ(b.matchThreshold, Trigger::kMinMatchThreshold);
+    EXPECT_TRUE(a.IsSame(b));
+    b.ClearMatchThreshold();
+    EXPECT_FALSE(b.HasOwnMatchThreshold());
+    EXPECT_FALSE(a.IsSame(b));
+    a.Reset();
+    EXPECT_FALSE(a.HasOwnMatchThreshold());
 }
 
 TEST(StorableTextTest, KeepsWhatXmlCanHoldAndDropsTheRest) {

@@ -1,6 +1,7 @@
 // The sound editor page on the simulated sound system: button states through record, stop,
 // play and pause; selections and saving; refused files; record-and-save; the elapsed clock.
 #include <QApplication>
+#include <QLabel>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -276,6 +277,89 @@ private slots:
 
     // The table of button states from a recording through play, pause, play, stop and a play
     // that runs to its end; the recorded sound is the history, converted from float.
+    // The try button on a sound with two occurrences of a beep and one near miss (a tone 3.7 %
+    // higher: the same band pattern, other peaks): two firings and one rejected candidate are
+    // marked where detection decided them, each with the trigger's name and its score.
+    void tryTheTriggersMarksFiringsAndTheNearMiss() {
+        constexpr double kBeepHz = 906.25;  // on the bin of band 3
+        const auto tone = [](double hz, double seconds) {
+            std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * kRate));
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                samples[i] =
+                    static_cast<std::int16_t>(8000.0 * std::sin(2.0 * std::numbers::pi * hz *
+                                                                static_cast<double>(i) / kRate));
+            }
+            return samples;
+        };
+        WaveData beep;
+        const std::vector<std::int16_t> beepSamples = tone(kBeepHz, 0.5);
+        beep.AssignPcm16(kRate, 1, static_cast<int>(beepSamples.size()), beepSamples);
+        QVERIFY(WriteSound(ToStd(folder_->filePath(QStringLiteral("beep.wav"))), beep));
+        std::vector<std::int16_t> track(static_cast<std::size_t>(10 * kRate), 0);
+        const auto mixIn = [&track](const std::vector<std::int16_t>& sound, double at) {
+            const auto first = static_cast<std::size_t>(at * kRate);
+            std::copy(sound.begin(), sound.end(),
+                      track.begin() + static_cast<std::ptrdiff_t>(first));
+        };
+        mixIn(beepSamples, 2.0);
+        mixIn(beepSamples, 5.0);
+        mixIn(tone(940.0, 0.5), 8.0);
+        auto sound = std::make_shared<WaveData>();
+        sound->AssignPcm16(kRate, 1, static_cast<int>(track.size()), track);
+
+        auto list = std::make_shared<TriggerList>();
+        list->SetBaseDir(folder_->path().toStdString());
+        Trigger trigger;
+        trigger.SetActive(true);
+        trigger.name = "Beep";
+        trigger.triggerKind = "sound";
+        trigger.triggerFile = "beep.wav";
+        trigger.duration = TriggerTime(0, 0, 1);
+        list->Add(trigger);
+        Page::Setup setup;
+        setup.clock = clock_.get();
+        setup.trial = [list] { return Page::TrialSetup{list, std::nullopt, {}, true}; };
+        page_ = std::make_unique<Page>(std::move(setup));
+
+        QAbstractButton* button = page_->Button(Page::kTryTriggers);
+        QVERIFY(button != nullptr);
+        QVERIFY(!button->toolTip().isEmpty());
+        QCOMPARE(button->accessibleName(), QStringLiteral("try the triggers"));
+        QVERIFY(!button->isEnabled());  // nothing to try on yet
+        page_->ShowSound(sound, QString());
+        QVERIFY(button->isEnabled());
+        QSignalSpy finished(page_.get(), &Page::TrialFinished);
+        button->click();
+        QVERIFY(!button->isEnabled());  // one try at a time
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kGenerousMs);
+        QVERIFY(button->isEnabled());
+
+        const std::vector<WaveformView::Mark>& marks = page_->View().Marks();
+        QCOMPARE(marks.size(), std::size_t{3});
+        const double expected[] = {2.5, 5.5, 8.5};  // decided as each tone ends
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            QVERIFY2(std::abs(marks[i].seconds - expected[i]) < 0.15,
+                     qPrintable(QString::number(marks[i].seconds)));
+            QVERIFY(marks[i].label.startsWith(QStringLiteral("Beep 0.")));
+        }
+        QVERIFY(marks[0].fired && marks[1].fired);
+        QVERIFY(!marks[2].fired);
+        auto* result = page_->findChild<QLabel*>(QStringLiteral("trialResult"));
+        QVERIFY(result != nullptr);
+        QCOMPARE(result->text(), QStringLiteral("2 firings, 1 rejected candidates"));
+        QVERIFY(marks[2].label.endsWith(QStringLiteral(" rejected")));
+        // The marks are drawn where their times are.
+        page_->resize(800, 500);
+        page_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page_.get()));
+        const std::optional<int> first = page_->View().MarkX(marks[0]);
+        const std::optional<int> last = page_->View().MarkX(marks[2]);
+        QVERIFY(first && last && *first < *last);
+        // A new sound has no marks.
+        page_->ShowSound(MonoSound(1.0), QString());
+        QVERIFY(page_->View().Marks().empty());
+    }
+
     void buttonStatesThroughRecordStopPlayPause() {
         MakePage(true, MakeMixFormat(MixSampleType::Float32, kRate, 2));
         QVERIFY(sim_->Play(kDevice, FloatBytes(StereoRamp(kRate))));

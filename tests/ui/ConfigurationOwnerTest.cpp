@@ -124,6 +124,22 @@ private slots:
         QVERIFY(grabber_.inner.unregistered.empty());
     }
 
+    // The notifications setting reaches the tray at once and on every Apply.
+    void theNotificationsSettingIsHandedOnAsApplied() {
+        Settings off;
+        off.notifications.clear();
+        QVERIFY(ConfigFile::Save(off, ConfigPath()));
+        ConfigurationOwner owner({&grabber_, nullptr, ConfigPath(), {}});
+        std::vector<bool> heard;
+        owner.SetNotificationsListener([&heard](bool on) { heard.push_back(on); });
+        QCOMPARE(heard, std::vector<bool>{false});
+        Configuration edited = owner.Applied();
+        edited.settings.notifications = "v";
+        owner.Apply(edited);
+        QCOMPARE(heard, (std::vector<bool>{false, true}));
+        QCOMPARE(owner.Applied().settings.notifications, std::string("v"));
+    }
+
     // The log page asks the date order on the detection thread while the options page
     // applies on the user-interface thread (a data race the thread sanitizer would see).
     void dateOrderMayBeAskedFromAnotherThread() {

@@ -50,7 +50,7 @@ private slots:
         // A batch larger than the list keeps its own newest rows only.
         std::vector<LogPageEntry> batch;
         for (int i = 0; i <= kMaxRows; ++i) {
-            batch.push_back({kFifthOfMarch, QStringLiteral("b%1").arg(i)});
+            batch.push_back({kFifthOfMarch, QStringLiteral("b%1").arg(i), {}});
         }
         page.AddLogEntries(batch);
         QCOMPARE(Rows(page).rowCount(), kMaxRows);
@@ -79,6 +79,45 @@ private slots:
         page.AddLogEntry(QStringLiteral("Chime"));
         QCOMPARE(Cell(page, 0, 0), QString());
         QCOMPARE(Cell(page, 0, 1), QStringLiteral("Chime"));
+    }
+
+    // A row's tool tip gives the score and the threshold; the columns stay two and the event
+    // log's line is not touched (it is written by the detection step, not the page).
+    void aRowsToolTipSaysWhyItFired() {
+        LogPage page([] { return kTimeStampYearMonthDay; });
+        LogPageFeed feed;
+        feed.SetPage(&page);
+        Firing sound = FiringOf(QStringLiteral("Ad jingle"));
+        sound.score = 0.93126f;
+        sound.threshold = 0.9f;
+        sound.verified = true;
+        sound.agreement = 0.75f;
+        Firing unverified = sound;
+        unverified.verified = false;
+        Firing level = FiringOf(QStringLiteral("Loud"));
+        level.kind = TriggerKind::Level;
+        level.score = 16384.0f;
+        level.threshold = 13107.2f;
+        Firing time = FiringOf(QStringLiteral("Noon"));
+        time.kind = TriggerKind::Time;
+        for (const Firing& firing : {sound, unverified, level, time}) {
+            feed.OnFiring(firing);
+        }
+        QTRY_COMPARE(Rows(page).rowCount(), 4);
+        QAbstractItemModel& rows = Rows(page);
+        const auto tip = [&rows](int row, int column) {
+            return rows.data(rows.index(row, column), Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(3, 1), QStringLiteral("Ad jingle\nscore 0.9313 over threshold 0.9000, "
+                                           "75 % of its tonal peaks found"));
+        QVERIFY(
+            tip(3, 0).endsWith(QStringLiteral("\nscore 0.9313 over threshold 0.9000, "
+                                              "75 % of its tonal peaks found")));
+        QCOMPARE(tip(2, 1), QStringLiteral("Ad jingle\nscore 0.9313 over threshold 0.9000"));
+        QCOMPARE(tip(1, 1), QStringLiteral("Loud\nlevel 50.0 % over 40.0 %"));
+        QCOMPARE(tip(0, 1), QStringLiteral("Noon"));
+        QCOMPARE(Cell(page, 3, 1), QStringLiteral("Ad jingle"));
+        QCOMPARE(rows.columnCount(), 2);
     }
 
     void aWidthBelowOneFallsBackToTheDefault() {

@@ -17,6 +17,8 @@
 #include <numbers>
 #include <vector>
 
+#include "base/Clock.h"
+#include "detection/ScoreBoard.h"
 #include "persistence/ConfigFile.h"
 #include "tests/ui/FakeHotkeyGrabber.h"
 #include "ui/CaptureEditor.h"
@@ -24,6 +26,7 @@
 #include "ui/ProgramFileFilter.h"
 #include "ui/SettingsWindow.h"
 #include "ui/TriggerEditor.h"
+#include "ui/TriggerListModel.h"
 #include "ui/WaveformView.h"
 
 namespace {
@@ -153,9 +156,25 @@ int main(int argc, char** argv) {
     window.CapturePage().ShowSound(SampleRecording(),
                                    data.filePath(QStringLiteral("doorbell.wav")));
     window.CapturePage().View().SetSelection(0.22f, 0.68f);
+    // What the try button marks on it: the doorbell firing, and a near match turned down.
+    window.CapturePage().View().SetMarks(
+        {{1.72, hushwell::CaptureEditor::MarkLabel("doorbell", 0.9468f, true), true},
+         {2.45, hushwell::CaptureEditor::MarkLabel("ad-jingle", 0.9127f, false), false}});
 
     window.ControlsPage().CopyList(SampleTriggers());
     window.ControlsPage().SelectRows({0});
+    // The meter of the sound rows: one fired, one a candidate verification turned down, one
+    // well below its threshold.
+    hushwell::ScoreBoard scores(64);
+    const hushwell::ManualClock clock(1000000, hushwell::LocalTime{});
+    const hushwell::TriggerListModel& rows = window.ControlsPage().Model();
+    scores.Record(rows.RowAt(0).serialId, clock.TickMs(), 0.9631f, 0.9100f,
+                  hushwell::ScoreBoard::Stage::Fired);
+    scores.Record(rows.RowAt(1).serialId, clock.TickMs(), 0.9236f, 0.9150f,
+                  hushwell::ScoreBoard::Stage::Candidate);
+    scores.Record(rows.RowAt(2).serialId, clock.TickMs(), 0.7410f, 0.9300f,
+                  hushwell::ScoreBoard::Stage::Below);
+    window.ControlsPage().AttachMeter(scores, clock);
 
     int failures = 0;
     for (int page = 0; page < window.Tabs().count(); ++page) {

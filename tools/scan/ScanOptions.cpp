@@ -1,7 +1,10 @@
 #include "tools/scan/ScanOptions.h"
 
 #include <cctype>
+#include <charconv>
+#include <cstdio>
 
+#include "triggers/Trigger.h"
 #include "triggers/TriggerTime.h"
 
 namespace hushwell::scan {
@@ -44,6 +47,27 @@ std::optional<int> ParseTimeOfDay(const std::string& text) {
     return static_cast<int>(time.Seconds());
 }
 
+constexpr float kLowest = Trigger::kMinMatchThreshold;
+constexpr float kHighest = Trigger::kMaxMatchThreshold;
+
+std::string ThresholdText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", double{value});
+    return text;
+}
+
+// A whole decimal number within the range a trigger's own threshold may take.
+std::optional<float> ParseThreshold(const std::string& text) {
+    float value = 0.0f;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc{} || stop != end || !(value >= kLowest) ||
+        !(value <= kHighest)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 }  // namespace
 
 std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& args,
@@ -70,7 +94,7 @@ std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& ar
             options.classic = true;
         } else if (arg == "--describe") {
             describe = true;
-        } else if (arg == "--triggers" || arg == "--at") {
+        } else if (arg == "--triggers" || arg == "--at" || arg == "--threshold") {
             if (i + 1 == args.size()) {
                 error = arg + " needs a value";
                 return std::nullopt;
@@ -78,6 +102,12 @@ std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& ar
             const std::string& value = args[++i];
             if (arg == "--triggers") {
                 options.triggersFile = value;
+            } else if (arg == "--threshold") {
+                if (!(options.threshold = ParseThreshold(value))) {
+                    error = "--threshold needs a number from " + ThresholdText(kLowest) + " to " +
+                            ThresholdText(kHighest) + ", not \"" + value + "\"";
+                    return std::nullopt;
+                }
             } else if (!(options.startSecondOfDay = ParseTimeOfDay(value))) {
                 error = "--at needs a time of day as HH:MM:SS, not \"" + value + "\"";
                 return std::nullopt;
@@ -127,8 +157,10 @@ std::optional<ScanOptions> ScanOptions::Parse(const std::vector<std::string>& ar
 
 std::string ScanOptions::HelpText() {
     return R"(Usage:
-  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] --triggers TRIGGERS.xml RECORDING.wav...
-  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] REFERENCE.wav... -- RECORDING.wav...
+  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] [--threshold VALUE]
+                --triggers TRIGGERS.xml RECORDING.wav...
+  hushwell-scan [--classic] [--scores] [--at HH:MM:SS] [--threshold VALUE]
+                REFERENCE.wav... -- RECORDING.wav...
   hushwell-scan --describe REFERENCE.wav...
   hushwell-scan --help
 
@@ -145,6 +177,11 @@ reference sounds and triggers on recordings of what your computer plays.
 REFERENCE.wav... -- RECORDING.wav...
     Treats each reference file as a sound trigger of its own, named after the file, lasting
     one second (after a firing it rests for 1.3 seconds).
+    A sound trigger with its own threshold (the "threshold" attribute the trigger form's
+    sensitivity writes) is held against that instead of its sound's.
+--threshold VALUE
+    Holds every sound trigger against VALUE (0.500 to 0.999, the scale of SCORE below)
+    instead of its own or its sound's threshold: a quick try of a sensitivity.
 --classic
     Decides as Hushwell does with "Verify matches" off: a sound trigger fires whenever the
     correlation of a reference exceeds its threshold. Without it, detection decides as the
@@ -183,7 +220,8 @@ when the longest reference is longer): a sound that ends earlier is not heard.
 Output, one line per firing, fields separated by tabs:
     TIME  TRIGGER  REFERENCE  SCORE  THRESHOLD  VERDICT
 TIME is in seconds from the start of the recording; SCORE is the correlation (the first
-stage) and THRESHOLD the reference's match threshold. VERDICT is "peaks A" (the share A of
+stage) and THRESHOLD the threshold it was held against (the trigger's own, or the
+reference's match threshold). VERDICT is "peaks A" (the share A of
 the reference's tonal peaks found), or "no peaks" for a reference without tonal peaks,
 which fires when SCORE exceeds THRESHOLD; with --classic there is no VERDICT and a sound
 trigger fires when SCORE exceeds THRESHOLD. For a level trigger REFERENCE is "level", SCORE

@@ -17,6 +17,7 @@ struct ScanOptions {
     bool scores = false;                  // also print the best score per reference per second
     bool classic = false;                 // decide by the correlation alone, without verification
     std::optional<int> startSecondOfDay;  // --at: local time of day at each recording's start
+    std::optional<float> threshold;       // --threshold: every sound trigger's threshold
 
     // Parses the arguments after the program name. On a mistake returns nothing and sets
     // error to a message for the user.

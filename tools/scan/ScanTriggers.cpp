@@ -94,7 +94,32 @@ std::vector<float> ScanTriggers::Thresholds() const {
     for (const SoundReference& reference : references_.References()) {
         thresholds.push_back(reference.MatchThreshold());
     }
+    // Per reference: the own threshold all its triggers share, none yet, or several.
+    constexpr float kUnset = -1.0f;
+    constexpr float kMixed = -2.0f;
+    std::vector<float> shared(thresholds.size(), kUnset);
+    for (const Trigger* trigger : triggers_.ActiveRecords(TriggerKind::Sound)) {
+        for (const std::uint32_t reference : trigger->referenceIndices) {
+            if (reference >= shared.size()) {
+                continue;
+            }
+            float& value = shared[reference];
+            value = value == kUnset || value == trigger->matchThreshold ? trigger->matchThreshold
+                                                                        : kMixed;
+        }
+    }
+    for (std::size_t r = 0; r < thresholds.size(); ++r) {
+        if (shared[r] > Trigger::kNoMatchThreshold) {
+            thresholds[r] = shared[r];
+        }
+    }
     return thresholds;
+}
+
+void ScanTriggers::SetEveryThreshold(float threshold) {
+    for (const Trigger* listed : triggers_.ActiveRecords(TriggerKind::Sound)) {
+        const_cast<Trigger*>(listed)->SetMatchThreshold(threshold);
+    }
 }
 
 }  // namespace hushwell::scan

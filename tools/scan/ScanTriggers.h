@@ -31,7 +31,11 @@ public:
 
     TriggerList& Triggers() { return triggers_; }
     const ReferenceSet& References() const { return references_; }
+    // Per reference, the threshold shown beside its scores: the own threshold of the triggers
+    // that use it when they all have the same, otherwise the reference's.
     std::vector<float> Thresholds() const;
+    // Gives every sound trigger this threshold (--threshold).
+    void SetEveryThreshold(float threshold);
 
     // Empty when the file is usable as a reference sound, otherwise why not.
     static std::string CheckReferenceFile(const std::string& path);
