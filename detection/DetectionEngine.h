@@ -33,6 +33,8 @@ class CommandOpener;
 class DetectionStep;
 class EngineTimers;
 class FiringSink;
+class ProgramStreamWatcher;
+class ProgramVolumeManager;
 class RunnerList;
 class TimeTriggerStep;
 
@@ -42,6 +44,9 @@ class TimeTriggerStep;
 // blocks, the control runners the steps start, and the timers of the time-trigger step and the
 // runner housekeeping. Nothing runs on a clock while nothing happens: the capture thread wakes
 // when the sound server delivers audio and wakes the detection thread once per delivery.
+//
+// While detection runs and "program" triggers are active, the ProgramStreamWatcher runs
+// detection on each program's own stream of the default output besides it.
 //
 // States: running (detection thread alive, feed moved into the queue, timers 100 and 300
 // active, controls allowed) and paused (no detection thread, no timers, no runners, controls
@@ -95,6 +100,9 @@ public:
         ProgramPaths paths;
         // The log page, or a tool that reports firings; may be null.
         FiringSink* firings = nullptr;
+        // Where controls on one program go ("program" targets); without it such triggers are
+        // heard and logged, but carry nothing out.
+        ProgramVolumeManager* programVolume = nullptr;
         std::chrono::milliseconds captureStartWait = kCaptureStartWait;
         std::chrono::milliseconds captureRetryInterval = kCaptureRetryInterval;
         // Called on the detection thread with every block before its step (diagnostics and
@@ -198,6 +206,8 @@ public:
     const ReferenceSet& References() const { return references_; }
     // The runners; null before InitEngine.
     RunnerList* Runners() { return runners_.get(); }
+    // The detection on programs' own streams; null before InitEngine.
+    ProgramStreamWatcher* ProgramStreams() { return programStreams_.get(); }
 
     Stats GetStats() const;
     bool IsDetectionRunning() const { return detectionRunning_.load(); }
@@ -259,6 +269,8 @@ private:
     TelephoneBandDetector telephone_;
     std::unique_ptr<RunnerList> runners_;
     std::unique_ptr<DetectionStep> step_;
+    // After the runners, which its streams' firings go to: destroyed before them.
+    std::unique_ptr<ProgramStreamWatcher> programStreams_;
     bool verification_ = true;  // user-interface thread
     std::unique_ptr<TimeTriggerStep> timeStep_;
 

@@ -16,6 +16,7 @@ class ControlRunner;
 class Trigger;
 class VolumeManager;
 class CommandOpener;
+class ProgramVolumeManager;
 
 // The control runners the detection engine has started, in start order, with the runner-list
 // lock and the controls-blocked flag. Owned by the engine; a runner belongs to the list from
@@ -41,9 +42,15 @@ public:
 
     // ControlLauncher.
     bool StartSoundControl(const Trigger& trigger, bool idle) override;
+    // Unless blocked, and only with a program volume manager set.
+    bool StartProgramControl(const Trigger& trigger, const ProgramIdentity& program) override;
     bool StartTimeControl(const Trigger& trigger, bool idle) override;
     LevelOutcome ExtendOrStartLevelControl(const Trigger& trigger) override;
     void PostTelephoneVerdict(int verdict) override;
+
+    // Where controls on one program go; without one (null, the default) none is started.
+    // Set before controls start; it must outlive every runner.
+    void SetProgramVolume(ProgramVolumeManager* programs);
 
     // Creates a runner for the trigger, initialises it, appends it and starts it, all under
     // the lock. Blocked controls are the caller's concern.
@@ -71,11 +78,13 @@ public:
     std::recursive_mutex& Mutex() const { return lock_; }
 
 private:
-    ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle);
+    ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle,
+                                     const ProgramIdentity* program = nullptr);
 
     VolumeManager& volume_;
     CommandOpener& opener_;
     const Clock& clock_;
+    ProgramVolumeManager* programs_ = nullptr;  // under the lock
 
     mutable std::recursive_mutex lock_;
     std::vector<std::unique_ptr<ControlRunner>> runners_;

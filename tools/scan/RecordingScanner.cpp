@@ -97,6 +97,7 @@ int RecordingScanner::Scan(RecordingReader& recording, std::ostream& out) {
     DetectionStep step(triggers_.Triggers(), live, level, telephone, launcher, clock, &report);
     blockClock.Follow(step);
     step.SetVerification(!classic_);
+    step.SetScope(DetectionStep::Scope::Recording);  // a recording stands for any stream
     step.PrepareReferences(triggers_.References());
     if (printScores_) {
         step.SetScoreObserver(&report);
