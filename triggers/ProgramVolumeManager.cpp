@@ -146,6 +146,7 @@ void ProgramVolumeManager::Reconcile(const std::vector<Hold>& holds) {
         }
     }
     const std::map<std::uint32_t, Wanted> wanted = WantedByStream(holds, streams);
+    createdThisPass_.clear();
     std::set<std::uint32_t> present;
     for (const PlaybackStream& stream : streams) {
         present.insert(stream.index);
@@ -163,15 +164,61 @@ void ProgramVolumeManager::Reconcile(const std::vector<Hold>& holds) {
     Record();
 }
 
+// The changes made in earlier passes to the program's other streams, and to its ended ones.
+std::vector<const StreamChange*> ProgramVolumeManager::EarlierChangesOf(
+    const PlaybackStream& stream) const {
+    std::vector<const StreamChange*> earlier;
+    for (const auto& [index, change] : touched_) {
+        if (index != stream.index && change.program == stream.program &&
+            !createdThisPass_.contains(index)) {
+            earlier.push_back(&change);
+        }
+    }
+    for (const StreamChange& change : ended_) {
+        if (change.program == stream.program) {
+            earlier.push_back(&change);
+        }
+    }
+    return earlier;
+}
+
+// What a stream had before the program was held. A stream the program opens while held may
+// start with the mute or volume set on a sibling, which the server remembered for the
+// program: it then had what that sibling had before.
+void ProgramVolumeManager::NoteBefore(const PlaybackStream& stream, StreamChange& change,
+                                      bool mute, bool volume) const {
+    const std::vector<const StreamChange*> earlier = EarlierChangesOf(stream);
+    if (mute && !change.muteBefore) {
+        change.muteBefore = stream.muted;
+        for (const StreamChange* sibling : earlier) {
+            if (sibling->ChangesMute() && stream.muted == *sibling->muteSet) {
+                change.muteBefore = sibling->muteBefore;
+                break;
+            }
+        }
+    }
+    if (volume && !change.volumeBefore) {
+        change.volumeBefore = stream.volume;
+        for (const StreamChange* sibling : earlier) {
+            if (sibling->ChangesVolume() &&
+                std::abs(stream.volume - *sibling->volumeSet) <= kSameLevel) {
+                change.volumeBefore = sibling->volumeBefore;
+                break;
+            }
+        }
+    }
+}
+
 void ProgramVolumeManager::ApplyTo(const PlaybackStream& stream, const Wanted& wanted) {
+    if (!touched_.contains(stream.index)) {
+        createdThisPass_.insert(stream.index);
+    }
     StreamChange& change = touched_[stream.index];
     change.index = stream.index;
     change.program = stream.program;
+    NoteBefore(stream, change, wanted.mute.has_value(), wanted.steps != 0);
     std::optional<bool> mute;
     if (wanted.mute && change.muteSet != wanted.mute) {
-        if (!change.muteBefore) {
-            change.muteBefore = stream.muted;
-        }
         change.muteSet = wanted.mute;
         mute = wanted.mute;
     } else if (!wanted.mute) {
@@ -179,9 +226,6 @@ void ProgramVolumeManager::ApplyTo(const PlaybackStream& stream, const Wanted& w
     }
     std::optional<float> level;
     if (wanted.steps != 0) {
-        if (!change.volumeBefore) {
-            change.volumeBefore = stream.volume;
-        }
         const float target = std::clamp(
             *change.volumeBefore + static_cast<float>(wanted.steps) * kStepLevel, 0.0f, 1.0f);
         if (change.volumeSet != target) {

@@ -28,7 +28,9 @@ class AudioBackend;
 // volume when the program was first held (limited to 0 and 100 %).
 //
 // Undoing gives back exactly what was changed, stream by stream: the worker remembers per
-// stream the mute and volume it found and the ones it set. At undo it restores a stream's
+// stream the mute and volume it found and the ones it set. A stream the program opens while
+// held that arrives with the mute or volume set on its siblings got it from the server's
+// memory of the program: what it had before is what they had. At undo it restores a stream's
 // mute only when the stream still has the mute it set, and its volume only when the stream is
 // still within half a step of the level it set; a stream whose mute or volume the user changed
 // meanwhile keeps the user's choice. A stream the user changes while the hold lasts is not
@@ -101,6 +103,9 @@ private:
     void WorkerMain();
     void Reconcile(const std::vector<Hold>& holds);
     void ApplyTo(const PlaybackStream& stream, const Wanted& wanted);
+    std::vector<const StreamChange*> EarlierChangesOf(const PlaybackStream& stream) const;
+    void NoteBefore(const PlaybackStream& stream, StreamChange& change, bool mute,
+                    bool volume) const;
     void UndoMute(const PlaybackStream& stream, StreamChange& change);
     void UndoVolume(const PlaybackStream& stream, StreamChange& change);
     void KeepEnded(const std::set<std::uint32_t>& present);
@@ -134,6 +139,7 @@ private:
     std::map<std::uint32_t, StreamChange> touched_;
     std::vector<StreamChange> ended_;
     std::vector<StreamChange> recorded_;
+    std::set<std::uint32_t> createdThisPass_;  // streams first changed in this pass
 
     std::thread worker_;  // last: starts once everything above exists
 };

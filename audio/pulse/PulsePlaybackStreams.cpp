@@ -92,9 +92,11 @@ struct RememberedQuery {
     std::vector<RememberedEntry> entries;
 };
 
+constexpr const char* kByApplicationName = "sink-input-by-application-name:";
+
 // The entry names under which a server remembers a program's playback streams.
 bool NamesProgram(const std::string& entry, const ProgramIdentity& program) {
-    for (const char* prefix : {"sink-input-by-application-name:", "sink-input-by-application-id:",
+    for (const char* prefix : {kByApplicationName, "sink-input-by-application-id:",
                                "sink-input-by-application-process-binary:"}) {
         const std::string_view key(prefix);
         if (entry.starts_with(key)) {
@@ -233,10 +235,22 @@ AudioResult GiveBackRememberedStateLocked(PulseConnection& connection, const Str
         return AudioResult::Unsupported;  // the server keeps no such memory
     }
     std::vector<RememberedEntry> changed;
+    bool listed = false;
     for (RememberedEntry& entry : query.entries) {
-        if (NamesProgram(entry.name, change.program) && GiveBack(entry, change)) {
-            changed.push_back(entry);
+        if (NamesProgram(entry.name, change.program)) {
+            listed = true;
+            if (GiveBack(entry, change)) {
+                changed.push_back(entry);
+            }
         }
+    }
+    // pipewire-pulse lists only part of what WirePlumber remembers, but takes every entry
+    // written: a mute is given back by name, without a volume (which it would replace).
+    if (!listed && change.ChangesMute() && !change.program.applicationName.empty()) {
+        RememberedEntry entry;
+        entry.name = kByApplicationName + change.program.applicationName;
+        entry.mute = *change.muteBefore;
+        changed.push_back(entry);
     }
     if (changed.empty()) {
         return AudioResult::Ok;

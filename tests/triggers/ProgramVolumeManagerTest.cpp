@@ -96,6 +96,25 @@ TEST_F(ProgramVolumeManagerTest, VolumeStepsMoveEachStreamFromItsOwnLevelAndCome
     EXPECT_TRUE(MusicUntouched());
 }
 
+// The server gives a program's next stream the mute and volume last set on one of its
+// streams: a stream opened during the hold that arrives with them had what they had before.
+TEST_F(ProgramVolumeManagerTest, AStreamThatArrivesWithTheHeldStateGetsTheStateBeforeBack) {
+    const auto mute = manager_.Apply(kBrowser, ControlKind::Mute, 0);
+    const auto down = manager_.Apply(kBrowser, ControlKind::Down, 30);
+    Settle();
+    ASSERT_EQ(streams_.Remembered(kBrowser), std::pair(true, 0.0f));  // the video's, set last
+    const std::uint32_t next = streams_.AddRemembered("speakers", kBrowser);
+    EXPECT_TRUE(Eventually([&] { return manager_.WaitUntilIdle(kDeadline) && Muted(next); }));
+    EXPECT_TRUE(HoldsFor([&] { return Volume(next) == 0.0f; }));
+
+    manager_.Undo(mute);
+    manager_.Undo(down);
+    Settle();
+    EXPECT_FALSE(Muted(next));
+    EXPECT_FLOAT_EQ(Volume(next), 0.2f);  // the video's volume before
+    EXPECT_FLOAT_EQ(Volume(tab_), 0.8f);
+}
+
 // The user's own changes win: made before the hold, while it lasts, or to a stream the
 // hold changed.
 TEST_F(ProgramVolumeManagerTest, UndoLeavesWhatTheUserChangedMeanwhile) {
