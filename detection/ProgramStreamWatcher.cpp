@@ -39,21 +39,18 @@ int ProgramStreamWatcher::SetTriggers(const TriggerList& live, const std::string
     Stop();
     triggers_.SetBaseDir(live.BaseDir());
     triggers_.Assign(live);
-    // Only the "program" sound triggers stay active in the copy: the streams' steps must not
-    // fire the whole output's triggers, nor run its level triggers.
-    programTriggers_ = 0;
+    // Only the "program" sound triggers stay in the copy (with their serial ids, by which
+    // their runners are cancelled): the streams' steps must not fire the whole output's
+    // triggers, nor run its level triggers, and the copy keeps no more than it needs.
     std::lock_guard listLock(triggers_.Mutex());
-    for (const TriggerKind kind : {TriggerKind::Sound, TriggerKind::Time, TriggerKind::Level}) {
-        for (const Trigger* record : triggers_.ActiveRecords(kind)) {
-            auto* trigger = const_cast<Trigger*>(record);  // this copy is the watcher's own
-            if (IsProgramSoundTrigger(*trigger)) {
-                ++programTriggers_;
-            } else {
-                std::lock_guard lock(trigger->Mutex());
-                trigger->SetActive(false);
-            }
+    triggers_.ClearKind(TriggerKind::Time);
+    triggers_.ClearKind(TriggerKind::Level);
+    for (int n = triggers_.CountSound() - 1; n >= 0; --n) {
+        if (!IsProgramSoundTrigger(*triggers_.GetSound(n))) {
+            triggers_.RemoveSound(n);
         }
     }
+    programTriggers_ = triggers_.CountSound();
     references_.SetTriggersFolder(soundFolder);
     references_.RebuildReferences(triggers_);
     verification_ = verification;
