@@ -20,6 +20,7 @@
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/SandboxTools.h"
@@ -304,6 +305,7 @@ class ProgramTargetE2ETest : public DetectionEngineE2ETest {
 protected:
     static constexpr double kProgramLeadIn = 7.0;
     static constexpr double kTail = 9.0;
+    static constexpr std::chrono::milliseconds kStreamPollPause{40};
 
     void SetUp() override {
         DetectionEngineE2ETest::SetUp();
@@ -332,16 +334,22 @@ protected:
         return child;
     }
 
-    // Waits until every stream of the client has the state.
+    // Waits until every stream of the client has the state. Each look runs pactl, so it
+    // looks every 50 ms, not to crowd a busy machine.
     bool WaitStreams(const std::string& application, bool muted, int percent = 100,
                      std::chrono::milliseconds timeout = kDeadline, std::size_t count = 1) {
         return e2e::PollUntil(
             [&] {
                 const auto streams = StreamsOf(application);
-                return streams.size() >= count &&
-                       std::all_of(streams.begin(), streams.end(), [&](const StreamState& s) {
-                           return s.muted == muted && s.percent == percent;
-                       });
+                const bool reached =
+                    streams.size() >= count &&
+                    std::all_of(streams.begin(), streams.end(), [&](const StreamState& s) {
+                        return s.muted == muted && s.percent == percent;
+                    });
+                if (!reached) {
+                    std::this_thread::sleep_for(kStreamPollPause);
+                }
+                return reached;
             },
             timeout);
     }
@@ -358,7 +366,9 @@ protected:
         ASSERT_TRUE(WaitStreams("Music", false));
         jingle_ = PlayAs("Jingle", "jingle.wav");
         ASSERT_TRUE(WaitStreams("Jingle", muted, percent, 20s))
-            << Text(HostOutput()) << Text(Log()) << e2e::Run("pactl list sink-inputs");
+            << Text(HostOutput()) << Text(Log())
+            << Text(folder_.Path() / "paplay-Jingle-jingle.wav.txt")
+            << e2e::Run("pactl list short sink-inputs");
         EXPECT_TRUE(MusicAsBefore());
         EXPECT_FALSE(e2e::PactlMuted(sink_));
     }
