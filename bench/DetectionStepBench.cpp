@@ -150,7 +150,7 @@ struct StepRig {
         const std::vector<SoundReference> references = SyntheticReferences();
         step->PrepareReferences(references, static_cast<std::uint32_t>(
                                                 kReferenceFrames * SoundReference::kBandsPerFrame));
-        SpectralAnalyzer::ResetSilentBlockCount();
+        live.ResetSilentBlockCount();
         DetectionStep::ClearHoldOffs(triggers);
         step->Begin();
         for (int b = 0; b < kPrerollSeconds * kBlocksPerSecond; ++b) {

@@ -49,7 +49,6 @@ struct Detection {
     Detection(TriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
               FiringSink* firings)
         : step(triggers, live, level, telephone, launcher, clock, firings) {
-        SpectralAnalyzer::ResetSilentBlockCount();
         DetectionStep::ClearHoldOffs(triggers);
     }
     SpectralAnalyzer live;

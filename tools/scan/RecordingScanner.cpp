@@ -104,7 +104,7 @@ int RecordingScanner::Scan(RecordingReader& recording, std::ostream& out) {
         step.SetRejectionObserver(&report);
     }
     DetectionStep::ClearHoldOffs(triggers_.Triggers());
-    SpectralAnalyzer::ResetSilentBlockCount();
+    live.ResetSilentBlockCount();
     step.Begin();
 
     const int channels = recording.Channels();
