@@ -185,8 +185,8 @@ std::vector<const StreamChange*> ProgramVolumeManager::EarlierChangesOf(
 // What a stream had before the program was held. A stream the program opens while held may
 // start with the mute or volume set on a sibling, which the server remembered for the
 // program: it then had what that sibling had before.
-void ProgramVolumeManager::NoteBefore(const PlaybackStream& stream, StreamChange& change,
-                                      bool mute, bool volume) const {
+void ProgramVolumeManager::NoteBefore(const PlaybackStream& stream, StreamChange& change, bool mute,
+                                      bool volume) const {
     const std::vector<const StreamChange*> earlier = EarlierChangesOf(stream);
     if (mute && !change.muteBefore) {
         change.muteBefore = stream.muted;
