@@ -1,7 +1,6 @@
 #include "analysis/SpectralAnalyzer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -12,9 +11,6 @@
 namespace hushwell {
 
 namespace {
-
-// Consecutive all-zero live blocks, shared by the whole process.
-std::atomic<int> silentBlockCount{0};
 
 // Reference thresholds: a short sound needs a closer match, so it is not mistaken for a
 // fragment of something longer.
@@ -254,12 +250,8 @@ void SpectralAnalyzer::ResampleLiveBlock(int channels, std::span<const std::int1
     for (std::size_t f = 0; f < frames && silent; ++f) {
         silent = samples[f * stride] == 0;
     }
-    const int silentBlocks = silent ? std::min(silentBlockCount.load(std::memory_order_relaxed) + 1,
-                                               kSilentBlockCountLimit)
-                                    : 0;
-    silentBlockCount.store(silentBlocks, std::memory_order_relaxed);
-
-    if (silentBlocks >= kSilentBlocksBeforeBypass) {
+    silentBlocks_ = silent ? std::min(silentBlocks_ + 1, kSilentBlockCountLimit) : 0;
+    if (silentBlocks_ >= kSilentBlocksBeforeBypass) {
         // Long silence: the filter is bypassed and its state stays as it was.
         const std::size_t zeros = frames * static_cast<std::size_t>(upFactor) /
                                   static_cast<std::size_t>(resampler_.DownFactor());
@@ -412,14 +404,6 @@ void SpectralAnalyzer::ForwardFft(std::span<Complex, kFrameLength> data) const {
             std::swap(data[i], data[bitReversal_[i]]);
         }
     }
-}
-
-int SpectralAnalyzer::SilentBlockCount() {
-    return silentBlockCount.load(std::memory_order_relaxed);
-}
-
-void SpectralAnalyzer::ResetSilentBlockCount() {
-    silentBlockCount.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace hushwell

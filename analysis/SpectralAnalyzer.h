@@ -107,10 +107,11 @@ public:
         return ((kFrameLength / (2 * kBandCount)) * (2 * band + 1) + 2) / 2;
     }
 
-    // The process-wide count of consecutive all-zero live blocks (written only by live mode,
-    // hence only by the detection thread). Reset is for tests.
-    static int SilentBlockCount();
-    static void ResetSilentBlockCount();
+    // The count of consecutive all-zero live blocks of this analyzer's stream (written only by
+    // live mode, hence only by the thread that feeds it). Each live stream has its own: the
+    // whole output's and each program's stream are silent at different times.
+    int SilentBlockCount() const { return silentBlocks_; }
+    void ResetSilentBlockCount() { silentBlocks_ = 0; }
 
 private:
     // Upsampling factor L used for the samples of a given input rate.
@@ -134,6 +135,7 @@ private:
     std::vector<float> liveHistory_;
     // liveHistory_ holds only zeros from this index on.
     std::size_t historyZerosFrom_ = 0;
+    int silentBlocks_ = 0;
     float matchThreshold_ = 1.0f;
     // The stream sample liveHistory_ starts at, and that of the newest live frame.
     std::uint64_t historyStart_ = 0;

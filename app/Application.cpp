@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <vector>
 
 #include "app/DetectionEngineHost.h"
 #include "app/InstanceMessenger.h"
@@ -17,6 +18,7 @@
 #include "triggers/ControlRunner.h"
 #include "triggers/ControlWorkerShutdown.h"
 #include "triggers/EventLog.h"
+#include "triggers/ProgramVolumeManager.h"
 #include "triggers/VolumeManager.h"
 #include "triggers/VolumeRestoreRecord.h"
 #include "ui/ConfigurationOwner.h"
@@ -52,7 +54,8 @@ int& Application::ChooseHeadlessPlatform(int& argc) {
 Application::Application(int& argc, char** argv)
     : application_(ChooseHeadlessPlatform(argc), argv),
       backend_(std::make_unique<PulseBackend>()),
-      volumeManager_(std::make_unique<VolumeManager>(*backend_)) {
+      volumeManager_(std::make_unique<VolumeManager>(*backend_)),
+      programVolume_(std::make_unique<ProgramVolumeManager>(*backend_)) {
     QApplication::setApplicationName(QStringLiteral("Hushwell"));
     QApplication::setQuitOnLastWindowClosed(false);
     // The program-wide locks exist before start-up begins.
@@ -64,7 +67,14 @@ Application::~Application() {
     signals_.reset();
     trayWnd_.reset();
     configuration_.reset();
-    ReleaseAfterControlWorkers(volumeManager_, backend_, kControlWorkersExitWait);
+    // A control worker still running may yet take its hold off a program: the program volume
+    // manager then stays, as the output's does.
+    if (ControlRunner::WaitForAllWorkers(kControlWorkersExitWait)) {
+        programVolume_.reset();  // gives back every program it still holds
+    } else {
+        (void)programVolume_.release();
+    }
+    ReleaseAfterControlWorkers(volumeManager_, backend_, std::chrono::milliseconds(0));
 }
 
 bool Application::InitInstance() {
@@ -106,6 +116,10 @@ bool Application::InitInstance() {
     const std::string restorePath = VolumeRestoreRecord::PathIn(paths_.dataFolder);
     VolumeRestoreRecord::RestoreLeftOver(*backend_, restorePath, WriteLogLine);
     volumeManager_->SetRestoreRecordPath(restorePath);
+    programVolume_->SetRecordFunction(
+        [volume = volumeManager_.get()](const std::vector<StreamChange>& changes) {
+            return volume->RecordProgramChanges(changes);
+        });
     // From here a termination signal waits in a pipe for the message loop, which then shuts
     // down in order, even when it arrives while the engine is still starting.
     signals_ = std::make_unique<ShutdownSignals>();
@@ -224,7 +238,7 @@ std::string Application::StatusLine() {
 
 std::unique_ptr<TrayEngine> Application::MakeEngine(QtEngineTimers& timers) {
     return std::make_unique<DetectionEngineHost>(*backend_, *volumeManager_, timers, paths_,
-                                                 logFeed_.get());
+                                                 logFeed_.get(), programVolume_.get());
 }
 
 void Application::LogSoundServerKind() {

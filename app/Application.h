@@ -15,6 +15,7 @@ class AudioBackend;
 class ConfigurationOwner;
 class TrayWindow;
 class VolumeManager;
+class ProgramVolumeManager;
 class InstanceMessenger;
 class LogPageFeed;
 class QtEngineTimers;
@@ -68,6 +69,7 @@ private:
     QApplication application_;
     std::unique_ptr<AudioBackend> backend_;
     std::unique_ptr<VolumeManager> volumeManager_;
+    std::unique_ptr<ProgramVolumeManager> programVolume_;  // single programs' mute and volume
     ProgramPaths paths_;
     SingleInstanceLock instanceLock_;
     bool alreadyStarted_ = false;

@@ -1,15 +1,18 @@
 #include "app/DetectionEngineHost.h"
 
+#include <utility>
+
 namespace hushwell {
 
 DetectionEngineHost::DetectionEngineHost(AudioBackend& backend, VolumeManager& volume,
                                          EngineTimers& timers, ProgramPaths paths,
-                                         FiringSink* firings)
+                                         FiringSink* firings, ProgramVolumeManager* programVolume)
     : backend_(backend),
       volume_(volume),
       timers_(timers),
       paths_(std::move(paths)),
-      firings_(firings) {}
+      firings_(firings),
+      programVolume_(programVolume) {}
 
 DetectionEngineHost::~DetectionEngineHost() {
     Shutdown();
@@ -23,8 +26,10 @@ void DetectionEngineHost::Start() {
         engine_.Resume();
         return;
     }
-    engine_.InitEngine(
-        DetectionEngine::ProgramSetup(backend_, volume_, launcher_, timers_, paths_, firings_));
+    DetectionEngine::Setup setup =
+        DetectionEngine::ProgramSetup(backend_, volume_, launcher_, timers_, paths_, firings_);
+    setup.programVolume = programVolume_;
+    engine_.InitEngine(std::move(setup));
     initialised_ = true;
 }
 

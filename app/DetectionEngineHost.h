@@ -13,6 +13,7 @@ namespace hushwell {
 class AudioBackend;
 class VolumeManager;
 class EngineTimers;
+class ProgramVolumeManager;
 class FiringSink;
 
 // The tray window's engine: the detection engine on the program's sound server, its volume
@@ -23,8 +24,10 @@ class FiringSink;
 // User-interface thread only (the engine's control thread).
 class DetectionEngineHost final : public TrayEngine {
 public:
+    // programVolume: where controls on one program go (may be null); it must outlive the host.
     DetectionEngineHost(AudioBackend& backend, VolumeManager& volume, EngineTimers& timers,
-                        ProgramPaths paths, FiringSink* firings = nullptr);
+                        ProgramPaths paths, FiringSink* firings = nullptr,
+                        ProgramVolumeManager* programVolume = nullptr);
     ~DetectionEngineHost() override;
 
     void Start() override;
@@ -39,6 +42,7 @@ private:
     EngineTimers& timers_;
     const ProgramPaths paths_;
     FiringSink* const firings_;
+    ProgramVolumeManager* const programVolume_;
     ProcessLauncher launcher_;
     DetectionEngine engine_;
     bool initialised_ = false;

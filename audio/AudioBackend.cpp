@@ -19,4 +19,21 @@ AudioResult AudioBackend::GetAudioEndpoint(const std::string& deviceId,
     return AudioResult::Ok;
 }
 
+AudioResult AudioBackend::ListPlaybackStreams(std::vector<PlaybackStream>&) {
+    return AudioResult::Unsupported;
+}
+
+AudioResult AudioBackend::ActivateStreamVolume(std::uint32_t, std::unique_ptr<EndpointVolume>&) {
+    return AudioResult::Unsupported;
+}
+
+AudioResult AudioBackend::ActivateStreamCapture(const PlaybackStream&,
+                                                std::unique_ptr<AudioClient>&) {
+    return AudioResult::Unsupported;
+}
+
+AudioResult AudioBackend::GiveBackRememberedState(const StreamChange&) {
+    return AudioResult::Unsupported;
+}
+
 }  // namespace hushwell

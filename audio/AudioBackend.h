@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,8 +9,13 @@
 
 namespace hushwell {
 
+class AudioClient;
 class AudioEndpoint;
 class EndpointNotificationClient;
+class EndpointVolume;
+struct PlaybackStream;
+struct ProgramIdentity;
+struct StreamChange;
 
 // The entry to a platform audio backend: the device enumerator. The program makes one backend
 // (PulseBackend, in pulse/; tests make a SimulatedBackend, in simulated/) and hands it to
@@ -48,6 +54,25 @@ public:
     // The sound server's own name, e.g. "pulseaudio" or "PulseAudio (on PipeWire 0.3.65)";
     // see SoundServerKind.h to tell the two apart.
     virtual AudioResult QueryServerName(std::string& name) = 0;
+
+    // --- Programs' own playback streams (Unsupported unless the backend offers them) ---
+
+    // Every playback stream on every output, in the server's order.
+    virtual AudioResult ListPlaybackStreams(std::vector<PlaybackStream>& streams);
+    // The mute and volume of one playback stream (the master scalar as on an output). The
+    // object stays bound to that stream; once the stream has ended its calls give NotFound.
+    virtual AudioResult ActivateStreamVolume(std::uint32_t streamIndex,
+                                             std::unique_ptr<EndpointVolume>& volume);
+    // A new, uninitialised audio client that records what this one playback stream plays
+    // (before the output's volume and mute), initialised as a loopback capture in its mix
+    // format. Its session is disconnected (DeviceRemoval) when the stream ends.
+    virtual AudioResult ActivateStreamCapture(const PlaybackStream& stream,
+                                              std::unique_ptr<AudioClient>& client);
+    // What the server remembers of the program's mute and volume for its next stream
+    // (PulseAudio's stream-restore, WirePlumber's stream state): where it still holds the
+    // mute or volume `change` set (the volume within half a step), it is put back to the one
+    // found before. Ok also when it remembers nothing of the program.
+    virtual AudioResult GiveBackRememberedState(const StreamChange& change);
 };
 
 }  // namespace hushwell

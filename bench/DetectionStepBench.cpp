@@ -153,7 +153,7 @@ struct StepRig {
         step->SetSpillFolder(std::filesystem::temp_directory_path().string());
         step->PrepareReferences(references, static_cast<std::uint32_t>(
                                                 kReferenceFrames * SoundReference::kBandsPerFrame));
-        SpectralAnalyzer::ResetSilentBlockCount();
+        live.ResetSilentBlockCount();
         DetectionStep::ClearHoldOffs(triggers);
         step->Begin();
         for (int b = 0; b < kPrerollSeconds * kBlocksPerSecond; ++b) {

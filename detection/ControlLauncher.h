@@ -2,6 +2,7 @@
 
 namespace hushwell {
 
+struct ProgramIdentity;
 class Trigger;
 
 // Where the trigger steps hand the control of a fired trigger. The detection engine's runner
@@ -24,6 +25,15 @@ public:
     // controls are blocked. Every firing starts a control of its own. Returns whether one was
     // started. idle: the control follows the telephone-band verdicts.
     virtual bool StartSoundControl(const Trigger& trigger, bool idle) = 0;
+
+    // A sound trigger of target "program" fired in the stream of this program: starts its
+    // control on that program's streams alone. A launcher that cannot act on one program
+    // carries nothing out (and never falls back to the whole output): false.
+    virtual bool StartProgramControl(const Trigger& trigger, const ProgramIdentity& program) {
+        (void)trigger;
+        (void)program;
+        return false;
+    }
 
     // A time trigger is due: starts its control unless controls are blocked or a control of
     // the same trigger (by serial id) is still held. Returns whether one was started.

@@ -15,6 +15,8 @@
 #include "base/Clock.h"
 #include "detection/DetectionStep.h"
 #include "detection/EngineTimers.h"
+#include "detection/PacketConversion.h"
+#include "detection/ProgramStreamWatcher.h"
 #include "detection/RunnerList.h"
 #include "detection/TimeTriggerStep.h"
 #include "persistence/TriggerListFile.h"
@@ -28,11 +30,6 @@ namespace {
 constexpr const char* kCaptureFailedText = "Capture is not running";
 constexpr const char* kCaptureResumedText = "Capture is running again.";
 constexpr const char* kCaptureStartedText = "Capture is running.";
-
-// Detection blocks carry one or two channels; AssignPcm16 and AssignScaledFloat take no more.
-constexpr std::uint16_t kMaxBlockChannels = 2;
-// Captured float samples are scaled to the 16-bit range before the saturating conversion.
-constexpr float kFloatToPcm16Scale = 32767.0f;
 
 // Every byte zero: silence in any sample format (the output plays nothing, or zeros).
 bool IsDigitalSilence(const std::uint8_t* bytes, std::size_t size) {
@@ -73,6 +70,9 @@ void DetectionEngine::InitEngine(Setup setup) {
 
     LoadTriggerList();
     runners_ = std::make_unique<RunnerList>(*setup_.volume, *setup_.opener, *setup_.clock);
+    runners_->SetProgramVolume(setup_.programVolume);
+    programStreams_ = std::make_unique<ProgramStreamWatcher>(*setup_.backend, *runners_,
+                                                             *setup_.clock, setup_.firings);
     step_ = std::make_unique<DetectionStep>(triggers_, liveAnalyzer_, level_, telephone_, *runners_,
                                             *setup_.clock, setup_.firings);
     step_->SetVerification(verification_);
@@ -84,6 +84,7 @@ void DetectionEngine::InitEngine(Setup setup) {
 
     references_.RebuildReferences(triggers_, step_->TakeReferencesOf(references_));
     step_->PrepareReferences(references_);
+    programStreams_->SetTriggers(triggers_, setup_.paths.soundFolder, verification_);
     ReturnFreedMemory();
     StartDetection();
     StartCaptureRunner();
@@ -137,6 +138,7 @@ void DetectionEngine::StartDetection() {
         feedToDetection_ = true;
         silenceWakeUps_.Restart();
     }
+    programStreams_->Start();
     StartEngineTimers();
 }
 
@@ -145,6 +147,7 @@ void DetectionEngine::StopDetection() {
         return;
     }
     StopEngineTimers();
+    programStreams_->Stop();
     {
         // From here on the feed keeps what arrives; a move in progress ends first.
         std::lock_guard lock(feedMutex_);
@@ -242,6 +245,7 @@ int DetectionEngine::RebuildReferences(const TriggerList* replacement) {
     }
     if (step_) {
         step_->PrepareReferences(references_);
+        programStreams_->SetTriggers(triggers_, setup_.paths.soundFolder, verification_);
     }
     ReturnFreedMemory();
     if (restart) {
@@ -271,6 +275,7 @@ void DetectionEngine::SetVerification(bool on) {
     StopDetection();
     step_->SetVerification(on);
     step_->PrepareReferences(references_);  // the same references, decided the other way
+    programStreams_->SetTriggers(triggers_, setup_.paths.soundFolder, on);
     if (restart) {
         StartDetection();
     }
@@ -416,39 +421,7 @@ bool DetectionEngine::QueueCaptureBlock(CaptureBlock block, const WaveFormat& mi
 
 std::unique_ptr<WaveData> DetectionEngine::ConvertPacket(const CaptureBlock& block,
                                                          const WaveFormat& format, bool silent) {
-    MixSampleType samples;
-    if (!MixSampleTypeOf(format, samples) || format.channels < 1 ||
-        format.channels > kMaxBlockChannels) {
-        return nullptr;
-    }
-    const std::size_t sampleBytes = samples == MixSampleType::Pcm16 ? 2 : 4;
-    const std::size_t frameSize = sampleBytes * format.channels;
-    const std::size_t frames = block.PayloadSize() / frameSize;
-    const std::size_t count = frames * format.channels;
-    if (frames == 0) {
-        return nullptr;
-    }
-    const int rate = static_cast<int>(format.sampleRate);
-    const int channels = format.channels;
-
-    auto data = std::make_unique<WaveData>();
-    if (samples == MixSampleType::Pcm16) {
-        std::vector<std::int16_t> pcm(count);
-        std::memcpy(pcm.data(), block.Payload(), count * sampleBytes);
-        data->AssignPcm16(rate, channels, static_cast<int>(frames), pcm);
-    } else if (silent) {
-        // Zero bytes are 0.0f, which converts to 0: nothing to scale or round.
-        data->AssignPcm16(rate, channels, static_cast<int>(frames),
-                          std::vector<std::int16_t>(count));
-    } else {
-        std::vector<float> scaled(count);
-        std::memcpy(scaled.data(), block.Payload(), count * sampleBytes);
-        for (float& value : scaled) {
-            value *= kFloatToPcm16Scale;
-        }
-        data->AssignScaledFloat(rate, channels, static_cast<int>(frames), scaled);
-    }
-    return data;
+    return ConvertCapturePacket(std::span(block.Payload(), block.PayloadSize()), format, silent);
 }
 
 // --- DetectionThread ---------------------------------------------------------------------------

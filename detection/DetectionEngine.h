@@ -34,6 +34,8 @@ class CommandOpener;
 class DetectionStep;
 class EngineTimers;
 class FiringSink;
+class ProgramStreamWatcher;
+class ProgramVolumeManager;
 class RunnerList;
 class TimeTriggerStep;
 
@@ -43,6 +45,9 @@ class TimeTriggerStep;
 // blocks, the control runners the steps start, and the timers of the time-trigger step and the
 // runner housekeeping. Nothing runs on a clock while nothing happens: the capture thread wakes
 // when the sound server delivers audio and wakes the detection thread once per delivery.
+//
+// While detection runs and "program" triggers are active, the ProgramStreamWatcher runs
+// detection on each program's own stream of the default output besides it.
 //
 // States: running (detection thread alive, feed moved into the queue, timers 100 and 300
 // active, controls allowed) and paused (no detection thread, no timers, no runners, controls
@@ -97,6 +102,9 @@ public:
         ProgramPaths paths;
         // The log page, or a tool that reports firings; may be null.
         FiringSink* firings = nullptr;
+        // Where controls on one program go ("program" targets); without it such triggers are
+        // heard and logged, but carry nothing out.
+        ProgramVolumeManager* programVolume = nullptr;
         std::chrono::milliseconds captureStartWait = kCaptureStartWait;
         std::chrono::milliseconds captureRetryInterval = kCaptureRetryInterval;
         // Called on the detection thread with every block before its step (diagnostics and
@@ -202,6 +210,8 @@ public:
     RunnerList* Runners() { return runners_.get(); }
     // The sound triggers' recent scores, for the live meter (see ScoreBoard for its threads).
     ScoreBoard& Scores() { return scores_; }
+    // The detection on programs' own streams; null before InitEngine.
+    ProgramStreamWatcher* ProgramStreams() { return programStreams_.get(); }
 
     Stats GetStats() const;
     bool IsDetectionRunning() const { return detectionRunning_.load(); }
@@ -264,6 +274,8 @@ private:
     std::unique_ptr<RunnerList> runners_;
     std::unique_ptr<DetectionStep> step_;
     ScoreBoard scores_{static_cast<std::size_t>(TriggerList::kDefaultMaxSound)};
+    // After the runners, which its streams' firings go to: destroyed before them.
+    std::unique_ptr<ProgramStreamWatcher> programStreams_;
     bool verification_ = true;  // user-interface thread
     std::unique_ptr<TimeTriggerStep> timeStep_;
 

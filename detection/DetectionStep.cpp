@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "analysis/LevelMeter.h"
 #include "analysis/SoundReference.h"
@@ -336,7 +337,7 @@ void DetectionStep::ListRunTriggers() {
         // trigger's hold-off, under the record's lock.
         auto* trigger = const_cast<Trigger*>(listed);
         std::lock_guard lock(trigger->Mutex());
-        if (!IsOnText(trigger->active)) {
+        if (!IsOnText(trigger->active) || !Watches(*trigger)) {
             continue;
         }
         RunTrigger entry{trigger,
@@ -354,6 +355,24 @@ void DetectionStep::ListRunTriggers() {
         }
         runTriggers_.push_back(entry);
     }
+}
+
+void DetectionStep::SetScope(Scope scope, ProgramIdentity program) {
+    scope_ = scope;
+    program_ = std::move(program);
+}
+
+bool DetectionStep::Watches(const Trigger& trigger) const {
+    const bool programTarget = trigger.GetTargetCode() == TargetCode::Program;
+    switch (scope_) {
+        case Scope::WholeOutput:
+            return !programTarget;
+        case Scope::OneProgram:
+            return programTarget;
+        case Scope::Recording:
+            break;
+    }
+    return true;
 }
 
 // Scores every pass from firstPassEnd to the end of the run in one call, for the references of
@@ -541,6 +560,9 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
     }
     candidate.fired = true;
 
+    if (scope_ == Scope::OneProgram) {
+        firing.triggerName += " (" + program_.DisplayName() + ")";
+    }
     WriteLogLine(firing.triggerName);
     if (firings_ != nullptr) {
         firings_->OnFiring(firing);
@@ -548,7 +570,11 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
     if (seconds < 1) {
         return;  // logged, but nothing to carry out
     }
-    launcher_.StartSoundControl(trigger, idle);
+    if (scope_ == Scope::OneProgram) {
+        launcher_.StartProgramControl(trigger, program_);
+    } else {
+        launcher_.StartSoundControl(trigger, idle);
+    }
 }
 
 void DetectionStep::UpdateTelephone(std::size_t passEnd) {

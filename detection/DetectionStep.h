@@ -11,6 +11,7 @@
 #include "analysis/FineSpectrum.h"
 #include "analysis/MatchKernel.h"
 #include "analysis/SpectralPeaks.h"
+#include "audio/PlaybackStream.h"
 #include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
 #include "detection/ReferenceSet.h"
@@ -77,6 +78,12 @@ public:
     static constexpr float kCandidateMargin = 0.0f;
     static constexpr float kAgreementNeeded = 0.5f;
     static constexpr std::size_t kReverifyPasses = 4;
+
+    // Which sound triggers a step watches. The whole output's step leaves out the triggers
+    // that target "program": they act on one program, so only a step over that program's own
+    // stream may fire them, and its firings name the program in the log line. The scan tool
+    // takes a recording as one program's stream and the whole output at once.
+    enum class Scope { WholeOutput, OneProgram, Recording };
 
     // A candidate that verification turned down, and the trigger it was a candidate of.
     struct Rejection {
@@ -147,6 +154,10 @@ public:
     // alone decides. Takes effect with the next PrepareReferences.
     void SetVerification(bool on) { verification_ = on; }
     bool Verification() const { return verification_; }
+    // WholeOutput unless set. program (OneProgram): the program whose stream the step hears,
+    // which its firings' controls act on and their log lines name in brackets.
+    void SetScope(Scope scope, ProgramIdentity program = {});
+    Scope GetScope() const { return scope_; }
 
     // Sets the hold-off of every trigger of the three kinds to 0, as every start of detection
     // does, so that all are eligible at once.
@@ -220,6 +231,7 @@ private:
     void RunMatchingPasses(std::int64_t liveValues, std::uint64_t now);
     void SelectCandidates(std::uint64_t now);
     void ListRunTriggers();
+    bool Watches(const Trigger& trigger) const;
     void ScoreRun(std::size_t firstPassEnd);
     void MatchPass(std::size_t row, std::size_t passEnd, std::uint64_t now);
     // Whether the trigger fired on one of its references in this pass.
@@ -254,7 +266,8 @@ private:
     ScoreBoard* scoreBoard_ = nullptr;
     bool meterWatched_ = false;  // read once per run
     bool verification_ = true;
-    std::string spillFolder_;
+    Scope scope_ = Scope::WholeOutput;
+    ProgramIdentity program_;
     LevelTriggerStep levelStep_;
 
     // The references, prepared for the kernel, and their match thresholds.

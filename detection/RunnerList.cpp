@@ -32,9 +32,13 @@ ControlRunner& RunnerList::StartRunner(const Trigger& trigger, bool idle) {
     return StartRunnerLocked(trigger, idle);
 }
 
-ControlRunner& RunnerList::StartRunnerLocked(const Trigger& trigger, bool idle) {
+ControlRunner& RunnerList::StartRunnerLocked(const Trigger& trigger, bool idle,
+                                             const ProgramIdentity* program) {
     auto runner = std::make_unique<ControlRunner>(volume_, opener_, clock_);
     runner->Init(trigger, idle);
+    if (program != nullptr && programs_ != nullptr) {
+        runner->TargetProgram(*programs_, *program);
+    }
     StartedControl started;
     {
         std::lock_guard triggerLock(trigger.Mutex());
@@ -73,6 +77,20 @@ bool RunnerList::StartSoundControl(const Trigger& trigger, bool idle) {
         return false;
     }
     StartRunnerLocked(trigger, idle);
+    return true;
+}
+
+void RunnerList::SetProgramVolume(ProgramVolumeManager* programs) {
+    Lock lock(lock_);
+    programs_ = programs;
+}
+
+bool RunnerList::StartProgramControl(const Trigger& trigger, const ProgramIdentity& program) {
+    Lock lock(lock_);
+    if (controlsBlocked_ || programs_ == nullptr) {
+        return false;
+    }
+    StartRunnerLocked(trigger, false, &program);
     return true;
 }
 

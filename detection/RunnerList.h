@@ -39,6 +39,7 @@ public:
 };
 class VolumeManager;
 class CommandOpener;
+class ProgramVolumeManager;
 
 // The control runners the detection engine has started, in start order, with the runner-list
 // lock and the controls-blocked flag. Owned by the engine; a runner belongs to the list from
@@ -64,9 +65,15 @@ public:
 
     // ControlLauncher.
     bool StartSoundControl(const Trigger& trigger, bool idle) override;
+    // Unless blocked, and only with a program volume manager set.
+    bool StartProgramControl(const Trigger& trigger, const ProgramIdentity& program) override;
     bool StartTimeControl(const Trigger& trigger, bool idle) override;
     LevelOutcome ExtendOrStartLevelControl(const Trigger& trigger) override;
     void PostTelephoneVerdict(int verdict) override;
+
+    // Where controls on one program go; without one (null, the default) none is started.
+    // Set before controls start; it must outlive every runner.
+    void SetProgramVolume(ProgramVolumeManager* programs);
 
     // Creates a runner for the trigger, initialises it, appends it and starts it, all under
     // the lock. Blocked controls are the caller's concern.
@@ -109,7 +116,8 @@ private:
         std::unique_ptr<ControlRunner> runner;
     };
 
-    ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle);
+    ControlRunner& StartRunnerLocked(const Trigger& trigger, bool idle,
+                                     const ProgramIdentity* program = nullptr);
     // Destroys the runners the predicate picks (undoing their controls) and tells the observer.
     template <typename Pick>
     std::size_t DestroyLocked(Pick pick);
@@ -117,6 +125,7 @@ private:
     VolumeManager& volume_;
     CommandOpener& opener_;
     const Clock& clock_;
+    ProgramVolumeManager* programs_ = nullptr;  // under the lock
 
     mutable std::recursive_mutex lock_;
     std::vector<Entry> runners_;

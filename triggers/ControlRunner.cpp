@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "base/Event.h"
 #include "triggers/CommandOpener.h"
 #include "triggers/EventLog.h"
+#include "triggers/ProgramVolumeManager.h"
 #include "triggers/Trigger.h"
 #include "triggers/VolumeManager.h"
 
@@ -114,6 +116,8 @@ struct ControlRunner::Shared {
     std::uint32_t serial = 0;
     TriggerKind triggerKind = TriggerKind::Other;
     TargetCode target = kNoTarget;
+    ProgramVolumeManager* programs = nullptr;  // set for a control on one program
+    ProgramIdentity program;
 
     // Created by Start before the worker runs.
     std::unique_ptr<Events> events;
@@ -125,6 +129,9 @@ struct ControlRunner::Shared {
     bool finished = false;
     std::uint64_t deadline = 0;
     std::uint64_t startTick = 0;
+
+    // The worker's own: the program hold it placed, 0 when none.
+    std::uint64_t programHold = 0;
 };
 
 // --- The worker ---------------------------------------------------------------------------
@@ -173,6 +180,10 @@ private:
     // The single place where controls take effect. "exec" is never dispatched under the
     // runner lock.
     void Dispatch(ControlKind kind, int amount) {
+        if (s_->programs != nullptr && kind != ControlKind::Exec) {
+            DispatchToProgram(kind, amount);
+            return;
+        }
         switch (kind) {
             case ControlKind::Mute:
                 s_->volume.RequestMute(true);
@@ -195,6 +206,16 @@ private:
                 break;
             default:
                 break;
+        }
+    }
+
+    // The control is a hold on the program; its undo takes the hold away.
+    void DispatchToProgram(ControlKind kind, int amount) {
+        if (kind == s_->primary && s_->programHold == 0) {
+            s_->programHold = s_->programs->Apply(s_->program, kind, amount);
+        } else if (kind == s_->undo) {
+            s_->programs->Undo(s_->programHold);
+            s_->programHold = 0;
         }
     }
 
@@ -370,6 +391,11 @@ void ControlRunner::Init(const Trigger& trigger, bool idle) {
     }
 }
 
+void ControlRunner::TargetProgram(ProgramVolumeManager& programs, ProgramIdentity program) {
+    shared_->programs = &programs;
+    shared_->program = std::move(program);
+}
+
 void ControlRunner::Start() {
     Shared& s = *shared_;
     if (s.events != nullptr) {
@@ -388,8 +414,10 @@ void ControlRunner::Start() {
         s.startTick = now;
         s.deadline = now + std::uint64_t{s.duration} * kMsPerSecond;
     }
-    s.volume.AddControlEvents(&s.events->suspend, &s.events->resume);
-    registered_ = true;
+    if (s.programs == nullptr) {  // a program's streams stay where they are on a switch
+        s.volume.AddControlEvents(&s.events->suspend, &s.events->resume);
+        registered_ = true;
+    }
     Workers().Add();
     try {
         thread_ = std::thread([state = shared_] { Worker(state).Run(); });

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/PlaybackStream.h"
 #include "base/Clock.h"
 #include "triggers/Vocabulary.h"
 
@@ -15,13 +16,16 @@ namespace hushwell {
 class Trigger;
 class VolumeManager;
 class CommandOpener;
+class ProgramVolumeManager;
 
 // One carried-out control: applies a trigger's control (mute, unmute, volume steps down or
 // up, or opening a command) at once on a worker thread of its own, waits until its deadline,
 // applies the opposite control and ends. While the volume manager switches to another
 // output device the runner undoes its control and re-applies it afterwards. A runner for a
 // "telephone" target starts idle and follows the verdicts posted to it; a level trigger
-// keeps pushing its runner's deadline forward.
+// keeps pushing its runner's deadline forward. A runner for a "program" target places its
+// control as a hold on that program's streams (ProgramVolumeManager) and takes the hold away
+// as its undo; it takes no part in output switches.
 //
 // The state the worker thread shares with the others (wanted, applied, suspended, finished,
 // deadline, start tick) is guarded by one program-wide runner lock, RunnerLock(). Callers
@@ -64,6 +68,9 @@ public:
     // trigger noticed late keeps only what is left of its period. idle: the trigger targets
     // "telephone"; the runner then applies nothing until a verdict of 1 is posted.
     void Init(const Trigger& trigger, bool idle);
+    // After Init, before Start: the control acts on this program alone, through `programs`
+    // (which must outlive the runner's worker), instead of on the whole output.
+    void TargetProgram(ProgramVolumeManager& programs, ProgramIdentity program);
     // Sets the start tick and deadline, registers with the volume manager and starts the
     // worker, waiting up to kStartWait for it to run. Once only. If the worker cannot be
     // started the runner reports itself finished at once (it never applied anything).

@@ -150,7 +150,13 @@ TriggerKind Trigger::GetTriggerKind() const {
 
 TargetCode Trigger::GetTargetCode() const {
     std::lock_guard guard(lock_);
-    return TargetCodeOf(target);
+    const TargetCode code = TargetCodeOf(target);
+    // Only a sound is heard in one program's stream; a time or level trigger that names
+    // "program" (written by hand) acts on the whole output, as it would elsewhere.
+    if (code == TargetCode::Program && TriggerKindOf(triggerKind) != TriggerKind::Sound) {
+        return TargetCode::Whole;
+    }
+    return code;
 }
 
 void Trigger::SetActive(bool on) {

@@ -98,7 +98,7 @@ public:
     std::array<char, kDaysPerWeek> dayFlags{};  // Monday first; 'v' selected, ' ' not
     std::string dayText;
     std::int32_t level = kDefaultLevel;  // level trigger: threshold in hundredths
-    std::string target;                  // "whole" or "telephone"
+    std::string target;                  // "whole", "telephone" or "program" (sound only)
     std::string command;                 // exec: program or document
     std::string commandArgs;             // exec: its arguments
     std::uint64_t holdUntil = 0;         // tick (ms) before which detection skips it

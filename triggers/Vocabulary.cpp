@@ -20,7 +20,8 @@ std::string_view TriggerKindWord(TriggerKind kind) {
 }
 
 std::string_view TargetWord(TargetCode code) {
-    return code == TargetCode::Telephone ? kTargetWords[1] : kTargetWords[0];
+    const auto slot = static_cast<std::size_t>(code);
+    return slot < kTargetWords.size() ? kTargetWords[slot] : kTargetWords[0];
 }
 
 ControlKind ControlKindOf(std::string_view text) {
@@ -42,10 +43,12 @@ TriggerKind TriggerKindOf(std::string_view text) {
 }
 
 TargetCode TargetCodeOf(std::string_view text) {
-    if (text.starts_with(kTargetWords[0])) {
-        return TargetCode::Whole;
+    for (std::size_t code = 0; code < kTargetWords.size(); ++code) {
+        if (text.starts_with(kTargetWords[code])) {
+            return static_cast<TargetCode>(code);
+        }
     }
-    return text.starts_with(kTargetWords[1]) ? TargetCode::Telephone : TargetCode::Whole;
+    return TargetCode::Whole;
 }
 
 bool IsOnText(std::string_view text) {

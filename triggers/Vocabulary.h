@@ -29,12 +29,13 @@ enum class TriggerKind : std::int32_t {
 enum class TargetCode : std::int32_t {
     Whole = 0,
     Telephone = 1,
+    Program = 2,  // sound triggers only: the one program whose own stream carried the sound
 };
 
 inline constexpr std::array<std::string_view, 6> kControlWords = {"undefined", "mute", "unmute",
                                                                   "down",      "up",   "exec"};
 inline constexpr std::array<std::string_view, 3> kTriggerKindWords = {"sound", "time", "level"};
-inline constexpr std::array<std::string_view, 2> kTargetWords = {"whole", "telephone"};
+inline constexpr std::array<std::string_view, 3> kTargetWords = {"whole", "telephone", "program"};
 
 // Day names, Monday first (index 0 = Monday).
 inline constexpr int kDaysPerWeek = 7;
@@ -47,7 +48,8 @@ std::string_view TriggerKindWord(TriggerKind kind);
 std::string_view TargetWord(TargetCode code);
 
 // Classification of a text by the word at its start. "unmute" is not taken for "mute":
-// the control words are tried in the order mute, unmute, down, up, exec.
+// the control words are tried in the order mute, unmute, down, up, exec. A target text that
+// starts with none of the target words is "whole".
 ControlKind ControlKindOf(std::string_view text);
 TriggerKind TriggerKindOf(std::string_view text);
 TargetCode TargetCodeOf(std::string_view text);

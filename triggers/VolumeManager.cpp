@@ -428,28 +428,47 @@ void VolumeManager::SaveRecordOfPlan() {
 // Writes or removes the file when the record differs from what it says. Only the worker
 // writes it, and under no lock that a request waits for.
 void VolumeManager::SaveRecord(const VolumeRestoreRecord& record) {
+    std::lock_guard fileLock(recordFileMutex_);
     if (record == saved_ || (record.ChangesNothing() && saved_.ChangesNothing())) {
         return;
     }
+    if (WriteRecordLocked(record.WithStreams(programStreams_))) {
+        saved_ = record;
+    }
+}
+
+bool VolumeManager::RecordProgramChanges(std::vector<StreamChange> changes) {
+    std::lock_guard fileLock(recordFileMutex_);
+    if (changes == programStreams_) {
+        return true;
+    }
+    if (!WriteRecordLocked(saved_.WithStreams(changes))) {
+        return false;
+    }
+    programStreams_ = std::move(changes);
+    return true;
+}
+
+// The file says what the record says, or is gone when it names no change. False (reported)
+// when it could not be written: the file still says what it said, the next change tries again.
+bool VolumeManager::WriteRecordLocked(const VolumeRestoreRecord& record) {
     std::string path;
     {
         std::lock_guard lock(recordPathMutex_);
         path = recordPath_;
     }
     if (path.empty()) {
-        saved_ = record;
-        return;
+        return true;
     }
     std::error_code error;
     const bool kept = record.ChangesNothing() ? VolumeRestoreRecord::Remove(path, &error)
                                               : record.Save(path, &error);
     if (!kept) {
-        // The file still says what it said; the next change tries again.
         ReportRecordFailure(path, error);
-        return;
+        return false;
     }
     reportedRecordFailure_.clear();
-    saved_ = record;
+    return true;
 }
 
 // Once per cause: the same failure again and again says nothing new.

@@ -97,6 +97,10 @@ public:
     void SetRecordFailureReport(RecordFailureReport report);
     static constexpr std::string_view kRecordFailureConsequence =
         ": a crash now would leave the output changed";
+    // The program streams' changes not yet given back (ProgramVolumeManager), kept in the same
+    // record file beside the output's: the file is rewritten at once with both. False when it
+    // could not be written (reported as above).
+    bool RecordProgramChanges(std::vector<StreamChange> changes);
 
     // Ramp pace from the options page; rates outside kMinRate..kMaxRate are ignored.
     void SetUpRate(int rate);
@@ -141,6 +145,8 @@ private:
     void SaveRecordCoveringPlan();
     void SaveRecordOfPlan();
     void SaveRecord(const VolumeRestoreRecord& record);
+    // Under the record file lock.
+    bool WriteRecordLocked(const VolumeRestoreRecord& record);
     void ReportRecordFailure(const std::string& path, const std::error_code& error);
 
     AudioBackend& backend_;
@@ -191,8 +197,13 @@ private:
     // What the changes made and under way will have changed once made (planned_), and what
     // the record file says (saved_): the plan, or more while changes are being undone.
     VolumeRestoreRecord planned_;
+    // Record file lock: the output's part as the file says it (written by the worker alone,
+    // which may read it without the lock), the program streams' part, the cause last
+    // reported (cleared by a success), and the writing of the file.
+    std::mutex recordFileMutex_;
     VolumeRestoreRecord saved_;
-    std::error_code reportedRecordFailure_;  // the cause last reported; cleared by a success
+    std::vector<StreamChange> programStreams_;
+    std::error_code reportedRecordFailure_;
 
     std::thread worker_;  // last: starts once everything above exists
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "audio/AudioBackend.h"
 #include "audio/AudioEndpoint.h"
@@ -30,6 +31,10 @@ constexpr std::string_view kEndpointKey = "endpoint";
 constexpr std::string_view kMutedKey = "muted";
 constexpr std::string_view kStepsKey = "steps";
 constexpr std::string_view kVolumeKey = "volume";
+constexpr std::string_view kStreamKey = "stream";
+constexpr char kFieldSeparator = '\t';
+constexpr std::string_view kUnchanged = "-";
+constexpr std::size_t kStreamFields = 6;
 
 // Closes the descriptor it holds.
 class FileDescriptor {
@@ -126,15 +131,106 @@ bool ValidEndpointId(std::string_view id) {
                         [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+bool ValidProgramName(std::string_view name) {
+    return name.size() <= VolumeRestoreRecord::kMaxProgramNameLength &&
+           std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string FormatOptionalLevel(const std::optional<float>& level) {
+    return level ? FormatLevel(*level) : std::string(kUnchanged);
+}
+
+// One "stream=" value, or nothing for a change that cannot be written (or changes nothing).
+std::optional<std::string> FormatStream(const StreamChange& change) {
+    if ((!change.ChangesMute() && !change.ChangesVolume()) || change.program.IsUnknown() ||
+        !ValidProgramName(change.program.binary) ||
+        !ValidProgramName(change.program.applicationName)) {
+        return std::nullopt;
+    }
+    const std::string mute =
+        change.ChangesMute() ? (*change.muteSet ? "1" : "0") : std::string(kUnchanged);
+    const bool volume = change.ChangesVolume();
+    std::string text = std::to_string(change.index);
+    for (const std::string& field :
+         {mute, volume ? FormatOptionalLevel(change.volumeBefore) : std::string(kUnchanged),
+          volume ? FormatOptionalLevel(change.volumeSet) : std::string(kUnchanged),
+          change.program.binary, change.program.applicationName}) {
+        text += kFieldSeparator;
+        text += field;
+    }
+    return text;
+}
+
+std::vector<std::string_view> SplitFields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    while (fields.size() < kStreamFields) {
+        const std::size_t end = std::min(text.find(kFieldSeparator), text.size());
+        fields.push_back(text.substr(0, end));
+        if (end == text.size()) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    return fields;
+}
+
+std::optional<float> ParseLevel(std::string_view text) {
+    const std::optional<float> level = ParseNumber<float>(text);
+    if (!level || !(*level >= 0.0f && *level <= 1.0f)) {
+        return std::nullopt;
+    }
+    return level;
+}
+
+std::optional<StreamChange> ParseStream(std::string_view text) {
+    const std::vector<std::string_view> fields = SplitFields(text);
+    if (fields.size() != kStreamFields) {
+        return std::nullopt;
+    }
+    StreamChange change;
+    const std::optional<std::uint32_t> index = ParseNumber<std::uint32_t>(fields[0]);
+    if (!index || *index == PlaybackStream::kNoIndex) {
+        return std::nullopt;
+    }
+    change.index = *index;
+    if (fields[1] == "1" || fields[1] == "0") {
+        change.muteSet = fields[1] == "1";
+        change.muteBefore = !*change.muteSet;
+    } else if (fields[1] != kUnchanged) {
+        return std::nullopt;
+    }
+    if (fields[2] != kUnchanged || fields[3] != kUnchanged) {
+        change.volumeBefore = ParseLevel(fields[2]);
+        change.volumeSet = ParseLevel(fields[3]);
+        if (!change.volumeBefore || !change.volumeSet) {
+            return std::nullopt;
+        }
+    }
+    change.program.binary = std::string(fields[4]);
+    change.program.applicationName = std::string(fields[5]);
+    if ((!change.ChangesMute() && !change.ChangesVolume()) || change.program.IsUnknown() ||
+        !ValidProgramName(change.program.binary) ||
+        !ValidProgramName(change.program.applicationName)) {
+        return std::nullopt;
+    }
+    return change;
+}
+
 // The values of one record file, each at most once.
 struct RecordFields {
     std::optional<std::string_view> endpoint;
     std::optional<std::string_view> muted;
     std::optional<std::string_view> steps;
     std::optional<std::string_view> volume;
+    std::vector<std::string_view> streams;
 
-    // False for an unknown or repeated key.
+    // False for an unknown or repeated key (only streams repeat, up to kMaxStreams).
     bool Take(std::string_view key, std::string_view value) {
+        if (key == kStreamKey) {
+            streams.push_back(value);
+            return streams.size() <= VolumeRestoreRecord::kMaxStreams;
+        }
         std::optional<std::string_view>* slot = key == kEndpointKey ? &endpoint
                                                 : key == kMutedKey  ? &muted
                                                 : key == kStepsKey  ? &steps
@@ -198,15 +294,31 @@ VolumeRestoreRecord VolumeRestoreRecord::Covering(const VolumeRestoreRecord& don
     return cover;
 }
 
+VolumeRestoreRecord VolumeRestoreRecord::WithStreams(std::vector<StreamChange> changed) const {
+    VolumeRestoreRecord record = *this;
+    record.streams = std::move(changed);
+    return record;
+}
+
 std::string VolumeRestoreRecord::ToText() const {
     std::string text;
     text += std::string(kVersionKey) + "=" + std::to_string(kVersion) + "\n";
-    text += std::string(kEndpointKey) + "=" + endpointId + "\n";
-    text += std::string(kMutedKey) + "=" + (muted ? "1" : "0") + "\n";
-    text += std::string(kStepsKey) + "=" +
-            std::to_string(std::clamp(steps, -kMaxSteps, kMaxSteps)) + "\n";
-    if (volumeBefore) {
-        text += std::string(kVolumeKey) + "=" + FormatLevel(*volumeBefore) + "\n";
+    if (ChangesOutput() || streams.empty()) {
+        text += std::string(kEndpointKey) + "=" + endpointId + "\n";
+        text += std::string(kMutedKey) + "=" + (muted ? "1" : "0") + "\n";
+        text += std::string(kStepsKey) + "=" +
+                std::to_string(std::clamp(steps, -kMaxSteps, kMaxSteps)) + "\n";
+        if (volumeBefore) {
+            text += std::string(kVolumeKey) + "=" + FormatLevel(*volumeBefore) + "\n";
+        }
+    }
+    std::size_t written = 0;
+    for (const StreamChange& change : streams) {
+        const std::optional<std::string> line = FormatStream(change);
+        if (line && written < kMaxStreams) {
+            text += std::string(kStreamKey) + "=" + *line + "\n";
+            ++written;
+        }
     }
     return text;
 }
@@ -224,10 +336,24 @@ std::optional<VolumeRestoreRecord> VolumeRestoreRecord::FromText(std::string_vie
         }
         return fields.Take(key, value);
     });
-    if (!parsed || !fields.endpoint || !fields.muted || !fields.steps) {
+    if (!parsed) {
         return std::nullopt;
     }
     VolumeRestoreRecord record;
+    for (const std::string_view line : fields.streams) {
+        std::optional<StreamChange> change = ParseStream(line);
+        if (!change) {
+            return std::nullopt;
+        }
+        record.streams.push_back(std::move(*change));
+    }
+    const bool outputPart = fields.endpoint || fields.muted || fields.steps || fields.volume;
+    if (!outputPart && !record.streams.empty()) {
+        return record;  // only program streams were changed
+    }
+    if (!fields.endpoint || !fields.muted || !fields.steps) {
+        return std::nullopt;
+    }
     record.endpointId = std::string(*fields.endpoint);
     record.muted = *fields.muted == "1";
     // Wider than int, and compared before any arithmetic: no count in the file can overflow.
@@ -256,7 +382,8 @@ std::string VolumeRestoreRecord::PathIn(const std::string& folder) {
 
 bool VolumeRestoreRecord::Save(const std::string& path, std::error_code* error) const {
     errno = EINVAL;
-    const bool saved = ValidEndpointId(endpointId) && ReplaceFile(path, ToText());
+    const bool valid = ValidEndpointId(endpointId) || (!ChangesOutput() && !streams.empty());
+    const bool saved = valid && ReplaceFile(path, ToText());
     if (error != nullptr) {
         *error = saved ? std::error_code() : std::error_code(errno, std::generic_category());
     }
@@ -316,6 +443,33 @@ void VolumeRestoreRecord::UndoOn(EndpointVolume& volume) const {
     }
 }
 
+void VolumeRestoreRecord::UndoStream(const StreamChange& change, const PlaybackStream& now,
+                                     EndpointVolume& volume) {
+    if (change.ChangesVolume() && std::abs(now.volume - *change.volumeSet) <= kSameLevel) {
+        volume.SetMasterVolumeLevelScalar(*change.volumeBefore);
+    }
+    if (change.ChangesMute() && now.muted == *change.muteSet) {
+        volume.SetMute(*change.muteBefore);
+    }
+}
+
+void VolumeRestoreRecord::UndoStreams(AudioBackend& backend) const {
+    std::vector<PlaybackStream> playing;
+    backend.ListPlaybackStreams(playing);
+    for (const StreamChange& change : streams) {
+        const auto now = std::find_if(playing.begin(), playing.end(), [&](const auto& stream) {
+            return stream.index == change.index && stream.program == change.program;
+        });
+        std::unique_ptr<EndpointVolume> volume;
+        if (now != playing.end() &&
+            backend.ActivateStreamVolume(change.index, volume) == AudioResult::Ok) {
+            UndoStream(change, *now, *volume);  // the server remembers what the stream has
+        } else {
+            backend.GiveBackRememberedState(change);
+        }
+    }
+}
+
 VolumeRestoreRecord::RestoreResult VolumeRestoreRecord::RestoreLeftOver(AudioBackend& backend,
                                                                         const std::string& path,
                                                                         const LogFunction& log) {
@@ -330,13 +484,26 @@ VolumeRestoreRecord::RestoreResult VolumeRestoreRecord::RestoreLeftOver(AudioBac
         case LoadResult::Loaded:
             break;
     }
-    std::shared_ptr<AudioEndpoint> endpoint;
-    std::unique_ptr<EndpointVolume> volume;
-    AudioResult found = backend.GetAudioEndpoint(record.endpointId, endpoint);
-    if (found == AudioResult::Ok) {
-        found = endpoint->ActivateEndpointVolume(volume);
+    // Nothing is undone before the server has answered for both parts: a record that stays
+    // for a later start must not be undone twice.
+    std::vector<PlaybackStream> playing;
+    if (!record.streams.empty() && backend.ListPlaybackStreams(playing) != AudioResult::Ok) {
+        return RestoreResult::ServerUnavailable;
     }
-    if (found == AudioResult::NotFound) {
+    std::unique_ptr<EndpointVolume> volume;
+    AudioResult found = AudioResult::Ok;
+    if (record.ChangesOutput()) {
+        std::shared_ptr<AudioEndpoint> endpoint;
+        found = backend.GetAudioEndpoint(record.endpointId, endpoint);
+        if (found == AudioResult::Ok) {
+            found = endpoint->ActivateEndpointVolume(volume);
+        }
+        if ((found != AudioResult::Ok && found != AudioResult::NotFound) ||
+            (found == AudioResult::Ok && !volume)) {
+            return RestoreResult::ServerUnavailable;
+        }
+    }
+    if (found == AudioResult::NotFound && record.streams.empty()) {
         std::error_code error;
         if (Remove(path, &error)) {
             log(kEndpointGoneMessage);
@@ -345,10 +512,10 @@ VolumeRestoreRecord::RestoreResult VolumeRestoreRecord::RestoreLeftOver(AudioBac
         }
         return RestoreResult::EndpointGone;
     }
-    if (found != AudioResult::Ok || !volume) {
-        return RestoreResult::ServerUnavailable;
+    if (volume) {
+        record.UndoOn(*volume);
     }
-    record.UndoOn(*volume);
+    record.UndoStreams(backend);
     Remove(path);
     log(kRestoredMessage);
     return RestoreResult::Restored;

@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
+
+#include "audio/PlaybackStream.h"
 
 namespace hushwell {
 
@@ -22,21 +25,35 @@ class EndpointVolume;
 //   muted=0 or 1        the manager muted the output
 //   steps=<n>           net 1 % volume steps taken or being taken (negative = lowered)
 //   volume=<0..1>       the master volume before the first change; left out when unknown
+//   stream=<index>\t<mute>\t<volume before>\t<volume set>\t<binary>\t<application name>
+//                       one line for each program stream changed, after the output's lines
+//                       (which are left out when only program streams were changed): mute is
+//                       "1" (muted by the manager), "0" (unmuted by it) or "-" (not changed);
+//                       the volumes are "-" when not changed
 // It is replaced atomically (temporary file, flushed, renamed) and read defensively: a file
 // larger than kMaxFileSize, of another version, with a missing, repeated or unknown key, a
 // value out of range, or one that changes nothing is damaged.
 //
 // Undoing gives back only what the record names: it unmutes only when the manager muted, and
 // moves the volume back by the recorded steps but never past the volume before (the user may
-// have moved the slider meanwhile, and a ramp may have ended part-way).
+// have moved the slider meanwhile, and a ramp may have ended part-way). A program stream is
+// given back only while it still plays for the same program and still has the mute (or
+// volume, within half a step) that was set; the sound server's memory of that program's mute
+// and volume for its next stream is given back the same way.
 //
 // A plain value; the file functions may be called from any thread, one writer per file.
 class VolumeRestoreRecord {
 public:
     static constexpr std::string_view kFileName = "HushwellOutput.txt";
     static constexpr int kVersion = 1;
-    static constexpr std::size_t kMaxFileSize = 4096;
+    static constexpr std::size_t kMaxFileSize = 65536;
     static constexpr std::size_t kMaxEndpointIdLength = 1024;
+    // Program streams kept at most, and the longest program name kept; streams beyond them,
+    // or with names that hold control characters, are left out of the file.
+    static constexpr std::size_t kMaxStreams = 64;
+    static constexpr std::size_t kMaxProgramNameLength = 256;
+    // A stream within this of the level set still has it (the server rounds levels).
+    static constexpr float kSameLevel = 0.005f;
     // More steps than the whole volume range; larger counts are written as this.
     static constexpr int kMaxSteps = 1000;
 
@@ -54,11 +71,16 @@ public:
     bool muted = false;
     int steps = 0;
     std::optional<float> volumeBefore;
+    std::vector<StreamChange> streams;  // the program streams changed
 
     bool operator==(const VolumeRestoreRecord&) const = default;
 
+    // The output itself was changed.
+    bool ChangesOutput() const { return muted || steps != 0; }
     // A record that names no change is never kept: its file is removed instead.
-    bool ChangesNothing() const { return !muted && steps == 0; }
+    bool ChangesNothing() const { return !ChangesOutput() && streams.empty(); }
+    // The output's part of this record with the given program streams.
+    VolumeRestoreRecord WithStreams(std::vector<StreamChange> changed) const;
 
     // A record that undoes both what `done` names and what `planned` will name once the
     // changes under way are made: kept while they are made. The larger of two step counts of
@@ -92,6 +114,13 @@ public:
 
     // Undoes the record on an output's volume: the volume first, then the mute.
     void UndoOn(EndpointVolume& volume) const;
+    // Gives back one program stream through its volume object, as described above; `now`
+    // is the stream as the server lists it now.
+    static void UndoStream(const StreamChange& change, const PlaybackStream& now,
+                           EndpointVolume& volume);
+    // Gives back the recorded program streams that still play, and the server's memory of
+    // those programs' mute and volume.
+    void UndoStreams(AudioBackend& backend) const;
 
     // Start-up: undoes a record that a run left behind and removes its file, logging
     // kRestoredMessage. A damaged file, or one naming an output that is gone, is removed with

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QStandardItemModel>
 #include <QTime>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -23,7 +24,8 @@ namespace hushwell {
 namespace {
 
 constexpr std::array<const char*, 3> kKindTexts = {"Sound", "Time", "Level"};
-constexpr std::array<const char*, 2> kTargetTexts = {"whole", "telephone"};
+constexpr std::array<const char*, 3> kTargetTexts = {"whole", "telephone", "program"};
+constexpr int kProgramTargetEntry = static_cast<int>(TargetCode::Program);
 constexpr const char* kTimeFormat = "HH:mm:ss";
 constexpr int kHighestLevel = 95;
 constexpr int kLevelStep = 5;
@@ -405,11 +407,16 @@ void TriggerForm::EnableByKind() {
     days_->setEnabled(time);
     level_->setEnabled(level);
     monitoringGroup_->setEnabled(sound || (time && every_->isChecked()));
-    if (level) {
+    // Only a sound is heard in one program's stream; other kinds fall back to the whole output.
+    const bool programAllowed = sound;
+    if (level || (!programAllowed && target_->currentIndex() == kProgramTargetEntry)) {
         const bool wasFilling = filling_;
         filling_ = true;
         target_->setCurrentIndex(0);
         filling_ = wasFilling;
+    }
+    if (auto* entries = qobject_cast<QStandardItemModel*>(target_->model())) {
+        entries->item(kProgramTargetEntry)->setEnabled(programAllowed);
     }
     EnableByAction();
 }

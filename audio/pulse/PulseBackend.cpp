@@ -4,8 +4,12 @@
 #include <utility>
 #include <vector>
 
+#include "audio/PlaybackStream.h"
+#include "audio/pulse/PulseAudioClient.h"
+#include "audio/pulse/PulseClientState.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseEndpoint.h"
+#include "audio/pulse/PulsePlaybackStreams.h"
 
 namespace hushwell {
 namespace {
@@ -91,6 +95,49 @@ AudioResult PulseBackend::QueryServerName(std::string& name) {
     PulseLock lock(connection_->Mainloop());
     std::string defaultSink;
     return connection_->QueryServerLocked(defaultSink, name);
+}
+
+AudioResult PulseBackend::ListPlaybackStreams(std::vector<PlaybackStream>& streams) {
+    if (!connection_->Mainloop().Valid()) {
+        return AudioResult::NoServer;
+    }
+    PulseLock lock(connection_->Mainloop());
+    return ListPlaybackStreamsLocked(*connection_, streams);
+}
+
+AudioResult PulseBackend::GiveBackRememberedState(const StreamChange& change) {
+    if (!connection_->Mainloop().Valid()) {
+        return AudioResult::NoServer;
+    }
+    PulseLock lock(connection_->Mainloop());
+    return GiveBackRememberedStateLocked(*connection_, change);
+}
+
+AudioResult PulseBackend::ActivateStreamVolume(std::uint32_t streamIndex,
+                                               std::unique_ptr<EndpointVolume>& volume) {
+    if (!connection_->Mainloop().Valid()) {
+        return AudioResult::NoServer;
+    }
+    volume = std::make_unique<PulseStreamVolume>(connection_, streamIndex);
+    return AudioResult::Ok;
+}
+
+AudioResult PulseBackend::ActivateStreamCapture(const PlaybackStream& stream,
+                                                std::unique_ptr<AudioClient>& client) {
+    if (!connection_->Mainloop().Valid()) {
+        return AudioResult::NoServer;
+    }
+    PulseSinkInfo sink;
+    {
+        PulseLock lock(connection_->Mainloop());
+        if (AudioResult found = connection_->QuerySinkLocked(stream.outputId, sink);
+            found != AudioResult::Ok) {
+            return found;
+        }
+    }
+    client = std::make_unique<PulseAudioClient>(
+        std::make_shared<PulseClientState>(connection_, sink, stream.index));
+    return AudioResult::Ok;
 }
 
 }  // namespace hushwell

@@ -43,6 +43,16 @@ public:
     AudioResult RegisterEndpointNotificationCallback(EndpointNotificationClient* client) override;
     AudioResult UnregisterEndpointNotificationCallback(EndpointNotificationClient* client) override;
     AudioResult QueryServerName(std::string& name) override;
+    AudioResult ListPlaybackStreams(std::vector<PlaybackStream>& streams) override;
+    AudioResult ActivateStreamVolume(std::uint32_t streamIndex,
+                                     std::unique_ptr<EndpointVolume>& volume) override;
+    // A record stream on the sink's monitor limited to the sink input
+    // (pa_stream_set_monitor_stream).
+    AudioResult ActivateStreamCapture(const PlaybackStream& stream,
+                                      std::unique_ptr<AudioClient>& client) override;
+    // Through the stream-restore extension (pa_ext_stream_restore_*), which pipewire-pulse
+    // maps to WirePlumber's stream state.
+    AudioResult GiveBackRememberedState(const StreamChange& change) override;
 
 private:
     std::shared_ptr<PulseConnection> connection_;

@@ -58,13 +58,14 @@ void SuccessCallback(pa_stream*, int success, void* userdata) {
 }  // namespace
 
 PulseClientState::PulseClientState(std::shared_ptr<PulseConnection> connection,
-                                   const PulseSinkInfo& sink)
+                                   const PulseSinkInfo& sink, std::uint32_t monitoredStream)
     : connection_(std::move(connection)),
       sinkName_(sink.name),
       sinkIndex_(sink.index),
       sinkSpec_(sink.sampleSpec),
       sinkMap_(sink.channelMap),
       monitorName_(sink.monitorSourceName),
+      monitoredStream_(monitoredStream),
       streamFormat_(ChooseStreamFormat(sink.sampleSpec, sink.channelMap)) {
     PulseLock lock(connection_->Mainloop());
     connection_->AddSessionLocked(this);
@@ -151,6 +152,14 @@ AudioResult PulseClientState::ConnectRecordLocked(std::int64_t bufferDuration100
         std::make_unique<CapturePacketQueue>(blockAlign, std::max(bufferFrames_, backlogFrames));
     pa_stream_set_state_callback(stream, &PulseClientState::StreamStateCallback, this);
     pa_stream_set_read_callback(stream, &PulseClientState::ReadCallback, this);
+    if (monitoredStream_ != PA_INVALID_INDEX &&
+        pa_stream_set_monitor_stream(stream, monitoredStream_) < 0) {
+        connection_->Warn("pa_stream_set_monitor_stream(" + std::to_string(monitoredStream_) +
+                          ") failed: " + connection_->ErrorTextLocked());
+        stream_.Reset();
+        packets_.reset();
+        return AudioResult::Failed;
+    }
 
     pa_buffer_attr attr;
     attr.maxlength = kServerChooses;
@@ -505,8 +514,11 @@ void PulseClientState::OnStreamState() {
     const pa_stream_state_t state = pa_stream_get_state(stream_.get());
     if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) &&
         kind_ != Kind::Uninitialized && !invalid_) {
-        connection_->Warn(std::string(connectCall_) + ": the stream on " + sinkName_ +
-                          " ended: " + connection_->ErrorTextLocked());
+        // A recorded program stream ends whenever its program stops playing: no warning.
+        if (monitoredStream_ == PA_INVALID_INDEX) {
+            connection_->Warn(std::string(connectCall_) + ": the stream on " + sinkName_ +
+                              " ended: " + connection_->ErrorTextLocked());
+        }
         InvalidateLocked(DisconnectReason::DeviceRemoval);
     }
     connection_->Mainloop().Signal();

@@ -39,7 +39,10 @@ class PulseClientState final : public PulseSinkWatcher,
 public:
     enum class Kind { Uninitialized, Capture, Render, SessionOnly };
 
-    PulseClientState(std::shared_ptr<PulseConnection> connection, const PulseSinkInfo& sink);
+    // monitoredStream: the index of one playback stream of the sink that a capture records
+    // alone; PA_INVALID_INDEX records everything the sink plays.
+    PulseClientState(std::shared_ptr<PulseConnection> connection, const PulseSinkInfo& sink,
+                     std::uint32_t monitoredStream = PA_INVALID_INDEX);
     ~PulseClientState();
     PulseClientState(const PulseClientState&) = delete;
     PulseClientState& operator=(const PulseClientState&) = delete;
@@ -104,6 +107,7 @@ private:
     const pa_sample_spec sinkSpec_;
     const pa_channel_map sinkMap_;
     const std::string monitorName_;
+    const std::uint32_t monitoredStream_;
     const PulseStreamFormat streamFormat_;
 
     // Changed under the main loop's lock; atomic, so that the capture reads may look at them

@@ -2,11 +2,14 @@
 
 #include "audio/simulated/SimulatedCore.h"
 #include "audio/simulated/SimulatedEndpoint.h"
+#include "audio/simulated/SimulatedPlaybackStreams.h"
+#include "audio/simulated/SimulatedStreamVolume.h"
 
 namespace hushwell {
 
 SimulatedBackend::SimulatedBackend(const Clock& clock)
-    : core_(std::make_shared<SimulatedCore>(clock)) {}
+    : core_(std::make_shared<SimulatedCore>(clock)),
+      playbackStreams_(std::make_shared<SimulatedPlaybackStreams>()) {}
 
 SimulatedBackend::~SimulatedBackend() {
     core_->StopRealTimePump();
@@ -145,6 +148,23 @@ bool SimulatedBackend::WaitUntil(const std::function<bool()>& condition,
 
 bool SimulatedBackend::WaitForNotifications(std::chrono::milliseconds timeout) {
     return core_->WaitForNotifications(timeout);
+}
+
+AudioResult SimulatedBackend::ListPlaybackStreams(std::vector<PlaybackStream>& streams) {
+    return playbackStreams_->List(streams);
+}
+
+AudioResult SimulatedBackend::GiveBackRememberedState(const StreamChange& change) {
+    return playbackStreams_->GiveBackRemembered(change);
+}
+
+AudioResult SimulatedBackend::ActivateStreamVolume(std::uint32_t streamIndex,
+                                                   std::unique_ptr<EndpointVolume>& volume) {
+    if (!playbackStreams_->Find(streamIndex)) {
+        return AudioResult::NotFound;
+    }
+    volume = std::make_unique<SimulatedStreamVolume>(playbackStreams_, streamIndex);
+    return AudioResult::Ok;
 }
 
 }  // namespace hushwell

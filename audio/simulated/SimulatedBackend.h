@@ -16,6 +16,7 @@ namespace hushwell {
 
 class Clock;
 class SimulatedCore;
+class SimulatedPlaybackStreams;
 
 // An in-process sound system for tests and demos: virtual output devices with any mix format
 // the layer supports, into which code "plays" audio, whose mute and volume can be read, and
@@ -58,6 +59,14 @@ public:
     AudioResult UnregisterEndpointNotificationCallback(EndpointNotificationClient* client) override;
     // "Simulated".
     AudioResult QueryServerName(std::string& name) override;
+    // The programs' playback streams of PlaybackStreams(); per-stream capture is not simulated.
+    AudioResult ListPlaybackStreams(std::vector<PlaybackStream>& streams) override;
+    AudioResult ActivateStreamVolume(std::uint32_t streamIndex,
+                                     std::unique_ptr<EndpointVolume>& volume) override;
+    AudioResult GiveBackRememberedState(const StreamChange& change) override;
+
+    // The programs' playback streams: tests open, end and change them here.
+    SimulatedPlaybackStreams& PlaybackStreams() { return *playbackStreams_; }
 
     // Devices. AddDevice fails for a taken id or a format the layer does not support; the first
     // device added becomes the default. SetDefaultDevice reports (Render, Console, id);
@@ -116,6 +125,7 @@ public:
 
 private:
     std::shared_ptr<SimulatedCore> core_;
+    std::shared_ptr<SimulatedPlaybackStreams> playbackStreams_;
 };
 
 }  // namespace hushwell

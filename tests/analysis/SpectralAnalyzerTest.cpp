@@ -42,9 +42,6 @@ public:
 
 class SpectralAnalyzerTest : public ::testing::Test {
 protected:
-    void SetUp() override { SpectralAnalyzer::ResetSilentBlockCount(); }
-    void TearDown() override { SpectralAnalyzer::ResetSilentBlockCount(); }
-
     // Feeds the sound in blocks whose sizes (in frames) cycle through sizes.
     static void FeedLive(SpectralAnalyzer& a, int rate, int channels, const Samples& s,
                          std::vector<std::size_t> sizes) {
@@ -260,14 +257,32 @@ TEST_F(SpectralAnalyzerTest, SilenceCounterCountsAllZeroFirstChannelBlocks) {
     const Samples silentLeft = {0, 900, 0, -900};  // right channel is not listened to
     a.ExtractLiveFeatures(48000, 2, silentLeft);
     a.ExtractLiveFeatures(48000, 2, {});
-    EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), 2);
+    EXPECT_EQ(a.SilentBlockCount(), 2);
     const Samples sound = {0, 0, 1, 0};
     a.ExtractLiveFeatures(48000, 2, sound);
-    EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), 0);
+    EXPECT_EQ(a.SilentBlockCount(), 0);
     for (int i = 0; i < 1100; ++i) {
         a.ExtractLiveFeatures(48000, 2, silentLeft);
     }
-    EXPECT_EQ(SpectralAnalyzer::SilentBlockCount(), SpectralAnalyzer::kSilentBlockCountLimit);
+    EXPECT_EQ(a.SilentBlockCount(), SpectralAnalyzer::kSilentBlockCountLimit);
+}
+
+// Each program's stream has an analyzer of its own beside the whole output's: the sound of
+// one must not end the silence of another, nor their silences add up.
+TEST_F(SpectralAnalyzerTest, EachAnalyzerCountsTheSilenceOfItsOwnStream) {
+    SpectralAnalyzer silent;
+    SpectralAnalyzer playing;
+    const Samples quiet = {0, 0};
+    const Samples sound = {0, 0, 1, 0};
+    for (int i = 0; i < 3; ++i) {
+        silent.ExtractLiveFeatures(48000, 2, quiet);
+        playing.ExtractLiveFeatures(48000, 2, sound);
+    }
+    EXPECT_EQ(silent.SilentBlockCount(), 3);
+    EXPECT_EQ(playing.SilentBlockCount(), 0);
+    playing.ExtractLiveFeatures(48000, 2, quiet);
+    EXPECT_EQ(playing.SilentBlockCount(), 1);
+    EXPECT_EQ(silent.SilentBlockCount(), 3);
 }
 
 TEST_F(SpectralAnalyzerTest, HundredthSilentBlockBypassesTheFilterWhichResumesWhereItWas) {
@@ -278,7 +293,6 @@ TEST_F(SpectralAnalyzerTest, HundredthSilentBlockBypassesTheFilterWhichResumesWh
     const Samples after = Sound::Make(192000, 1, 0.07, {1200});
     const Samples quiet = {0};
     auto run = [&](int silentBlocks) {
-        SpectralAnalyzer::ResetSilentBlockCount();
         SpectralAnalyzer a;
         a.ExtractLiveFeatures(192000, 1, before);
         for (int i = 0; i < silentBlocks; ++i) {

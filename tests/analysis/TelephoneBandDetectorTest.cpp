@@ -21,7 +21,7 @@ constexpr int kFrameLength = 512;
 // new live frame, as the matching passes do. Returns the verdict after every update.
 class LiveFeed {
 public:
-    explicit LiveFeed(int rate) : rate_(rate) { SpectralAnalyzer::ResetSilentBlockCount(); }
+    explicit LiveFeed(int rate) : rate_(rate) {}
 
     std::vector<float> Play(const std::vector<std::int16_t>& mono) {
         std::vector<float> verdicts;

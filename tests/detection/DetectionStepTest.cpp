@@ -50,7 +50,6 @@ struct Detection {
     Detection(TriggerList& triggers, ControlLauncher& launcher, const Clock& clock,
               FiringSink* firings)
         : step(triggers, live, level, telephone, launcher, clock, firings) {
-        SpectralAnalyzer::ResetSilentBlockCount();
         DetectionStep::ClearHoldOffs(triggers);
     }
     SpectralAnalyzer live;
@@ -62,13 +61,22 @@ struct Detection {
 // Counts what the step hands over, without carrying anything out.
 class LauncherSpy final : public ControlLauncher {
 public:
-    bool StartSoundControl(const Trigger&, bool) override { return true; }
+    bool StartSoundControl(const Trigger& trigger, bool) override {
+        wholeControls.push_back(trigger.name);
+        return true;
+    }
+    bool StartProgramControl(const Trigger& trigger, const ProgramIdentity& program) override {
+        programControls.push_back(trigger.name + "@" + program.binary);
+        return true;
+    }
     bool StartTimeControl(const Trigger&, bool) override { return true; }
     LevelOutcome ExtendOrStartLevelControl(const Trigger&) override {
         return LevelOutcome::Started;
     }
     void PostTelephoneVerdict(int verdict) override { verdicts.push_back(verdict); }
     std::vector<int> verdicts;
+    std::vector<std::string> wholeControls;
+    std::vector<std::string> programControls;
 };
 
 class RecordingScores final : public DetectionStep::ScoreObserver {
@@ -401,6 +409,52 @@ TEST_F(DetectionStepTest, BlockedControlsAreLoggedButNotCarriedOut) {
     EXPECT_EQ(Times().size(), 2u);
     EXPECT_EQ(harness_.runners->Size(), 1u);
     EXPECT_TRUE(harness_.MutedSoon(true));
+}
+
+// A "program" trigger is heard only in a program's own stream, whose step fires nothing
+// else; its control goes to that program and its log line names it.
+TEST_F(DetectionStepTest, ProgramTriggersFireOnlyInTheirProgramsStream) {
+    testing::TempFolder folder;
+    ProgramLog().SetPath(folder.File("log.txt"));
+    triggers_.Add(MakeTrigger("sound", "ad-jingle.wav", "mute", 1, "program"));
+    triggers_.GetSound(0)->referenceIndices = {0};
+    AddSound("everywhere", "mute", 1, {0});
+    const auto noise = Noise(4.2, 3000, 12);
+
+    LauncherSpy whole;
+    Restart(&whole);
+    Prepare({FlatReference(0.5f)});
+    Play(noise);
+    EXPECT_EQ(Times().size(), 1u);
+    EXPECT_EQ(Times("everywhere").size(), 1u);
+    EXPECT_EQ(whole.wholeControls, std::vector<std::string>{"everywhere"});
+    EXPECT_TRUE(whole.programControls.empty());
+
+    firings_.Clear();
+    LauncherSpy stream;
+    Restart(&stream);
+    Step().SetScope(DetectionStep::Scope::OneProgram, {"firefox", "Firefox"});
+    Prepare({FlatReference(0.5f)});
+    Play(noise);
+    ASSERT_EQ(firings_.Firings().size(), 1u);
+    EXPECT_EQ(firings_.Firings()[0].triggerName, "ad-jingle.wav (firefox)");
+    EXPECT_TRUE(stream.wholeControls.empty());
+    EXPECT_EQ(stream.programControls, std::vector<std::string>{"ad-jingle.wav@firefox"});
+    ProgramLog().SetPath("");
+    std::ifstream log(folder.File("log.txt"));
+    std::string line;
+    std::getline(log, line);
+    EXPECT_TRUE(line.ends_with(",everywhere")) << line;
+    std::getline(log, line);
+    EXPECT_TRUE(line.ends_with(",ad-jingle.wav (firefox)")) << line;
+
+    // A recording stands for any stream: the scan tool hears both.
+    firings_.Clear();
+    Restart(&stream);
+    Step().SetScope(DetectionStep::Scope::Recording);
+    Prepare({FlatReference(0.5f)});
+    Play(noise);
+    EXPECT_EQ(firings_.Firings().size(), 2u);
 }
 
 TEST_F(DetectionStepTest, TelephoneVerdictIsPostedAfterEveryPass) {

@@ -366,6 +366,30 @@ TEST_F(TriggerListFileTest, InactiveItemsAreLoadedButNeverListed) {
     EXPECT_EQ(list.CountSound(), 1);
 }
 
+// "program" is stored as its own word; the reading rule that takes every target word it
+// does not know for "whole" is what keeps such a file usable by a reader without it.
+TEST_F(TriggerListFileTest, ProgramTargetIsStoredAsItsWordAndUnknownWordsReadAsWhole) {
+    TriggerList saved;
+    Trigger sound = Active("sound", "ad");
+    sound.triggerFile = "ad-jingle.wav";
+    sound.SetControl("down 30");
+    sound.duration = TriggerTime(0, 0, 5);
+    sound.SetText(&Trigger::target, "program");
+    saved.Add(sound);
+    ASSERT_EQ(TriggerListFile::Save(saved, ListPath()), TriggerListFile::kOk);
+    EXPECT_NE(ReadFile(ListPath()).find("target=\"program\""), std::string::npos);
+    TriggerList loaded;
+    ASSERT_EQ(TriggerListFile::Load(loaded, ListPath()), TriggerListFile::kOk);
+    ASSERT_EQ(loaded.CountSound(), 1);
+    EXPECT_EQ(loaded.GetSound(0)->GetTargetCode(), TargetCode::Program);
+
+    ASSERT_EQ(TriggerListFile::LoadText(
+                  loaded, Document("<item active=\"v\" trigger=\"a.wav\" target=\"tab\"/>")),
+              TriggerListFile::kOk);
+    ASSERT_EQ(loaded.CountSound(), 1);
+    EXPECT_EQ(loaded.GetSound(0)->GetTargetCode(), TargetCode::Whole);
+}
+
 TEST_F(TriggerListFileTest, ItemAttributesFollowTheReadingRules) {
     EXPECT_EQ(TimeItem("duration=\"\"").duration.Formatted(), "00:00:00");
     EXPECT_EQ(TimeItem("dayOfWeek=\"\"").SelectedDayNames(), "");

@@ -47,6 +47,10 @@ TEST(TriggerRecordTest, WordsMatchAtTheStartCaseSensitively) {
     EXPECT_EQ(ControlKindOf(" mute"), ControlKind::Undefined);
     EXPECT_EQ(TriggerKindOf("Sound"), TriggerKind::Other);
     EXPECT_EQ(TargetCodeOf("speaker"), TargetCode::Whole);
+    EXPECT_EQ(TargetCodeOf("programme"), TargetCode::Program);
+    EXPECT_EQ(TargetCodeOf("Program"), TargetCode::Whole);
+    EXPECT_EQ(TargetWord(TargetCode::Program), "program");
+    EXPECT_EQ(TargetWord(static_cast<TargetCode>(7)), "whole");
 
     Trigger t;
     t.SetControl("up5x7");
@@ -194,6 +198,25 @@ TEST(LocalPathTest, BackslashesSeparateFoldersAndForeignRootsNameNoPlace) {
     EXPECT_EQ(LocalPath::BaseFolder(".\\triggers", "/data/triggers"), "/data/triggers");
     EXPECT_EQ(LocalPath::BaseFolder("\\\\server\\sounds", "/data/triggers"), "/data/triggers");
     EXPECT_EQ(LocalPath::BaseFolder("/srv\\sounds", "/data/triggers"), "/srv/sounds");
+}
+
+}  // namespace
+}  // namespace hushwell
+
+namespace hushwell {
+namespace {
+
+// "program" names one program's stream, which only a sound is heard in: a time or level
+// trigger carrying it acts on the whole output instead.
+TEST(TriggerRecordTest, ProgramTargetCountsOnlyForSoundTriggers) {
+    Trigger t;
+    t.SetText(&Trigger::target, "program");
+    EXPECT_EQ(t.GetTargetCode(), TargetCode::Program);
+    for (const TriggerKind kind : {TriggerKind::Time, TriggerKind::Level, TriggerKind::Other}) {
+        t.triggerKind = kind == TriggerKind::Other ? "clock" : std::string(TriggerKindWord(kind));
+        EXPECT_EQ(t.GetTargetCode(), TargetCode::Whole) << t.triggerKind;
+    }
+    EXPECT_EQ(t.target, "program");  // the text itself is kept for saving
 }
 
 }  // namespace

@@ -18,8 +18,10 @@
 
 #include "audio/MixFormat.h"
 #include "audio/simulated/SimulatedBackend.h"
+#include "audio/simulated/SimulatedPlaybackStreams.h"
 #include "base/Clock.h"
 #include "tests/support/TempFolder.h"
+#include "triggers/ProgramVolumeManager.h"
 #include "triggers/VolumeManager.h"
 
 namespace hushwell {
@@ -423,6 +425,117 @@ TEST_F(VolumeRestoreTest, ReadOnlyDataFolderIsReportedOnce) {
     EXPECT_NEAR(backend_.Volume(kSpeakers), 0.4f, 1e-4);
     EXPECT_EQ(reports.size(), 1u);
     ::chmod(folder_.c_str(), 0700);
+}
+
+}  // namespace
+}  // namespace hushwell
+
+namespace hushwell {
+namespace {
+
+const ProgramIdentity kBrowser{"firefox", "Firefox"};
+const ProgramIdentity kPlayer{"mpv", "mpv"};
+
+StreamChange Muted(std::uint32_t index, const ProgramIdentity& program) {
+    StreamChange change;
+    change.index = index;
+    change.program = program;
+    change.muteBefore = false;
+    change.muteSet = true;
+    return change;
+}
+
+TEST(VolumeRestoreRecordTextTest, ProgramStreamsRoundTripAloneOrBesideTheOutput) {
+    StreamChange lowered;
+    lowered.index = 7;
+    lowered.program = {"", "Music Player"};
+    lowered.volumeBefore = 0.8f;
+    lowered.volumeSet = 0.5f;
+    VolumeRestoreRecord record;
+    record.streams = {Muted(3, kBrowser), lowered};
+    EXPECT_EQ(record.ToText(),
+              "version=1\nstream=3\t1\t-\t-\tfirefox\tFirefox\nstream=7\t-\t0.8\t0.5\t\tMusic "
+              "Player\n");
+    EXPECT_EQ(VolumeRestoreRecord::FromText(record.ToText()), record);
+
+    record.endpointId = "speakers";
+    record.muted = true;
+    EXPECT_EQ(VolumeRestoreRecord::FromText(record.ToText()), record);
+
+    // Names that a line cannot hold, and changes that change nothing, are left out.
+    StreamChange tabbed = Muted(9, {"a\tb", "x"});
+    StreamChange same = Muted(10, kPlayer);
+    same.muteBefore = true;
+    record.streams = {tabbed, same};
+    EXPECT_EQ(record.ToText().find("stream="), std::string::npos);
+
+    for (const std::string_view bad :
+         {"version=1\nstream=3\t1\t-\t-\tfirefox\n",               // a field missing
+          "version=1\nstream=3\t2\t-\t-\tfirefox\tFirefox\n",      // no such mute
+          "version=1\nstream=3\t-\t0.8\t1.5\tfirefox\tFirefox\n",  // a level out of range
+          "version=1\nstream=3\t-\t-\t-\tfirefox\tFirefox\n",      // changes nothing
+          "version=1\nstream=x\t1\t-\t-\tfirefox\tFirefox\n",
+          "version=1\nstream=3\t1\t-\t-\t\t\n",  // no program
+          "version=1\nendpoint=speakers\nstream=3\t1\t-\t-\tfirefox\tFirefox\n"}) {
+        EXPECT_FALSE(VolumeRestoreRecord::FromText(bad)) << bad;
+    }
+    std::string many = "version=1\n";
+    for (std::size_t n = 0; n <= VolumeRestoreRecord::kMaxStreams; ++n) {
+        many += "stream=" + std::to_string(n) + "\t1\t-\t-\tfirefox\tFirefox\n";
+    }
+    EXPECT_FALSE(VolumeRestoreRecord::FromText(many));
+}
+
+// The program volume manager keeps its changes in the output's record; the next start gives
+// back the streams that still play and what the server remembers of those that ended.
+TEST_F(VolumeRestoreTest, ProgramChangesShareTheRecordAndAreGivenBackAtTheNextStart) {
+    SimulatedPlaybackStreams& streams = backend_.PlaybackStreams();
+    const std::uint32_t tab = streams.Add(kSpeakers, kBrowser, 0.8f);
+    const std::uint32_t music = streams.Add(kSpeakers, kPlayer, 0.6f);
+    StartManager();
+    Mute(true);
+    {
+        ProgramVolumeManager programs(backend_, 2ms);
+        programs.SetRecordFunction([this](const std::vector<StreamChange>& changes) {
+            return manager_->RecordProgramChanges(changes);
+        });
+        const auto hold = programs.Apply(kBrowser, ControlKind::Mute, 0);
+        ASSERT_TRUE(programs.WaitUntilIdle(kDeadline));
+        VolumeRestoreRecord record;
+        ASSERT_EQ(Load(record), VolumeRestoreRecord::LoadResult::Loaded);
+        EXPECT_TRUE(record.muted);
+        EXPECT_EQ(record.streams, std::vector<StreamChange>{Muted(tab, kBrowser)});
+        Mute(false);  // the output's part goes, the program's stays
+        ASSERT_EQ(Load(record), VolumeRestoreRecord::LoadResult::Loaded);
+        EXPECT_FALSE(record.ChangesOutput());
+        EXPECT_EQ(record.streams.size(), 1u);
+        programs.Undo(hold);
+        ASSERT_TRUE(programs.WaitUntilIdle(kDeadline));
+        EXPECT_FALSE(RecordExists());
+    }
+    Crash();
+
+    // What a killed run leaves: the tab muted, and a stream that ended while muted, whose
+    // program the server remembers as muted.
+    const std::uint32_t ended = streams.Add(kSpeakers, {"vlc", "VLC"});
+    ASSERT_TRUE(streams.SetUserMute(tab, true));
+    ASSERT_TRUE(streams.SetUserMute(ended, true));
+    ASSERT_TRUE(streams.Remove(ended));
+    WriteRecordFile("version=1\nstream=" + std::to_string(tab) +
+                    "\t1\t-\t-\tfirefox\tFirefox\nstream=" + std::to_string(ended) +
+                    "\t1\t-\t-\tvlc\tVLC\nstream=" + std::to_string(music) +
+                    "\t1\t-\t-\tnot\tthe same\n");
+    streams.SetServerAvailable(false);
+    EXPECT_EQ(RestoreLeftOver(), Restore::ServerUnavailable);
+    EXPECT_TRUE(RecordExists());
+    streams.SetServerAvailable(true);
+    EXPECT_EQ(RestoreLeftOver(), Restore::Restored);
+    EXPECT_FALSE(streams.Find(tab)->muted);
+    EXPECT_EQ(streams.Remembered({"vlc", "VLC"}), std::pair(false, 1.0f));
+    const std::uint32_t next = streams.AddRemembered(kSpeakers, {"vlc", "VLC"});
+    EXPECT_FALSE(streams.Find(next)->muted);
+    EXPECT_EQ(streams.MuteCalls(music), 0);  // another program at that index
+    EXPECT_FALSE(RecordExists());
 }
 
 }  // namespace

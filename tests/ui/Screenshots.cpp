@@ -87,6 +87,9 @@ const hushwell::TriggerList& SampleTriggers() {
         record.duration = hushwell::TriggerTime(0, 1, 0);
         if (record.triggerKind == "sound") {
             record.triggerFile = sample.trigger;
+            if (record.name == "ad-jingle") {
+                record.target = "program";  // the browser alone, not the music beside it
+            }
         } else if (record.triggerKind == "time") {
             record.timeOfDay.Parse(sample.trigger);
             record.every = record.name == "hourly chime";

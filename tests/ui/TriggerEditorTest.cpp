@@ -457,6 +457,31 @@ private slots:
         QCOMPARE(TriggerForm::LevelEntryFor(52), 9);
     }
 
+    // The user picks "program" from the target list with the keyboard; the saved trigger
+    // carries it, and a time trigger can neither keep nor choose it.
+    void TheProgramTargetIsOfferedForSoundsOnly() {
+        Page p;
+        auto* target = p.Field<QComboBox>("target");
+        p.page.Form().ShowRecord(Sound("ad", "ad.wav"));
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_End);
+        QCOMPARE(target->currentText(), QString("program"));
+        p.page.Add();
+        const Trigger* added = p.page.WorkingList().Get(TriggerKind::Sound, 2);
+        QCOMPARE(added->target, std::string("program"));
+        QVERIFY(ReadAll(p.ListFile()).contains("target=\"program\""));
+        p.page.Form().ShowRecord(*added);
+        QCOMPARE(target->currentText(), QString("program"));
+
+        p.page.Form().SetKind(TriggerKind::Time);
+        QCOMPARE(target->currentText(), QString("whole"));
+        QTest::keyClick(target, Qt::Key_End);
+        QCOMPARE(target->currentText(), QString("telephone"));  // the disabled entry is skipped
+        p.page.Form().SetKind(TriggerKind::Sound);
+        QTest::keyClick(target, Qt::Key_End);
+        QCOMPARE(target->currentText(), QString("program"));
+    }
+
     void TheCapturePageRegistersASound() {
         Page p;
         const QString file = p.page.SoundFolder() + "/20240305_140709.wav";

@@ -97,13 +97,14 @@ int RecordingScanner::Scan(RecordingReader& recording, std::ostream& out) {
     DetectionStep step(triggers_.Triggers(), live, level, telephone, launcher, clock, &report);
     blockClock.Follow(step);
     step.SetVerification(!classic_);
+    step.SetScope(DetectionStep::Scope::Recording);  // a recording stands for any stream
     step.PrepareReferences(triggers_.References());
     if (printScores_) {
         step.SetScoreObserver(&report);
         step.SetRejectionObserver(&report);
     }
     DetectionStep::ClearHoldOffs(triggers_.Triggers());
-    SpectralAnalyzer::ResetSilentBlockCount();
+    live.ResetSilentBlockCount();
     step.Begin();
 
     const int channels = recording.Channels();

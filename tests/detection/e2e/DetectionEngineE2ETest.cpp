@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/SandboxTools.h"
@@ -123,6 +125,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     bool Exited() {
         if (pid_ <= 0) {
             return true;
@@ -260,6 +263,177 @@ TEST_F(DetectionEngineE2ETest, TimeTriggerSetToTheCurrentMinuteFires) {
     StartHost({"--time", std::string(minute) + ":75"});
     EXPECT_TRUE(WaitMuted(true)) << Text(HostOutput());
     EXPECT_EQ(Fired(std::string("time ") + minute), 1);
+}
+
+// --- "program" targets: only the program that played the sound ------------------------------
+
+// One playback stream as pactl lists it.
+struct StreamState {
+    bool muted = false;
+    int percent = -1;  // the first channel's volume
+};
+
+// The playback streams of the client with this application name, in pactl's order.
+std::vector<StreamState> StreamsOf(const std::string& applicationName) {
+    std::vector<StreamState> streams;
+    std::stringstream text(e2e::Run("pactl list sink-inputs 2>/dev/null"));
+    StreamState current;
+    bool inStream = false;
+    for (std::string line; std::getline(text, line);) {
+        if (line.starts_with("Sink Input #")) {
+            current = StreamState();
+            inStream = true;
+        } else if (inStream && line.find("Mute: ") != std::string::npos) {
+            current.muted = line.find("Mute: yes") != std::string::npos;
+        } else if (inStream && line.find("Volume: ") != std::string::npos &&
+                   line.find('%') != std::string::npos && current.percent < 0) {
+            const auto percent = line.find('%');
+            const auto start = line.rfind(' ', percent);
+            current.percent = std::atoi(line.substr(start + 1, percent - start - 1).c_str());
+        } else if (inStream && line.find("application.name = \"" + applicationName + "\"") !=
+                                   std::string::npos) {
+            streams.push_back(current);
+        }
+    }
+    return streams;
+}
+
+// Two programs play at once: a music player (application name "Music") and a browser
+// ("Jingle") whose sound holds the reference after a lead-in long enough for its stream's
+// detection to start, and goes on afterwards.
+class ProgramTargetE2ETest : public DetectionEngineE2ETest {
+protected:
+    static constexpr double kProgramLeadIn = 7.0;
+    static constexpr double kTail = 9.0;
+    static constexpr std::chrono::milliseconds kStreamPollPause{40};
+
+    void SetUp() override {
+        DetectionEngineE2ETest::SetUp();
+        if (sink_.empty()) {
+            return;
+        }
+        std::vector<float> jingle = Noise(kProgramLeadIn, 0.02f);
+        const std::vector<float> reference = Reference();
+        jingle.insert(jingle.end(), reference.begin(), reference.end());
+        const std::vector<float> tail = Noise(kTail, 0.02f);
+        jingle.insert(jingle.end(), tail.begin(), tail.end());
+        WriteMonoWav(folder_.Path() / "jingle.wav", jingle);
+        std::vector<float> music;
+        AppendTone(music, 440.0, 0.2, kProgramLeadIn + 1 + kTail + 10);
+        WriteMonoWav(folder_.Path() / "music.wav", music);
+        WriteMonoWav(folder_.Path() / "quiet.wav", Noise(30, 0.01f));
+    }
+
+    std::unique_ptr<Child> PlayAs(const std::string& application, const std::string& file) {
+        auto child = std::make_unique<Child>(
+            std::vector<std::string>{"paplay", "-d", sink_,
+                                     "--property=application.name=" + application,
+                                     (folder_.Path() / file).string()},
+            folder_.Path() / ("paplay-" + application + "-" + file + ".txt"));
+        EXPECT_TRUE(child->Started());
+        return child;
+    }
+
+    // Waits until every stream of the client has the state. Each look runs pactl, so it
+    // looks every 50 ms, not to crowd a busy machine.
+    bool WaitStreams(const std::string& application, bool muted, int percent = 100,
+                     std::chrono::milliseconds timeout = kDeadline, std::size_t count = 1) {
+        return e2e::PollUntil(
+            [&] {
+                const auto streams = StreamsOf(application);
+                const bool reached =
+                    streams.size() >= count &&
+                    std::all_of(streams.begin(), streams.end(), [&](const StreamState& s) {
+                        return s.muted == muted && s.percent == percent;
+                    });
+                if (!reached) {
+                    std::this_thread::sleep_for(kStreamPollPause);
+                }
+                return reached;
+            },
+            timeout);
+    }
+
+    bool MusicAsBefore() {
+        const auto streams = StreamsOf("Music");
+        return streams.size() == 1 && !streams[0].muted && streams[0].percent == 100;
+    }
+    fs::path Record() const { return data_ / "HushwellOutput.txt"; }
+
+    // Starts the music and the jingle and waits for the jingle's program to be changed.
+    void PlayBoth(bool muted, int percent) {
+        music_ = PlayAs("Music", "music.wav");
+        ASSERT_TRUE(WaitStreams("Music", false));
+        jingle_ = PlayAs("Jingle", "jingle.wav");
+        ASSERT_TRUE(WaitStreams("Jingle", muted, percent, 20s))
+            << Text(HostOutput()) << Text(Log())
+            << Text(folder_.Path() / "paplay-Jingle-jingle.wav.txt")
+            << e2e::Run("pactl list short sink-inputs");
+        EXPECT_TRUE(MusicAsBefore());
+        EXPECT_FALSE(e2e::PactlMuted(sink_));
+    }
+
+    std::unique_ptr<Child> music_;
+    std::unique_ptr<Child> jingle_;
+};
+
+TEST_F(ProgramTargetE2ETest, OnlyTheJinglesProgramIsMutedAndComesBackAfterTheDuration) {
+    StartHost({"--program", "bell.wav:mute:4"});
+    PlayBoth(true, 100);
+    // Named after the process binary of paplay (on Debian a link to pacat).
+    EXPECT_EQ(Fired("bell.wav (pa"), 1) << Text(HostOutput());
+    EXPECT_EQ(CountLines(Log(), ",bell.wav (pa"), 1);
+    EXPECT_TRUE(fs::exists(Record()));
+
+    // The program opens a second stream during the mute: muted too.
+    auto second = PlayAs("Jingle", "quiet.wav");
+    EXPECT_TRUE(WaitStreams("Jingle", true, 100, 3s, 2));
+    EXPECT_TRUE(MusicAsBefore());
+
+    EXPECT_TRUE(WaitStreams("Jingle", false, 100, 8s, 2));
+    EXPECT_TRUE(MusicAsBefore());
+    EXPECT_FALSE(fs::exists(Record()));
+}
+
+TEST_F(ProgramTargetE2ETest, DownThirtyLowersOnlyTheJinglesProgram) {
+    StartHost({"--program", "bell.wav:down 30:4"});
+    PlayBoth(false, 70);
+    EXPECT_TRUE(WaitStreams("Jingle", false, 100, 8s));
+    EXPECT_TRUE(MusicAsBefore());
+}
+
+TEST_F(ProgramTargetE2ETest, AKilledRunIsUndoneAtTheNextStartAndTheProgramComesBackUnmuted) {
+    StartHost({"--program", "bell.wav:mute:30"});
+    ASSERT_NO_FATAL_FAILURE(PlayBoth(true, 100));
+    const pid_t pid = host_->Pid();
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    host_->Stop();
+    host_.reset();
+    ASSERT_TRUE(fs::exists(Record()));
+    EXPECT_TRUE(StreamsOf("Jingle").front().muted);
+
+    StartHost({"--program", "bell.wav:mute:30"});
+    EXPECT_TRUE(WaitStreams("Jingle", false, 100, 3s));
+    EXPECT_FALSE(fs::exists(Record()));
+    EXPECT_EQ(CountLines(Log(), "Restored the output after an unexpected end."), 1);
+    jingle_->Stop();
+    auto next = PlayAs("Jingle", "quiet.wav");
+    EXPECT_TRUE(WaitStreams("Jingle", false, 100, 3s));
+    EXPECT_TRUE(MusicAsBefore());
+}
+
+TEST_F(ProgramTargetE2ETest, AProgramThatEndsDuringTheControlLeavesNoRecordAndNoMute) {
+    StartHost({"--program", "bell.wav:mute:4"});
+    PlayBoth(true, 100);
+    jingle_->Stop();  // the program ends while muted
+    ASSERT_TRUE(e2e::PollUntil([&] { return StreamsOf("Jingle").empty(); }, kDeadline));
+    EXPECT_TRUE(e2e::PollUntil([&] { return !fs::exists(Record()); }, 8s));
+    // The server remembered the program as muted; that is given back too.
+    auto next = PlayAs("Jingle", "quiet.wav");
+    ASSERT_TRUE(e2e::PollUntil([&] { return !StreamsOf("Jingle").empty(); }, kDeadline));
+    EXPECT_TRUE(WaitStreams("Jingle", false, 100, 3s));
+    EXPECT_EQ(CountLines(HostOutput(), "failed"), 0) << Text(HostOutput());
+    EXPECT_TRUE(MusicAsBefore());
 }
 
 // Stops the sandbox's pipewire-pulse and starts a replacement with the same output.

@@ -2,12 +2,15 @@
 // backend and the real clocks, for end-to-end tests and measurements.
 //
 //   hushwell-engine-host --data FOLDER [--sound FILE:SECONDS]... [--level PERCENT:SECONDS]...
-//                        [--time HH:MM:SS:SECONDS]...
+//                        [--time HH:MM:SS:SECONDS]... [--program FILE:CONTROL:SECONDS]...
 //
 // FOLDER is the application data folder: "triggers.xml", the "triggers" sub-folder and the
 // event log. Trigger options replace "triggers.xml" with a list of the given triggers, each
 // muting the output for SECONDS (sound triggers are named after their file, which is looked
-// for in FOLDER/triggers unless it holds a "/"; a time trigger fires once a day at HH:MM:SS).
+// for in FOLDER/triggers unless it holds a "/"; a time trigger fires once a day at HH:MM:SS;
+// a "program" sound trigger carries out CONTROL, e.g. "mute" or "down 30", on the program that
+// played it). As the program does, it first gives back what a killed run left in the record
+// of output changes ("HushwellOutput.txt" in FOLDER) and keeps that record while it runs.
 // Prints "ready" once the engine has started and "fired NAME" for every firing, then runs
 // until SIGTERM or SIGINT, shuts the engine down (undoing running controls) and exits 0.
 
@@ -19,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "audio/pulse/PulseBackend.h"
@@ -29,9 +33,11 @@
 #include "triggers/ControlRunner.h"
 #include "triggers/EventLog.h"
 #include "triggers/ProcessLauncher.h"
+#include "triggers/ProgramVolumeManager.h"
 #include "triggers/Trigger.h"
 #include "triggers/TriggerList.h"
 #include "triggers/VolumeManager.h"
+#include "triggers/VolumeRestoreRecord.h"
 
 namespace hushwell {
 namespace {
@@ -98,6 +104,20 @@ bool AddTrigger(TriggerList& list, std::string_view flag, std::string_view value
         list.Add(trigger);
         return true;
     }
+    if (flag == "--program") {
+        const auto colon = text.rfind(':');
+        if (colon == std::string::npos) {
+            return false;
+        }
+        const std::string file = text.substr(0, colon);
+        Trigger trigger =
+            MutingTrigger("sound", std::filesystem::path(file).filename().string(), seconds);
+        trigger.triggerFile = file;
+        trigger.SetControl(text.substr(colon + 1));
+        trigger.SetText(&Trigger::target, "program");
+        list.Add(trigger);
+        return true;
+    }
     if (flag == "--level") {
         Trigger trigger = MutingTrigger("level", "level " + text, seconds);
         trigger.level = std::stoi(text);
@@ -118,7 +138,8 @@ bool AddTrigger(TriggerList& list, std::string_view flag, std::string_view value
 int Usage() {
     std::fprintf(stderr,
                  "usage: hushwell-engine-host --data FOLDER [--sound FILE:SECONDS]... "
-                 "[--level PERCENT:SECONDS]... [--time HH:MM:SS:SECONDS]...\n");
+                 "[--level PERCENT:SECONDS]... [--time HH:MM:SS:SECONDS]... "
+                 "[--program FILE:CONTROL:SECONDS]...\n");
     return 2;
 }
 
@@ -157,6 +178,13 @@ int Run(int argc, char** argv) {
     WriteLogLine("Starting.");
     PulseBackend backend;
     VolumeManager volume(backend);
+    const std::string restorePath = VolumeRestoreRecord::PathIn(folder);
+    VolumeRestoreRecord::RestoreLeftOver(backend, restorePath, WriteLogLine);
+    volume.SetRestoreRecordPath(restorePath);
+    ProgramVolumeManager programs(backend);
+    programs.SetRecordFunction([&volume](const std::vector<StreamChange>& changes) {
+        return volume.RecordProgramChanges(changes);
+    });
     ProcessLauncher opener;
     PrintingSink firings;
     DetectionEngine* running = nullptr;
@@ -164,8 +192,10 @@ int Run(int argc, char** argv) {
     DetectionEngine engine;
     running = &engine;
 
-    engine.InitEngine(DetectionEngine::ProgramSetup(backend, volume, opener, timers,
-                                                    ProgramPaths::ForDataFolder(folder), &firings));
+    DetectionEngine::Setup setup = DetectionEngine::ProgramSetup(
+        backend, volume, opener, timers, ProgramPaths::ForDataFolder(folder), &firings);
+    setup.programVolume = &programs;
+    engine.InitEngine(std::move(setup));
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -173,6 +203,7 @@ int Run(int argc, char** argv) {
     sigwait(&stopSignals, &signal);
     engine.ShutdownEngine();
     ControlRunner::WaitForAllWorkers(kWorkersEndWait);
+    programs.WaitUntilIdle(kWorkersEndWait);
     volume.WaitUntilIdle(kWorkersEndWait);
     WriteLogLine("Quitting.");
     return 0;
