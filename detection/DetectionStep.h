@@ -266,6 +266,7 @@ private:
     ScoreBoard* scoreBoard_ = nullptr;
     bool meterWatched_ = false;  // read once per run
     bool verification_ = true;
+    std::string spillFolder_;
     Scope scope_ = Scope::WholeOutput;
     ProgramIdentity program_;
     LevelTriggerStep levelStep_;
