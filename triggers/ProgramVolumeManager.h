@@ -28,14 +28,14 @@ class AudioBackend;
 // volume when the program was first held (limited to 0 and 100 %).
 //
 // Undoing gives back exactly what was changed, stream by stream: the worker remembers per
-// stream the mute and volume it found and the ones it set. A stream the program opens while
-// held that arrives with the mute or volume set on its siblings got it from the server's
-// memory of the program: what it had before is what they had. Such a stream that appears
-// only after the program's hold has ended (between two looks) is given back with them. At undo it
-// restores a stream's mute only when the stream still has the mute it set, and its volume only when
-// the stream is still within half a step of the level it set; a stream whose mute or volume the
-// user changed meanwhile keeps the user's choice. A stream the user changes while the hold lasts is
-// not changed back either. Streams that end meanwhile are forgotten without a word.
+// stream the mute and volume it found and the ones it set. At undo it restores a stream's mute
+// only when the stream still has the mute it set, and its volume only when the stream is still
+// within half a step of the level it set; a stream whose mute or volume the user changed
+// meanwhile keeps the user's choice. A stream the user changes while the hold lasts is not
+// changed back either. Streams that end meanwhile are forgotten without a word. A stream the
+// program opens while held that arrives with the mute or volume set on its siblings got it
+// from the server's memory of the program: what it had before is what they had. Such a stream
+// that appears only after the hold has ended (between two looks) is given back with them.
 //
 // Sound servers remember a program's mute and volume for its next stream. A stream that ends
 // while changed leaves its change there; once the program is no longer held, the manager
