@@ -7,6 +7,7 @@
 #include "audio/PlaybackStream.h"
 #include "audio/ThreadName.h"
 #include "detection/ProgramStreamDetector.h"
+#include "triggers/EventLog.h"
 #include "triggers/Trigger.h"
 
 namespace hushwell {
@@ -123,8 +124,11 @@ void ProgramStreamWatcher::Follow() {
                     return s.index == watched.index && s.program == watched.program;
                 });
             if (!listed || detector->Ended()) {
-                if (listed) {
-                    ++failed_[watched.index];  // its recording ended while it plays on
+                if (listed) {  // its recording ended while it plays on
+                    const int failures = ++failed_[watched.index];
+                    WriteLogLine("The recording of a stream of " + watched.program.DisplayName() +
+                                 (failures < kMaxCaptureAttempts ? " ended; trying again."
+                                                                 : " ended; giving it up."));
                 }
                 ending.push_back(std::move(detector));
             }
