@@ -7,6 +7,7 @@
 #include "audio/PlaybackStream.h"
 #include "audio/ThreadName.h"
 #include "detection/ProgramStreamDetector.h"
+#include "triggers/EventLog.h"
 #include "triggers/Trigger.h"
 
 namespace hushwell {
@@ -108,9 +109,9 @@ void ProgramStreamWatcher::Follow() {
     std::erase_if(streams, [&](const PlaybackStream& stream) {
         return stream.outputId != outputId || stream.corked || stream.program.IsUnknown();
     });
-    std::erase_if(failed_, [&](std::uint32_t index) {
+    std::erase_if(failed_, [&](const auto& entry) {
         return std::none_of(streams.begin(), streams.end(),
-                            [index](const PlaybackStream& s) { return s.index == index; });
+                            [&](const PlaybackStream& s) { return s.index == entry.first; });
     });
 
     std::vector<std::unique_ptr<ProgramStreamDetector>> ending;
@@ -123,8 +124,11 @@ void ProgramStreamWatcher::Follow() {
                     return s.index == watched.index && s.program == watched.program;
                 });
             if (!listed || detector->Ended()) {
-                if (listed) {
-                    failed_.insert(watched.index);  // its capture ended while it plays on
+                if (listed) {  // its recording ended while it plays on
+                    const int failures = ++failed_[watched.index];
+                    WriteLogLine("The recording of a stream of " + watched.program.DisplayName() +
+                                 (failures < kMaxCaptureAttempts ? " ended; trying again."
+                                                                 : " ended; giving it up."));
                 }
                 ending.push_back(std::move(detector));
             }
@@ -138,7 +142,9 @@ void ProgramStreamWatcher::Follow() {
         const bool watched = std::any_of(
             detectors_.begin(), detectors_.end(),
             [&](const auto& detector) { return detector->Stream().index == stream.index; });
-        if (!watched && !failed_.contains(stream.index)) {
+        const auto failures = failed_.find(stream.index);
+        const bool givenUp = failures != failed_.end() && failures->second >= kMaxCaptureAttempts;
+        if (!watched && !givenUp) {
             detectors_.push_back(std::make_unique<ProgramStreamDetector>(
                 backend_, stream, triggers_, references_, verification_, launcher_, clock_,
                 firings_));

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,7 +28,9 @@ class ProgramStreamDetector;
 // ends, is paused or moves to another output. Without "program" triggers it runs no thread
 // and asks the sound server nothing, so the whole output's detection is all there is.
 //
-// A stream whose capture cannot be opened is not tried again while it lasts.
+// A stream whose recording ends while the stream still plays (a server may refuse to record a
+// stream it has only just set up) is tried again at the next look, up to kMaxCaptureAttempts
+// times in all, and then left alone while it lasts.
 //
 // Threads: SetTriggers, Start and Stop on the control thread (the detection engine's owner),
 // SetTriggers only while stopped; WatchedStreams from any thread. The backend, the launcher,
@@ -36,6 +38,7 @@ class ProgramStreamDetector;
 class ProgramStreamWatcher {
 public:
     static constexpr std::chrono::milliseconds kDefaultFollowInterval{500};
+    static constexpr int kMaxCaptureAttempts = 6;
 
     ProgramStreamWatcher(AudioBackend& backend, ControlLauncher& launcher, const Clock& clock,
                          FiringSink* firings,
@@ -77,8 +80,9 @@ private:
     // Detector lock: the detectors (the follow thread changes them, anyone may look).
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<ProgramStreamDetector>> detectors_;
-    // The follow thread's own: streams whose capture could not be opened.
-    std::set<std::uint32_t> failed_;
+    // The follow thread's own: the streams whose recording ended while they played, with the
+    // number of times it did.
+    std::map<std::uint32_t, int> failed_;
 
     Event quit_;
     std::thread thread_;

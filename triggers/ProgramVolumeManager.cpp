@@ -147,6 +147,16 @@ void ProgramVolumeManager::Reconcile(const std::vector<Hold>& holds) {
     }
     const std::map<std::uint32_t, Wanted> wanted = WantedByStream(holds, streams);
     createdThisPass_.clear();
+    // Streams the program opened since the last look, no longer held: those that started
+    // with what was set on a sibling are given back with it.
+    std::vector<std::pair<PlaybackStream, StreamChange>> latecomers;
+    for (const PlaybackStream& stream : streams) {
+        if (!wanted.contains(stream.index) && !touched_.contains(stream.index)) {
+            if (std::optional<StreamChange> inherited = InheritedChange(stream)) {
+                latecomers.emplace_back(stream, std::move(*inherited));
+            }
+        }
+    }
     std::set<std::uint32_t> present;
     for (const PlaybackStream& stream : streams) {
         present.insert(stream.index);
@@ -159,9 +169,37 @@ void ProgramVolumeManager::Reconcile(const std::vector<Hold>& holds) {
             touched_.erase(touched);
         }
     }
+    for (auto& [stream, change] : latecomers) {
+        UndoMute(stream, change);
+        UndoVolume(stream, change);
+    }
     KeepEnded(present);
     GiveBackEnded(holds);
     Record();
+}
+
+// What a stream that arrived with the mute or volume set on a sibling (or on a stream that
+// ended) inherited from it; nothing when it arrived with its own.
+std::optional<StreamChange> ProgramVolumeManager::InheritedChange(
+    const PlaybackStream& stream) const {
+    StreamChange change;
+    change.index = stream.index;
+    change.program = stream.program;
+    for (const StreamChange* sibling : EarlierChangesOf(stream)) {
+        if (!change.muteSet && sibling->ChangesMute() && stream.muted == *sibling->muteSet) {
+            change.muteBefore = sibling->muteBefore;
+            change.muteSet = sibling->muteSet;
+        }
+        if (!change.volumeSet && sibling->ChangesVolume() &&
+            std::abs(stream.volume - *sibling->volumeSet) <= kSameLevel) {
+            change.volumeBefore = sibling->volumeBefore;
+            change.volumeSet = sibling->volumeSet;
+        }
+    }
+    if (!change.muteSet && !change.volumeSet) {
+        return std::nullopt;
+    }
+    return change;
 }
 
 // The changes made in earlier passes to the program's other streams, and to its ended ones.

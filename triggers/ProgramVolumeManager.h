@@ -28,13 +28,14 @@ class AudioBackend;
 // volume when the program was first held (limited to 0 and 100 %).
 //
 // Undoing gives back exactly what was changed, stream by stream: the worker remembers per
-// stream the mute and volume it found and the ones it set. A stream the program opens while
-// held that arrives with the mute or volume set on its siblings got it from the server's
-// memory of the program: what it had before is what they had. At undo it restores a stream's
-// mute only when the stream still has the mute it set, and its volume only when the stream is
-// still within half a step of the level it set; a stream whose mute or volume the user changed
+// stream the mute and volume it found and the ones it set. At undo it restores a stream's mute
+// only when the stream still has the mute it set, and its volume only when the stream is still
+// within half a step of the level it set; a stream whose mute or volume the user changed
 // meanwhile keeps the user's choice. A stream the user changes while the hold lasts is not
-// changed back either. Streams that end meanwhile are forgotten without a word.
+// changed back either. Streams that end meanwhile are forgotten without a word. A stream the
+// program opens while held that arrives with the mute or volume set on its siblings got it
+// from the server's memory of the program: what it had before is what they had. Such a stream
+// that appears only after the hold has ended (between two looks) is given back with them.
 //
 // Sound servers remember a program's mute and volume for its next stream. A stream that ends
 // while changed leaves its change there; once the program is no longer held, the manager
@@ -104,6 +105,7 @@ private:
     void Reconcile(const std::vector<Hold>& holds);
     void ApplyTo(const PlaybackStream& stream, const Wanted& wanted);
     std::vector<const StreamChange*> EarlierChangesOf(const PlaybackStream& stream) const;
+    std::optional<StreamChange> InheritedChange(const PlaybackStream& stream) const;
     void NoteBefore(const PlaybackStream& stream, StreamChange& change, bool mute,
                     bool volume) const;
     void UndoMute(const PlaybackStream& stream, StreamChange& change);

@@ -156,6 +156,11 @@ public:
     AudioResult ActivateStreamCapture(const PlaybackStream& stream,
                                       std::unique_ptr<AudioClient>& client) override {
         std::lock_guard lock(mutex_);
+        ++attempts_[stream.index];
+        if (refusals_[stream.index] > 0) {
+            --refusals_[stream.index];
+            return AudioResult::Failed;
+        }
         auto feed = std::make_shared<Feed>();
         feeds_[stream.index] = feed;
         client = std::make_unique<FeedClient>(feed);
@@ -163,6 +168,15 @@ public:
     }
 
     SimulatedPlaybackStreams& Streams() { return simulated_.PlaybackStreams(); }
+    // The next `count` recordings of the stream fail to open.
+    void RefuseCaptures(std::uint32_t index, int count) {
+        std::lock_guard lock(mutex_);
+        refusals_[index] = count;
+    }
+    int Attempts(std::uint32_t index) {
+        std::lock_guard lock(mutex_);
+        return attempts_[index];
+    }
     int Listings() {
         std::lock_guard lock(mutex_);
         return listings_;
@@ -200,6 +214,8 @@ private:
     std::mutex mutex_;
     int listings_ = 0;
     std::map<std::uint32_t, std::shared_ptr<Feed>> feeds_;
+    std::map<std::uint32_t, int> refusals_;
+    std::map<std::uint32_t, int> attempts_;
 };
 
 // Notes the controls asked for, by trigger and program.
@@ -312,6 +328,24 @@ TEST_F(ProgramStreamWatcherTest, StreamsAreFollowedAsTheyComePauseMoveAndEnd) {
     watcher_.Stop();
     EXPECT_TRUE(watcher_.WatchedStreams().empty());
     EXPECT_FALSE(watcher_.IsFollowing());
+}
+
+// A server may refuse to record a stream it has only just set up: it is tried again at the
+// next looks, a few times, then left alone.
+TEST_F(ProgramStreamWatcherTest, ARefusedRecordingIsTriedAgainAFewTimes) {
+    AddTrigger("ad", "program");
+    ASSERT_EQ(watcher_.SetTriggers(triggers_, folder_.Path(), true), 1);
+    SimulatedPlaybackStreams& streams = backend_.Streams();
+    const std::uint32_t browser = streams.Add(kSpeakers, kBrowser);
+    const std::uint32_t player = streams.Add(kSpeakers, kPlayer);
+    backend_.RefuseCaptures(browser, 2);
+    backend_.RefuseCaptures(player, 1000);
+    watcher_.Start();
+    EXPECT_TRUE(WatchesExactly({browser}));
+    EXPECT_EQ(backend_.Attempts(browser), 3);
+    const int most = ProgramStreamWatcher::kMaxCaptureAttempts;
+    EXPECT_TRUE(Eventually([&] { return backend_.Attempts(player) == most; }));
+    EXPECT_TRUE(HoldsFor([&] { return backend_.Attempts(player) == most; }));
 }
 
 TEST_F(ProgramStreamWatcherTest, WithoutProgramTriggersNothingRunsAndTheServerIsNotAsked) {

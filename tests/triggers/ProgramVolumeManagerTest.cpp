@@ -115,6 +115,21 @@ TEST_F(ProgramVolumeManagerTest, AStreamThatArrivesWithTheHeldStateGetsTheStateB
     EXPECT_FLOAT_EQ(Volume(tab_), 0.8f);
 }
 
+// The same stream opened just before the hold ends, seen first once it has ended.
+TEST_F(ProgramVolumeManagerTest, AStreamFirstSeenAfterTheHoldEndedIsGivenBackToo) {
+    ProgramVolumeManager slow(backend_, std::chrono::hours(1));  // looks only when asked
+    const auto mute = slow.Apply(kBrowser, ControlKind::Mute, 0);
+    ASSERT_TRUE(slow.WaitUntilIdle(kDeadline));
+    ASSERT_TRUE(Muted(tab_));
+    const std::uint32_t late = streams_.AddRemembered("speakers", kBrowser);
+    ASSERT_TRUE(Muted(late));
+    slow.Undo(mute);
+    ASSERT_TRUE(slow.WaitUntilIdle(kDeadline));
+    EXPECT_FALSE(Muted(tab_));
+    EXPECT_FALSE(Muted(late));
+    EXPECT_EQ(streams_.Remembered(kBrowser), std::pair(false, 0.2f));
+}
+
 // The user's own changes win: made before the hold, while it lasts, or to a stream the
 // hold changed.
 TEST_F(ProgramVolumeManagerTest, UndoLeavesWhatTheUserChangedMeanwhile) {

@@ -303,7 +303,9 @@ std::vector<StreamState> StreamsOf(const std::string& applicationName) {
 // detection to start, and goes on afterwards.
 class ProgramTargetE2ETest : public DetectionEngineE2ETest {
 protected:
-    static constexpr double kProgramLeadIn = 7.0;
+    // Long enough for the stream's detection to start, and to start again should the server
+    // end the first recording of a stream it has just set up (seen on a loaded machine).
+    static constexpr double kProgramLeadIn = 11.0;
     static constexpr double kTail = 9.0;
     static constexpr std::chrono::milliseconds kStreamPollPause{40};
 
