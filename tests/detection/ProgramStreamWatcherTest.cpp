@@ -341,8 +341,11 @@ TEST_F(ProgramStreamWatcherTest, ARefusedRecordingIsTriedAgainAFewTimes) {
     backend_.RefuseCaptures(browser, 2);
     backend_.RefuseCaptures(player, 1000);
     watcher_.Start();
+    // A stream counts as watched while its recording is still being opened, so the attempts
+    // are waited for first.
+    EXPECT_TRUE(Eventually([&] { return backend_.Attempts(browser) == 3; }));
     EXPECT_TRUE(WatchesExactly({browser}));
-    EXPECT_EQ(backend_.Attempts(browser), 3);
+    EXPECT_TRUE(HoldsFor([&] { return backend_.Attempts(browser) == 3; }));
     const int most = ProgramStreamWatcher::kMaxCaptureAttempts;
     EXPECT_TRUE(Eventually([&] { return backend_.Attempts(player) == most; }));
     EXPECT_TRUE(HoldsFor([&] { return backend_.Attempts(player) == most; }));
