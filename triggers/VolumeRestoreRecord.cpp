@@ -162,9 +162,11 @@ std::optional<std::string> FormatStream(const StreamChange& change) {
     return text;
 }
 
+// The tab-separated fields of a "stream=" value; one more than a stream has is enough to
+// tell a line with too many.
 std::vector<std::string_view> SplitFields(std::string_view text) {
     std::vector<std::string_view> fields;
-    while (fields.size() < kStreamFields) {
+    while (fields.size() <= kStreamFields) {
         const std::size_t end = std::min(text.find(kFieldSeparator), text.size());
         fields.push_back(text.substr(0, end));
         if (end == text.size()) {
@@ -205,6 +207,11 @@ std::optional<StreamChange> ParseStream(std::string_view text) {
         change.volumeSet = ParseLevel(fields[3]);
         if (!change.volumeBefore || !change.volumeSet) {
             return std::nullopt;
+        }
+        if (*change.volumeBefore == *change.volumeSet) {
+            // The same level before and after is no volume change; it is written back as one.
+            change.volumeBefore.reset();
+            change.volumeSet.reset();
         }
     }
     change.program.binary = std::string(fields[4]);
@@ -372,6 +379,13 @@ std::optional<VolumeRestoreRecord> VolumeRestoreRecord::FromText(std::string_vie
     }
     if (record.ChangesNothing()) {
         return std::nullopt;
+    }
+    if (!record.ChangesOutput()) {
+        // Beside program streams, an output part that changes nothing is not written back:
+        // the record is the streams alone.
+        VolumeRestoreRecord streamsOnly;
+        streamsOnly.streams = std::move(record.streams);
+        return streamsOnly;
     }
     return record;
 }

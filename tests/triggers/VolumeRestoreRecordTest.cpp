@@ -475,10 +475,28 @@ TEST(VolumeRestoreRecordTextTest, ProgramStreamsRoundTripAloneOrBesideTheOutput)
           "version=1\nstream=3\t-\t0.8\t1.5\tfirefox\tFirefox\n",  // a level out of range
           "version=1\nstream=3\t-\t-\t-\tfirefox\tFirefox\n",      // changes nothing
           "version=1\nstream=x\t1\t-\t-\tfirefox\tFirefox\n",
-          "version=1\nstream=3\t1\t-\t-\t\t\n",  // no program
+          "version=1\nstream=3\t1\t-\t-\t\t\n",                      // no program
+          "version=1\nstream=3\t1\t-\t-\tfirefox\tFirefox\tmore\n",  // a field too many
+          "version=1\nstream=3\t-\t0.5\t0.5\tfirefox\tFirefox\n",    // changes nothing
           "version=1\nendpoint=speakers\nstream=3\t1\t-\t-\tfirefox\tFirefox\n"}) {
         EXPECT_FALSE(VolumeRestoreRecord::FromText(bad)) << bad;
     }
+    // A mute beside a volume that stayed where it was reads as the mute alone, as it is
+    // written back.
+    const auto muteOnly =
+        VolumeRestoreRecord::FromText("version=1\nstream=3\t1\t0.5\t0.5\tfirefox\tFirefox\n");
+    ASSERT_TRUE(muteOnly);
+    ASSERT_EQ(muteOnly->streams.size(), 1u);
+    EXPECT_FALSE(muteOnly->streams[0].volumeBefore);
+    EXPECT_EQ(VolumeRestoreRecord::FromText(muteOnly->ToText()), *muteOnly);
+
+    // An output part that changes nothing, beside a stream, is the stream alone.
+    const auto unchangedOutput = VolumeRestoreRecord::FromText(
+        "version=1\nendpoint=speakers\nmuted=0\nsteps=0\nstream=3\t1\t-\t-\tfirefox\tFirefox\n");
+    ASSERT_TRUE(unchangedOutput);
+    EXPECT_TRUE(unchangedOutput->endpointId.empty());
+    EXPECT_EQ(VolumeRestoreRecord::FromText(unchangedOutput->ToText()), *unchangedOutput);
+
     std::string many = "version=1\n";
     for (std::size_t n = 0; n <= VolumeRestoreRecord::kMaxStreams; ++n) {
         many += "stream=" + std::to_string(n) + "\t1\t-\t-\tfirefox\tFirefox\n";
