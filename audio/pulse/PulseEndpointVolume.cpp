@@ -8,43 +8,9 @@
 #include "audio/VolumeScale.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseOperation.h"
+#include "audio/pulse/PulseSuccessQuery.h"
 
 namespace hushwell {
-
-namespace {
-
-struct SuccessQuery {
-    PulseMainloop* loop = nullptr;
-    bool done = false;
-    bool success = false;
-};
-
-void SuccessCallback(pa_context*, int success, void* userdata) {
-    auto* query = static_cast<SuccessQuery*>(userdata);
-    query->success = success != 0;
-    query->done = true;
-    query->loop->Signal();
-}
-
-// Waits for a set operation: a sink that is gone gives NotFound, any other refusal Failed
-// with a warning naming the call.
-AudioResult AwaitSuccess(PulseConnection& connection, PulseOperation& operation,
-                         SuccessQuery& query, const char* call) {
-    const AudioResult result = connection.AwaitLocked(operation, query.done, call);
-    if (result != AudioResult::Ok) {
-        return result;
-    }
-    if (query.success) {
-        return AudioResult::Ok;
-    }
-    if (pa_context_errno(connection.ContextLocked()) == PA_ERR_NOENTITY) {
-        return AudioResult::NotFound;
-    }
-    connection.Warn(std::string(call) + " failed: " + connection.ErrorTextLocked());
-    return AudioResult::Failed;
-}
-
-}  // namespace
 
 PulseEndpointVolume::PulseEndpointVolume(std::shared_ptr<PulseConnection> connection,
                                          std::string sinkName)
@@ -55,11 +21,12 @@ AudioResult PulseEndpointVolume::SetMute(bool mute) {
     if (AudioResult ready = connection_->WaitReadyLocked(); ready != AudioResult::Ok) {
         return ready;
     }
-    SuccessQuery query;
+    PulseSuccessQuery query;
     query.loop = &connection_->Mainloop();
-    PulseOperation operation(pa_context_set_sink_mute_by_name(
-        connection_->ContextLocked(), sinkName_.c_str(), mute ? 1 : 0, &SuccessCallback, &query));
-    return AwaitSuccess(*connection_, operation, query, "pa_context_set_sink_mute_by_name");
+    PulseOperation operation(
+        pa_context_set_sink_mute_by_name(connection_->ContextLocked(), sinkName_.c_str(),
+                                         mute ? 1 : 0, &PulseSuccessQuery::Callback, &query));
+    return query.Await(*connection_, operation, "pa_context_set_sink_mute_by_name");
 }
 
 AudioResult PulseEndpointVolume::GetMasterVolumeLevelScalar(float& level) {
@@ -96,11 +63,12 @@ AudioResult PulseEndpointVolume::SetMasterVolumeLevelScalar(float level) {
     } else {
         pa_cvolume_set(&volume, volume.channels, target);
     }
-    SuccessQuery query;
+    PulseSuccessQuery query;
     query.loop = &connection_->Mainloop();
-    PulseOperation operation(pa_context_set_sink_volume_by_name(
-        connection_->ContextLocked(), sinkName_.c_str(), &volume, &SuccessCallback, &query));
-    return AwaitSuccess(*connection_, operation, query, "pa_context_set_sink_volume_by_name");
+    PulseOperation operation(
+        pa_context_set_sink_volume_by_name(connection_->ContextLocked(), sinkName_.c_str(), &volume,
+                                           &PulseSuccessQuery::Callback, &query));
+    return query.Await(*connection_, operation, "pa_context_set_sink_volume_by_name");
 }
 
 }  // namespace hushwell

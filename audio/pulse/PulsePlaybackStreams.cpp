@@ -13,6 +13,7 @@
 #include "audio/VolumeScale.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseOperation.h"
+#include "audio/pulse/PulseSuccessQuery.h"
 
 namespace hushwell {
 
@@ -31,12 +32,6 @@ struct StreamListQuery {
     std::vector<PlaybackStream> streams;
     std::vector<pa_cvolume> volumes;
     std::vector<std::uint32_t> sinks;  // the index of each stream's sink
-};
-
-struct SuccessQuery {
-    PulseMainloop* loop = nullptr;
-    bool done = false;
-    bool success = false;
 };
 
 std::string Property(const pa_proplist* properties, const char* key) {
@@ -67,13 +62,6 @@ void StreamInfoCallback(pa_context*, const pa_sink_input_info* info, int eol, vo
         query->done = true;
         query->loop->Signal();
     }
-}
-
-void SuccessCallback(pa_context*, int success, void* userdata) {
-    auto* query = static_cast<SuccessQuery*>(userdata);
-    query->success = success != 0;
-    query->done = true;
-    query->loop->Signal();
 }
 
 // One remembered entry of the stream-restore database, copied out of the callback.
@@ -154,24 +142,6 @@ AudioResult QuerySinkNamesByIndexLocked(PulseConnection& connection,
         names = std::move(query.names);
     }
     return result;
-}
-
-// Waits for a set operation on a sink input: a stream that has ended gives NotFound, any
-// other refusal Failed with a warning naming the call.
-AudioResult AwaitSuccess(PulseConnection& connection, PulseOperation& operation,
-                         SuccessQuery& query, const char* call) {
-    const AudioResult result = connection.AwaitLocked(operation, query.done, call);
-    if (result != AudioResult::Ok) {
-        return result;
-    }
-    if (query.success) {
-        return AudioResult::Ok;
-    }
-    if (pa_context_errno(connection.ContextLocked()) == PA_ERR_NOENTITY) {
-        return AudioResult::NotFound;
-    }
-    connection.Warn(std::string(call) + " failed: " + connection.ErrorTextLocked());
-    return AudioResult::Failed;
 }
 
 }  // namespace
@@ -265,12 +235,12 @@ AudioResult GiveBackRememberedStateLocked(PulseConnection& connection, const Str
         info.mute = entry.mute ? 1 : 0;
         infos.push_back(info);
     }
-    SuccessQuery written;
+    PulseSuccessQuery written;
     written.loop = &connection.Mainloop();
     PulseOperation write(pa_ext_stream_restore_write(
         connection.ContextLocked(), PA_UPDATE_REPLACE, infos.data(),
-        static_cast<unsigned>(infos.size()), 0, &SuccessCallback, &written));
-    return AwaitSuccess(connection, write, written, "pa_ext_stream_restore_write");
+        static_cast<unsigned>(infos.size()), 0, &PulseSuccessQuery::Callback, &written));
+    return written.Await(connection, write, "pa_ext_stream_restore_write");
 }
 
 PulseStreamVolume::PulseStreamVolume(std::shared_ptr<PulseConnection> connection,
@@ -302,11 +272,11 @@ AudioResult PulseStreamVolume::SetMute(bool mute) {
     if (AudioResult ready = connection_->WaitReadyLocked(); ready != AudioResult::Ok) {
         return ready;
     }
-    SuccessQuery query;
+    PulseSuccessQuery query;
     query.loop = &connection_->Mainloop();
     PulseOperation operation(pa_context_set_sink_input_mute(
-        connection_->ContextLocked(), index_, mute ? 1 : 0, &SuccessCallback, &query));
-    return AwaitSuccess(*connection_, operation, query, "pa_context_set_sink_input_mute");
+        connection_->ContextLocked(), index_, mute ? 1 : 0, &PulseSuccessQuery::Callback, &query));
+    return query.Await(*connection_, operation, "pa_context_set_sink_input_mute");
 }
 
 AudioResult PulseStreamVolume::GetMasterVolumeLevelScalar(float& level) {
@@ -334,11 +304,11 @@ AudioResult PulseStreamVolume::SetMasterVolumeLevelScalar(float level) {
     } else {
         pa_cvolume_set(&volume, volume.channels, target);
     }
-    SuccessQuery query;
+    PulseSuccessQuery query;
     query.loop = &connection_->Mainloop();
-    PulseOperation operation(pa_context_set_sink_input_volume(connection_->ContextLocked(), index_,
-                                                              &volume, &SuccessCallback, &query));
-    return AwaitSuccess(*connection_, operation, query, "pa_context_set_sink_input_volume");
+    PulseOperation operation(pa_context_set_sink_input_volume(
+        connection_->ContextLocked(), index_, &volume, &PulseSuccessQuery::Callback, &query));
+    return query.Await(*connection_, operation, "pa_context_set_sink_input_volume");
 }
 
 }  // namespace hushwell
