@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/RadixTwoFft.h"
+
 namespace hushwell {
 
 // Power spectra at fine resolution: a 2048-point transform of Hann-windowed stretches of a
@@ -30,10 +32,7 @@ public:
     void Average(std::span<const float> samples, std::vector<float>& power);
 
 private:
-    void Transform();
-
-    std::array<std::complex<float>, kLength / 2> twiddles_{};
-    std::array<std::uint16_t, kLength> bitReversal_{};
+    RadixTwoFft fft_{kLog2Length};
     std::array<float, kLength> window_{};
     std::array<std::complex<float>, kLength> scratch_{};
 };
