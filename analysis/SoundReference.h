@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,11 @@ public:
     const SpectralPeaks& Peaks() const { return peaks_; }
     void SetPeaks(SpectralPeaks peaks) { peaks_ = std::move(peaks); }
 
+    // The band levels of the sound's last 1.5 s (WhitenedBands::ReferencePattern), for finding
+    // it under a bed; freed with the features.
+    const std::vector<std::uint8_t>& BedPattern() const { return bedPattern_; }
+    void SetBedPattern(std::vector<std::uint8_t> pattern) { bedPattern_ = std::move(pattern); }
+
     void ReleaseFeatures();
     bool FeaturesReleased() const { return features_.size() != featureCount_; }
 
@@ -43,6 +49,7 @@ private:
     std::size_t featureCount_ = 0;
     float matchThreshold_ = 1.0f;
     SpectralPeaks peaks_;
+    std::vector<std::uint8_t> bedPattern_;
 };
 
 }  // namespace hushwell

@@ -88,6 +88,8 @@ public:
     void KeepRecentSamples(std::size_t count);
     // Copies the `count` samples before stream sample `end`; false when they are not all kept.
     bool RecentSamplesBefore(std::uint64_t end, std::size_t count, std::vector<float>& out) const;
+    // The stream sample just past the newest sample resampled (kept or not).
+    std::uint64_t RecentEnd() const { return historyStart_ + liveHistory_.size(); }
     // The stream sample at which live frame `frame` of the feature sequence starts.
     std::uint64_t FrameStartSample(std::size_t frame) const;
 

@@ -51,6 +51,8 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
     thresholds_.clear();
     peaks_.clear();
     referenceFrames_.clear();
+    bedMatcher_.Clear();
+    bedPatterns_.clear();
     for (const SoundReference& reference : references) {
         AddReference(reference);
     }
@@ -118,6 +120,8 @@ void DetectionStep::ClearPrepared() {
     thresholds_.clear();
     peaks_.clear();
     referenceFrames_.clear();
+    bedMatcher_.Clear();
+    bedPatterns_.clear();
     preparedGeneration_ = kNoGeneration;
 }
 
@@ -129,6 +133,9 @@ void DetectionStep::ReleaseReferences() {
     std::vector<std::uint32_t>().swap(referenceFrames_);
     std::vector<float>().swap(levels_);
     std::vector<Verdict>().swap(verdicts_);
+    bedMatcher_.Release();
+    std::vector<std::uint32_t>().swap(bedPatterns_);
+    std::vector<BedScoreMemo>().swap(bedScores_);
     preparedGeneration_ = kNoGeneration;
 }
 
@@ -137,6 +144,12 @@ void DetectionStep::AddReference(const SoundReference& reference) {
     thresholds_.push_back(reference.MatchThreshold());
     peaks_.push_back(reference.Peaks());
     referenceFrames_.push_back(static_cast<std::uint32_t>(reference.FrameCount()));
+    // Only a reference whose peaks verification can look for may be a candidate under a bed.
+    const bool bedStage =
+        verification_ && !reference.Peaks().IsEmpty() && !reference.BedPattern().empty();
+    bedPatterns_.push_back(bedStage
+                               ? static_cast<std::uint32_t>(bedMatcher_.Add(reference.BedPattern()))
+                               : kNoPattern);
 }
 
 // A spill that fails leaves the halves in memory: the decisions are the same either way.
@@ -158,6 +171,7 @@ void DetectionStep::SetLevels() {
         }
     }
     verdicts_.assign(levels_.size(), Verdict{});
+    bedScores_.assign(levels_.size(), BedScoreMemo{});
 }
 
 void DetectionStep::ClearHoldOffs(TriggerList& triggers) {
@@ -181,6 +195,10 @@ void DetectionStep::Begin() {
     kernel_.ResetLive();
     verdicts_.assign(levels_.size(), Verdict{});
     live_.KeepRecentSamples(verification_ ? SpectralPeaks::kSpanSamples + 2 * kMaxBlockSamples : 0);
+    whitenedEnd_ = live_.RecentEnd();
+    whitened_.Reset(whitenedEnd_);
+    bedWindowFor_ = ~std::uint64_t{0};
+    bedScores_.assign(levels_.size(), BedScoreMemo{});
     WakeUp();
 }
 
@@ -199,6 +217,7 @@ void DetectionStep::ProcessBlock(const WaveData& block) {
     // Live features first, then the block tick that every comparison of this block uses.
     live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
                               block.Samples16());
+    FeedWhitened();
     run_.push_back({&block, clock_.TickMs(), static_cast<std::int64_t>(live_.Features().size())});
     DecideRun();
 }
@@ -229,7 +248,27 @@ bool DetectionStep::IsUsable(const WaveData& block) {
 void DetectionStep::Analyse(const WaveData& block, std::uint64_t tick) {
     live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
                               block.Samples16());
+    FeedWhitened();
     run_.push_back({&block, tick, static_cast<std::int64_t>(live_.Features().size())});
+}
+
+// The bed stage hears what the live analyzer resampled; after a gap it can no longer bridge
+// (more than the analyzer keeps), it starts afresh.
+void DetectionStep::FeedWhitened() {
+    if (bedMatcher_.Size() == 0) {
+        return;
+    }
+    const std::uint64_t end = live_.RecentEnd();
+    if (end <= whitenedEnd_) {
+        return;
+    }
+    if (live_.RecentSamplesBefore(end, static_cast<std::size_t>(end - whitenedEnd_),
+                                  whitenedSamples_)) {
+        whitened_.Append(whitenedSamples_);
+    } else {
+        whitened_.Reset(end);
+    }
+    whitenedEnd_ = end;
 }
 
 // The blocks of the run in order, as if each had been processed on its own. Live frames are
@@ -439,23 +478,27 @@ void DetectionStep::MatchTrigger(Candidate& candidate, std::size_t row, std::siz
             best = score;
             bestThreshold = threshold;
         }
+        float bedScore = -1.0f;
         if (score <= level) {
-            continue;
+            bedScore = BedScore(passEnd, reference);
+            if (bedScore <= kBedCandidateLevel) {
+                continue;
+            }
         }
         if (!verification_ || peaks_[reference].IsEmpty()) {
-            Fire(candidate, reference, score, threshold, -1.0f, now);
+            Fire(candidate, reference, score, threshold, {}, now);
             stage = std::max(stage, ScoreBoard::Stage::Fired);
             continue;
         }
         const float agreement = Agreement(passEnd, reference);
-        if (agreement >= kAgreementNeeded) {
-            Fire(candidate, reference, score, threshold, agreement, now);
+        if (agreement >= AgreementNeeded(bedScore)) {
+            Fire(candidate, reference, score, threshold, {agreement, bedScore}, now);
             stage = std::max(stage, ScoreBoard::Stage::Verified);
         } else {
             stage = std::max(stage, ScoreBoard::Stage::Candidate);
             if (rejectionObserver_ != nullptr) {
                 rejectionObserver_->OnRejected(
-                    {trigger.trigger, passEnd, reference, score, threshold, agreement});
+                    {trigger.trigger, passEnd, reference, score, threshold, agreement, bedScore});
             }
         }
     }
@@ -522,9 +565,8 @@ float DetectionStep::Agreement(std::size_t passEnd, std::uint32_t reference) {
     const std::size_t span = std::min<std::size_t>(
         SpectralPeaks::kSpanSamples,
         std::size_t{referenceFrames_[reference]} * SpectralAnalyzer::kReferenceHop);
-    const std::uint64_t end = live_.FrameStartSample(passEnd - 1) + SpectralAnalyzer::kLiveHop;
     float agreement = 0.0f;
-    if (live_.RecentSamplesBefore(end, span, verifySamples_)) {
+    if (live_.RecentSamplesBefore(PassEndSample(passEnd), span, verifySamples_)) {
         fineSpectrum_.Average(verifySamples_, verifyPower_);
         agreement = peaks_[reference].Agreement(verifyPower_);
     }
@@ -532,8 +574,42 @@ float DetectionStep::Agreement(std::size_t passEnd, std::uint32_t reference) {
     return agreement;
 }
 
+float DetectionStep::AgreementNeeded(float bedScore) {
+    return bedScore >= 0.0f ? kBedAgreementNeeded : kAgreementNeeded;
+}
+
+// The last live frame a pass pairs with a reference frame ends one live hop after the start
+// of the pass's newest frame.
+std::uint64_t DetectionStep::PassEndSample(std::size_t passEnd) const {
+    return live_.FrameStartSample(passEnd - 1) + SpectralAnalyzer::kLiveHop;
+}
+
+// Scores are kept per reference by the live frame they were taken at: a new frame comes every
+// fourth pass, and a reference stays a candidate for several passes.
+float DetectionStep::BedScore(std::size_t passEnd, std::uint32_t reference) {
+    if (!verification_ || reference >= bedPatterns_.size() ||
+        bedPatterns_[reference] == kNoPattern) {
+        return -1.0f;
+    }
+    const std::uint64_t end = PassEndSample(passEnd);
+    if (end != bedWindowFor_) {
+        bedWindowFor_ = end;
+        if (!whitened_.Window(end, WhitenedBandConstants::kMaxPatternFrames, bedWindow_)) {
+            bedWindow_.frames = 0;
+        }
+    }
+    if (bedWindow_.frames == 0) {
+        return 0.0f;
+    }
+    BedScoreMemo& memo = bedScores_[reference];
+    if (memo.windowEnd != bedWindow_.end) {
+        memo = {bedWindow_.end, bedMatcher_.Score(bedPatterns_[reference], bedWindow_)};
+    }
+    return memo.score;
+}
+
 void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float score,
-                         float threshold, float agreement, std::uint64_t now) {
+                         float threshold, FiringCheck check, std::uint64_t now) {
     Trigger& trigger = *candidate.trigger->trigger;
     std::int64_t seconds = 0;
     bool idle = false;
@@ -556,7 +632,8 @@ void DetectionStep::Fire(Candidate& candidate, std::uint32_t reference, float sc
                         .score = score,
                         .threshold = threshold,
                         .verified = verification_,
-                        .agreement = agreement};
+                        .agreement = check.agreement,
+                        .bedScore = check.bedScore};
     }
     candidate.fired = true;
 

@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/BedMatcher.h"
 #include "analysis/FineSpectrum.h"
 #include "analysis/MatchKernel.h"
 #include "analysis/SpectralPeaks.h"
+#include "analysis/WhitenedBands.h"
 #include "audio/PlaybackStream.h"
 #include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
@@ -75,7 +77,16 @@ public:
     // kAgreementNeeded of its peaks are found in the live sound it matched; a reference without
     // peaks fires as without verification. A candidate's verdict stands for kReverifyPasses
     // passes (16 ms).
+    //
+    // Under a bed the first stage's score falls far below the threshold, so a reference with
+    // peaks is also a candidate when its band levels above the live sound's running floor
+    // correlate with the live sound's (BedMatcher) above kBedCandidateLevel; such a candidate
+    // fires only when verification finds at least kBedAgreementNeeded of its peaks.
     static constexpr float kCandidateMargin = 0.0f;
+    static constexpr float kBedCandidateLevel = 0.7f;
+    static constexpr float kBedAgreementNeeded = 0.8f;
+    // The share of peaks a candidate needs: more for one the bed stage made (bedScore >= 0).
+    static float AgreementNeeded(float bedScore);
     static constexpr float kAgreementNeeded = 0.5f;
     static constexpr std::size_t kReverifyPasses = 4;
 
@@ -93,6 +104,7 @@ public:
         float score = 0.0f;
         float threshold = 0.0f;
         float agreement = 0.0f;
+        float bedScore = -1.0f;  // the bed stage's score when it made the candidate
     };
 
     // A block of captured audio and the tick at which it counts as heard.
@@ -247,9 +259,19 @@ private:
     float DecidingScore(std::size_t row, std::size_t passEnd, std::uint32_t reference, float level);
     // The share of the reference's peaks found in the live sound its pass matched.
     float Agreement(std::size_t passEnd, std::uint32_t reference);
+    // The stream sample at which the sound a pass matched ends.
+    std::uint64_t PassEndSample(std::size_t passEnd) const;
+    // The bed stage's score of a reference in a pass; -1 for a reference without a pattern.
+    float BedScore(std::size_t passEnd, std::uint32_t reference);
+    // Hands the samples the live analyzer resampled since the last call to the bed stage.
+    void FeedWhitened();
     void SetLevels();
+    struct FiringCheck {
+        float agreement = -1.0f;  // -1: the reference has no peaks
+        float bedScore = -1.0f;   // -1: the first stage made the candidate
+    };
     void Fire(Candidate& candidate, std::uint32_t reference, float score, float threshold,
-              float agreement, std::uint64_t now);
+              FiringCheck check, std::uint64_t now);
     void UpdateTelephone(std::size_t passEnd);
     void CountTrim(std::int64_t liveValues);
     void TrimLiveHistory();
@@ -285,6 +307,22 @@ private:
         bool valid = false;
     };
     std::vector<Verdict> verdicts_;
+    // The bed stage (only with verification, for references with peaks): per reference its
+    // index in bedMatcher_ or kNoPattern, the live band levels, the window of the pass being
+    // decided and each reference's last score (by the window end it was taken at).
+    static constexpr std::uint32_t kNoPattern = ~std::uint32_t{0};
+    BedMatcher bedMatcher_;
+    std::vector<std::uint32_t> bedPatterns_;
+    WhitenedBands whitened_;
+    std::uint64_t whitenedEnd_ = 0;  // stream sample the bed stage has been fed up to
+    WhitenedWindow bedWindow_;
+    std::uint64_t bedWindowFor_ = ~std::uint64_t{0};  // the pass end sample it was gathered for
+    struct BedScoreMemo {
+        std::uint64_t windowEnd = ~std::uint64_t{0};
+        float score = 0.0f;
+    };
+    std::vector<BedScoreMemo> bedScores_;
+    std::vector<float> whitenedSamples_;
     FineSpectrum fineSpectrum_;
     std::vector<float> verifySamples_;
     std::vector<float> verifyPower_;

@@ -16,6 +16,7 @@
 #include "analysis/SpectralAnalyzer.h"
 #include "analysis/SpectralPeaks.h"
 #include "analysis/TelephoneBandDetector.h"
+#include "analysis/WhitenedBands.h"
 #include "detection/ScoreBoard.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "tests/support/TempFolder.h"
@@ -856,6 +857,71 @@ TEST_F(DetectionStepTest, WithoutVerificationOrWithoutPeaksTheThresholdAloneDeci
     ASSERT_EQ(Times().size(), 1u);
     EXPECT_TRUE(firings_.Firings().front().verified);
     EXPECT_LT(firings_.Firings().front().agreement, 0.0f);
+}
+
+// A two-note chime (the reference set analyses it at 48 kHz): its peaks, and the band levels of
+// its last 1.5 s for the bed stage.
+std::vector<std::int16_t> TwoNoteChime(double lowHz, double highHz) {
+    std::vector<std::int16_t> chime = Tone(lowHz, 0.8, 5000);
+    const std::vector<std::int16_t> high = Tone(highHz, 0.8, 5000);
+    chime.insert(chime.end(), high.begin(), high.end());
+    return chime;
+}
+
+SoundReference ReferenceWithBedPatternOf(const std::vector<std::int16_t>& sound) {
+    SoundReference reference = ReferenceWithPeaksOf(sound, sound);
+    SpectralAnalyzer analyzer;
+    analyzer.ExtractReferenceFeatures(kRate, 1, sound);
+    const std::size_t analysed = reference.FrameCount() * SpectralAnalyzer::kReferenceHop;
+    WhitenedBands bands;
+    reference.SetBedPattern(bands.ReferencePattern(analyzer.ReferenceSamples().first(analysed)));
+    return reference;
+}
+
+TEST_F(DetectionStepTest, UnderABedTheSecondStageFindsAChimeThatTheFirstMisses) {
+    const auto chime = TwoNoteChime(700.0, 1050.0);
+    // Noise as loud as the chime: the first stage's band pattern is swamped.
+    auto track = Noise(9.0, 9000, 5);
+    MixInto(track, chime, 6.0);
+    AddSound("chime", "mute", 1, {0});
+
+    Step().SetVerification(false);
+    Prepare({ReferenceWithBedPatternOf(chime)});
+    Play(track);
+    EXPECT_TRUE(Times().empty()) << "the first stage alone already hears it";
+
+    firings_.Clear();
+    Restart();
+    Step().SetVerification(true);
+    Prepare({ReferenceWithBedPatternOf(chime)});
+    Play(track);
+    ASSERT_EQ(Times().size(), 1u);
+    const Firing firing = firings_.Firings().front();
+    EXPECT_LE(firing.score, firing.threshold);
+    EXPECT_GT(firing.bedScore, DetectionStep::kBedCandidateLevel);
+    EXPECT_GE(firing.agreement, DetectionStep::kBedAgreementNeeded);
+    // It fires at the chime's end (6 s + 1.6 s), not before.
+    EXPECT_NEAR(Times().front(), 7.6, 0.2);
+}
+
+TEST_F(DetectionStepTest, UnderABedAChimeAtOtherPitchesIsRejectedByItsPeaks) {
+    const auto chime = TwoNoteChime(700.0, 1050.0);
+    // A semitone up: close enough for the band levels, not for the peaks.
+    const auto other = TwoNoteChime(700.0 * 1.0595, 1050.0 * 1.0595);
+    auto track = Noise(9.0, 9000, 5);
+    MixInto(track, other, 6.0);
+    AddSound("chime", "mute", 1, {0});
+    RejectionRecorder rejected;
+    Step().SetRejectionObserver(&rejected);
+    Prepare({ReferenceWithBedPatternOf(chime)});
+    Play(track);
+
+    EXPECT_TRUE(Times().empty());
+    ASSERT_FALSE(rejected.rejections.empty()) << "the bed stage never made it a candidate";
+    for (const DetectionStep::Rejection& rejection : rejected.rejections) {
+        EXPECT_GT(rejection.bedScore, DetectionStep::kBedCandidateLevel);
+        EXPECT_LT(rejection.agreement, DetectionStep::AgreementNeeded(rejection.bedScore));
+    }
 }
 
 }  // namespace

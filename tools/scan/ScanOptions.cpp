@@ -185,11 +185,15 @@ REFERENCE.wav... -- RECORDING.wav...
 --classic
     Decides as Hushwell does with "Verify matches" off: a sound trigger fires whenever the
     correlation of a reference exceeds its threshold. Without it, detection decides as the
-    program does by default: a reference with tonal peaks is a candidate from 0.06 below
-    its threshold, and fires only when at least half of its peaks (by weight) are found, within
-    2.5 %, in the last second of what it matched. --classic also leaves out the lead-in of
-    silence (see below), as earlier versions of this tool did, so that their output can be
-    compared with its own.
+    program does by default: a reference with tonal peaks is a candidate when its correlation
+    exceeds its threshold, and fires only when at least half of its peaks (by weight) are
+    found, within 1.5 %, in the last second of what it matched. Such a reference is also a
+    candidate under a bed (the second stage, "bed"): when its band levels over its last 1.5 s
+    correlate above 0.70 with the recording's band levels above their running floor; it then
+    fires only when at least 0.80 of its peaks are found. A quarter-second beep is too short
+    for the second stage. --classic also
+    leaves out the lead-in of silence (see below), as earlier versions of this tool did, so
+    that their output can be compared with its own.
 --scores
     Also prints, for each second of each recording, the best score of every reference in
     that second, so you can see how close a near miss came, and each candidate that
@@ -222,13 +226,14 @@ Output, one line per firing, fields separated by tabs:
 TIME is in seconds from the start of the recording; SCORE is the correlation (the first
 stage) and THRESHOLD the threshold it was held against (the trigger's own, or the
 reference's match threshold). VERDICT is "peaks A" (the share A of
-the reference's tonal peaks found), or "no peaks" for a reference without tonal peaks,
-which fires when SCORE exceeds THRESHOLD; with --classic there is no VERDICT and a sound
+the reference's tonal peaks found), "peaks A, bed B" when the second stage's correlation B
+made it a candidate (SCORE then lies at or below THRESHOLD), or "no peaks" for a reference
+without tonal peaks, which fires when SCORE exceeds THRESHOLD; with --classic there is no VERDICT and a sound
 trigger fires when SCORE exceeds THRESHOLD. For a level trigger REFERENCE is "level", SCORE
 the smoothed level and THRESHOLD the trigger's level, both in percent of full scale. Lines
 starting with "#" are comments: the recording being scanned and, with --scores,
     # scores SECOND  REFERENCE  BEST-SCORE  THRESHOLD
-    # rejected TIME  REFERENCE  SCORE  THRESHOLD  peaks A < 0.50
+    # rejected TIME  REFERENCE  SCORE  THRESHOLD  peaks A < NEEDED[, bed B]
 the latter once for each run of passes in which a candidate was rejected.
 
 Exit status: 0 when every file could be scanned, 2 for a missing, unreadable or

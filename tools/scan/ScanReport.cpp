@@ -50,6 +50,9 @@ void ScanReport::OnFiring(const Firing& firing) {
         out_ << '\t'
              << (firing.agreement < 0.0f ? std::string("no peaks")
                                          : "peaks " + Fixed(firing.agreement, 2));
+        if (firing.bedScore >= 0.0f) {
+            out_ << ", bed " << Fixed(firing.bedScore, 2);
+        }
     }
     out_ << '\n';
 }
@@ -70,8 +73,12 @@ void ScanReport::OnRejected(const DetectionStep::Rejection& rejection) {
     const double seconds = static_cast<double>(tick - startTick_) / kMsPerSecond;
     out_ << "# rejected " << Fixed(seconds, 3) << '\t' << ReferenceName(rejection.reference) << '\t'
          << Fixed(rejection.score, 4) << '\t' << Fixed(rejection.threshold, 4) << "\tpeaks "
-         << Fixed(rejection.agreement, 2) << " < " << Fixed(DetectionStep::kAgreementNeeded, 2)
-         << '\n';
+         << Fixed(rejection.agreement, 2) << " < "
+         << Fixed(DetectionStep::AgreementNeeded(rejection.bedScore), 2);
+    if (rejection.bedScore >= 0.0f) {
+        out_ << ", bed " << Fixed(rejection.bedScore, 2);
+    }
+    out_ << '\n';
 }
 
 const std::string& ScanReport::ReferenceName(std::size_t reference) const {
