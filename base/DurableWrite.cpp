@@ -7,18 +7,26 @@
 
 namespace hushwell {
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
+bool WriteAll(int fd, std::span<const std::byte> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
         if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
-        data.remove_prefix(static_cast<std::size_t>(written));
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    return WriteAll(fd, std::as_bytes(std::span(data.data(), data.size())));
 }
 
 void SyncFolder(const std::string& folder) {

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/DurableWrite.h"
+
 namespace hushwell {
 
 namespace {
@@ -33,20 +35,6 @@ int CreateUnnamedFile(const std::string& folder) {
         ::unlink(name.data());
     }
     return fd;
-}
-
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 }  // namespace
@@ -75,7 +63,7 @@ bool SpilledBytes::Writer::Append(std::span<const std::uint8_t> bytes) {
     if (fd_ < 0 || failed_) {
         return false;
     }
-    if (!WriteAll(fd_, bytes)) {
+    if (!WriteAll(fd_, std::as_bytes(bytes))) {
         // The part of these bytes that was written lies past Size(): neither ReadBack nor Map
         // reaches it. Further appends would follow it, so the writer takes no more.
         failed_ = true;

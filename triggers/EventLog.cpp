@@ -12,6 +12,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "base/DurableWrite.h"
 #include "base/SafeFileOpen.h"
 
 namespace hushwell {
@@ -53,26 +54,6 @@ long long FileSize(int fd) {
         return -1;
     }
     return static_cast<long long>(st.st_size);
-}
-
-// One write call per line, so that a reader never sees half of one; the loop only covers
-// the rare short write. False with errno set when the bytes could not all be written.
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -135,6 +116,8 @@ bool EventLog::AppendLocked(const LocalTime& now, std::string line, std::string&
     if (sizeBefore == 0) {
         line.insert(0, kByteOrderMark);
     }
+    // One write call per line, so that a reader never sees half of one; WriteAll's loop only
+    // covers the rare short write.
     const bool written = WriteAll(fd, line);
     if (!written) {
         problem = std::strerror(errno);

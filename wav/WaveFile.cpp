@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/DurableWrite.h"
+
 namespace hushwell {
 
 // Samples are read and written as their in-memory bytes; WAV data is little-endian.
@@ -240,20 +242,6 @@ std::vector<std::byte> SerializeFormat(const WaveFormat& format) {
     AppendU16(out, format.subFormat.data3);
     AppendBytes(out, format.subFormat.data4.data(), format.subFormat.data4.size());
     return out;
-}
-
-bool WriteAll(int fd, std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 // A name beside target that no other writer uses at the same moment.

@@ -6,6 +6,31 @@ namespace hushwell {
 
 using Lock = std::lock_guard<std::mutex>;
 
+template <typename Change>
+bool SimulatedPlaybackStreams::ChangeStream(std::uint32_t index, Change change) {
+    Lock lock(mutex_);
+    const auto found = streams_.find(index);
+    if (found == streams_.end()) {
+        return false;
+    }
+    change(found->second);
+    return true;
+}
+
+template <typename Self, typename Call>
+AudioResult SimulatedPlaybackStreams::CallOnStream(Self& self, std::uint32_t index, Call call) {
+    Lock lock(self.mutex_);
+    if (!self.serverAvailable_) {
+        return AudioResult::NoServer;
+    }
+    const auto found = self.streams_.find(index);
+    if (found == self.streams_.end()) {
+        return AudioResult::NotFound;
+    }
+    call(found->second);
+    return AudioResult::Ok;
+}
+
 std::uint32_t SimulatedPlaybackStreams::Add(const std::string& outputId,
                                             const ProgramIdentity& program, float volume) {
     Lock lock(mutex_);
@@ -23,8 +48,7 @@ std::uint32_t SimulatedPlaybackStreams::AddRemembered(const std::string& outputI
     const auto memory = Remembered(program);
     const std::uint32_t index = Add(outputId, program, memory ? memory->second : 1.0f);
     if (memory) {
-        Lock lock(mutex_);
-        streams_[index].stream.muted = memory->first;
+        ChangeStream(index, [&](Entry& entry) { entry.stream.muted = memory->first; });
     }
     return index;
 }
@@ -69,35 +93,24 @@ bool SimulatedPlaybackStreams::Remove(std::uint32_t index) {
 }
 
 bool SimulatedPlaybackStreams::SetCorked(std::uint32_t index, bool corked) {
-    Lock lock(mutex_);
-    const auto found = streams_.find(index);
-    if (found == streams_.end()) {
-        return false;
-    }
-    found->second.stream.corked = corked;
-    return true;
+    return ChangeStream(index, [&](Entry& entry) { entry.stream.corked = corked; });
 }
 
 bool SimulatedPlaybackStreams::SetUserMute(std::uint32_t index, bool mute) {
-    Lock lock(mutex_);
-    const auto found = streams_.find(index);
-    if (found == streams_.end()) {
-        return false;
-    }
-    found->second.stream.muted = mute;
-    RememberLocked(found->second.stream);
-    return true;
+    return ChangeStream(index, [&](Entry& entry) {
+        entry.stream.muted = mute;
+        RememberLocked(entry.stream);
+    });
 }
 
 bool SimulatedPlaybackStreams::SetUserVolume(std::uint32_t index, float level) {
-    Lock lock(mutex_);
-    const auto found = streams_.find(index);
-    if (found == streams_.end() || !(level >= 0.0f && level <= 1.0f)) {
+    if (!(level >= 0.0f && level <= 1.0f)) {
         return false;
     }
-    found->second.stream.volume = level;
-    RememberLocked(found->second.stream);
-    return true;
+    return ChangeStream(index, [&](Entry& entry) {
+        entry.stream.volume = level;
+        RememberLocked(entry.stream);
+    });
 }
 
 std::optional<PlaybackStream> SimulatedPlaybackStreams::Find(std::uint32_t index) const {
@@ -139,49 +152,26 @@ AudioResult SimulatedPlaybackStreams::List(std::vector<PlaybackStream>& streams)
 }
 
 AudioResult SimulatedPlaybackStreams::SetMute(std::uint32_t index, bool mute) {
-    Lock lock(mutex_);
-    if (!serverAvailable_) {
-        return AudioResult::NoServer;
-    }
-    const auto found = streams_.find(index);
-    if (found == streams_.end()) {
-        return AudioResult::NotFound;
-    }
-    found->second.stream.muted = mute;
-    ++found->second.muteCalls;
-    RememberLocked(found->second.stream);
-    return AudioResult::Ok;
+    return CallOnStream(*this, index, [&](Entry& entry) {
+        entry.stream.muted = mute;
+        ++entry.muteCalls;
+        RememberLocked(entry.stream);
+    });
 }
 
 AudioResult SimulatedPlaybackStreams::GetVolume(std::uint32_t index, float& level) const {
-    Lock lock(mutex_);
-    if (!serverAvailable_) {
-        return AudioResult::NoServer;
-    }
-    const auto found = streams_.find(index);
-    if (found == streams_.end()) {
-        return AudioResult::NotFound;
-    }
-    level = found->second.stream.volume;
-    return AudioResult::Ok;
+    return CallOnStream(*this, index, [&](const Entry& entry) { level = entry.stream.volume; });
 }
 
 AudioResult SimulatedPlaybackStreams::SetVolume(std::uint32_t index, float level) {
     if (!(level >= 0.0f && level <= 1.0f)) {
         return AudioResult::InvalidArgument;
     }
-    Lock lock(mutex_);
-    if (!serverAvailable_) {
-        return AudioResult::NoServer;
-    }
-    const auto found = streams_.find(index);
-    if (found == streams_.end()) {
-        return AudioResult::NotFound;
-    }
-    found->second.stream.volume = level;
-    ++found->second.volumeSetCalls;
-    RememberLocked(found->second.stream);
-    return AudioResult::Ok;
+    return CallOnStream(*this, index, [&](Entry& entry) {
+        entry.stream.volume = level;
+        ++entry.volumeSetCalls;
+        RememberLocked(entry.stream);
+    });
 }
 
 }  // namespace hushwell

@@ -65,6 +65,15 @@ private:
     };
     void RememberLocked(const PlaybackStream& stream);
 
+    // Each takes the lock, finds the stream's entry and hands it to `change` while the lock is
+    // held. The user's side: false when no such stream plays.
+    template <typename Change>
+    bool ChangeStream(std::uint32_t index, Change change);
+    // The backend's side: NoServer with the server gone, NotFound when no such stream plays.
+    // Static with `self` for *this, so that the const calls share it.
+    template <typename Self, typename Call>
+    static AudioResult CallOnStream(Self& self, std::uint32_t index, Call call);
+
     mutable std::mutex mutex_;
     std::map<std::uint32_t, Entry> streams_;
     std::map<std::pair<std::string, std::string>, Memory> remembered_;  // by binary, name

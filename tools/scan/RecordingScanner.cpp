@@ -10,6 +10,7 @@
 #include "analysis/TelephoneBandDetector.h"
 #include "base/Clock.h"
 #include "detection/DetectionStep.h"
+#include "tools/scan/BlockClock.h"
 #include "tools/scan/ReportingLauncher.h"
 #include "tools/scan/ScanReport.h"
 #include "tools/scan/ScanTriggers.h"
@@ -32,23 +33,6 @@ LocalTime StartTime(std::optional<int> secondOfDay) {
     }
     return now;
 }
-
-// The clock the report and the stand-in launcher read while the step decides a block: the
-// tick of that block, as the program's clock would show it then, and the local time of the
-// simulated clock.
-class BlockClock final : public Clock {
-public:
-    explicit BlockClock(const ManualClock& clock) : clock_(clock) {}
-    void Follow(const DetectionStep& step) { step_ = &step; }
-    std::uint64_t TickMs() const override {
-        return step_ != nullptr ? step_->BlockTick() : clock_.TickMs();
-    }
-    LocalTime Now() const override { return clock_.Now(); }
-
-private:
-    const ManualClock& clock_;
-    const DetectionStep* step_ = nullptr;
-};
 
 }  // namespace
 

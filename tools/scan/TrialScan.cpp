@@ -12,6 +12,7 @@
 #include "detection/DetectionStep.h"
 #include "detection/FiringSink.h"
 #include "detection/ReferenceSet.h"
+#include "tools/scan/BlockClock.h"
 #include "tools/scan/RecordingScanner.h"
 #include "tools/scan/ReportingLauncher.h"
 #include "triggers/TriggerList.h"
@@ -70,21 +71,6 @@ private:
     std::map<const Trigger*, std::uint64_t> lastRejection_;
 };
 
-// The block tick while a block is decided, as the scan tool's clock shows it.
-class StepClock final : public Clock {
-public:
-    explicit StepClock(const ManualClock& clock) : clock_(clock) {}
-    void Follow(const DetectionStep& step) { step_ = &step; }
-    std::uint64_t TickMs() const override {
-        return step_ != nullptr ? step_->BlockTick() : clock_.TickMs();
-    }
-    LocalTime Now() const override { return clock_.Now(); }
-
-private:
-    const ManualClock& clock_;
-    const DetectionStep* step_ = nullptr;
-};
-
 // The sound triggers to try, copied with the list's base folder.
 void CopyTriggers(const TrialScan::Request& request, TriggerList& tried) {
     std::lock_guard lock(request.triggers->Mutex());
@@ -132,18 +118,18 @@ std::vector<TrialMark> TrialScan::Run(const Request& request, const WaveData& so
     const std::vector<std::int16_t> samples = SamplesOf(sound, channels);
 
     ManualClock clock(kStartTick, SystemClock::Instance().Now());
-    StepClock stepClock(clock);
+    BlockClock blockClock(clock);
     SpectralAnalyzer live;
     LevelMeter level;
     TelephoneBandDetector telephone;
-    ReportingLauncher launcher(stepClock);
+    ReportingLauncher launcher(blockClock);
     const std::uint64_t leadInFrames =
         RecordingScanner::LeadInFrames(rate, references.MaxReferenceLength());
     const std::uint64_t soundStartTick =
         kStartTick + leadInFrames * kMsPerSecond / static_cast<std::uint64_t>(rate);
-    MarkCollector marks(stepClock, soundStartTick);
+    MarkCollector marks(blockClock, soundStartTick);
     DetectionStep step(tried, live, level, telephone, launcher, clock, &marks);
-    stepClock.Follow(step);
+    blockClock.Follow(step);
     step.SetVerification(request.verification);
     step.PrepareReferences(references);
     step.SetRejectionObserver(&marks);

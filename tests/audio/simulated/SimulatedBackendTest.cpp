@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -17,6 +18,7 @@
 #include "audio/CaptureClient.h"
 #include "audio/EndpointVolume.h"
 #include "audio/MixFormat.h"
+#include "audio/simulated/SimulatedPlaybackStreams.h"
 #include "audio/simulated/SimulatedSignal.h"
 #include "base/Clock.h"
 #include "base/Event.h"
@@ -363,6 +365,51 @@ TEST(SimulatedBackendLifetimeTest, ObjectsOutliveTheBackendSafely) {
     EXPECT_EQ(volume->SetMute(true), AudioResult::Ok);
     session.reset();
     client.reset();
+}
+
+// The playback streams that the program's per-stream tests stand on: changes reach only the
+// stream named, unknown streams and levels are refused, only the backend's calls are counted,
+// and the last mute and volume of a program are remembered for its next stream.
+TEST(SimulatedPlaybackStreamsTest, ChangesReachTheNamedStreamAndAreRemembered) {
+    SimulatedPlaybackStreams streams;
+    const ProgramIdentity player{"player", "Player"};
+    const std::uint32_t one = streams.Add("speakers", player, 0.8f);
+    const std::uint32_t other = streams.Add("speakers", {"other", "Other"});
+    const std::uint32_t gone = other + 1;
+
+    EXPECT_TRUE(streams.SetCorked(one, true));
+    EXPECT_TRUE(streams.SetUserVolume(one, 0.5f));
+    EXPECT_FALSE(streams.SetUserVolume(one, 1.5f));
+    EXPECT_FALSE(streams.SetCorked(gone, true));
+    EXPECT_FALSE(streams.SetUserMute(gone, true));
+    EXPECT_FALSE(streams.SetUserVolume(gone, 0.5f));
+    EXPECT_EQ(streams.SetMute(one, true), AudioResult::Ok);
+    EXPECT_EQ(streams.SetVolume(one, 0.25f), AudioResult::Ok);
+    EXPECT_EQ(streams.SetVolume(one, -0.1f), AudioResult::InvalidArgument);
+    EXPECT_EQ(streams.SetMute(gone, true), AudioResult::NotFound);
+    float level = -1.0f;
+    EXPECT_EQ(streams.GetVolume(gone, level), AudioResult::NotFound);
+    EXPECT_EQ(streams.GetVolume(one, level), AudioResult::Ok);
+    EXPECT_EQ(level, 0.25f);
+
+    const std::optional<PlaybackStream> found = streams.Find(one);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_TRUE(found->corked && found->muted);
+    EXPECT_EQ(streams.MuteCalls(one), 1);
+    EXPECT_EQ(streams.VolumeSetCalls(one), 1);
+    EXPECT_FALSE(streams.Find(other)->muted);
+    EXPECT_EQ(streams.Find(other)->volume, 1.0f);
+    EXPECT_EQ(streams.VolumeSetCalls(other), 0);
+
+    const std::uint32_t next = streams.AddRemembered("speakers", player);
+    EXPECT_TRUE(streams.Find(next)->muted);
+    EXPECT_EQ(streams.Find(next)->volume, 0.25f);
+
+    streams.SetServerAvailable(false);
+    EXPECT_EQ(streams.SetMute(one, false), AudioResult::NoServer);
+    EXPECT_EQ(streams.GetVolume(one, level), AudioResult::NoServer);
+    EXPECT_TRUE(streams.SetUserMute(one, false));  // the user needs no server
+    EXPECT_EQ(streams.MuteCalls(one), 1);
 }
 
 }  // namespace
