@@ -11,7 +11,7 @@ SoundReference::SoundReference(std::vector<float> features, float matchThreshold
 
 void SoundReference::ReleaseFeatures() {
     std::vector<float>().swap(features_);
-    std::vector<std::uint8_t>().swap(bedPattern_);
+    tracks_ = TonalPattern{};
 }
 
 }  // namespace hushwell

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/SpectralPeaks.h"
+#include "analysis/TonalTracks.h"
 
 namespace hushwell {
 
@@ -36,10 +37,10 @@ public:
     const SpectralPeaks& Peaks() const { return peaks_; }
     void SetPeaks(SpectralPeaks peaks) { peaks_ = std::move(peaks); }
 
-    // The band levels of the sound's last 1.5 s (WhitenedBands::ReferencePattern), for finding
+    // The tonal tracks of the sound's last 1.5 s (TonalTracks::ReferencePattern), for finding
     // it under a bed; freed with the features.
-    const std::vector<std::uint8_t>& BedPattern() const { return bedPattern_; }
-    void SetBedPattern(std::vector<std::uint8_t> pattern) { bedPattern_ = std::move(pattern); }
+    const TonalPattern& Tracks() const { return tracks_; }
+    void SetTracks(TonalPattern tracks) { tracks_ = std::move(tracks); }
 
     void ReleaseFeatures();
     bool FeaturesReleased() const { return features_.size() != featureCount_; }
@@ -49,7 +50,7 @@ private:
     std::size_t featureCount_ = 0;
     float matchThreshold_ = 1.0f;
     SpectralPeaks peaks_;
-    std::vector<std::uint8_t> bedPattern_;
+    TonalPattern tracks_;
 };
 
 }  // namespace hushwell

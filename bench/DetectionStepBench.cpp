@@ -33,7 +33,7 @@
 #include "analysis/SpectralAnalyzer.h"
 #include "analysis/SpectralPeaks.h"
 #include "analysis/TelephoneBandDetector.h"
-#include "analysis/WhitenedBands.h"
+#include "analysis/TonalTracks.h"
 #include "base/Clock.h"
 #include "detection/ControlLauncher.h"
 #include "detection/DetectionStep.h"
@@ -61,14 +61,14 @@ constexpr std::size_t kTransferBlocks = 5;
 enum Mode { kTransfers = 0, kSingleBlocks = 1, kPlain = 2 };
 
 // Band magnitudes with a log-normal spread, as spectra of real sounds have. Each reference
-// also has a tonal peak and a full pattern for the bed stage over half the bands, so that the
-// bed stage scores every reference every 16 ms, as it would for 2000 tonal sounds.
+// also has a tonal peak and the most tonal tracks over the longest stretch the second stage
+// compares, so that it scores every reference in every frame, as for 2000 tonal sounds.
 std::vector<SoundReference> SyntheticReferences() {
     std::mt19937 rng(77);
     std::lognormal_distribution<float> magnitude(6.0f, 1.2f);
     std::uniform_int_distribution<int> peakBin(SpectralPeaks::kFirstBin + SpectralPeaks::kAround,
                                                SpectralPeaks::kLastBin - SpectralPeaks::kAround);
-    std::uniform_int_distribution<int> level(0, 60);
+    std::uniform_int_distribution<int> level(0, 80);
     std::vector<SoundReference> references;
     references.reserve(kReferences);
     for (int r = 0; r < kReferences; ++r) {
@@ -80,13 +80,16 @@ std::vector<SoundReference> SyntheticReferences() {
         std::vector<float> power(FineSpectrum::kBins, 1.0f);
         power[static_cast<std::size_t>(peakBin(rng))] = 1e4f;
         references.back().SetPeaks(SpectralPeaks::Find(power));
-        std::vector<std::uint8_t> pattern(WhitenedBandConstants::kMaxPatternFrames *
-                                          WhitenedBandConstants::kBandCount);
-        for (std::size_t i = 0; i < pattern.size(); ++i) {
-            const bool weighted = (i % WhitenedBandConstants::kBandCount) % 2 == 0;
-            pattern[i] = weighted ? static_cast<std::uint8_t>(level(rng)) : 0;
+        TonalPattern tracks;
+        for (std::size_t t = 0; t < TonalTrackConstants::kMaxTracks; ++t) {
+            tracks.bins.push_back(
+                static_cast<std::uint16_t>(TonalTrackConstants::kFirstBin + 50 * t));
         }
-        references.back().SetBedPattern(std::move(pattern));
+        tracks.values.resize(TonalTrackConstants::kMaxPatternFrames * tracks.bins.size());
+        for (std::uint8_t& value : tracks.values) {
+            value = static_cast<std::uint8_t>(level(rng));
+        }
+        references.back().SetTracks(std::move(tracks));
     }
     return references;
 }

@@ -51,8 +51,8 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
     thresholds_.clear();
     peaks_.clear();
     referenceFrames_.clear();
-    bedMatcher_.Clear();
-    bedPatterns_.clear();
+    trackMatcher_.Clear();
+    trackPatterns_.clear();
     for (const SoundReference& reference : references) {
         AddReference(reference);
     }
@@ -120,8 +120,8 @@ void DetectionStep::ClearPrepared() {
     thresholds_.clear();
     peaks_.clear();
     referenceFrames_.clear();
-    bedMatcher_.Clear();
-    bedPatterns_.clear();
+    trackMatcher_.Clear();
+    trackPatterns_.clear();
     preparedGeneration_ = kNoGeneration;
 }
 
@@ -133,8 +133,8 @@ void DetectionStep::ReleaseReferences() {
     std::vector<std::uint32_t>().swap(referenceFrames_);
     std::vector<float>().swap(levels_);
     std::vector<Verdict>().swap(verdicts_);
-    bedMatcher_.Release();
-    std::vector<std::uint32_t>().swap(bedPatterns_);
+    trackMatcher_.Release();
+    std::vector<std::uint32_t>().swap(trackPatterns_);
     std::vector<BedScoreMemo>().swap(bedScores_);
     preparedGeneration_ = kNoGeneration;
 }
@@ -145,11 +145,11 @@ void DetectionStep::AddReference(const SoundReference& reference) {
     peaks_.push_back(reference.Peaks());
     referenceFrames_.push_back(static_cast<std::uint32_t>(reference.FrameCount()));
     // Only a reference whose peaks verification can look for may be a candidate under a bed.
-    const bool bedStage =
-        verification_ && !reference.Peaks().IsEmpty() && !reference.BedPattern().empty();
-    bedPatterns_.push_back(bedStage
-                               ? static_cast<std::uint32_t>(bedMatcher_.Add(reference.BedPattern()))
-                               : kNoPattern);
+    const bool secondStage =
+        verification_ && !reference.Peaks().IsEmpty() && TrackMatcher::IsUsable(reference.Tracks());
+    trackPatterns_.push_back(secondStage
+                                 ? static_cast<std::uint32_t>(trackMatcher_.Add(reference.Tracks()))
+                                 : kNoPattern);
 }
 
 // A spill that fails leaves the halves in memory: the decisions are the same either way.
@@ -195,9 +195,8 @@ void DetectionStep::Begin() {
     kernel_.ResetLive();
     verdicts_.assign(levels_.size(), Verdict{});
     live_.KeepRecentSamples(verification_ ? SpectralPeaks::kSpanSamples + 2 * kMaxBlockSamples : 0);
-    whitenedEnd_ = live_.RecentEnd();
-    whitened_.Reset(whitenedEnd_);
-    bedWindowFor_ = ~std::uint64_t{0};
+    tracksEnd_ = live_.RecentEnd();
+    tracks_.Reset(tracksEnd_);
     bedScores_.assign(levels_.size(), BedScoreMemo{});
     WakeUp();
 }
@@ -217,7 +216,7 @@ void DetectionStep::ProcessBlock(const WaveData& block) {
     // Live features first, then the block tick that every comparison of this block uses.
     live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
                               block.Samples16());
-    FeedWhitened();
+    FeedTracks();
     run_.push_back({&block, clock_.TickMs(), static_cast<std::int64_t>(live_.Features().size())});
     DecideRun();
 }
@@ -248,27 +247,27 @@ bool DetectionStep::IsUsable(const WaveData& block) {
 void DetectionStep::Analyse(const WaveData& block, std::uint64_t tick) {
     live_.ExtractLiveFeatures(static_cast<int>(block.Format().sampleRate), block.Format().channels,
                               block.Samples16());
-    FeedWhitened();
+    FeedTracks();
     run_.push_back({&block, tick, static_cast<std::int64_t>(live_.Features().size())});
 }
 
 // The bed stage hears what the live analyzer resampled; after a gap it can no longer bridge
 // (more than the analyzer keeps), it starts afresh.
-void DetectionStep::FeedWhitened() {
-    if (bedMatcher_.Size() == 0) {
+void DetectionStep::FeedTracks() {
+    if (trackMatcher_.Size() == 0) {
         return;
     }
     const std::uint64_t end = live_.RecentEnd();
-    if (end <= whitenedEnd_) {
+    if (end <= tracksEnd_) {
         return;
     }
-    if (live_.RecentSamplesBefore(end, static_cast<std::size_t>(end - whitenedEnd_),
-                                  whitenedSamples_)) {
-        whitened_.Append(whitenedSamples_);
+    if (live_.RecentSamplesBefore(end, static_cast<std::size_t>(end - tracksEnd_), trackSamples_)) {
+        tracks_.Append(trackSamples_);
     } else {
-        whitened_.Reset(end);
+        tracks_.Reset(end);
+        bedScores_.assign(bedScores_.size(), BedScoreMemo{});
     }
-    whitenedEnd_ = end;
+    tracksEnd_ = end;
 }
 
 // The blocks of the run in order, as if each had been processed on its own. Live frames are
@@ -491,7 +490,7 @@ void DetectionStep::MatchTrigger(Candidate& candidate, std::size_t row, std::siz
             continue;
         }
         const float agreement = Agreement(passEnd, reference);
-        if (agreement >= AgreementNeeded(bedScore)) {
+        if (agreement >= kAgreementNeeded) {
             Fire(candidate, reference, score, threshold, {agreement, bedScore}, now);
             stage = std::max(stage, ScoreBoard::Stage::Verified);
         } else {
@@ -574,10 +573,6 @@ float DetectionStep::Agreement(std::size_t passEnd, std::uint32_t reference) {
     return agreement;
 }
 
-float DetectionStep::AgreementNeeded(float bedScore) {
-    return bedScore >= 0.0f ? kBedAgreementNeeded : kAgreementNeeded;
-}
-
 // The last live frame a pass pairs with a reference frame ends one live hop after the start
 // of the pass's newest frame.
 std::uint64_t DetectionStep::PassEndSample(std::size_t passEnd) const {
@@ -585,25 +580,20 @@ std::uint64_t DetectionStep::PassEndSample(std::size_t passEnd) const {
 }
 
 // Scores are kept per reference by the live frame they were taken at: a new frame comes every
-// fourth pass, and a reference stays a candidate for several passes.
+// eighth pass.
 float DetectionStep::BedScore(std::size_t passEnd, std::uint32_t reference) {
-    if (!verification_ || reference >= bedPatterns_.size() ||
-        bedPatterns_[reference] == kNoPattern) {
+    if (!verification_ || reference >= trackPatterns_.size() ||
+        trackPatterns_[reference] == kNoPattern) {
         return -1.0f;
     }
-    const std::uint64_t end = PassEndSample(passEnd);
-    if (end != bedWindowFor_) {
-        bedWindowFor_ = end;
-        if (!whitened_.Window(end, WhitenedBandConstants::kMaxPatternFrames, bedWindow_)) {
-            bedWindow_.frames = 0;
-        }
-    }
-    if (bedWindow_.frames == 0) {
+    std::uint64_t frame = 0;
+    std::uint64_t frameEnd = 0;
+    if (!tracks_.NewestFrameBy(PassEndSample(passEnd), frame, frameEnd)) {
         return 0.0f;
     }
     BedScoreMemo& memo = bedScores_[reference];
-    if (memo.windowEnd != bedWindow_.end) {
-        memo = {bedWindow_.end, bedMatcher_.Score(bedPatterns_[reference], bedWindow_)};
+    if (memo.frame != frame) {
+        memo = {frame, trackMatcher_.Score(trackPatterns_[reference], tracks_, frame)};
     }
     return memo.score;
 }

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/BedMatcher.h"
 #include "analysis/FineSpectrum.h"
 #include "analysis/MatchKernel.h"
 #include "analysis/SpectralPeaks.h"
-#include "analysis/WhitenedBands.h"
+#include "analysis/TonalTracks.h"
+#include "analysis/TrackMatcher.h"
 #include "audio/PlaybackStream.h"
 #include "base/Clock.h"
 #include "detection/LevelTriggerStep.h"
@@ -79,14 +79,11 @@ public:
     // passes (16 ms).
     //
     // Under a bed the first stage's score falls far below the threshold, so a reference with
-    // peaks is also a candidate when its band levels above the live sound's running floor
-    // correlate with the live sound's (BedMatcher) above kBedCandidateLevel; such a candidate
-    // fires only when verification finds at least kBedAgreementNeeded of its peaks.
+    // peaks is also a candidate when its tonal tracks correlate with the live sound's
+    // (TrackMatcher, the second stage) above kBedCandidateLevel; such a candidate too fires
+    // only when verification finds its peaks.
     static constexpr float kCandidateMargin = 0.0f;
-    static constexpr float kBedCandidateLevel = 0.7f;
-    static constexpr float kBedAgreementNeeded = 0.8f;
-    // The share of peaks a candidate needs: more for one the bed stage made (bedScore >= 0).
-    static float AgreementNeeded(float bedScore);
+    static constexpr float kBedCandidateLevel = 0.8f;
     static constexpr float kAgreementNeeded = 0.5f;
     static constexpr std::size_t kReverifyPasses = 4;
 
@@ -263,8 +260,8 @@ private:
     std::uint64_t PassEndSample(std::size_t passEnd) const;
     // The bed stage's score of a reference in a pass; -1 for a reference without a pattern.
     float BedScore(std::size_t passEnd, std::uint32_t reference);
-    // Hands the samples the live analyzer resampled since the last call to the bed stage.
-    void FeedWhitened();
+    // Hands the samples the live analyzer resampled since the last call to the second stage.
+    void FeedTracks();
     void SetLevels();
     struct FiringCheck {
         float agreement = -1.0f;  // -1: the reference has no peaks
@@ -307,22 +304,20 @@ private:
         bool valid = false;
     };
     std::vector<Verdict> verdicts_;
-    // The bed stage (only with verification, for references with peaks): per reference its
-    // index in bedMatcher_ or kNoPattern, the live band levels, the window of the pass being
-    // decided and each reference's last score (by the window end it was taken at).
+    // The second stage (only with verification, for references with peaks): per reference its
+    // index in trackMatcher_ or kNoPattern, the live tonal tracks and each reference's last
+    // score (by the live frame it was taken at).
     static constexpr std::uint32_t kNoPattern = ~std::uint32_t{0};
-    BedMatcher bedMatcher_;
-    std::vector<std::uint32_t> bedPatterns_;
-    WhitenedBands whitened_;
-    std::uint64_t whitenedEnd_ = 0;  // stream sample the bed stage has been fed up to
-    WhitenedWindow bedWindow_;
-    std::uint64_t bedWindowFor_ = ~std::uint64_t{0};  // the pass end sample it was gathered for
+    TrackMatcher trackMatcher_;
+    std::vector<std::uint32_t> trackPatterns_;
+    TonalTracks tracks_;
+    std::uint64_t tracksEnd_ = 0;  // stream sample the second stage has been fed up to
     struct BedScoreMemo {
-        std::uint64_t windowEnd = ~std::uint64_t{0};
+        std::uint64_t frame = ~std::uint64_t{0};
         float score = 0.0f;
     };
     std::vector<BedScoreMemo> bedScores_;
-    std::vector<float> whitenedSamples_;
+    std::vector<float> trackSamples_;
     FineSpectrum fineSpectrum_;
     std::vector<float> verifySamples_;
     std::vector<float> verifyPower_;

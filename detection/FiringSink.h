@@ -23,8 +23,9 @@ struct Firing {
     // reference's tonal peaks found in the live sound (-1: the reference has none).
     bool verified = false;
     float agreement = -1.0f;
-    // Under a bed: the correlation of the reference's band levels with the live sound's
-    // (BedMatcher) when that, not the first stage, made the reference a candidate; -1 otherwise.
+    // Under a bed: the correlation of the reference's tonal tracks with the live sound's
+    // (TrackMatcher) when that, not the first stage, made the reference a candidate; -1
+    // otherwise.
     float bedScore = -1.0f;
 };
 

@@ -226,7 +226,7 @@ bool ReferenceSet::Analyse(const std::string& path) {
     const std::size_t analysed = std::min(
         resampled.size(), references_.back().FrameCount() * SpectralAnalyzer::kReferenceHop);
     references_.back().SetPeaks(SpectralPeaks::OfSound(resampled.first(analysed), fineSpectrum_));
-    references_.back().SetBedPattern(whitened_.ReferencePattern(resampled.first(analysed)));
+    references_.back().SetTracks(tracks_.ReferencePattern(resampled.first(analysed)));
     return true;
 }
 

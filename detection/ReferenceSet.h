@@ -14,7 +14,7 @@
 #include "analysis/FineSpectrum.h"
 #include "analysis/SoundReference.h"
 #include "analysis/SpectralAnalyzer.h"
-#include "analysis/WhitenedBands.h"
+#include "analysis/TonalTracks.h"
 
 namespace hushwell {
 
@@ -114,10 +114,9 @@ private:
     bool featuresReleased_ = false;
     // Only while a rebuild runs: who takes each reference as it is analysed (may be empty).
     const ReferenceTaker* taker_ = nullptr;
-    // The fine spectra the references' peaks are found in, and the band levels of their bed
-    // patterns.
+    // The fine spectra the references' peaks are found in, and their tonal tracks.
     FineSpectrum fineSpectrum_;
-    WhitenedBands whitened_;
+    TonalTracks tracks_;
     // Only while a rebuild runs: its buffers grow with the longest sound.
     std::unique_ptr<SpectralAnalyzer> analyzer_;
 };

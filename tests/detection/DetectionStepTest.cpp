@@ -16,7 +16,7 @@
 #include "analysis/SpectralAnalyzer.h"
 #include "analysis/SpectralPeaks.h"
 #include "analysis/TelephoneBandDetector.h"
-#include "analysis/WhitenedBands.h"
+#include "analysis/TonalTracks.h"
 #include "detection/ScoreBoard.h"
 #include "tests/detection/DetectionTestSupport.h"
 #include "tests/support/TempFolder.h"
@@ -859,8 +859,8 @@ TEST_F(DetectionStepTest, WithoutVerificationOrWithoutPeaksTheThresholdAloneDeci
     EXPECT_LT(firings_.Firings().front().agreement, 0.0f);
 }
 
-// A two-note chime (the reference set analyses it at 48 kHz): its peaks, and the band levels of
-// its last 1.5 s for the bed stage.
+// A two-note chime (the reference set analyses it at 48 kHz): its peaks, and the tonal tracks
+// of its last 1.5 s for the second stage.
 std::vector<std::int16_t> TwoNoteChime(double lowHz, double highHz) {
     std::vector<std::int16_t> chime = Tone(lowHz, 0.8, 5000);
     const std::vector<std::int16_t> high = Tone(highHz, 0.8, 5000);
@@ -868,13 +868,13 @@ std::vector<std::int16_t> TwoNoteChime(double lowHz, double highHz) {
     return chime;
 }
 
-SoundReference ReferenceWithBedPatternOf(const std::vector<std::int16_t>& sound) {
+SoundReference ReferenceWithTracksOf(const std::vector<std::int16_t>& sound) {
     SoundReference reference = ReferenceWithPeaksOf(sound, sound);
     SpectralAnalyzer analyzer;
     analyzer.ExtractReferenceFeatures(kRate, 1, sound);
     const std::size_t analysed = reference.FrameCount() * SpectralAnalyzer::kReferenceHop;
-    WhitenedBands bands;
-    reference.SetBedPattern(bands.ReferencePattern(analyzer.ReferenceSamples().first(analysed)));
+    TonalTracks tracks;
+    reference.SetTracks(tracks.ReferencePattern(analyzer.ReferenceSamples().first(analysed)));
     return reference;
 }
 
@@ -886,42 +886,60 @@ TEST_F(DetectionStepTest, UnderABedTheSecondStageFindsAChimeThatTheFirstMisses) 
     AddSound("chime", "mute", 1, {0});
 
     Step().SetVerification(false);
-    Prepare({ReferenceWithBedPatternOf(chime)});
+    Prepare({ReferenceWithTracksOf(chime)});
     Play(track);
     EXPECT_TRUE(Times().empty()) << "the first stage alone already hears it";
 
     firings_.Clear();
     Restart();
     Step().SetVerification(true);
-    Prepare({ReferenceWithBedPatternOf(chime)});
+    Prepare({ReferenceWithTracksOf(chime)});
     Play(track);
     ASSERT_EQ(Times().size(), 1u);
     const Firing firing = firings_.Firings().front();
     EXPECT_LE(firing.score, firing.threshold);
     EXPECT_GT(firing.bedScore, DetectionStep::kBedCandidateLevel);
-    EXPECT_GE(firing.agreement, DetectionStep::kBedAgreementNeeded);
+    EXPECT_GE(firing.agreement, DetectionStep::kAgreementNeeded);
     // It fires at the chime's end (6 s + 1.6 s), not before.
     EXPECT_NEAR(Times().front(), 7.6, 0.2);
 }
 
-TEST_F(DetectionStepTest, UnderABedAChimeAtOtherPitchesIsRejectedByItsPeaks) {
+TEST_F(DetectionStepTest, UnderABedTheSecondStagesCandidatesNeedTheirPeaksToo) {
     const auto chime = TwoNoteChime(700.0, 1050.0);
-    // A semitone up: close enough for the band levels, not for the peaks.
+    auto track = Noise(9.0, 9000, 5);
+    MixInto(track, chime, 6.0);
+    // The chime's features and tracks, but the peaks of a 3 kHz tone: the tracks make it a
+    // candidate, the peaks turn it down.
+    SoundReference reference = ReferenceWithTracksOf(chime);
+    const SoundReference otherPeaks = ReferenceWithPeaksOf(chime, Tone(3000.0, 1.6, 5000));
+    reference.SetPeaks(otherPeaks.Peaks());
+    AddSound("chime", "mute", 1, {0});
+    RejectionRecorder rejected;
+    Step().SetRejectionObserver(&rejected);
+    Prepare({reference});
+    Play(track);
+
+    EXPECT_TRUE(Times().empty());
+    ASSERT_FALSE(rejected.rejections.empty()) << "the second stage never made it a candidate";
+    for (const DetectionStep::Rejection& rejection : rejected.rejections) {
+        EXPECT_GT(rejection.bedScore, DetectionStep::kBedCandidateLevel);
+        EXPECT_LT(rejection.agreement, DetectionStep::kAgreementNeeded);
+    }
+}
+
+TEST_F(DetectionStepTest, UnderABedAChimeASemitoneUpIsNoCandidate) {
+    const auto chime = TwoNoteChime(700.0, 1050.0);
     const auto other = TwoNoteChime(700.0 * 1.0595, 1050.0 * 1.0595);
     auto track = Noise(9.0, 9000, 5);
     MixInto(track, other, 6.0);
     AddSound("chime", "mute", 1, {0});
     RejectionRecorder rejected;
     Step().SetRejectionObserver(&rejected);
-    Prepare({ReferenceWithBedPatternOf(chime)});
+    Prepare({ReferenceWithTracksOf(chime)});
     Play(track);
 
     EXPECT_TRUE(Times().empty());
-    ASSERT_FALSE(rejected.rejections.empty()) << "the bed stage never made it a candidate";
-    for (const DetectionStep::Rejection& rejection : rejected.rejections) {
-        EXPECT_GT(rejection.bedScore, DetectionStep::kBedCandidateLevel);
-        EXPECT_LT(rejection.agreement, DetectionStep::AgreementNeeded(rejection.bedScore));
-    }
+    EXPECT_TRUE(rejected.rejections.empty());
 }
 
 }  // namespace

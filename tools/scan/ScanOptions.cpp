@@ -188,10 +188,11 @@ REFERENCE.wav... -- RECORDING.wav...
     program does by default: a reference with tonal peaks is a candidate when its correlation
     exceeds its threshold, and fires only when at least half of its peaks (by weight) are
     found, within 1.5 %, in the last second of what it matched. Such a reference is also a
-    candidate under a bed (the second stage, "bed"): when its band levels over its last 1.5 s
-    correlate above 0.70 with the recording's band levels above their running floor; it then
-    fires only when at least 0.80 of its peaks are found. A quarter-second beep is too short
-    for the second stage. --classic also
+    candidate under a bed (the second stage, "bed"): when its tonal tracks (how far its most
+    prominent bins stand out from the bins around them, frame by frame, over its last 1.5 s)
+    correlate above 0.80 with the recording's at the same bins; it then fires, as any
+    candidate, only when its peaks are found. A sound shorter than about a third of a second
+    is too short for the second stage. --classic also
     leaves out the lead-in of silence (see below), as earlier versions of this tool did, so
     that their output can be compared with its own.
 --scores

@@ -73,8 +73,7 @@ void ScanReport::OnRejected(const DetectionStep::Rejection& rejection) {
     const double seconds = static_cast<double>(tick - startTick_) / kMsPerSecond;
     out_ << "# rejected " << Fixed(seconds, 3) << '\t' << ReferenceName(rejection.reference) << '\t'
          << Fixed(rejection.score, 4) << '\t' << Fixed(rejection.threshold, 4) << "\tpeaks "
-         << Fixed(rejection.agreement, 2) << " < "
-         << Fixed(DetectionStep::AgreementNeeded(rejection.bedScore), 2);
+         << Fixed(rejection.agreement, 2) << " < " << Fixed(DetectionStep::kAgreementNeeded, 2);
     if (rejection.bedScore >= 0.0f) {
         out_ << ", bed " << Fixed(rejection.bedScore, 2);
     }
