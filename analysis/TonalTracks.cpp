@@ -17,9 +17,15 @@ constexpr double kSilentPower = 1e-10;
 // go in bulk once twice as many are held.
 constexpr std::size_t kKeptFrames = 4 * C::kMaxPatternFrames;
 
-int ToleranceBins(int bin) {
-    return std::max(C::kMinToleranceBins, static_cast<int>(std::lround(C::kTolerance * bin)));
+constexpr int ToleranceBins(int bin) {
+    const int rounded = static_cast<int>(C::kTolerance * static_cast<float>(bin) + 0.5f);
+    return rounded > C::kMinToleranceBins ? rounded : C::kMinToleranceBins;
 }
+
+// Bins whose level a prominence that is read depends on: the widest tolerance above the last
+// bin, and the mean's reach above that.
+constexpr int kUsedBins = C::kLastBin + ToleranceBins(C::kLastBin) + C::kAround + 1;
+static_assert(kUsedBins <= kBins);
 
 // The largest prominence within the tolerance around `bin`.
 float Widened(const std::vector<float>& prominence, int bin) {
@@ -36,7 +42,12 @@ std::uint8_t Quantized(float db) {
 
 }  // namespace
 
-TonalTracks::TonalTracks() : levels_(kBins), prominence_(kBins) {
+TonalTracks::TonalTracks() : splitTwiddles_(C::kLength / 2), levels_(kBins), prominence_(kBins) {
+    for (std::size_t k = 0; k < splitTwiddles_.size(); ++k) {
+        const double angle = 2.0 * std::numbers::pi * static_cast<double>(k) / C::kLength;
+        splitTwiddles_[k] = {static_cast<float>(std::cos(angle)),
+                             static_cast<float>(-std::sin(angle))};
+    }
     for (int i = 0; i < C::kLength; ++i) {
         window_[static_cast<std::size_t>(i)] =
             static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / (C::kLength - 1)));
@@ -54,26 +65,49 @@ void TonalTracks::ProminenceOf(const float* start, std::vector<float>& prominenc
         }
         return;
     }
-    for (std::size_t i = 0; i < scratch_.size(); ++i) {
-        scratch_[i] = {start[i] * window_[i], 0.0f};
+    // Only the bins that a prominence read later depends on.
+    PowerSpectrum(start, kUsedBins);
+    sums_.assign(kUsedBins + 1, 0.0);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(kUsedBins); ++k) {
+        levels_[k] = 10.0f * std::log10(power_[k] + static_cast<float>(kSilentPower));
+        sums_[k + 1] = sums_[k] + levels_[k];
     }
-    fft_.Transform(scratch_);
-    std::vector<double> sums(kBins + 1, 0.0);
-    for (std::size_t k = 0; k < static_cast<std::size_t>(kBins); ++k) {
-        levels_[k] = static_cast<float>(10.0 * std::log10(std::norm(scratch_[k]) + kSilentPower));
-        sums[k + 1] = sums[k] + levels_[k];
-    }
-    for (int k = 0; k < kBins; ++k) {
+    for (int k = 0; k < kUsedBins; ++k) {
         const int low = std::max(0, k - C::kAround);
-        const int high = std::min(kBins - 1, k + C::kAround);
+        const int high = std::min(kUsedBins - 1, k + C::kAround);
         const double mean =
-            (sums[static_cast<std::size_t>(high) + 1] - sums[static_cast<std::size_t>(low)]) /
+            (sums_[static_cast<std::size_t>(high) + 1] - sums_[static_cast<std::size_t>(low)]) /
             (high - low + 1);
         prominence[static_cast<std::size_t>(k)] =
             levels_[static_cast<std::size_t>(k)] - static_cast<float>(mean);
     }
     if (levels != nullptr) {
         *levels = levels_;
+    }
+}
+
+void TonalTracks::PowerSpectrum(const float* start, int bins) {
+    for (std::size_t m = 0; m < packed_.size(); ++m) {
+        packed_[m] = {start[2 * m] * window_[2 * m], start[2 * m + 1] * window_[2 * m + 1]};
+    }
+    halfFft_.Transform(packed_);
+    // X[k] = E[k] + w^k O[k], where E and O are the transforms of the even and odd samples:
+    // E[k] = (Z[k] + conj Z[N/2 - k]) / 2 and O[k] = (Z[k] - conj Z[N/2 - k]) / 2i.
+    const std::size_t half = packed_.size();
+    power_.resize(static_cast<std::size_t>(bins));
+    for (std::size_t k = 0; k < static_cast<std::size_t>(bins); ++k) {
+        const std::complex<float> z = packed_[k % half];
+        const std::complex<float> mirrored = std::conj(packed_[(half - k % half) % half]);
+        const std::complex<float> sum = z + mirrored;
+        const std::complex<float> difference = z - mirrored;
+        const float evenRe = 0.5f * sum.real();
+        const float evenIm = 0.5f * sum.imag();
+        const float oddRe = 0.5f * difference.imag();
+        const float oddIm = -0.5f * difference.real();
+        const std::complex<float> w = splitTwiddles_[k % half];
+        const float re = evenRe + oddRe * w.real() - oddIm * w.imag();
+        const float im = evenIm + oddRe * w.imag() + oddIm * w.real();
+        power_[k] = re * re + im * im;
     }
 }
 
@@ -161,13 +195,29 @@ void TonalTracks::Append(std::span<const float> samples) {
     DropOldFrames();
 }
 
-// Every bin of the frame reads the largest prominence within its tolerance.
+// Every bin of the frame, or every bin read when they are known, reads the largest prominence
+// within its tolerance; the others read 0.
 void TonalTracks::MakeLiveFrame(const float* start) {
     ProminenceOf(start, prominence_, nullptr);
-    for (int k = C::kFirstBin; k <= C::kLastBin; ++k) {
-        live_.push_back(Quantized(Widened(prominence_, k)));
+    const std::size_t first = live_.size();
+    if (readBins_.empty()) {
+        for (int k = C::kFirstBin; k <= C::kLastBin; ++k) {
+            live_.push_back(Quantized(Widened(prominence_, k)));
+        }
+    } else {
+        live_.resize(first + C::kBinCount, 0);
+        for (const std::uint16_t k : readBins_) {
+            live_[first + k - C::kFirstBin] = Quantized(Widened(prominence_, k));
+        }
     }
     ++madeFrames_;
+}
+
+void TonalTracks::SetReadBins(std::vector<std::uint16_t> bins) {
+    std::sort(bins.begin(), bins.end());
+    bins.erase(std::unique(bins.begin(), bins.end()), bins.end());
+    std::erase_if(bins, [](std::uint16_t bin) { return bin < C::kFirstBin || bin > C::kLastBin; });
+    readBins_ = std::move(bins);
 }
 
 void TonalTracks::DropOldFrames() {

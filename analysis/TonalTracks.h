@@ -72,6 +72,9 @@ public:
 
     // --- Live (detection thread) ---
 
+    // The bins live frames are read at (the bins of every pattern scored against them), so that
+    // only those are widened; other bins read 0. Empty, the default: every bin.
+    void SetReadBins(std::vector<std::uint16_t> bins);
     // Forgets the live frames; the next sample appended is stream sample `origin`.
     void Reset(std::uint64_t origin);
     // Appends the next samples of the stream and makes every frame they complete.
@@ -91,12 +94,20 @@ private:
     void MakeLiveFrame(const float* start);
     void DropOldFrames();
 
-    RadixTwoFft fft_{Constants::kLog2Length};
+    // The power of bins [0, bins) of the windowed frame at `start`, into power_: the real
+    // frame is transformed as kLength / 2 complex values (even samples real, odd imaginary)
+    // and the halves are separated afterwards, half the work of a complex transform.
+    void PowerSpectrum(const float* start, int bins);
+
+    RadixTwoFft halfFft_{Constants::kLog2Length - 1};
+    std::vector<std::complex<float>> splitTwiddles_;  // e^(-2 pi i k / kLength), k < kLength / 2
     std::array<float, Constants::kLength> window_{};
-    std::array<std::complex<float>, Constants::kLength> scratch_{};
+    std::array<std::complex<float>, Constants::kLength / 2> packed_{};
+    std::vector<float> power_;
     std::vector<float> levels_;      // dB per bin, scratch
     std::vector<float> prominence_;  // scratch
     std::vector<float> frameScratch_;
+    std::vector<double> sums_;  // running sums of the levels, scratch
 
     // Live state.
     std::uint64_t origin_ = 0;
@@ -104,6 +115,7 @@ private:
     std::uint64_t madeFrames_ = 0;
     std::vector<float> pending_;
     std::vector<std::uint8_t> live_;  // kBinCount values per frame
+    std::vector<std::uint16_t> readBins_;
 };
 
 }  // namespace hushwell

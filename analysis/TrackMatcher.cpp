@@ -55,6 +55,15 @@ std::size_t TrackMatcher::Bytes() const {
            values_.capacity();
 }
 
+std::vector<std::uint16_t> TrackMatcher::ReadBins() const {
+    std::vector<std::uint16_t> bins;
+    bins.reserve(bins_.size());
+    for (const std::uint16_t offset : bins_) {
+        bins.push_back(static_cast<std::uint16_t>(offset + TonalTrackConstants::kFirstBin));
+    }
+    return bins;
+}
+
 float TrackMatcher::Score(std::size_t index, const TonalTracks& live, std::uint64_t newest) const {
     const Pattern& pattern = patterns_[index];
     if (pattern.frames < kMinFrames || pattern.frames * pattern.bins < kMinCells ||

@@ -32,6 +32,8 @@ public:
     void Release();
     std::size_t Size() const { return patterns_.size(); }
     std::size_t Bytes() const;
+    // The bins of every pattern (transform bins), for TonalTracks::SetReadBins.
+    std::vector<std::uint16_t> ReadBins() const;
 
     // The correlation of pattern `index` with the live frames ending at frame `newest`; 0 when
     // a frame it needs is not kept, the pattern is not usable or either side does not vary.

@@ -59,6 +59,7 @@ void DetectionStep::PrepareReferences(std::span<const SoundReference> references
     maxReferenceLength_ = maxReferenceLength;
     SpillLowHalves();
     SetLevels();
+    tracks_.SetReadBins(trackMatcher_.ReadBins());
 }
 
 void DetectionStep::PrepareReferences(const ReferenceSet& set) {
@@ -75,6 +76,7 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
         maxReferenceLength_ = set.MaxReferenceLength();
         SpillLowHalves();
         SetLevels();
+        tracks_.SetReadBins(trackMatcher_.ReadBins());
         return;
     }
     ClearPrepared();
@@ -93,6 +95,7 @@ void DetectionStep::PrepareReferences(ReferenceSet& set) {
     preparedGeneration_ = set.Generation();
     SpillLowHalves();
     SetLevels();
+    tracks_.SetReadBins(trackMatcher_.ReadBins());
 }
 
 ReferenceSet::ReferenceTaker DetectionStep::TakeReferencesOf(const ReferenceSet& set) {
@@ -195,6 +198,7 @@ void DetectionStep::Begin() {
     kernel_.ResetLive();
     verdicts_.assign(levels_.size(), Verdict{});
     live_.KeepRecentSamples(verification_ ? SpectralPeaks::kSpanSamples + 2 * kMaxBlockSamples : 0);
+    tracksWanted_ = true;
     tracksEnd_ = live_.RecentEnd();
     tracks_.Reset(tracksEnd_);
     bedScores_.assign(levels_.size(), BedScoreMemo{});
@@ -253,6 +257,8 @@ void DetectionStep::Analyse(const WaveData& block, std::uint64_t tick) {
 
 // The bed stage hears what the live analyzer resampled; after a gap it can no longer bridge
 // (more than the analyzer keeps), it starts afresh.
+// A step whose listed triggers have no second-stage pattern (the whole output's while every
+// sound trigger targets "program") makes no frames; it starts afresh once one has.
 void DetectionStep::FeedTracks() {
     if (trackMatcher_.Size() == 0) {
         return;
@@ -261,7 +267,8 @@ void DetectionStep::FeedTracks() {
     if (end <= tracksEnd_) {
         return;
     }
-    if (live_.RecentSamplesBefore(end, static_cast<std::size_t>(end - tracksEnd_), trackSamples_)) {
+    if (tracksWanted_ &&
+        live_.RecentSamplesBefore(end, static_cast<std::size_t>(end - tracksEnd_), trackSamples_)) {
         tracks_.Append(trackSamples_);
     } else {
         tracks_.Reset(end);
@@ -364,6 +371,7 @@ void DetectionStep::ListRunTriggers() {
         return;
     }
     runTriggersListed_ = true;
+    bool wanted = false;
     runTriggers_.clear();
     runIndices_.clear();
     meterWatched_ = scoreBoard_ != nullptr && scoreBoard_->IsWatched();
@@ -389,10 +397,12 @@ void DetectionStep::ListRunTriggers() {
             if (reference < thresholds_.size()) {  // the set and the list agree by construction
                 runIndices_.push_back(reference);
                 ++entry.indexCount;
+                wanted = wanted || trackPatterns_[reference] != kNoPattern;
             }
         }
         runTriggers_.push_back(entry);
     }
+    tracksWanted_ = wanted;
 }
 
 void DetectionStep::SetScope(Scope scope, ProgramIdentity program) {

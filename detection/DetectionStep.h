@@ -312,6 +312,7 @@ private:
     std::vector<std::uint32_t> trackPatterns_;
     TonalTracks tracks_;
     std::uint64_t tracksEnd_ = 0;  // stream sample the second stage has been fed up to
+    bool tracksWanted_ = true;     // the last listed run has a trigger with a pattern
     struct BedScoreMemo {
         std::uint64_t frame = ~std::uint64_t{0};
         float score = 0.0f;
