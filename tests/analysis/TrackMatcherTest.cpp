@@ -114,7 +114,7 @@ TEST(TrackMatcherTest, AChordKeepsItsScoreUnderALoudBedAndAChordASemitoneUpDoesN
         for (const double hz : chord) {
             shifted.push_back(hz * factor);
         }
-        // Noise far louder than the chord: about 10 dB above it overall.
+        // Noise louder than the chord: about 5 dB above it overall.
         return Joined(
             Joined(Sound({}, 3.0, 0.0, 12000.0, 3), Sound(shifted, 0.6, 3000.0, 12000.0, 4)),
             Sound({shifted[0], shifted[2]}, 0.6, 3000.0, 12000.0, 5));
